@@ -1,0 +1,42 @@
+// Portable stand-ins for the Windows services, used natively (tests, fuzzing, benchmark).
+//
+// Upper-casing: the Unicode simple upper-case mapping of the BMP as glibc's C.UTF-8
+// locale defines it (towupper_l), frozen into upper_pairs.inc so that it does not
+// depend on the host's locales. Surrogates and unmapped units are kept.
+//
+// Dates: a small parser in the spirit of the en-US VarDateFromStr. It accepts
+//   numeric dates      5/5/2026  12-31-99  2026/5/5  5/5 (current year)  5/2026 (month/year)
+//   times              10:30  10:30:15  10:30 PM  10:30:15PM  5 PM  10:30 A
+//   month names        MAY 5  5 MAY  MAY 5 2026  MAY 5, 2026  5 MAY 2026  JANUARY 2026
+//                      (full English names, three-letter abbreviations and SEPT)
+//   date and time      5/5/2026 10:30  10:30 5/5/2026
+// Day names (MONDAY, MON, ...) are allowed and ignored. Two-digit years: < 30 is 20xx,
+// otherwise 19xx. Numeric order tried: M/D/Y, then D/M/Y, then Y/M/D. Anything else is
+// rejected, in particular every string without a digit or a month name.
+// The text form is en-US general date: "5/5/2026", "10:30:00 PM", "5/5/2026 10:30:00 PM";
+// the zero date (12/30/1899) prints as the time alone, midnight as the date alone.
+#pragma once
+
+#include "platform.h"
+
+#include <optional>
+
+namespace qp::engine {
+
+void nativeUpperCase(std::u16string& text);
+char16_t nativeUpperChar(char16_t c);
+
+struct DateTime {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0;
+    bool operator==(const DateTime&) const = default;
+};
+
+// referenceYear is used where the text gives no year (0: the current year).
+std::optional<DateTime> parseNativeDate(std::u16string_view text, int referenceYear = 0);
+std::u16string formatNativeDate(const DateTime& value);
+
+// Both services above; referenceYear as for parseNativeDate.
+PlatformServices nativePlatform(int referenceYear = 0);
+
+}  // namespace qp::engine

@@ -1,0 +1,215 @@
+#include "recognizer.h"
+
+#include <utility>
+
+namespace qp::engine {
+
+namespace {
+
+constexpr char16_t kObject = 0xFFFC;
+constexpr std::u16string_view kSplitMarker = u"%*SPLITHERE*%";
+constexpr int32_t kMaxPosition = 32767;  // positions are 16-bit signed
+
+bool isDelimiter(char16_t c) {
+    switch (c) {
+        case u'.': case u'?': case u',': case u'!': case u';': case u':':
+        case 0x000D: case 0x000A: case 0x0009: case 0x000B:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::u16string_view trimLeft(std::u16string_view s) {
+    size_t i = 0;
+    while (i < s.size() && s[i] == u' ') ++i;
+    return s.substr(i);
+}
+
+struct PositionOverflow {};
+
+// Puts "$MAXWORDS$" back whatever way matching ends.
+class MaxWordsLease {
+public:
+    explicit MaxWordsLease(TermDictionary& terms) : terms_(terms) {
+        const int16_t read = terms.maxWordsEntry().value_or(0);
+        used_ = read == 0 ? int16_t(3) : read;
+        terms.removeMaxWords();
+    }
+    ~MaxWordsLease() { terms_.setMaxWords(used_); }
+    int maxWords() const { return used_; }
+
+private:
+    TermDictionary& terms_;
+    int16_t used_;
+};
+
+}  // namespace
+
+Recognizer::Recognizer(PlatformServices platform) : platform_(std::move(platform)) {}
+
+bool Recognizer::isDate(std::u16string_view candidate) {
+    ++dateConversions_;
+    return platform_.toDate(candidate, dateText_);
+}
+
+// Where a later word can only be reached through a date's text form, pruning on the
+// prefix set is not enough; see matchSentence.
+void Recognizer::refreshDatePrefixes(const TermDictionary& terms) {
+    if (prefixGeneration_ == terms.generation()) return;
+    bool found = false;
+    std::u16string text;
+    terms.forEachPrefix([&](std::u16string_view prefix) {
+        if (!found && platform_.toDate(prefix, text) && text == prefix) found = true;
+    });
+    datePrefixes_ = found;
+    prefixGeneration_ = terms.generation();
+}
+
+// A tag whose text sits between two embedded objects right where it starts is the
+// object's own caption, not text of the document.
+bool Recognizer::embeddedObjectOnly(std::u16string_view candidate, int32_t start) {
+    if (!hasObject_) return false;  // the pattern needs U+FFFC: no occurrence
+    pattern_.assign(1, kObject);
+    pattern_.append(candidate);
+    pattern_.push_back(kObject);
+    const size_t found = upperReceived_.find(pattern_);
+    const int64_t p = found == std::u16string::npos ? 0 : int64_t(found) + 1;
+    return p == start - 1 && start != 1;
+}
+
+// Candidates from start word s: c0 = w[s], c(j+1) = trim(e(j) + " " + w[s+j+1]) where e(j)
+// is c(j), or its date text when c(j) reads as a date. Words hold no space and are not
+// empty, so c(j+1) begins with trimLeft(e(j)) + " " (or is the word alone when that is
+// empty). Hence c(j+1) and every longer candidate can only be a term if
+//   trimLeft(e(j)) is a prefix of a term (kPrefix), or
+//   some later candidate reads as a date whose text is a prefix of a term.
+// A date's text form reads back as the same text (the general date format round-trips),
+// so the second case needs a prefix that is its own date text: refreshDatePrefixes()
+// finds out once per dictionary. Without such a prefix, extension stops at the first
+// candidate that is no prefix, and the date conversion is needed only for candidates that
+// are terms or prefixes: for any other candidate its outcome changes nothing.
+bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
+                               std::u16string_view typeName, const CommitFn& commit,
+                               int32_t& commits) {
+    words_.clear();
+    const std::u16string_view text = sentence.text;
+    if (!text.empty()) {
+        uint32_t begin = 0;
+        for (uint32_t i = 0; i <= text.size(); ++i) {
+            if (i == text.size() || text[i] == u' ') {
+                words_.push_back({begin, i - begin});
+                begin = i + 1;
+            }
+        }
+    }
+    const bool exhaustive = datePrefixes_;
+    bool result = false;
+    const size_t count = words_.size();
+    for (size_t s = 0; s < count; ++s) {
+        bool fromDate = false;    // e(j) is dateText_
+        bool inScratch = false;   // c(j) lives in scratch_
+        std::u16string_view candidate;
+        for (int j = 0; j < maxWords; ++j) {
+            const size_t k = s + size_t(j);
+            if (k >= count || words_[k].length == 0) break;
+            const std::u16string_view word = text.substr(words_[k].offset, words_[k].length);
+            if (j == 0) {
+                candidate = word;
+            } else if (fromDate) {
+                const std::u16string_view head = trimLeft(dateText_);
+                scratch_.assign(head);
+                if (!head.empty()) scratch_.push_back(u' ');
+                scratch_.append(word);
+                candidate = scratch_;
+                inScratch = true;
+            } else if (inScratch) {
+                scratch_.push_back(u' ');
+                scratch_.append(word);
+                candidate = scratch_;
+            } else {
+                candidate = text.substr(words_[s].offset,
+                                        words_[k].offset + words_[k].length - words_[s].offset);
+            }
+
+            const uint8_t flags = terms.probe(candidate);
+            if ((flags || exhaustive) && isDate(candidate)) {
+                fromDate = true;
+                if (!exhaustive) {
+                    const std::u16string_view head = trimLeft(dateText_);
+                    if (!head.empty() && !(terms.probe(head) & TermDictionary::kPrefix)) break;
+                }
+                continue;
+            }
+            fromDate = false;
+            if (flags & TermDictionary::kTerm) {
+                // Start = sentences before + sentence number + words before + word number - 1,
+                // in 16-bit arithmetic: every term is non-negative, so the total decides.
+                const int64_t wordsBefore = int64_t(words_[s].offset) - int64_t(s);
+                const int64_t total = sentence.before + sentence.number + wordsBefore + int64_t(s + 1);
+                if (total > kMaxPosition) throw PositionOverflow{};
+                const int32_t start = int32_t(total - 1);
+                if (embeddedObjectOnly(candidate, start)) {
+                    result = false;
+                } else {
+                    commit(typeName, start, int32_t(candidate.size()));
+                    ++commits;
+                    result = true;
+                }
+            }
+            if (!exhaustive && !(flags & TermDictionary::kPrefix)) break;
+        }
+    }
+    return result;
+}
+
+RecognizeResult Recognizer::recognize(std::u16string_view text, TermDictionary& terms,
+                                      std::u16string_view typeName, const CommitFn& commit) {
+    RecognizeResult r;
+    MaxWordsLease lease(terms);
+    try {
+        hasObject_ = text.find(kObject) != std::u16string_view::npos;
+        size_t length = text.size();
+        if (hasObject_) {
+            upperReceived_.assign(text);
+            platform_.upperCase(upperReceived_);
+            // Objects read as spaces; trailing ones are dropped.
+            while (length && (text[length - 1] == u' ' || text[length - 1] == kObject)) --length;
+        }
+        // The marker has no delimiter in it, so one pass equals replacing delimiter by
+        // delimiter. Upper-casing comes before the split: a marker typed in any case splits too.
+        work_.clear();
+        work_.reserve(length + length / 4);
+        for (char16_t c : text.substr(0, length)) {
+            if (isDelimiter(c)) work_.append(kSplitMarker);
+            else work_.push_back(c == kObject ? u' ' : c);
+        }
+        platform_.upperCase(work_);
+        refreshDatePrefixes(terms);
+
+        if (!work_.empty()) {
+            const std::u16string_view all = work_;
+            Sentence sentence{{}, 0, 0};
+            size_t begin = 0, i = 0;
+            while (true) {
+                const size_t at = all.find(kSplitMarker, i);
+                const size_t end = at == std::u16string_view::npos ? all.size() : at;
+                sentence.text = all.substr(begin, end - begin);
+                ++sentence.number;
+                r.lastSentenceResult =
+                    matchSentence(sentence, terms, lease.maxWords(), typeName, commit, r.commits);
+                sentence.before += int64_t(sentence.text.size());
+                if (at == std::u16string_view::npos) break;
+                begin = i = at + kSplitMarker.size();
+            }
+        }
+    } catch (const PositionOverflow&) {
+        r.outcome = RecognizeResult::Outcome::PositionOverflow;
+    } catch (...) {
+        r.outcome = RecognizeResult::Outcome::Error;
+        r.error = std::current_exception();
+    }
+    return r;
+}
+
+}  // namespace qp::engine

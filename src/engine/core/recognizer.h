@@ -1,0 +1,80 @@
+// Recognition of dictionary terms in the text Office hands to the recognizer.
+//
+// The text is cut into sentences at . ? , ! ; : CR LF TAB VT, each sentence into words at
+// single spaces, and every run of one to maxWords words is looked up, upper-cased, in the
+// term dictionary. A run the platform reads as a date is never a term, and longer runs from
+// the same first word continue from the date's text form. Tags are committed in text order
+// of their first word, shorter before longer; overlapping and nested tags are all committed.
+#pragma once
+
+#include "platform.h"
+#include "term_dictionary.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qp::engine {
+
+struct RecognizeResult {
+    enum class Outcome {
+        Completed,
+        PositionOverflow,  // a tag would start past 32767: matching stopped there
+        Error,             // the commit callback or a platform service threw: see `error`
+    };
+    Outcome outcome = Outcome::Completed;
+    // Whether the last sentence matched completely ended on a committed tag. After a
+    // failure this tells the caller whether to report it (only when true).
+    bool lastSentenceResult = false;
+    std::exception_ptr error;
+    int32_t commits = 0;
+
+    bool failed() const { return outcome != Outcome::Completed; }
+};
+
+class Recognizer {
+public:
+    explicit Recognizer(PlatformServices platform);
+
+    // Recognizes `text` (as received, embedded objects as U+FFFC) and commits a tag of
+    // `typeName` for every term found. While matching, the "$MAXWORDS$" entry is taken out
+    // of `terms` (so it can never be tagged); afterwards it is always back, holding the
+    // word limit that was used (3 where it was missing, empty or 0). Tags committed before
+    // a failure stay committed; the remaining sentences are not matched.
+    RecognizeResult recognize(std::u16string_view text, TermDictionary& terms,
+                              std::u16string_view typeName, const CommitFn& commit);
+
+    // Date conversions asked of the platform so far (for measurements).
+    uint64_t dateConversions() const { return dateConversions_; }
+
+private:
+    struct Word {
+        uint32_t offset, length;  // within the sentence
+    };
+    struct Sentence {
+        std::u16string_view text;
+        int32_t number;     // 1-based
+        int64_t before;     // total length of the sentences before it
+    };
+    bool matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
+                       std::u16string_view typeName, const CommitFn& commit, int32_t& commits);
+    bool isDate(std::u16string_view candidate);
+    bool embeddedObjectOnly(std::u16string_view candidate, int32_t start);
+    void refreshDatePrefixes(const TermDictionary& terms);
+
+    PlatformServices platform_;
+    bool hasObject_ = false;
+    std::u16string upperReceived_;  // upper-cased text as received, U+FFFC kept
+    std::u16string work_;
+    std::u16string scratch_;        // candidates that continue from a date's text
+    std::u16string dateText_;
+    std::u16string pattern_;
+    std::vector<Word> words_;
+    uint64_t prefixGeneration_ = 0;
+    bool datePrefixes_ = false;  // some prefix is itself a date's text form
+    uint64_t dateConversions_ = 0;
+};
+
+}  // namespace qp::engine

@@ -1,0 +1,89 @@
+// The term dictionary: upper-cased terms plus the "$MAXWORDS$" entry.
+//
+// An open-addressing hash set over UTF-16 keys kept in one arena, so that a lookup with a
+// string_view never allocates. Besides the terms it keeps every word prefix of a multiword
+// term ("NEW" and "NEW YORK" for "NEW YORK CITY"), so that the matcher extends a candidate
+// by another word only after a candidate that can still grow into a term.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qp::engine {
+
+class TermDictionary {
+public:
+    static constexpr std::u16string_view kMaxWordsKey = u"$MAXWORDS$";
+
+    // Probe result bits.
+    static constexpr uint8_t kTerm = 1;    // the string is a term
+    static constexpr uint8_t kPrefix = 2;  // the string followed by a space starts a term
+
+    TermDictionary();
+
+    // Keys are taken as given (the caller upper-cases). Adding "$MAXWORDS$" creates an
+    // empty "$MAXWORDS$" entry (read as 0) when there is none. Return whether it changed.
+    bool add(std::u16string_view key);
+    bool remove(std::u16string_view key);
+    bool contains(std::u16string_view key) const;
+    // Number of keys, the "$MAXWORDS$" entry included.
+    std::size_t size() const { return terms_ + (maxWords_ ? 1 : 0); }
+    void clear();
+
+    // The "$MAXWORDS$" entry: nullopt when missing, 0 when empty.
+    std::optional<int16_t> maxWordsEntry() const { return maxWords_; }
+    void setMaxWords(int16_t value) { maxWords_ = value; }
+    void removeMaxWords() { maxWords_.reset(); }
+
+    // For the matcher: kTerm / kPrefix bits of `s` (0 when unknown).
+    uint8_t probe(std::u16string_view s) const {
+        const Slot* slot = find(s, hash(s));
+        return slot ? slot->flags() : 0;
+    }
+
+    // Calls f(prefix) for every word prefix of a multiword term.
+    template <class F>
+    void forEachPrefix(F&& f) const {
+        for (const Slot& slot : slots_)
+            if (slot.tag >= kFirstTag && slot.prefixRefs)
+                f(std::u16string_view(arena_.data() + slot.offset, slot.length));
+    }
+
+    // Changes whenever a term is added or removed ("$MAXWORDS$" does not count).
+    uint64_t generation() const { return generation_; }
+    // Bytes held by the table and the key arena.
+    std::size_t memoryBytes() const;
+
+    static uint64_t hash(std::u16string_view s);
+
+private:
+    static constexpr uint32_t kEmpty = 0, kTombstone = 1, kFirstTag = 2;
+    struct Slot {
+        uint32_t tag = kEmpty;  // upper hash bits, >= kFirstTag when used
+        uint32_t offset = 0;
+        uint32_t length = 0;
+        uint32_t isTerm : 1 = 0;
+        uint32_t prefixRefs : 31 = 0;  // multiword terms that start with this prefix
+        uint8_t flags() const { return uint8_t((isTerm ? kTerm : 0) | (prefixRefs ? kPrefix : 0)); }
+    };
+
+    static uint32_t tagOf(uint64_t h) { return uint32_t(h >> 32) | kFirstTag; }
+    const Slot* find(std::u16string_view s, uint64_t h) const;
+    Slot& findOrInsert(std::u16string_view s, uint64_t h);
+    void release(Slot& slot);
+    void rehash(std::size_t slotCount);
+
+    std::vector<Slot> slots_;
+    std::u16string arena_;
+    std::size_t used_ = 0;      // live slots
+    std::size_t occupied_ = 0;  // live slots and tombstones
+    std::size_t terms_ = 0;
+    std::optional<int16_t> maxWords_;
+    uint64_t generation_;
+};
+
+}  // namespace qp::engine

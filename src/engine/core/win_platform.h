@@ -1,0 +1,23 @@
+// The Windows services behind PlatformServices (Windows builds only).
+#pragma once
+
+#include "date_shortcut.h"
+#include "platform.h"
+
+namespace qp::engine {
+
+// CharUpperBuffW over the text (what upper-casing a BSTR does).
+void windowsUpperCase(std::u16string& text);
+
+// VarDateFromStr(LOCALE_USER_DEFAULT, 0), then VarBstrFromDate of the value: the user's
+// general date format. `dateText` may be null. No shortcut: every call reaches oleaut32.
+bool windowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateText);
+
+// Month names and abbreviations of LOCALE_USER_DEFAULT, lower-cased with CharLowerBuffW.
+DateTokens userDateTokens();
+
+// Upper-casing as above; dates through mayBeDate(userDateTokens()) first, so that
+// candidates that cannot be dates never cost a VarDateFromStr call.
+PlatformServices windowsPlatform();
+
+}  // namespace qp::engine

@@ -1,0 +1,46 @@
+// Shared helpers: run the recognizer over a text with a fake commit site.
+#pragma once
+
+#include "native_platform.h"
+#include "recognizer.h"
+
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qp::engine::test {
+
+using Tag = std::pair<int32_t, int32_t>;  // start, length
+using Tags = std::vector<Tag>;
+
+struct Outcome {
+    Tags tags;
+    RecognizeResult result;
+};
+
+inline TermDictionary dictionaryOf(std::initializer_list<std::u16string_view> terms) {
+    TermDictionary d;
+    for (auto t : terms) d.add(t);
+    return d;
+}
+
+// Dates without a year fall in 2026 so that the date text forms are fixed.
+inline Outcome recognize(std::u16string_view text, TermDictionary& terms) {
+    Recognizer recognizer(nativePlatform(2026));
+    Outcome run;
+    run.result = recognizer.recognize(text, terms, u"qp#terms",
+                                      [&](std::u16string_view type, int32_t start, int32_t length) {
+                                          if (type != u"qp#terms") throw std::logic_error("type");
+                                          run.tags.emplace_back(start, length);
+                                      });
+    return run;
+}
+
+inline Tags tagsOf(std::u16string_view text, std::initializer_list<std::u16string_view> terms) {
+    TermDictionary d = dictionaryOf(terms);
+    return recognize(text, d).tags;
+}
+
+}  // namespace qp::engine::test
