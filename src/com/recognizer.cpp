@@ -1,0 +1,79 @@
+// The class Office creates to have terms marked: answers a constant or hands the call to its
+// own Controller.
+#include "com/classes.h"
+#include "com/com_object.h"
+#include "support/automation.h"
+
+namespace qp {
+namespace {
+
+class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagRecognizer> {
+ public:
+  Recognizer() { Check(CreateController(IID__Controller, reinterpret_cast<void**>(&m_oController))); }
+  ~Recognizer() override {
+    if (m_oController) m_oController->Release();
+  }
+
+  // _Recognizer
+  STDMETHODIMP ISmartTagRecognizer_Recognize(BSTR sText, IF_TYPE iftype, LONG lcid,
+                                             ISmartTagRecognizerSite* pfrs) override {
+    ComPtr<ISmartTagRecognizerSite> site(pfrs);
+    if (iftype != IF_TYPE_PARA) return S_OK;
+    ISmartTagRecognizerSite* byRef = site.Get();
+    if (byRef) byRef->AddRef();
+    HRESULT hr = m_oController->DoRecognize(sText, lcid, &byRef);
+    if (byRef) byRef->Release();
+    return hr;
+  }
+
+  // ISmartTagRecognizer
+  STDMETHODIMP get_ProgId(BSTR* out) override {
+    return ReturnString(std::wstring(kComponentTitle) + L".Recognizer", out);
+  }
+  STDMETHODIMP get_Name(INT lcid, BSTR* out) override {
+    return Text(out, [&](BSTR* r) { return m_oController->get_RecognizerName(lcid, r); });
+  }
+  STDMETHODIMP get_Desc(INT lcid, BSTR* out) override {
+    return Text(out, [&](BSTR* r) { return m_oController->get_RecognizerDescription(lcid, r); });
+  }
+  STDMETHODIMP get_SmartTagCount(INT* out) override {
+    if (!out) return E_POINTER;
+    *out = 0;
+    LONG n = 0;
+    HRESULT hr = m_oController->get_RecognizerSmartTagCount(&n);
+    if (SUCCEEDED(hr)) *out = n;
+    return hr;
+  }
+  STDMETHODIMP get_SmartTagName(INT lSmartTag, BSTR* out) override {
+    return Text(out, [&](BSTR* r) { return m_oController->get_SmartTagName(lSmartTag, r); });
+  }
+  // Every index gets the same address: the index is not passed on.
+  STDMETHODIMP get_SmartTagDownloadURL(INT, BSTR* out) override {
+    return Text(out, [&](BSTR* r) { return m_oController->get_SmartTagDownloadURL(r); });
+  }
+  STDMETHODIMP Recognize(BSTR Text, IF_TYPE DataType, INT LocaleID,
+                         ISmartTagRecognizerSite* RecognizerSite) override {
+    return ISmartTagRecognizer_Recognize(Text, DataType, LocaleID, RecognizerSite);
+  }
+
+ private:
+  // A text out value is empty before the Controller is asked, and its answer afterwards.
+  template <class Ask>
+  static HRESULT Text(BSTR* out, Ask ask) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    Bstr result;
+    HRESULT hr = ask(result.out());
+    if (FAILED(hr)) return ReturnString(L"", out) == S_OK ? hr : hr;
+    *out = result.get() ? result.detach() : SysAllocString(L"");
+    return S_OK;
+  }
+
+  _Controller* m_oController = nullptr;
+};
+
+}  // namespace
+
+HRESULT CreateRecognizer(REFIID iid, void** out) { return Recognizer::Create(iid, out); }
+
+}  // namespace qp

@@ -1,0 +1,178 @@
+#include "automation.h"
+
+#include <vector>
+
+#include "error.h"
+
+namespace qp {
+
+Bstr::Bstr(const std::wstring& s)
+    : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {
+  if (!b_) throw std::bad_alloc();
+}
+Bstr::Bstr(const wchar_t* s) : Bstr(std::wstring(s ? s : L"")) {}
+Bstr& Bstr::operator=(Bstr&& o) noexcept {
+  if (this != &o) {
+    SysFreeString(b_);
+    b_ = std::exchange(o.b_, nullptr);
+  }
+  return *this;
+}
+BSTR* Bstr::out() {
+  SysFreeString(b_);
+  b_ = nullptr;
+  return &b_;
+}
+
+HRESULT ReturnString(const std::wstring& s, BSTR* out) noexcept {
+  if (!out) return E_POINTER;
+  *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+std::wstring ToString(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
+
+Variant::Variant(const Variant& o) {
+  VariantInit(&v_);
+  Check(VariantCopy(&v_, const_cast<VARIANT*>(&o.v_)));
+}
+Variant& Variant::operator=(const Variant& o) {
+  if (this != &o) Check(VariantCopy(&v_, const_cast<VARIANT*>(&o.v_)));
+  return *this;
+}
+Variant Variant::FromString(const std::wstring& s) {
+  Variant v;
+  v.v_.vt = VT_BSTR;
+  v.v_.bstrVal = Bstr(s).detach();
+  return v;
+}
+Variant Variant::FromLong(long n) {
+  Variant v;
+  v.v_.vt = VT_I4;
+  v.v_.lVal = n;
+  return v;
+}
+Variant Variant::FromShort(short n) {
+  Variant v;
+  v.v_.vt = VT_I2;
+  v.v_.iVal = n;
+  return v;
+}
+Variant Variant::FromBool(bool b) {
+  Variant v;
+  v.v_.vt = VT_BOOL;
+  v.v_.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
+Variant Variant::FromObject(IDispatch* d) {
+  Variant v;
+  v.v_.vt = VT_DISPATCH;
+  v.v_.pdispVal = d;
+  if (d) d->AddRef();
+  return v;
+}
+Variant Variant::ByRef(VARIANT* target) {
+  Variant v;
+  v.v_.vt = VT_VARIANT | VT_BYREF;
+  v.v_.pvarVal = target;
+  return v;
+}
+
+std::wstring Variant::AsString() const {
+  if (v_.vt == VT_BSTR) return ToString(v_.bstrVal);
+  if (v_.vt == VT_EMPTY) return std::wstring();
+  VARIANT t;
+  VariantInit(&t);
+  Check(VariantChangeType(&t, const_cast<VARIANT*>(&v_), VARIANT_ALPHABOOL, VT_BSTR));
+  std::wstring s = ToString(t.bstrVal);
+  VariantClear(&t);
+  return s;
+}
+
+long Variant::AsLong() const {
+  if (v_.vt == VT_I4) return v_.lVal;
+  VARIANT t;
+  VariantInit(&t);
+  Check(VariantChangeType(&t, const_cast<VARIANT*>(&v_), 0, VT_I4));
+  return t.lVal;
+}
+
+bool Variant::AsBool() const {
+  if (IsEmptyOrNull()) return false;
+  VARIANT t;
+  VariantInit(&t);
+  Check(VariantChangeType(&t, const_cast<VARIANT*>(&v_), 0, VT_BOOL));
+  return t.boolVal != VARIANT_FALSE;
+}
+
+ComPtr<IDispatch> Variant::AsObject() const {
+  ComPtr<IDispatch> d;
+  const VARIANT* v = &v_;
+  if (v->vt == (VT_VARIANT | VT_BYREF)) v = v->pvarVal;
+  if (v->vt == VT_DISPATCH) {
+    d = v->pdispVal;
+  } else if (v->vt == (VT_DISPATCH | VT_BYREF)) {
+    d = *v->ppdispVal;
+  } else if (v->vt == VT_UNKNOWN && v->punkVal) {
+    Check(v->punkVal->QueryInterface(IID_PPV_ARGS(&d)));
+  } else if (v->vt != VT_EMPTY && v->vt != VT_NULL && v->vt != VT_UNKNOWN) {
+    Check(DISP_E_TYPEMISMATCH);
+  }
+  return d;
+}
+
+Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
+               std::initializer_list<Variant> args) {
+  if (!object) Check(static_cast<HRESULT>(0x800A005B));  // "Object variable not set"
+  DISPID id = 0;
+  LPOLESTR name = const_cast<LPOLESTR>(member);
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) Check(hr);
+  // DISPPARAMS holds the arguments last to first.
+  std::vector<VARIANT> reversed(args.size());
+  size_t i = args.size();
+  for (const Variant& a : args) reversed[--i] = *a.get();
+  DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  DISPID named = DISPID_PROPERTYPUT;
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    params.rgdispidNamedArgs = &named;
+    params.cNamedArgs = 1;
+  }
+  Variant result;
+  EXCEPINFO excep = {};
+  UINT argErr = 0;
+  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                      (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr
+                                                                                : result.out(),
+                      &excep, &argErr);
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
+    Error e;
+    HRESULT code = excep.scode ? excep.scode : (excep.wCode ? 0x800A0000 | excep.wCode : E_FAIL);
+    e.number = HresultToErrorNumber(code);
+    e.source = ToString(excep.bstrSource);
+    e.description = ToString(excep.bstrDescription);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    if (e.source.empty()) e.source = kLibraryName;
+    Raise(std::move(e));
+  }
+  if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
+  return result;
+}
+
+void Put(IDispatch* object, const wchar_t* member, const Variant& value) {
+  Invoke(object, member, DISPATCH_PROPERTYPUT, {value});
+}
+
+ComPtr<IDispatch> CreateObject(const std::wstring& progId) {
+  CLSID clsid;
+  Check(CLSIDFromProgID(progId.c_str(), &clsid));
+  ComPtr<IDispatch> object;
+  Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                         IID_PPV_ARGS(&object)));
+  return object;
+}
+
+}  // namespace qp

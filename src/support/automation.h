@@ -1,0 +1,84 @@
+// Small RAII wrappers over BSTR and VARIANT, and late-bound calls by member name, the way the
+// component reaches the host's objects and the Norvane components.
+#pragma once
+
+#include <oaidl.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace qp {
+
+using Microsoft::WRL::ComPtr;
+
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const std::wstring& s);
+  explicit Bstr(const wchar_t* s);
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  Bstr(Bstr&& o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
+  Bstr& operator=(Bstr&& o) noexcept;
+  ~Bstr() { SysFreeString(b_); }
+  BSTR get() const { return b_; }
+  BSTR* out();  // frees the held string first
+  BSTR detach() { return std::exchange(b_, nullptr); }
+  std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+
+ private:
+  BSTR b_ = nullptr;
+};
+
+// A text out-parameter for the caller: a new string it owns.
+HRESULT ReturnString(const std::wstring& s, BSTR* out) noexcept;
+std::wstring ToString(BSTR b);
+
+class Variant {
+ public:
+  Variant() { VariantInit(&v_); }
+  Variant(const Variant& o);
+  Variant& operator=(const Variant& o);
+  Variant(Variant&& o) noexcept : v_(o.v_) { o.v_.vt = VT_EMPTY; }
+  ~Variant() { VariantClear(&v_); }
+  static Variant FromString(const std::wstring& s);
+  static Variant FromLong(long n);
+  static Variant FromShort(short n);
+  static Variant FromBool(bool b);
+  static Variant FromObject(IDispatch* d);  // AddRefs
+  static Variant ByRef(VARIANT* target);
+  VARIANT* get() { return &v_; }
+  const VARIANT* get() const { return &v_; }
+  VARIANT* out() { VariantClear(&v_); return &v_; }
+  VARTYPE vt() const { return v_.vt; }
+  bool IsEmptyOrNull() const { return v_.vt == VT_EMPTY || v_.vt == VT_NULL; }
+  // Conversions as automation does them; raise the conversion's error.
+  std::wstring AsString() const;
+  long AsLong() const;
+  bool AsBool() const;  // null and empty count as False
+  ComPtr<IDispatch> AsObject() const;  // null for Nothing
+
+ private:
+  VARIANT v_;
+};
+
+// Member access by name at run time. Arguments are given first to last.
+Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
+               std::initializer_list<Variant> args = {});
+inline Variant Call(IDispatch* object, const wchar_t* member,
+                    std::initializer_list<Variant> args = {}) {
+  return Invoke(object, member, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
+}
+inline Variant Get(IDispatch* object, const wchar_t* member,
+                   std::initializer_list<Variant> args = {}) {
+  return Invoke(object, member, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args);
+}
+void Put(IDispatch* object, const wchar_t* member, const Variant& value);
+
+// CreateObject(progId) for an in-process or local automation server.
+ComPtr<IDispatch> CreateObject(const std::wstring& progId);
+
+}  // namespace qp

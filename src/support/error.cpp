@@ -1,0 +1,206 @@
+#include "error.h"
+
+#include <oleauto.h>
+
+#include <new>
+
+#include "automation.h"
+#include "resources.h"
+
+namespace qp {
+namespace {
+
+thread_local Error t_current;
+thread_local bool t_hasCurrent = false;
+thread_local HWND t_activeForm = nullptr;
+
+std::wstring Upper(std::wstring s) {
+  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
+std::wstring SystemMessage(HRESULT hr) {
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(hr), 0,
+                           reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring s;
+  if (n && text) s.assign(text, n);
+  LocalFree(text);
+  while (!s.empty() && (s.back() == L'\n' || s.back() == L'\r' || s.back() == L' ')) s.pop_back();
+  if (s.empty()) {
+    wchar_t buf[32];
+    wsprintfW(buf, L"Error 0x%08X", static_cast<unsigned>(hr));
+    s = buf;
+  }
+  return s;
+}
+
+std::wstring ResolveTitle(const std::wstring& title) {
+  if (!title.empty()) return title;
+  if (HWND form = t_activeForm) {
+    wchar_t caption[512] = {};
+    if (GetWindowTextW(form, caption, 512) > 0) return caption;
+  }
+  return kComponentTitle;
+}
+
+}  // namespace
+
+const Error& CurrentError() { return t_current; }
+bool HasCurrentError() { return t_hasCurrent; }
+
+void Raise(Error error) {
+  t_current = error;
+  t_hasCurrent = true;
+  throw error;
+}
+
+long ErrorMessageId(long number) {
+  switch (number) {
+    case kErrMissingComponent: return kMsgMissingComponent;
+    case kErrEmptyValue: return kMsgEmptyValue;
+    case kErrKeyNotUnique: return kMsgTermExists;
+    default: return 0;
+  }
+}
+
+void RaiseError(long number, const std::wstring& source, const std::wstring& description,
+                const std::wstring& extra) {
+  Error e;
+  e.number = number != 0 ? number : t_current.number;
+  if (long id = ErrorMessageId(e.number)) {
+    e.description = GetResourceString(static_cast<UINT>(id), {extra});
+  } else {
+    e.description = description.empty() ? t_current.description : description;
+  }
+  if (!source.empty()) {
+    e.source = source;
+  } else {
+    e.source = t_hasCurrent ? t_current.source : std::wstring(kLibraryName);
+  }
+  Raise(std::move(e));
+}
+
+void PrefixErrorSource(const std::wstring& context) {
+  t_current.source = context + L": " + t_current.source;
+}
+
+HRESULT ErrorNumberToHresult(long number) {
+  if (number < 0) return static_cast<HRESULT>(number);
+  if (number == 0) return E_FAIL;
+  return static_cast<HRESULT>(0x800A0000u | (static_cast<unsigned long>(number) & 0xFFFFu));
+}
+
+long HresultToErrorNumber(HRESULT hr) {
+  if ((static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u) return hr & 0xFFFF;
+  return static_cast<long>(hr);
+}
+
+void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid) {
+  Error e;
+  e.number = HresultToErrorNumber(hr);
+  bool hasInfo = true;
+  if (callee) {
+    ComPtr<ISupportErrorInfo> support;
+    hasInfo = SUCCEEDED(callee->QueryInterface(IID_PPV_ARGS(&support))) &&
+              support->InterfaceSupportsErrorInfo(iid) == S_OK;
+  }
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, &info) == S_OK && info && hasInfo) {
+    Bstr source, description;
+    info->GetSource(source.out());
+    info->GetDescription(description.out());
+    e.source = source.str();
+    e.description = description.str();
+  }
+  if (e.source.empty()) e.source = kLibraryName;
+  if (e.description.empty()) e.description = SystemMessage(hr);
+  Raise(std::move(e));
+}
+
+HRESULT ReportToCaller() noexcept {
+  Error e;
+  try {
+    throw;
+  } catch (const Error& error) {
+    e = error;
+  } catch (const std::bad_alloc&) {
+    e.number = E_OUTOFMEMORY;
+  } catch (...) {
+    e.number = E_UNEXPECTED;
+  }
+  if (e.description.empty()) e.description = SystemMessage(ErrorNumberToHresult(e.number));
+  if (e.source.empty()) e.source = kLibraryName;
+  ComPtr<ICreateErrorInfo> create;
+  if (SUCCEEDED(CreateErrorInfo(&create))) {
+    create->SetGUID(IID_NULL);
+    create->SetSource(const_cast<LPOLESTR>(e.source.c_str()));
+    create->SetDescription(const_cast<LPOLESTR>(e.description.c_str()));
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
+  }
+  return ErrorNumberToHresult(e.number);
+}
+
+int ShowMessage(const std::wstring& prompt, const std::wstring& title, UINT buttons,
+                const std::wstring& helpFile, DWORD helpContext) noexcept {
+  try {
+    std::wstring caption = ResolveTitle(title);
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    MSGBOXPARAMSW params = {};
+    params.cbSize = sizeof params;
+    params.hwndOwner = t_activeForm;
+    params.lpszText = prompt.c_str();
+    params.lpszCaption = caption.c_str();
+    params.dwStyle = buttons | (t_activeForm ? 0 : MB_TASKMODAL);
+    params.dwContextHelpId = helpContext;
+    (void)helpFile;  // message boxes here carry no help file of their own
+    return MessageBoxIndirectW(&params);
+  } catch (...) {
+    return 0;
+  }
+}
+
+void ShowError(const std::wstring& heading, const std::wstring& title, const std::wstring& extra) {
+  const Error current = t_current;
+  std::wstring message;
+  if (long id = ErrorMessageId(current.number)) {
+    message = GetResourceString(static_cast<UINT>(id), {extra});
+  } else {
+    message = current.description;
+  }
+  try {
+    if (!heading.empty()) message = heading + L"\r\n" + message;
+    ShowMessage(message, ResolveTitle(title), MB_OK | MB_ICONEXCLAMATION, L"", 0);
+  } catch (...) {
+  }
+}
+
+bool ShowErrorPrompt(const std::wstring& heading, const std::wstring& title,
+                     const std::wstring& extra) {
+  std::wstring message =
+      t_current.description + L"\r\n\r\n" + GetResourceString(kMsgPromptQuestion, {extra});
+  try {
+    if (!heading.empty()) message = heading + L"\r\n" + message;
+    return ShowMessage(message, ResolveTitle(title), MB_YESNO | MB_ICONEXCLAMATION, L"", 0) ==
+           IDYES;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool IsErrorDisplayOn() {
+  std::wstring value =
+      Upper(RegistryGetValue(kHiveLocalMachine, kSettingsKey, L"DisplayErrors", nullptr));
+  if (value.empty()) value = L"N";
+  return value == L"-1" || value[0] == L'T' || value[0] == L'Y' || value[0] == L'1';
+}
+
+void Trace(const std::wstring&, const std::wstring&) {}
+
+void SetActiveForm(HWND form) { t_activeForm = form; }
+HWND ActiveForm() { return t_activeForm; }
+
+}  // namespace qp

@@ -1,0 +1,88 @@
+// The one error convention of the component: a failure is an error with number, source and
+// description. Inner operations put their name in front of the source and raise it again;
+// outer operations report it and return their result as far as it was set.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+
+namespace qp {
+
+// The component's own error numbers (object-error base 0x80040000 plus 514 to 518) and the
+// list control's refusal of a taken key.
+inline constexpr long kErrBadVerb = static_cast<long>(0x80040202);
+inline constexpr long kErrMissingComponent = static_cast<long>(0x80040203);
+inline constexpr long kErrNotTemplate = static_cast<long>(0x80040204);
+inline constexpr long kErrConfigParse = static_cast<long>(0x80040205);
+inline constexpr long kErrEmptyValue = static_cast<long>(0x80040206);
+inline constexpr long kErrKeyNotUnique = 35602;
+
+inline constexpr wchar_t kComponentTitle[] = L"Norvane Quillpoint Smart Tag";
+inline constexpr wchar_t kMessageTitle[] = L"Quillpoint Smart Tag";
+inline constexpr wchar_t kLibraryName[] = L"NVSmartTagQuillpoint";
+
+// What travels when an operation fails. Thrown by value, caught by reference.
+struct Error {
+  long number = 0;
+  std::wstring source;
+  std::wstring description;
+};
+
+// The calling thread's current error: the one raised last on this thread.
+const Error& CurrentError();
+bool HasCurrentError();
+
+// Raises number/source/description with the convention's defaults: number 0 keeps the current
+// number, a mapped number gets its localized message (formatted with extra), an empty
+// description keeps the current one, an empty source keeps the current source.
+[[noreturn]] void RaiseError(long number, const std::wstring& source,
+                             const std::wstring& description, const std::wstring& extra);
+// Raises exactly what it is given (and makes it the current error).
+[[noreturn]] void Raise(Error error);
+// Context + ": " in front of the current error's source; raises nothing.
+void PrefixErrorSource(const std::wstring& context);
+
+long ErrorMessageId(long number);
+
+// A failed HRESULT from a call into COM becomes the current error and is raised, carrying the
+// callee's error information when it set any.
+[[noreturn]] void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid);
+inline void Check(HRESULT hr) {
+  if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
+}
+// An error number as a COM result and back (small positive numbers travel in the 0x800A
+// facility, as automation clients expect).
+HRESULT ErrorNumberToHresult(long number);
+long HresultToErrorNumber(HRESULT hr);
+
+// Turns the current C++ exception (inside a catch) into a COM failure result with IErrorInfo.
+HRESULT ReportToCaller() noexcept;
+
+// Runs body; whatever escapes becomes the COM method's failure result with error information.
+template <class Body>
+HRESULT ComBoundary(Body&& body) noexcept {
+  try {
+    body();
+    return S_OK;
+  } catch (...) {
+    return ReportToCaller();
+  }
+}
+
+// Message boxes of the convention.
+int ShowMessage(const std::wstring& prompt, const std::wstring& title, UINT buttons,
+                const std::wstring& helpFile, DWORD helpContext) noexcept;
+void ShowError(const std::wstring& heading, const std::wstring& title, const std::wstring& extra);
+bool ShowErrorPrompt(const std::wstring& heading, const std::wstring& title,
+                     const std::wstring& extra);
+bool IsErrorDisplayOn();
+void Trace(const std::wstring& text, const std::wstring& category);
+
+// The component's dialog that is open and active on this thread, whose caption stands in for
+// an empty message box title.
+void SetActiveForm(HWND form);
+HWND ActiveForm();
+
+}  // namespace qp

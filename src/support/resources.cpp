@@ -1,0 +1,150 @@
+#include "resources.h"
+
+#include <htmlhelp.h>
+
+#include "automation.h"
+#include "error.h"
+
+namespace qp {
+namespace {
+
+HMODULE g_componentModule = nullptr;
+thread_local HMODULE g_hResourceLibrary = nullptr;
+std::wstring g_appHelpFile;
+
+void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
+  if (what.empty()) return;
+  for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
+    text.replace(at, what.size(), with);
+}
+
+std::wstring AnsiToWide(const char* text, int n) {
+  if (n <= 0) return std::wstring();
+  int w = MultiByteToWideChar(CP_ACP, 0, text, n, nullptr, 0);
+  std::wstring s(static_cast<size_t>(w), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, n, s.data(), w);
+  return s;
+}
+
+std::string WideToAnsi(const std::wstring& s) {
+  if (s.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string a(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), a.data(), n, nullptr,
+                      nullptr);
+  return a;
+}
+
+}  // namespace
+
+void SetComponentModule(HMODULE module) { g_componentModule = module; }
+HMODULE ComponentModule() { return g_componentModule; }
+
+std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part) {
+  if (base.empty() || base.back() != L'\\') return base + L"\\" + part;
+  return base + part;
+}
+
+std::wstring GetLanguageFolder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD n = GetModuleFileNameW(g_componentModule, path, MAX_PATH * 2);
+  std::wstring folder(path, n);
+  size_t slash = folder.find_last_of(L'\\');
+  folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+  // The application path keeps its backslash only at a drive root ("C:\").
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  return AppendPathPart(folder, L"1033");
+}
+
+std::wstring GetResourceFilePath(const std::wstring& fileName) {
+  return AppendPathPart(GetLanguageFolder(), fileName);
+}
+
+std::wstring GetHelpFilePath(const std::wstring& fileName, bool popupTopics) {
+  return AppendPathPart(GetLanguageFolder(), popupTopics ? fileName + kPopupTopics : fileName);
+}
+
+void LoadResourceLibrary(const std::wstring& path) {
+  // Never freed: every engine on the thread loads it again and it stays until the process ends.
+  g_hResourceLibrary = LoadLibraryA(WideToAnsi(path).c_str());
+}
+
+HMODULE ResourceLibrary() { return g_hResourceLibrary; }
+
+std::wstring FormatResourceText(std::wstring text, const std::vector<std::wstring>& args) {
+  if (!args.empty()) {
+    ReplaceAll(text, L"%s", args[0]);
+    for (size_t i = 0; i < args.size(); ++i) ReplaceAll(text, L"%" + std::to_wstring(i + 1), args[i]);
+  }
+  ReplaceAll(text, L"\\n", L"\r\n");
+  return text;
+}
+
+std::wstring GetResourceString(UINT id, const std::vector<std::wstring>& args) {
+  char buffer[1024] = {};
+  int n = g_hResourceLibrary ? LoadStringA(g_hResourceLibrary, id, buffer, 1024) : 0;
+  return FormatResourceText(AnsiToWide(buffer, n), args);
+}
+
+void SetAppHelpFile(const std::wstring& path) { g_appHelpFile = path; }
+std::wstring AppHelpFile() { return g_appHelpFile; }
+
+bool ShowHelp(HWND window, const std::wstring& helpFile, DWORD topicId) {
+  std::string file = WideToAnsi(helpFile);
+  HWND shown;
+  if (topicId != 0) {
+    shown = HtmlHelpA(window, file.c_str(), HH_HELP_CONTEXT, topicId);
+  } else {
+    static const DWORD kOne = 1;
+    shown = HtmlHelpA(window, file.c_str(), HH_DISPLAY_TOC, reinterpret_cast<DWORD_PTR>(&kOne));
+  }
+  return shown != nullptr;
+}
+
+std::wstring RegistryGetValue(long hive, const std::wstring& key, const std::wstring& name,
+                              const std::wstring* defaultValue) {
+  ComPtr<IDispatch> registry = CreateObject(kRegistryProgId);
+  if (defaultValue) {
+    return Call(registry.Get(), L"getValue",
+                {Variant::FromLong(hive), Variant::FromString(key), Variant::FromString(name),
+                 Variant::FromString(*defaultValue)})
+        .AsString();
+  }
+  return Call(registry.Get(), L"getValue",
+              {Variant::FromLong(hive), Variant::FromString(key), Variant::FromString(name)})
+      .AsString();
+}
+
+void RegistrySetValue(long hive, const std::wstring& key, const std::wstring& name,
+                      const std::wstring& value) {
+  ComPtr<IDispatch> registry = CreateObject(kRegistryProgId);
+  Call(registry.Get(), L"setValue",
+       {Variant::FromLong(hive), Variant::FromString(key), Variant::FromString(name),
+        Variant::FromString(value)});
+}
+
+std::wstring GetCacheFlushFlag() {
+  const std::wstring none;
+  return RegistryGetValue(kHiveCurrentUser, kSettingsKey, L"SmartTagCacheFlushFlag", &none);
+}
+
+std::wstring FormatCacheFlushStamp(const SYSTEMTIME& t, const std::wstring& sep) {
+  wchar_t date[16];
+  wsprintfW(date, L"%04u%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour);
+  wchar_t minute[4], second[4];
+  wsprintfW(minute, L"%02u", t.wMinute);
+  wsprintfW(second, L"%02u", t.wSecond);
+  return std::wstring(date) + sep + minute + sep + second;
+}
+
+void SetCacheFlushFlag() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t sep[8] = L":";
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, sep, 8) <= 0) lstrcpyW(sep, L":");
+  RegistrySetValue(kHiveCurrentUser, kSettingsKey, L"SmartTagCacheFlushFlag",
+                   FormatCacheFlushStamp(now, sep));
+}
+
+}  // namespace qp
