@@ -69,6 +69,16 @@ void DeleteKey(const std::wstring& key) {
   if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) Check(HRESULT_FROM_WIN32(rc));
 }
 
+bool HasSubkeys(const std::wstring& key) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 0;
+  RegQueryInfoKeyW(h, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+  RegCloseKey(h);
+  return subkeys > 0;
+}
+
 void Register() {
   const std::wstring path = ModulePath();
   const std::wstring libid = GuidText(LIBID_NVSmartTagQuillpoint);
@@ -103,7 +113,10 @@ void Unregister() {
     DeleteKey(L"CLSID\\" + GuidText(*c.clsid));
     DeleteKey(c.progId);
   }
-  DeleteKey(L"TypeLib\\" + GuidText(LIBID_NVSmartTagQuillpoint));
+  // The other platform's build may still be registered under the same library version.
+  const std::wstring lib = L"TypeLib\\" + GuidText(LIBID_NVSmartTagQuillpoint);
+  DeleteKey(lib + L"\\" + kTypeLibVersion + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"));
+  if (!HasSubkeys(lib + L"\\" + kTypeLibVersion + L"\\0")) DeleteKey(lib);
   for (const auto& i : kInterfaces) DeleteKey(L"Interface\\" + GuidText(*i.iid));
 }
 

@@ -46,15 +46,18 @@ std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part) 
   return base + part;
 }
 
-std::wstring GetLanguageFolder() {
-  wchar_t path[MAX_PATH * 2] = {};
-  DWORD n = GetModuleFileNameW(g_componentModule, path, MAX_PATH * 2);
-  std::wstring folder(path, n);
-  size_t slash = folder.find_last_of(L'\\');
-  folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+std::wstring LanguageFolderOf(const std::wstring& modulePath) {
+  size_t slash = modulePath.find_last_of(L'\\');
+  std::wstring folder = slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash);
   // The application path keeps its backslash only at a drive root ("C:\").
   if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
   return AppendPathPart(folder, L"1033");
+}
+
+std::wstring GetLanguageFolder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD n = GetModuleFileNameW(g_componentModule, path, MAX_PATH * 2);
+  return LanguageFolderOf(std::wstring(path, n));
 }
 
 std::wstring GetResourceFilePath(const std::wstring& fileName) {

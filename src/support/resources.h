@@ -35,6 +35,8 @@ HMODULE ComponentModule();
 
 std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part);
 std::wstring GetLanguageFolder();
+// The language folder beside the module at that path.
+std::wstring LanguageFolderOf(const std::wstring& modulePath);
 std::wstring GetResourceFilePath(const std::wstring& fileName);
 std::wstring GetHelpFilePath(const std::wstring& fileName, bool popupTopics);
 

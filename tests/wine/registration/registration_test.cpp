@@ -1,0 +1,200 @@
+// regsvr32 writes what Office and automation clients need to find and create the server, and
+// regsvr32 /u takes away exactly that.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+#include "nvstagQP.h"
+#include "wine_test_env.h"
+
+namespace {
+
+using qp::test::BinFolder;
+using qp::test::RunProgram;
+
+std::wstring Upper(std::wstring s) {
+  CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
+bool Has(const std::set<std::wstring>& snapshot, const std::wstring& line) {
+  return snapshot.count(Upper(line)) != 0;
+}
+
+// Every key and value below the class registrations of HKCR, as "path|name=data" lines.
+void Collect(HKEY root, const std::wstring& path, std::set<std::wstring>& out) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  out.insert(path);
+  wchar_t name[512];
+  BYTE data[4096];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLen = 512, dataLen = sizeof data - 2, type = 0;
+    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
+      break;
+    std::wstring text = type == REG_SZ ? std::wstring(reinterpret_cast<wchar_t*>(data),
+                                                      wcsnlen(reinterpret_cast<wchar_t*>(data),
+                                                              dataLen / 2))
+                                       : L"<" + std::to_wstring(type) + L">";
+    out.insert(path + L"|" + name + L"=" + text);
+  }
+  std::set<std::wstring> subkeys;
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLen = 512;
+    if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    subkeys.insert(name);
+  }
+  RegCloseKey(key);
+  for (const auto& sub : subkeys) Collect(root, path.empty() ? sub : path + L"\\" + sub, out);
+}
+
+std::set<std::wstring> Snapshot() {
+  std::set<std::wstring> all;
+  // ProgIDs live at the top level: take the top-level keys and what lies below ours.
+  HKEY root = HKEY_CLASSES_ROOT;
+  wchar_t name[512];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLen = 512;
+    if (RegEnumKeyExW(root, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    const std::wstring top = name;
+    const std::wstring upper = Upper(top);
+    if (upper == L"CLSID" || upper == L"INTERFACE" || upper == L"TYPELIB" ||
+        upper.rfind(L"NVSMARTTAG", 0) == 0)
+      Collect(root, top, all);
+    else
+      all.insert(top);
+  }
+  // Key names are not case-sensitive (Wine spells "Typelib"): compare them upper-cased.
+  std::set<std::wstring> upper;
+  for (const auto& line : all) upper.insert(Upper(line));
+  return upper;
+}
+
+std::wstring Guid(const GUID& g) {
+  wchar_t text[40] = {};
+  StringFromGUID2(g, text, 40);
+  return text;
+}
+
+std::wstring DllPath() { return BinFolder() + L"\\nvstagQP.dll"; }
+
+DWORD Regsvr32(const wchar_t* options) {
+  return RunProgram(L"regsvr32 /s " + std::wstring(options) + L"\"" + DllPath() + L"\"");
+}
+
+TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
+  ASSERT_EQ(Regsvr32(L"/u "), 0u);
+  const std::set<std::wstring> before = Snapshot();
+  for (const auto& line : before) ASSERT_EQ(line.find(L"NVSMARTTAGQUILLPOINT."), std::wstring::npos) << line;
+
+  ASSERT_EQ(Regsvr32(L""), 0u);
+  const std::set<std::wstring> registered = Snapshot();
+
+  const std::wstring libid = Guid(LIBID_NVSmartTagQuillpoint);
+  const struct {
+    const wchar_t* progId;
+    CLSID clsid;
+  } classes[] = {{L"NVSmartTagQuillpoint.Recognizer", CLSID_Recognizer},
+                 {L"NVSmartTagQuillpoint.Action", CLSID_Action},
+                 {L"NVSmartTagQuillpoint.Controller", CLSID_Controller}};
+  for (const auto& c : classes) {
+    const std::wstring clsid = Guid(c.clsid);
+    const std::wstring key = L"CLSID\\" + clsid;
+    EXPECT_TRUE(Has(registered, std::wstring(c.progId) + L"\\CLSID|=" + clsid)) << c.progId;
+    EXPECT_TRUE(Has(registered, key + L"\\InprocServer32|=" + DllPath())) << c.progId;
+    EXPECT_TRUE(Has(registered, key + L"\\InprocServer32|ThreadingModel=Apartment")) << c.progId;
+    EXPECT_TRUE(Has(registered, key + L"\\ProgID|=" + c.progId)) << c.progId;
+    EXPECT_TRUE(Has(registered, key + L"\\TypeLib|=" + libid)) << c.progId;
+    CLSID found{};
+    EXPECT_EQ(CLSIDFromProgID(c.progId, &found), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(found, c.clsid)) << c.progId;
+  }
+  const std::wstring lib = L"TypeLib\\" + libid + L"\\1.1";
+  EXPECT_TRUE(Has(registered, lib + L"|=Norvane Quillpoint Smart Tag"));
+  EXPECT_TRUE(Has(registered, lib + (sizeof(void*) == 8 ? L"\\0\\win64|=" : L"\\0\\win32|=") +
+                               DllPath()));
+  for (const IID* iid : {&IID__Recognizer, &IID__Action, &IID__Controller, &IID__SmartTagConfig,
+                         &IID__RecognizerProps, &IID__ActionProps, &IID__Records}) {
+    EXPECT_TRUE(Has(registered, L"Interface\\" + Guid(*iid) + L"\\TypeLib|=" + libid))
+        << Guid(*iid);
+  }
+  // Office's own interfaces are Office's to register.
+  EXPECT_FALSE(Has(registered, L"Interface\\" + Guid(IID_ISmartTagRecognizer)));
+
+  // The registered library loads, complete, from the DLL.
+  ITypeLib* tlb = nullptr;
+  ASSERT_EQ(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &tlb), S_OK);
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(tlb->GetLibAttr(&attr), S_OK);
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 1);
+  EXPECT_EQ(attr->lcid, 0u);
+  tlb->ReleaseTLibAttr(attr);
+  std::set<std::wstring> names;
+  for (UINT i = 0; i < tlb->GetTypeInfoCount(); ++i) {
+    BSTR name = nullptr;
+    tlb->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr);
+    names.insert(name ? name : L"");
+    SysFreeString(name);
+  }
+  tlb->Release();
+  for (const wchar_t* n :
+       {L"Recognizer", L"Action", L"Controller", L"SmartTagConfig", L"RecognizerProps",
+        L"ActionProps", L"_Recognizer", L"_Action", L"_Controller", L"_SmartTagConfig",
+        L"_RecognizerProps", L"_ActionProps", L"ISmartTagRecognizer", L"ISmartTagAction",
+        L"ISmartTagRecognizerSite", L"ISmartTagProperties", L"IF_TYPE"})
+    EXPECT_TRUE(names.count(n)) << n;
+
+  // What registration added is exactly what unregistration removes.
+  ASSERT_EQ(Regsvr32(L"/u "), 0u);
+  const std::set<std::wstring> after = Snapshot();
+  EXPECT_EQ(after, before);
+  size_t added = 0;
+  for (const auto& line : registered) added += before.count(line) == 0;
+  EXPECT_GT(added, 40u);
+
+  // Leave the prefix as the fixture made it.
+  ASSERT_EQ(Regsvr32(L""), 0u);
+}
+
+TEST(Registration, ClassesAreCreatedByProgIdThroughTheRegistry) {
+  qp::test::ComApartment com;
+  for (const wchar_t* progId : {L"NVSmartTagQuillpoint.Recognizer", L"NVSmartTagQuillpoint.Action",
+                                L"NVSmartTagQuillpoint.Controller"}) {
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK) << progId;
+    IDispatch* object = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(&object)),
+              S_OK)
+        << progId;
+    UINT count = 0;
+    EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    object->Release();
+  }
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_Recognizer, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&unknown)),
+            S_OK);
+  ISmartTagRecognizer* recognizer = nullptr;
+  EXPECT_EQ(unknown->QueryInterface(IID_ISmartTagRecognizer, reinterpret_cast<void**>(&recognizer)),
+            S_OK);
+  if (recognizer) {
+    BSTR progId = nullptr;
+    EXPECT_EQ(recognizer->get_ProgId(&progId), S_OK);
+    EXPECT_STREQ(progId, L"Norvane Quillpoint Smart Tag.Recognizer");
+    SysFreeString(progId);
+    recognizer->Release();
+  }
+  unknown->Release();
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+// The support services as the rest of the component uses them: resource strings and their
+// formatting, paths, the error convention with its real message boxes, the display switch and
+// the term-cache flag in the real registry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cwctype>
+#include <string>
+#include <thread>
+
+#include "support/error.h"
+#include "support/resources.h"
+#include "window_watcher.h"
+#include "wine_test_env.h"
+
+namespace {
+
+using qp::test::BinFolder;
+using qp::test::SeenWindow;
+using qp::test::WindowWatcher;
+
+class Support : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qp::LoadResourceLibrary(qp::GetResourceFilePath(qp::kResourceLibraryName));
+    ASSERT_NE(qp::ResourceLibrary(), nullptr);
+  }
+  qp::test::ComApartment com_;
+};
+
+// Makes `e` the thread's current error, as a failed operation would leave it.
+void MakeCurrent(long number, const std::wstring& source, const std::wstring& description) {
+  try {
+    qp::Raise({number, source, description});
+  } catch (const qp::Error&) {
+  }
+}
+
+qp::Error RaiseAndCatch(long number, const std::wstring& source, const std::wstring& description,
+                        const std::wstring& extra) {
+  try {
+    qp::RaiseError(number, source, description, extra);
+  } catch (const qp::Error& e) {
+    EXPECT_EQ(e.number, qp::CurrentError().number);
+    EXPECT_EQ(e.source, qp::CurrentError().source);
+    EXPECT_EQ(e.description, qp::CurrentError().description);
+    return e;
+  }
+  ADD_FAILURE() << "RaiseError returned";
+  return {};
+}
+
+TEST_F(Support, ResourceStringsAreLoadedCutAndFormatted) {
+  // The product's own texts: each id is there and takes its argument.
+  for (UINT id : {102u, 104u, 105u, 107u, 108u, 110u, 111u, 112u})
+    EXPECT_FALSE(qp::GetResourceString(id, {L""}).empty()) << id;
+  EXPECT_NE(qp::GetResourceString(102, {L"HiveLibrary.Registry"}).find(L"HiveLibrary.Registry"),
+            std::wstring::npos);
+  EXPECT_NE(qp::GetResourceString(104, {L"7"}).find(L"7"), std::wstring::npos);
+  EXPECT_NE(qp::GetResourceString(112, {L"ACME"}).find(L"\"ACME\""), std::wstring::npos);
+  EXPECT_EQ(qp::GetResourceString(107, {L""}).find(L'%'), std::wstring::npos);
+  EXPECT_NE(qp::GetResourceString(105, {L""}).find(L"\r\n"), std::wstring::npos);
+
+  qp::LoadResourceLibrary(BinFolder() + L"\\testdata\\test_strings.dll");
+  ASSERT_NE(qp::ResourceLibrary(), nullptr);
+  // "%s" twice and "%1" all take the first argument; "\n" becomes CR LF, also from arguments.
+  EXPECT_EQ(qp::GetResourceString(1, {L"Z"}), L"a Z b Z c Z d\r\ne");
+  EXPECT_EQ(qp::GetResourceString(1, {L"x\\ny"}), L"a x\r\ny b x\r\ny c x\r\ny d\r\ne");
+  EXPECT_EQ(qp::GetResourceString(3, {L"one", L"two"}), L"one and two");
+  // No arguments: placeholders stay, line breaks are still made.
+  EXPECT_EQ(qp::GetResourceString(1, {}), L"a %s b %s c %1 d\r\ne");
+  EXPECT_EQ(qp::GetResourceString(2, {L""}), std::wstring(1023, L'L'));
+  EXPECT_EQ(qp::GetResourceString(99, {L"arg"}), L"");
+  // Each thread has its own library: a new thread has none and gets empty texts.
+  std::wstring other = L"unset";
+  std::thread([&] { other = qp::GetResourceString(1, {L"Z"}); }).join();
+  EXPECT_EQ(other, L"");
+}
+
+TEST_F(Support, PathsAreBuiltBesideTheComponent) {
+  EXPECT_EQ(qp::AppendPathPart(L"C:\\a", L"b"), L"C:\\a\\b");
+  EXPECT_EQ(qp::AppendPathPart(L"C:\\", L"b"), L"C:\\b");
+  EXPECT_EQ(qp::LanguageFolderOf(L"C:\\nvstagQP.dll"), L"C:\\1033");
+  EXPECT_EQ(qp::LanguageFolderOf(L"C:\\Program Files\\Norvane\\nvstagQP.dll"),
+            L"C:\\Program Files\\Norvane\\1033");
+  const std::wstring folder = BinFolder() + L"\\1033";
+  EXPECT_EQ(qp::GetLanguageFolder(), folder);
+  EXPECT_EQ(qp::GetResourceFilePath(L"nvsqpres.dll"), folder + L"\\nvsqpres.dll");
+  EXPECT_EQ(qp::GetHelpFilePath(L"nvauthor.chm", false), folder + L"\\nvauthor.chm");
+  EXPECT_EQ(qp::GetHelpFilePath(L"nvauthor.chm", true), folder + L"\\nvauthor.chm::/popups.txt");
+  // Whatever the user's locale, the folder is 1033.
+  LCID saved = GetThreadLocale();
+  SetThreadLocale(MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT));
+  EXPECT_EQ(qp::GetLanguageFolder(), folder);
+  SetThreadLocale(saved);
+}
+
+TEST_F(Support, RaiseErrorFillsNumberSourceAndDescription) {
+  // On a thread with no current error an empty source becomes the library name.
+  qp::Error fresh;
+  std::thread([&] { fresh = RaiseAndCatch(5, L"", L"Invalid call", L""); }).join();
+  EXPECT_EQ(fresh.number, 5);
+  EXPECT_EQ(fresh.source, L"NVSmartTagQuillpoint");
+  EXPECT_EQ(fresh.description, L"Invalid call");
+
+  MakeCurrent(0x80004005, L"GetAttribute()", L"Unspecified error");
+  // Number 0, empty source and empty description keep the current ones.
+  qp::Error kept = RaiseAndCatch(0, L"", L"", L"");
+  EXPECT_EQ(kept.number, static_cast<long>(0x80004005));
+  EXPECT_EQ(kept.source, L"GetAttribute()");
+  EXPECT_EQ(kept.description, L"Unspecified error");
+  // A given source and description replace them.
+  qp::Error given = RaiseAndCatch(0, L"Initialize()", L"other", L"");
+  EXPECT_EQ(given.source, L"Initialize()");
+  EXPECT_EQ(given.description, L"other");
+  // A mapped number gets its message, whatever description was passed.
+  qp::Error mapped = RaiseAndCatch(qp::kErrMissingComponent, L"GetSmartTagConfig()",
+                                   L"ignored", L"SmartTagConfig");
+  EXPECT_EQ(mapped.description, qp::GetResourceString(102, {L"SmartTagConfig"}));
+  qp::Error empty = RaiseAndCatch(qp::kErrEmptyValue, L"ActionName()", L"", L"");
+  EXPECT_EQ(empty.description, qp::GetResourceString(107, {L""}));
+
+  // The source convention: outermost name first.
+  MakeCurrent(0x80004005, L"msxml3.dll", L"Unspecified error");
+  qp::PrefixErrorSource(L"GetAttribute()");
+  qp::PrefixErrorSource(L"GetRecognizers()");
+  EXPECT_EQ(qp::CurrentError().source, L"GetRecognizers(): GetAttribute(): msxml3.dll");
+  EXPECT_EQ(qp::CurrentError().number, static_cast<long>(0x80004005));
+
+  EXPECT_EQ(qp::ErrorMessageId(qp::kErrMissingComponent), 102);
+  EXPECT_EQ(qp::ErrorMessageId(qp::kErrEmptyValue), 107);
+  EXPECT_EQ(qp::ErrorMessageId(qp::kErrKeyNotUnique), 112);
+  for (long unmapped : {qp::kErrBadVerb, qp::kErrNotTemplate, qp::kErrConfigParse, 0L, 112L})
+    EXPECT_EQ(qp::ErrorMessageId(unmapped), 0) << unmapped;
+}
+
+TEST_F(Support, AnErrorLeavingAComMethodCarriesItsErrorInformation) {
+  HRESULT hr = qp::ComBoundary([] { qp::Raise({qp::kErrConfigParse, L"Load()", L"bad XML"}); });
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x80040205));
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR source = nullptr, description = nullptr;
+  info->GetSource(&source);
+  info->GetDescription(&description);
+  EXPECT_STREQ(source, L"Load()");
+  EXPECT_STREQ(description, L"bad XML");
+  SysFreeString(source);
+  SysFreeString(description);
+  info->Release();
+  // Small positive numbers travel in the automation facility and come back unchanged.
+  hr = qp::ComBoundary([] { qp::Raise({qp::kErrKeyNotUnique, L"x", L"y"}); });
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x800A8B12));
+  EXPECT_EQ(qp::HresultToErrorNumber(hr), qp::kErrKeyNotUnique);
+}
+
+TEST_F(Support, ShowErrorShowsTheMappedMessageOrTheDescription) {
+  WindowWatcher watcher(WindowWatcher::Always(L"OK"));
+  MakeCurrent(qp::kErrEmptyValue, L"ActionName()", L"not shown");
+  qp::ShowError(L"", L"Quillpoint Smart Tag", L"");
+  MakeCurrent(0x80004005, L"Load()", L"The file is locked.");
+  qp::ShowError(L"", L"Quillpoint Smart Tag", L"");
+  qp::ShowError(L"Saving the terms", L"Quillpoint Smart Tag", L"");
+  // An empty title with no form open: the component's title.
+  qp::ShowError(L"", L"", L"");
+  ASSERT_TRUE(watcher.WaitFor(4));
+  const auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].title, L"Quillpoint Smart Tag");
+  EXPECT_EQ(seen[0].text, qp::GetResourceString(107, {L""}));
+  EXPECT_EQ(seen[0].buttons, std::vector<std::wstring>{L"OK"});
+  EXPECT_EQ(seen[1].text, L"The file is locked.");
+  EXPECT_EQ(seen[2].text, L"Saving the terms\r\nThe file is locked.");
+  EXPECT_EQ(seen[3].title, L"Norvane Quillpoint Smart Tag");
+  // Showing does not change the current error.
+  EXPECT_EQ(qp::CurrentError().description, L"The file is locked.");
+}
+
+TEST_F(Support, ThePromptAsksYesOrNo) {
+  WindowWatcher watcher(WindowWatcher::InTurn({L"Yes", L"No"}));
+  MakeCurrent(0x80004005, L"GetRecognizerList()", L"The catalog is not available.");
+  EXPECT_TRUE(qp::ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
+  EXPECT_FALSE(qp::ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
+  const auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].title, L"Quillpoint Smart Tag");
+  EXPECT_EQ(seen[0].text,
+            L"The catalog is not available.\r\n\r\n" + qp::GetResourceString(111, {L""}));
+  EXPECT_EQ(seen[0].buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+}
+
+TEST_F(Support, TheDisplaySwitchIsReadFromTheMachineSettings) {
+  for (const wchar_t* on : {L"Y", L"yes", L"True", L"t", L"1", L"10", L"-1"}) {
+    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", on);
+    EXPECT_TRUE(qp::IsErrorDisplayOn()) << on;
+  }
+  for (const wchar_t* off : {L"N", L"No", L"0", L"False", L"-", L" Y", L""}) {
+    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", off);
+    EXPECT_FALSE(qp::IsErrorDisplayOn()) << off;
+  }
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", nullptr);
+  EXPECT_FALSE(qp::IsErrorDisplayOn());
+}
+
+TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
+  SYSTEMTIME t = {};
+  t.wYear = 2026, t.wMonth = 3, t.wDay = 7, t.wHour = 9, t.wMinute = 5, t.wSecond = 2;
+  EXPECT_EQ(qp::FormatCacheFlushStamp(t, L":"), L"2026030709:05:02");
+  EXPECT_EQ(qp::FormatCacheFlushStamp(t, L"."), L"2026030709.05.02");
+
+  qp::test::SetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", nullptr);
+  EXPECT_EQ(qp::GetCacheFlushFlag(), L"");
+  SYSTEMTIME before;
+  GetLocalTime(&before);
+  qp::SetCacheFlushFlag();
+  const std::wstring flag = qp::GetCacheFlushFlag();
+  bool found = false;
+  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", &found), flag);
+  EXPECT_TRUE(found);
+  ASSERT_EQ(flag.size(), 16u) << flag;
+  for (size_t i : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 11u, 12u, 14u, 15u})
+    EXPECT_TRUE(iswdigit(flag[i])) << flag;
+  EXPECT_EQ(flag[10], L':');
+  EXPECT_EQ(flag[13], L':');
+  wchar_t year[8];
+  wsprintfW(year, L"%04u", before.wYear);
+  EXPECT_EQ(flag.substr(0, 4), year);
+}
+
+}  // namespace
