@@ -1,8 +1,53 @@
 #include "date_shortcut.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace qp::engine {
+
+namespace {
+
+constexpr size_t kTrigrams = 26 * 26 * 26;
+
+char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+bool isLowerLetter(char16_t c) { return c >= u'a' && c <= u'z'; }
+
+bool isAscii(std::u16string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
+}
+
+size_t trigramOf(const char16_t* p) {
+    return size_t(p[0] - u'a') * 676 + size_t(p[1] - u'a') * 26 + size_t(p[2] - u'a');
+}
+
+}  // namespace
+
+DateTokens::DateTokens(std::vector<std::u16string> monthNames)
+    : names_(std::move(monthNames)), trigrams_(kTrigrams / 64 + 1) {
+    // A token with a non-ASCII unit cannot equal an ASCII run after lower-casing, and
+    // non-ASCII candidates never get as far as the search.
+    std::vector<std::u16string> ascii;
+    for (const auto& name : names_)
+        if (!name.empty() && isAscii(name)) ascii.push_back(name);
+    std::sort(ascii.begin(), ascii.end(),
+              [](const auto& a, const auto& b) { return a.size() < b.size() || (a.size() == b.size() && a < b); });
+    ascii.erase(std::unique(ascii.begin(), ascii.end()), ascii.end());
+    for (const auto& token : ascii) {
+        const bool covered = std::any_of(search_.begin(), search_.end(), [&](const auto& shorter) {
+            return token.find(shorter) != std::u16string::npos;
+        });
+        if (covered) continue;
+        search_.push_back(token);
+        if (token.size() >= 3 && isLowerLetter(token[0]) && isLowerLetter(token[1]) &&
+            isLowerLetter(token[2])) {
+            const size_t t = trigramOf(token.data());
+            trigrams_[t / 64] |= uint64_t(1) << (t % 64);
+        } else {
+            untrigrammed_ = true;
+        }
+    }
+}
 
 const DateTokens& DateTokens::english() {
     static const DateTokens tokens{{u"january", u"february", u"march", u"april", u"may", u"june",
@@ -12,41 +57,37 @@ const DateTokens& DateTokens::english() {
     return tokens;
 }
 
-namespace {
-
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
-
-bool isAsciiToken(const std::u16string& token) {
-    return std::all_of(token.begin(), token.end(), [](char16_t c) { return c < 0x80; });
-}
-
-// Case-insensitive substring test; the candidate is known to be ASCII.
-bool containsToken(std::u16string_view candidate, const std::u16string& token) {
-    if (token.empty() || token.size() > candidate.size()) return false;
-    const size_t last = candidate.size() - token.size();
-    for (size_t i = 0; i <= last; ++i) {
-        if (asciiLower(candidate[i]) != token[0]) continue;
-        size_t k = 1;
-        while (k < token.size() && asciiLower(candidate[i + k]) == token[k]) ++k;
-        if (k == token.size()) return true;
+// `lowered` is ASCII and lower-cased.
+bool DateTokens::containsAny(std::u16string_view lowered) const {
+    bool candidateTrigram = untrigrammed_;
+    for (size_t i = 0; !candidateTrigram && i + 3 <= lowered.size(); ++i) {
+        const char16_t* p = lowered.data() + i;
+        if (!isLowerLetter(p[0]) || !isLowerLetter(p[1]) || !isLowerLetter(p[2])) continue;
+        const size_t t = trigramOf(p);
+        candidateTrigram = (trigrams_[t / 64] >> (t % 64)) & 1;
     }
+    if (!candidateTrigram) return false;
+    for (const auto& token : search_)
+        if (lowered.find(token) != std::u16string_view::npos) return true;
     return false;
 }
 
-}  // namespace
-
-bool mayBeDate(std::u16string_view candidate, const DateTokens& tokens) {
+bool DateTokens::mayBeDate(std::u16string_view candidate) const {
+    char16_t buffer[64];
+    std::u16string heap;
+    char16_t* lowered = buffer;
+    if (candidate.size() > std::size(buffer)) {
+        heap.resize(candidate.size());
+        lowered = heap.data();
+    }
     bool hasLetter = false;
-    for (char16_t c : candidate) {
+    for (size_t i = 0; i < candidate.size(); ++i) {
+        const char16_t c = candidate[i];
         if (c >= 0x80 || (c >= u'0' && c <= u'9')) return true;
-        hasLetter |= (asciiLower(c) >= u'a' && asciiLower(c) <= u'z');
+        lowered[i] = asciiLower(c);
+        hasLetter |= isLowerLetter(lowered[i]);
     }
-    if (!hasLetter) return false;
-    for (const auto& token : tokens.monthNames) {
-        // A token with a non-ASCII unit cannot equal an ASCII run after lower-casing.
-        if (isAsciiToken(token) && containsToken(candidate, token)) return true;
-    }
-    return false;
+    return hasLetter && containsAny(std::u16string_view(lowered, candidate.size()));
 }
 
 }  // namespace qp::engine

@@ -12,19 +12,38 @@
 // (U+0130, U+212A, ...) can make a token match where a plain comparison would not.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qp::engine {
 
-struct DateTokens {
+// The month names of a locale, prepared for mayBeDate(): it runs for nearly every word
+// that can start a term, so the token search is a trigram filter before any comparison.
+class DateTokens {
+public:
     // Month names and abbreviations of the locale, lower-cased (towlower semantics).
-    std::vector<std::u16string> monthNames;
+    DateTokens(std::vector<std::u16string> monthNames);
+
+    const std::vector<std::u16string>& monthNames() const { return names_; }
+    bool mayBeDate(std::u16string_view candidate) const;
 
     static const DateTokens& english();
+
+private:
+    bool containsAny(std::u16string_view lowered) const;
+
+    std::vector<std::u16string> names_;
+    // ASCII tokens, none containing another one (the shorter one is found anyway).
+    std::vector<std::u16string> search_;
+    // Three leading letters a-z of a searched token, 26^3 bits.
+    std::vector<uint64_t> trigrams_;
+    bool untrigrammed_ = false;  // some searched token is shorter or has other characters
 };
 
-bool mayBeDate(std::u16string_view candidate, const DateTokens& tokens = DateTokens::english());
+inline bool mayBeDate(std::u16string_view candidate, const DateTokens& tokens = DateTokens::english()) {
+    return tokens.mayBeDate(candidate);
+}
 
 }  // namespace qp::engine

@@ -10,15 +10,13 @@ constexpr char16_t kObject = 0xFFFC;
 constexpr std::u16string_view kSplitMarker = u"%*SPLITHERE*%";
 constexpr int32_t kMaxPosition = 32767;  // positions are 16-bit signed
 
-bool isDelimiter(char16_t c) {
-    switch (c) {
-        case u'.': case u'?': case u',': case u'!': case u';': case u':':
-        case 0x000D: case 0x000A: case 0x0009: case 0x000B:
-            return true;
-        default:
-            return false;
-    }
-}
+// Every delimiter and the space lie below 64: one comparison settles a letter.
+constexpr uint64_t bit(char16_t c) { return uint64_t(1) << c; }
+constexpr uint64_t kDelimiters = bit(u'.') | bit(u'?') | bit(u',') | bit(u'!') | bit(u';') |
+                                 bit(u':') | bit(0x000D) | bit(0x000A) | bit(0x0009) | bit(0x000B);
+constexpr uint64_t kBreaks = kDelimiters | bit(u' ');
+
+bool isDelimiter(char16_t c) { return c < 64 && ((kDelimiters >> c) & 1); }
 
 std::u16string_view trimLeft(std::u16string_view s) {
     size_t i = 0;
@@ -92,17 +90,7 @@ bool Recognizer::embeddedObjectOnly(std::u16string_view candidate, int32_t start
 bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
                                std::u16string_view typeName, const CommitFn& commit,
                                int32_t& commits) {
-    words_.clear();
     const std::u16string_view text = sentence.text;
-    if (!text.empty()) {
-        uint32_t begin = 0;
-        for (uint32_t i = 0; i <= text.size(); ++i) {
-            if (i == text.size() || text[i] == u' ') {
-                words_.push_back({begin, i - begin});
-                begin = i + 1;
-            }
-        }
-    }
     const bool exhaustive = datePrefixes_;
     bool result = false;
     const size_t count = words_.size();
@@ -176,32 +164,83 @@ RecognizeResult Recognizer::recognize(std::u16string_view text, TermDictionary& 
             // Objects read as spaces; trailing ones are dropped.
             while (length && (text[length - 1] == u' ' || text[length - 1] == kObject)) --length;
         }
-        // The marker has no delimiter in it, so one pass equals replacing delimiter by
-        // delimiter. Upper-casing comes before the split: a marker typed in any case splits too.
-        work_.clear();
-        work_.reserve(length + length / 4);
-        for (char16_t c : text.substr(0, length)) {
-            if (isDelimiter(c)) work_.append(kSplitMarker);
-            else work_.push_back(c == kObject ? u' ' : c);
+        // Objects become spaces. Nothing upper-cases to '%', so the received text tells
+        // whether a split marker may be typed in it.
+        work_.resize(length);
+        bool typedPercent = false;
+        {
+            const char16_t* in = text.data();
+            char16_t* out = work_.data();
+            for (size_t i = 0; i < length; ++i) {
+                const char16_t c = in[i];
+                typedPercent |= c == u'%';
+                out[i] = c == kObject ? u' ' : c;
+            }
         }
+        // Upper-casing maps unit to unit, so it may come before the delimiters are marked.
         platform_.upperCase(work_);
         refreshDatePrefixes(terms);
 
-        if (!work_.empty()) {
-            const std::u16string_view all = work_;
-            Sentence sentence{{}, 0, 0};
-            size_t begin = 0, i = 0;
-            while (true) {
-                const size_t at = all.find(kSplitMarker, i);
-                const size_t end = at == std::u16string_view::npos ? all.size() : at;
-                sentence.text = all.substr(begin, end - begin);
-                ++sentence.number;
-                r.lastSentenceResult =
-                    matchSentence(sentence, terms, lease.maxWords(), typeName, commit, r.commits);
-                sentence.before += int64_t(sentence.text.size());
-                if (at == std::u16string_view::npos) break;
-                begin = i = at + kSplitMarker.size();
+        Sentence sentence{};
+        auto match = [&](size_t begin, size_t end) {
+            sentence.text = std::u16string_view(sentence.all).substr(begin, end - begin);
+            ++sentence.number;
+            r.lastSentenceResult =
+                matchSentence(sentence, terms, lease.maxWords(), typeName, commit, r.commits);
+            sentence.before += int64_t(end - begin);
+        };
+        if (work_.empty()) {
+            // no sentence at all
+        } else if (!typedPercent) {
+            // Without a '%' no marker can be typed or formed with a delimiter's marker:
+            // every delimiter ends a sentence, nothing else does. Words and sentences are
+            // cut in one pass.
+            sentence.all = work_;
+            const char16_t* const data = work_.data();
+            const size_t size = work_.size();
+            size_t begin = 0, word = 0;
+            words_.clear();
+            for (size_t i = 0; i < size; ++i) {
+                const char16_t c = data[i];
+                if (c >= 64 || !((kBreaks >> c) & 1)) continue;
+                words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
+                word = i + 1;
+                if (c == u' ') continue;
+                match(begin, i);
+                words_.clear();
+                begin = word;
             }
+            words_.push_back({uint32_t(word - begin), uint32_t(size - word)});
+            match(begin, size);
+        } else {
+            // A typed marker splits too, and a partial one can take the first characters of
+            // a delimiter's marker: split the marked text exactly as it reads.
+            marked_.clear();
+            marked_.reserve(work_.size() + work_.size() / 4);
+            for (char16_t c : work_) {
+                if (isDelimiter(c)) marked_.append(kSplitMarker);
+                else marked_.push_back(c);
+            }
+            sentence.all = marked_;
+            size_t begin = 0;
+            auto matchWords = [&](size_t end) {
+                words_.clear();
+                size_t word = begin;
+                for (size_t i = begin; i < end; ++i) {
+                    if (marked_[i] != u' ') continue;
+                    words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
+                    word = i + 1;
+                }
+                words_.push_back({uint32_t(word - begin), uint32_t(end - word)});
+                match(begin, end);
+            };
+            while (true) {
+                const size_t at = sentence.all.find(kSplitMarker, begin);
+                if (at == std::u16string_view::npos) break;
+                matchWords(at);
+                begin = at + kSplitMarker.size();
+            }
+            matchWords(sentence.all.size());
         }
     } catch (const PositionOverflow&) {
         r.outcome = RecognizeResult::Outcome::PositionOverflow;

@@ -54,10 +54,12 @@ private:
         uint32_t offset, length;  // within the sentence
     };
     struct Sentence {
+        std::u16string_view all;   // the text it was cut from
         std::u16string_view text;
         int32_t number;     // 1-based
         int64_t before;     // total length of the sentences before it
     };
+    // Matches `sentence`, whose words are in words_ (offsets within the sentence).
     bool matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
                        std::u16string_view typeName, const CommitFn& commit, int32_t& commits);
     bool isDate(std::u16string_view candidate);
@@ -67,7 +69,8 @@ private:
     PlatformServices platform_;
     bool hasObject_ = false;
     std::u16string upperReceived_;  // upper-cased text as received, U+FFFC kept
-    std::u16string work_;
+    std::u16string work_;           // upper-cased, objects as spaces
+    std::u16string marked_;         // work_ with every delimiter as the split marker
     std::u16string scratch_;        // candidates that continue from a date's text
     std::u16string dateText_;
     std::u16string pattern_;

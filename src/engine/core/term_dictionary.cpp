@@ -1,7 +1,9 @@
 #include "term_dictionary.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace qp::engine {
 
@@ -76,6 +78,7 @@ TermDictionary::Slot& TermDictionary::findOrInsert(std::u16string_view s, uint64
             std::memcmp(arena_.data() + slot.offset, s.data(), s.size() * sizeof(char16_t)) == 0)
             return slot;
     }
+    remember(s);
     *reuse = Slot{};
     reuse->tag = tag;
     reuse->offset = uint32_t(arena_.size());
@@ -83,6 +86,11 @@ TermDictionary::Slot& TermDictionary::findOrInsert(std::u16string_view s, uint64
     arena_.append(s);
     ++used_;
     return *reuse;
+}
+
+void TermDictionary::remember(std::u16string_view key) {
+    const std::size_t row = key.size() < kFilterRows ? key.size() : kFilterRows - 1;
+    filter_[row] |= uint64_t(1) << (key.empty() ? 0u : unsigned(key[0] & 63));
 }
 
 void TermDictionary::release(Slot& slot) {
@@ -160,6 +168,7 @@ bool TermDictionary::contains(std::u16string_view key) const {
 
 void TermDictionary::clear() {
     slots_.assign(16, Slot{});
+    std::fill(std::begin(filter_), std::end(filter_), 0);
     arena_.clear();
     used_ = occupied_ = terms_ = 0;
     maxWords_.reset();

@@ -41,6 +41,11 @@ public:
 
     // For the matcher: kTerm / kPrefix bits of `s` (0 when unknown).
     uint8_t probe(std::u16string_view s) const {
+        // Most words of a text are no key: a bit per (length, first unit) settles them
+        // before any hashing.
+        const std::size_t row = s.size() < kFilterRows ? s.size() : kFilterRows - 1;
+        const unsigned column = s.empty() ? 0u : unsigned(s[0] & 63);
+        if (!((filter_[row] >> column) & 1)) return 0;
         const Slot* slot = find(s, hash(s));
         return slot ? slot->flags() : 0;
     }
@@ -71,12 +76,17 @@ private:
         uint8_t flags() const { return uint8_t((isTerm ? kTerm : 0) | (prefixRefs ? kPrefix : 0)); }
     };
 
+    static constexpr std::size_t kFilterRows = 64;
+    void remember(std::u16string_view key);
+
     static uint32_t tagOf(uint64_t h) { return uint32_t(h >> 32) | kFirstTag; }
     const Slot* find(std::u16string_view s, uint64_t h) const;
     Slot& findOrInsert(std::u16string_view s, uint64_t h);
     void release(Slot& slot);
     void rehash(std::size_t slotCount);
 
+    // Conservative: bits are set for every key ever added and reset only by clear().
+    uint64_t filter_[kFilterRows] = {};
     std::vector<Slot> slots_;
     std::u16string arena_;
     std::size_t used_ = 0;      // live slots

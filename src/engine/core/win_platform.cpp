@@ -4,6 +4,8 @@
 #include <oleauto.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace qp::engine {
 
@@ -37,17 +39,17 @@ DateTokens userDateTokens() {
         LOCALE_SABBREVMONTHNAME6, LOCALE_SABBREVMONTHNAME7, LOCALE_SABBREVMONTHNAME8,
         LOCALE_SABBREVMONTHNAME9, LOCALE_SABBREVMONTHNAME10, LOCALE_SABBREVMONTHNAME11,
         LOCALE_SABBREVMONTHNAME12, LOCALE_SABBREVMONTHNAME13};
-    DateTokens tokens;
+    std::vector<std::u16string> names;
     for (LCTYPE type : kTypes) {
         wchar_t buffer[128] = {};
         const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buffer, 128);
         if (n <= 1) continue;
         CharLowerBuffW(buffer, DWORD(n - 1));
-        tokens.monthNames.emplace_back(reinterpret_cast<const char16_t*>(buffer), size_t(n - 1));
+        names.emplace_back(reinterpret_cast<const char16_t*>(buffer), size_t(n - 1));
     }
     // The English names too: harmless, and safe should the parser fall back to them.
-    for (const auto& name : DateTokens::english().monthNames) tokens.monthNames.push_back(name);
-    return tokens;
+    for (const auto& name : DateTokens::english().monthNames()) names.push_back(name);
+    return DateTokens(std::move(names));
 }
 
 PlatformServices windowsPlatform() {
