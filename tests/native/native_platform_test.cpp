@@ -44,7 +44,9 @@ TEST(NativeDate, RejectsWordsAndImpossibleValues) {
          {u"", u"MAY", u"2026", u"5", u"HELLO", u"MAYBE", u"MAY BE", u"MARCHING 5", u"AM", u"PM 5",
           u"MONDAY", u"2/30/2026", u"2/29/2025", u"13/13/2026", u"25:00", u"10:60", u"10:30:61",
           u"13 PM", u"0 AM", u"5/5/5/5", u"10:", u"5-", u"1:2:3:4", u"5/5 X", u"#5/5",
-          u"MAY MAY MAY MAY", u"123456/1/1", u"5/5/10000", u"\u0665/5/2026"}) {
+          u"MAY MAY MAY MAY", u"123456/1/1", u"5/5/10000", u"\u0665/5/2026",
+          // A ':' must join two fields: a time that ends on one is no time.
+          u"10: ", u"5: PM", u"1 2 3 4 5 6: ", u"5/5/2026 10:30: "}) {
         EXPECT_EQ(dateText(s), u"-") << std::string(s.begin(), s.end());
     }
 }

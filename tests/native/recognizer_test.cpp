@@ -86,12 +86,14 @@ TEST(Recognizer, DatesAreNeverTerms) {
     EXPECT_EQ(tagsOf(u"10 PM", {u"10 PM", u"PM"}), (Tags{{4, 2}}));
     EXPECT_EQ(tagsOf(u"on 5/5/2026 at noon", {u"5/5/2026", u"AT NOON", u"ON"}),
               (Tags{{1, 2}, {13, 7}}));
-    // Candidates after a date continue from the date's text form.
+    // Candidates after a date continue from the date's text form; the tag spans the words
+    // of the text (shorter or longer than the date's text), never past the text's end.
     EXPECT_EQ(tagsOf(u"May 5 meeting", {u"MAY 5 MEETING"}), Tags{});
-    EXPECT_EQ(tagsOf(u"May 5 meeting", {u"5/5/2026 MEETING"}), (Tags{{1, 16}}));
+    EXPECT_EQ(tagsOf(u"May 5 meeting", {u"5/5/2026 MEETING"}), (Tags{{1, 13}}));
     EXPECT_EQ(tagsOf(u"5/5/2026 Meeting", {u"5/5/2026 MEETING"}), (Tags{{1, 16}}));
     EXPECT_EQ(tagsOf(u"January 2026 sale now", {u"JANUARY 2026 SALE", u"1/1/2026 SALE", u"NOW"}),
-              (Tags{{1, 13}, {19, 3}}));
+              (Tags{{1, 17}, {19, 3}}));
+    EXPECT_EQ(tagsOf(u"x 10:30 pm", {u"10:30:00 PM"}), Tags{});  // a date itself is no term
     // A word that only looks like a month starts terms as usual.
     EXPECT_EQ(tagsOf(u"March hare. May", {u"MARCH HARE", u"MAY"}), (Tags{{1, 10}, {13, 3}}));
 }

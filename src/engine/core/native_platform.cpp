@@ -183,6 +183,8 @@ std::optional<DateTime> parseNativeDate(std::u16string_view text, int referenceY
         }
     }
     if (timeStart >= 0) {
+        // The run ends on the field after its last ':', or there is no time.
+        if (timeLen < 2 || p.fields[timeStart + timeLen - 1].timeJoined) return std::nullopt;
         if (timeLen > 3 || (timeStart != 0 && timeStart + timeLen != p.count)) return std::nullopt;
         for (int i = timeStart; i < timeStart + timeLen; ++i)
             if (p.fields[i].month) return std::nullopt;

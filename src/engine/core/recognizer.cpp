@@ -1,5 +1,9 @@
 #include "recognizer.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <utility>
 
 namespace qp::engine {
@@ -140,7 +144,11 @@ bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& t
                 if (embeddedObjectOnly(candidate, start)) {
                     result = false;
                 } else {
-                    commit(typeName, start, int32_t(candidate.size()));
+                    // The tag covers the words it was read from. That is the candidate's
+                    // length, except where it continues a date's text form, which may be
+                    // longer than the words and would reach past the end of the text.
+                    const uint32_t span = words_[k].offset + words_[k].length - words_[s].offset;
+                    commit(typeName, start, int32_t(span));
                     ++commits;
                     result = true;
                 }
@@ -156,26 +164,30 @@ RecognizeResult Recognizer::recognize(std::u16string_view text, TermDictionary& 
     RecognizeResult r;
     MaxWordsLease lease(terms);
     try {
-        hasObject_ = text.find(kObject) != std::u16string_view::npos;
+        // One pass: objects become spaces, and it tells whether there are objects and
+        // whether a split marker may be typed (nothing upper-cases to '%').
         size_t length = text.size();
-        if (hasObject_) {
-            upperReceived_.assign(text);
-            platform_.upperCase(upperReceived_);
-            // Objects read as spaces; trailing ones are dropped.
-            while (length && (text[length - 1] == u' ' || text[length - 1] == kObject)) --length;
-        }
-        // Objects become spaces. Nothing upper-cases to '%', so the received text tells
-        // whether a split marker may be typed in it.
         work_.resize(length);
-        bool typedPercent = false;
+        unsigned objects = 0, percents = 0;
         {
             const char16_t* in = text.data();
             char16_t* out = work_.data();
             for (size_t i = 0; i < length; ++i) {
                 const char16_t c = in[i];
-                typedPercent |= c == u'%';
-                out[i] = c == kObject ? u' ' : c;
+                const unsigned object = c == kObject;
+                objects |= object;
+                percents |= unsigned(c == u'%');
+                out[i] = object ? char16_t(u' ') : c;
             }
+        }
+        hasObject_ = objects != 0;
+        const bool typedPercent = percents != 0;
+        if (hasObject_) {
+            upperReceived_.assign(text);
+            platform_.upperCase(upperReceived_);
+            // Objects read as spaces; trailing ones are dropped.
+            while (length && work_[length - 1] == u' ') --length;
+            work_.resize(length);
         }
         // Upper-casing maps unit to unit, so it may come before the delimiters are marked.
         platform_.upperCase(work_);
@@ -200,15 +212,32 @@ RecognizeResult Recognizer::recognize(std::u16string_view text, TermDictionary& 
             const size_t size = work_.size();
             size_t begin = 0, word = 0;
             words_.clear();
-            for (size_t i = 0; i < size; ++i) {
-                const char16_t c = data[i];
-                if (c >= 64 || !((kBreaks >> c) & 1)) continue;
+            auto cut = [&](size_t i, char16_t c) {
                 words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
                 word = i + 1;
-                if (c == u' ') continue;
+                if (c == u' ') return;
                 match(begin, i);
                 words_.clear();
                 begin = word;
+            };
+            size_t i = 0;
+#ifdef __SSE2__
+            // Eight units at a time: only units below 64 can be breaks.
+            const __m128i zero = _mm_setzero_si128();
+            for (; i + 8 <= size; i += 8) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+                unsigned low = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(v, 6), zero))) & 0x5555u;
+                while (low) {
+                    const size_t at = i + size_t(__builtin_ctz(low)) / 2;
+                    low &= low - 1;
+                    const char16_t c = data[at];
+                    if ((kBreaks >> c) & 1) cut(at, c);
+                }
+            }
+#endif
+            for (; i < size; ++i) {
+                const char16_t c = data[i];
+                if (c < 64 && ((kBreaks >> c) & 1)) cut(i, c);
             }
             words_.push_back({uint32_t(word - begin), uint32_t(size - word)});
             match(begin, size);

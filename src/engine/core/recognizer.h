@@ -3,8 +3,10 @@
 // The text is cut into sentences at . ? , ! ; : CR LF TAB VT, each sentence into words at
 // single spaces, and every run of one to maxWords words is looked up, upper-cased, in the
 // term dictionary. A run the platform reads as a date is never a term, and longer runs from
-// the same first word continue from the date's text form. Tags are committed in text order
-// of their first word, shorter before longer; overlapping and nested tags are all committed.
+// the same first word continue from the date's text form (a tag found that way still spans
+// the words of the text, so that it never reaches past the text's end). Tags are committed
+// in text order of their first word, shorter before longer; overlapping and nested tags are
+// all committed.
 #pragma once
 
 #include "platform.h"
