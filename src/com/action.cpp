@@ -1,5 +1,6 @@
-// The class Office creates to offer and run the verbs on a tag: hands every question to its
-// own Controller.
+// The class Office creates to offer and run the verbs on a tag: answers its ProgId itself and
+// hands every other question to its own Controller, so that the verb list and the type name it
+// caches are this Action's and no one else's.
 #include "com/classes.h"
 #include "com/com_object.h"
 #include "support/automation.h"
@@ -14,28 +15,83 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
     if (m_oController) m_oController->Release();
   }
 
-  // _Action
-  STDMETHODIMP ISmartTagAction_InvokeVerb(LONG, BSTR, IDispatch*, ISmartTagProperties*, BSTR,
-                                          BSTR) override {
-    return E_NOTIMPL;
+  // _Action: the verb by name, for automation clients; the same path as InvokeVerb.
+  STDMETHODIMP ISmartTagAction_InvokeVerb(LONG lVerbID, BSTR sAppName, IDispatch* pdispTarget,
+                                          ISmartTagProperties* pfp, BSTR sText,
+                                          BSTR sXML) override {
+    // The host's objects and texts stay ours while the verb runs: a modal box or the terms
+    // dialog may pump messages that let the host drop its own references.
+    ComPtr<IDispatch> target(pdispTarget);
+    ComPtr<ISmartTagProperties> properties(pfp);
+    Bstr appName(ToString(sAppName)), text(ToString(sText)), xml(ToString(sXML));
+    return m_oController->DoAction(lVerbID, appName.get(), target.Get(), properties.Get(),
+                                   text.get(), xml.get());
   }
 
   // ISmartTagAction
-  STDMETHODIMP get_ProgId(BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_Name(INT, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_Desc(INT, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_SmartTagCount(INT*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_SmartTagName(INT, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_SmartTagCaption(INT, INT, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_VerbCount(BSTR, INT*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_VerbID(BSTR, INT, INT*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_VerbCaptionFromID(INT, BSTR, INT, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_VerbNameFromID(INT, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP InvokeVerb(INT, BSTR, IDispatch*, ISmartTagProperties*, BSTR, BSTR) override {
-    return E_NOTIMPL;
+  STDMETHODIMP get_ProgId(BSTR* out) override {
+    return ReturnString(std::wstring(kComponentTitle) + L".Action", out);
+  }
+  STDMETHODIMP get_Name(INT lcid, BSTR* out) override {
+    return Answer(out, [&](BSTR* r) { return m_oController->get_ActionName(lcid, r); });
+  }
+  STDMETHODIMP get_Desc(INT lcid, BSTR* out) override {
+    return Answer(out, [&](BSTR* r) { return m_oController->get_ActionDescription(lcid, r); });
+  }
+  STDMETHODIMP get_SmartTagCount(INT* out) override {
+    return Count(out, [&](LONG* r) { return m_oController->get_ActionSmartTagCount(r); });
+  }
+  STDMETHODIMP get_SmartTagName(INT lSmartTag, BSTR* out) override {
+    return Answer(out, [&](BSTR* r) { return m_oController->get_SmartTagName(lSmartTag, r); });
+  }
+  // One caption for every type: the index is not passed on.
+  STDMETHODIMP get_SmartTagCaption(INT, INT lcid, BSTR* out) override {
+    return Answer(out, [&](BSTR* r) { return m_oController->get_ActionCaption(lcid, r); });
+  }
+  // The one type has one verb list, whatever name Office asks with.
+  STDMETHODIMP get_VerbCount(BSTR, INT* out) override {
+    return Count(out, [&](LONG* r) { return m_oController->get_ActionVerbCount(r); });
+  }
+  STDMETHODIMP get_VerbID(BSTR, INT lVerbID, INT* out) override {
+    return Count(out, [&](LONG* r) { return m_oController->get_ActionVerbID(lVerbID, r); });
+  }
+  // The application's name goes through unchanged: the Controller offers captions to Word only.
+  STDMETHODIMP get_VerbCaptionFromID(INT lVerbID, BSTR sAppName, INT lcid, BSTR* out) override {
+    return Answer(out, [&](BSTR* r) {
+      return m_oController->get_ActionVerbCaption(lVerbID, sAppName, lcid, r);
+    });
+  }
+  STDMETHODIMP get_VerbNameFromID(INT lVerbID, BSTR* out) override {
+    return Answer(out, [&](BSTR* r) { return m_oController->get_ActionVerbName(lVerbID, r); });
+  }
+  STDMETHODIMP InvokeVerb(INT VerbID, BSTR ApplicationName, IDispatch* Target,
+                          ISmartTagProperties* Properties, BSTR Text, BSTR Xml) override {
+    return ISmartTagAction_InvokeVerb(VerbID, ApplicationName, Target, Properties, Text, Xml);
   }
 
  private:
+  // Office gets a string it owns: the empty one until the Controller has answered, and the
+  // empty one with the failure when the Controller's call fails.
+  template <class Ask>
+  static HRESULT Answer(BSTR* out, Ask ask) {
+    if (!out) return E_POINTER;
+    Bstr answer;
+    const HRESULT hr = ask(answer.out());
+    if (FAILED(hr)) {
+      ReturnString(L"", out);
+      return hr;
+    }
+    return ReturnString(answer.str(), out);
+  }
+  template <class Ask>
+  static HRESULT Count(INT* out, Ask ask) {
+    if (!out) return E_POINTER;
+    LONG answer = 0;
+    const HRESULT hr = ask(&answer);
+    *out = SUCCEEDED(hr) ? static_cast<INT>(answer) : 0;
+    return hr;
+  }
+
   _Controller* m_oController = nullptr;
 };
 
