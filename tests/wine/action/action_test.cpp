@@ -170,11 +170,13 @@ class Action : public ::testing::Test {
 
   // Office asks for the verb list before it shows a tag's menu.
   void AskForVerbs() {
+    WindowWatcher watcher(WindowWatcher::Always(L"OK"));
     INT count = 0;
     BSTR name = SysAllocString(L"any");
     ASSERT_HRESULT_SUCCEEDED(action_->get_VerbCount(name, &count));
     SysFreeString(name);
     ASSERT_EQ(count, 2);
+    ASSERT_TRUE(watcher.Seen().empty());
   }
 
   struct Outcome {
@@ -204,6 +206,8 @@ class Action : public ::testing::Test {
 };
 
 TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
+  // Every box is answered, so that an unexpected one fails the test instead of hanging it.
+  WindowWatcher watcher(WindowWatcher::Always(L"OK"));
   EXPECT_EQ(IID_ISmartTagAction, kIidSmartTagAction);
   EXPECT_EQ(IID_ISmartTagProperties, kIidSmartTagProperties);
   CLSID clsid;
@@ -230,6 +234,7 @@ TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
   ASSERT_NE(name, desc);
   ASSERT_NE(caption, name);
   ASSERT_NE(typeName.find(L'#'), std::wstring::npos);
+  ASSERT_TRUE(watcher.Seen().empty()) << "the Controller's answers failed";
 
   IUnknown* p = action.Get();
   BSTR b = nullptr;
@@ -263,17 +268,11 @@ TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
   ComPtr<IDispatch> range = wordApp->NewRange(L"Client Name");
   qp::host::PropertyBag* bag = qp::host::PropertyBag::New();
   BSTR text = SysAllocString(L"Client Name"), xml = SysAllocString(L"<xml/>");
-  HRESULT hr;
-  std::vector<SeenWindow> seen;
-  {
-    WindowWatcher watcher(WindowWatcher::Always(L"OK"));
-    hr = Slot(p, 17, INT{3}, word, static_cast<IDispatch*>(range.Get()),
-              static_cast<ISmartTagProperties*>(bag), text, xml);
-    seen = watcher.Seen();
-  }
-  EXPECT_HRESULT_SUCCEEDED(hr);
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].text, Message(104, L"3"));
+  ASSERT_TRUE(watcher.Seen().empty()) << "a question failed";
+  EXPECT_HRESULT_SUCCEEDED(Slot(p, 17, INT{3}, word, static_cast<IDispatch*>(range.Get()),
+                                static_cast<ISmartTagProperties*>(bag), text, xml));
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_EQ(watcher.Seen()[0].text, Message(104, L"3"));
   bag->Release();
   SysFreeString(text);
   SysFreeString(xml);
@@ -549,10 +548,14 @@ TEST_F(Action, InsertsInTestModeWithoutACatalog) {
     ASSERT_HRESULT_SUCCEEDED(controller->SetTestModeOn());
     ComPtr<ISmartTagAction> action;
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));
-    INT count = 0;
-    BSTR type = SysAllocString(L"");
-    ASSERT_HRESULT_SUCCEEDED(action->get_VerbCount(type, &count));
-    SysFreeString(type);
+    {
+      WindowWatcher watcher(WindowWatcher::Always(L"OK"));
+      INT count = 0;
+      BSTR type = SysAllocString(L"");
+      ASSERT_HRESULT_SUCCEEDED(action->get_VerbCount(type, &count));
+      SysFreeString(type);
+      ASSERT_TRUE(watcher.Seen().empty());
+    }
     auto word = NorvaneWord();
     ComPtr<IDispatch> range = word->NewRange(L"Closing Date");
     WriteQuillpoints({L"Closing Date"});
