@@ -1,0 +1,167 @@
+#include "config/records.h"
+
+#include <atomic>
+
+namespace qp {
+namespace {
+
+inline constexpr long kErrInvalidCall = 5;
+inline constexpr long kErrSubscript = 9;
+
+HRESULT GetText(const std::wstring& field, BSTR* out) noexcept { return ReturnString(field, out); }
+
+HRESULT SetText(std::wstring& field, BSTR value) noexcept {
+  return ComBoundary([&] { field = ToString(value); });
+}
+
+// The enumerator behind For Each: a snapshot of the list taken when the loop starts.
+class RecordEnum final : public IEnumVARIANT {
+ public:
+  RecordEnum(std::vector<Variant> items, size_t next) : items_(std::move(items)), next_(next) {
+    ModuleAddRef();
+  }
+  ~RecordEnum() { ModuleRelease(); }
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IEnumVARIANT) return E_NOINTERFACE;
+    *out = static_cast<IEnumVARIANT*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) override {
+    if (!out) return E_POINTER;
+    ULONG done = 0;
+    for (; done < count && next_ < items_.size(); ++done, ++next_) {
+      VariantInit(&out[done]);
+      HRESULT hr = VariantCopy(&out[done], items_[next_].get());
+      if (FAILED(hr)) {
+        for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
+        if (fetched) *fetched = 0;
+        return hr;
+      }
+    }
+    if (fetched) *fetched = done;
+    return done == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    const size_t left = items_.size() - next_;
+    if (count > left) {
+      next_ = items_.size();
+      return S_FALSE;
+    }
+    next_ += count;
+    return S_OK;
+  }
+  STDMETHODIMP Reset() override {
+    next_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumVARIANT** out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) RecordEnum(items_, next_);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  std::vector<Variant> items_;
+  size_t next_;
+};
+
+}  // namespace
+
+// ---- RecognizerProps ---------------------------------------------------------------------------
+
+STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) { return GetText(m_sClassCode, v); }
+STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) { return SetText(m_sClassCode, v); }
+STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) { return GetText(m_sEnabled, v); }
+STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) { return SetText(m_sEnabled, v); }
+STDMETHODIMP RecognizerProps::get_mask(BSTR* v) { return GetText(m_sMask, v); }
+STDMETHODIMP RecognizerProps::put_mask(BSTR v) { return SetText(m_sMask, v); }
+STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) { return GetText(m_sCaseSensitive, v); }
+STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) { return SetText(m_sCaseSensitive, v); }
+STDMETHODIMP RecognizerProps::get_Value(BSTR* v) { return GetText(m_sValue, v); }
+STDMETHODIMP RecognizerProps::put_Value(BSTR v) { return SetText(m_sValue, v); }
+
+// ---- ActionProps -------------------------------------------------------------------------------
+
+STDMETHODIMP ActionProps::get_Name(BSTR* v) { return GetText(m_sName, v); }
+STDMETHODIMP ActionProps::put_Name(BSTR v) { return SetText(m_sName, v); }
+STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) { return GetText(m_sClassCode, v); }
+STDMETHODIMP ActionProps::put_ClassCode(BSTR v) { return SetText(m_sClassCode, v); }
+STDMETHODIMP ActionProps::get_Enabled(BSTR* v) { return GetText(m_sEnabled, v); }
+STDMETHODIMP ActionProps::put_Enabled(BSTR v) { return SetText(m_sEnabled, v); }
+STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) { return GetText(m_sInsertPosition, v); }
+STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) { return SetText(m_sInsertPosition, v); }
+STDMETHODIMP ActionProps::get_Value(BSTR* v) { return GetText(m_sValue, v); }
+STDMETHODIMP ActionProps::put_Value(BSTR v) { return SetText(m_sValue, v); }
+
+// ---- Records -----------------------------------------------------------------------------------
+
+size_t Records::Position(const VARIANT& index) const {
+  VARIANT plain;
+  VariantInit(&plain);
+  Check(VariantCopyInd(&plain, const_cast<VARIANT*>(&index)));
+  // The items carry no keys, so a text can never name one.
+  if (plain.vt == VT_BSTR) {
+    VariantClear(&plain);
+    Raise({kErrInvalidCall, kLibraryName, L"Invalid procedure call or argument"});
+  }
+  HRESULT hr = VariantChangeType(&plain, &plain, 0, VT_I4);
+  if (FAILED(hr)) {
+    VariantClear(&plain);
+    Check(hr);
+  }
+  const long n = plain.lVal;
+  if (n < 1 || static_cast<size_t>(n) > m_items.size())
+    Raise({kErrSubscript, kLibraryName, L"Subscript out of range"});
+  return static_cast<size_t>(n - 1);
+}
+
+STDMETHODIMP Records::get_Item(VARIANT index, VARIANT* item) {
+  if (!item) return E_POINTER;
+  VariantInit(item);
+  return ComBoundary([&] { Check(VariantCopy(item, m_items[Position(index)].get())); });
+}
+
+STDMETHODIMP Records::get_Count(LONG* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<LONG>(m_items.size());
+  return S_OK;
+}
+
+STDMETHODIMP Records::Add(VARIANT item) {
+  return ComBoundary([&] {
+    Variant copy;
+    Check(VariantCopyInd(copy.get(), &item));
+    m_items.push_back(std::move(copy));
+  });
+}
+
+STDMETHODIMP Records::Remove(VARIANT index) {
+  return ComBoundary([&] {
+    m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(Position(index)));
+  });
+}
+
+STDMETHODIMP Records::get__NewEnum(IUnknown** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return ComBoundary([&] { *out = new RecordEnum(m_items, 0); });
+}
+
+void Records::Append(IDispatch* item) { m_items.push_back(Variant::FromObject(item)); }
+
+HRESULT CreateRecords(REFIID iid, void** out) { return Records::Create(iid, out); }
+HRESULT CreateRecognizerProps(REFIID iid, void** out) { return RecognizerProps::Create(iid, out); }
+HRESULT CreateActionProps(REFIID iid, void** out) { return ActionProps::Create(iid, out); }
+
+}  // namespace qp

@@ -1,0 +1,75 @@
+// The records that carry terms and verbs between the store and its users, and the ordered
+// collection that carries lists of them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "com/com_object.h"
+#include "config/config.h"
+#include "support/automation.h"
+
+namespace qp {
+
+// One recognizer term: five texts, all empty until someone fills them.
+class RecognizerProps final : public ComObject<RecognizerProps, _RecognizerProps> {
+ public:
+  STDMETHODIMP get_ClassCode(BSTR* sValue) override;
+  STDMETHODIMP put_ClassCode(BSTR sValue) override;
+  STDMETHODIMP get_Enabled(BSTR* sValue) override;
+  STDMETHODIMP put_Enabled(BSTR sValue) override;
+  STDMETHODIMP get_mask(BSTR* sValue) override;
+  STDMETHODIMP put_mask(BSTR sValue) override;
+  STDMETHODIMP get_CaseSensitive(BSTR* sValue) override;
+  STDMETHODIMP put_CaseSensitive(BSTR sValue) override;
+  STDMETHODIMP get_Value(BSTR* sValue) override;
+  STDMETHODIMP put_Value(BSTR sValue) override;
+
+ private:
+  std::wstring m_sClassCode;
+  std::wstring m_sEnabled;
+  std::wstring m_sCaseSensitive;
+  std::wstring m_sMask;
+  std::wstring m_sValue;
+};
+
+// One action verb.
+class ActionProps final : public ComObject<ActionProps, _ActionProps> {
+ public:
+  STDMETHODIMP get_Name(BSTR* sValue) override;
+  STDMETHODIMP put_Name(BSTR sValue) override;
+  STDMETHODIMP get_ClassCode(BSTR* sValue) override;
+  STDMETHODIMP put_ClassCode(BSTR sValue) override;
+  STDMETHODIMP get_Enabled(BSTR* sValue) override;
+  STDMETHODIMP put_Enabled(BSTR sValue) override;
+  STDMETHODIMP get_InsertPosition(BSTR* sValue) override;
+  STDMETHODIMP put_InsertPosition(BSTR sValue) override;
+  STDMETHODIMP get_Value(BSTR* sValue) override;
+  STDMETHODIMP put_Value(BSTR sValue) override;
+
+ private:
+  std::wstring m_sName;
+  std::wstring m_sClassCode;
+  std::wstring m_sEnabled;
+  std::wstring m_sInsertPosition;
+  std::wstring m_sValue;
+};
+
+// An ordered list numbered from 1, items added without keys, enumerated in insertion order.
+class Records final : public ComObject<Records, _Records> {
+ public:
+  STDMETHODIMP get_Item(VARIANT Index, VARIANT* pItem) override;
+  STDMETHODIMP get_Count(LONG* pCount) override;
+  STDMETHODIMP Add(VARIANT Item) override;
+  STDMETHODIMP Remove(VARIANT Index) override;
+  STDMETHODIMP get__NewEnum(IUnknown** ppEnum) override;
+
+  // For the store, which builds its lists in C++.
+  void Append(IDispatch* item);
+
+ private:
+  size_t Position(const VARIANT& index) const;  // 0-based; raises for a bad index
+  std::vector<Variant> m_items;
+};
+
+}  // namespace qp

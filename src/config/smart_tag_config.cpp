@@ -1,0 +1,455 @@
+#include "config/smart_tag_config.h"
+
+#include <utility>
+
+#include "config/config_file.h"
+#include "config/records.h"
+#include "support/resources.h"
+
+namespace qp {
+namespace {
+
+inline constexpr wchar_t kRecognizerPath[] = L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer";
+inline constexpr wchar_t kRecognizersPath[] = L"SmartTagConfig/RecognizerProvider/Recognizers";
+inline constexpr wchar_t kActionPath[] = L"SmartTagConfig/ActionProvider/Actions/Action";
+inline constexpr wchar_t kActionsPath[] = L"SmartTagConfig/ActionProvider/Actions";
+inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
+inline constexpr long kErrTypeMismatch = 13;
+
+// Inside a catch: the failure goes on to the caller with `trace` in front of its source.
+[[noreturn]] void PassOn(const std::wstring& trace) {
+  const Error e = AdoptCurrentException();
+  RaiseError(e.number, trace + e.source, e.description, L"");
+}
+
+std::wstring Upper(std::wstring s) {
+  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
+bool IsEnabled(const std::wstring& text) { return Upper(text) == L"YES"; }
+
+std::wstring TextOf(IXMLDOMNode* node) {
+  Bstr text;
+  Check(node->get_text(text.out()));
+  return text.str();
+}
+
+ComPtr<IXMLDOMNode> SelectFirst(IXMLDOMDocument2* doc, const std::wstring& xql) {
+  ComPtr<IXMLDOMNode> node;
+  Bstr query(xql);
+  Check(doc->selectSingleNode(query.get(), node.GetAddressOf()));
+  return node;
+}
+
+// The value of the element's attribute of exactly that name; "" when either is missing.
+std::wstring GetAttribute(IXMLDOMNode* node, const wchar_t* name) {
+  try {
+    if (!node) return std::wstring();
+    ComPtr<IXMLDOMNamedNodeMap> attributes;
+    Check(node->get_attributes(attributes.GetAddressOf()));
+    if (!attributes) return std::wstring();
+    ComPtr<IXMLDOMNode> attribute;
+    Bstr attributeName(name);
+    Check(attributes->getNamedItem(attributeName.get(), attribute.GetAddressOf()));
+    if (!attribute) return std::wstring();
+    Variant value;
+    Check(attribute->get_nodeValue(value.out()));
+    return value.IsEmptyOrNull() ? std::wstring() : value.AsString();
+  } catch (...) {
+    PassOn(L"GetAttribute(): ");
+  }
+}
+
+// Overwrites an attribute the element already has; a missing one is a failure.
+void OverwriteAttribute(IXMLDOMNamedNodeMap* attributes, const wchar_t* name,
+                        const std::wstring& value) {
+  ComPtr<IXMLDOMNode> attribute;
+  Bstr attributeName(name);
+  Check(attributes->getNamedItem(attributeName.get(), attribute.GetAddressOf()));
+  if (!attribute) RaiseObjectNotSet();
+  Check(attribute->put_nodeValue(*Variant::FromString(value).get()));
+}
+
+IXMLDOMNode* MakeRecognizerNode(IXMLDOMNode* element, const std::wstring& value,
+                                const std::wstring& enabled, const std::wstring& classCode,
+                                const std::wstring& mask) {
+  try {
+    Bstr text(value);
+    Check(element->put_text(text.get()));
+    ComPtr<IXMLDOMNamedNodeMap> attributes;
+    Check(element->get_attributes(attributes.GetAddressOf()));
+    if (!attributes) RaiseObjectNotSet();
+    OverwriteAttribute(attributes.Get(), L"Enabled", enabled);
+    OverwriteAttribute(attributes.Get(), L"Mask", mask);
+    OverwriteAttribute(attributes.Get(), L"ClassCode", classCode);
+    OverwriteAttribute(attributes.Get(), L"CaseSensitive", L"Yes");
+    return element;
+  } catch (...) {
+    PassOn(L"MakeRecognizerNode(): ");
+  }
+}
+
+template <class Iface>
+std::wstring ReadText(Iface* record, HRESULT (STDMETHODCALLTYPE Iface::*get)(BSTR*)) {
+  Bstr text;
+  Check((record->*get)(text.out()));
+  return text.str();
+}
+
+template <class Iface>
+void WriteText(Iface* record, HRESULT (STDMETHODCALLTYPE Iface::*put)(BSTR),
+               const std::wstring& value) {
+  Bstr text(value);
+  Check((record->*put)(text.get()));
+}
+
+// The record as the interface the store reads; anything else is a type mismatch.
+template <class Iface>
+ComPtr<Iface> RecordAs(IDispatch* record, REFIID iid) {
+  if (!record) RaiseObjectNotSet();
+  ComPtr<Iface> typed;
+  if (FAILED(record->QueryInterface(iid, reinterpret_cast<void**>(typed.GetAddressOf()))))
+    Raise({kErrTypeMismatch, kLibraryName, L"Type mismatch"});
+  return typed;
+}
+
+// For Each over any automation collection.
+ComPtr<IEnumVARIANT> Enumerate(IDispatch* collection) {
+  if (!collection) RaiseObjectNotSet();
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  Variant result;
+  EXCEPINFO excep = {};
+  HRESULT hr = collection->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
+                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.out(),
+                                  &excep, nullptr);
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+  Check(hr == DISP_E_EXCEPTION && excep.scode ? excep.scode : hr);
+  const VARIANT* v = result.get();
+  IUnknown* unknown = v->vt == VT_UNKNOWN || v->vt == VT_DISPATCH ? v->punkVal : nullptr;
+  if (!unknown) RaiseObjectNotSet();
+  ComPtr<IEnumVARIANT> items;
+  Check(unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(items.GetAddressOf())));
+  return items;
+}
+
+// A list of one record per element at `path`, in document order, optionally only the enabled.
+template <class Make>
+ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabledOnly, Make make) {
+  ComPtr<Records> list;
+  list.Attach(Records::New());
+  ComPtr<IXMLDOMNodeList> nodes;
+  Bstr query(path);
+  Check(doc->selectNodes(query.get(), nodes.GetAddressOf()));
+  for (;;) {
+    ComPtr<IXMLDOMNode> node;
+    Check(nodes->nextNode(node.GetAddressOf()));
+    if (!node) break;
+    std::wstring enabled;
+    ComPtr<IDispatch> record = make(node.Get(), enabled);
+    if (enabledOnly && !IsEnabled(enabled)) continue;
+    list->Append(record.Get());
+  }
+  return list;
+}
+
+}  // namespace
+
+SmartTagConfig::SmartTagConfig() : m_sConfigFilePath(qp::GetConfigFilePath()) {}
+
+// ---- file lifecycle ----------------------------------------------------------------------------
+
+const std::wstring& SmartTagConfig::ConfigFilePath() {
+  if (m_sConfigFilePath.empty()) m_sConfigFilePath = qp::GetConfigFilePath();
+  return m_sConfigFilePath;
+}
+
+ComPtr<IXMLDOMNode> SmartTagConfig::LoadAndSelect(BSTR sXQL) {
+  ConfigFileLoad();
+  return SelectFirst(m_oConfigDoc.Get(), ToString(sXQL));
+}
+
+IXMLDOMDocument2* SmartTagConfig::HeldDocument() {
+  if (!m_oConfigDoc) RaiseObjectNotSet();
+  return m_oConfigDoc.Get();
+}
+
+void SmartTagConfig::ConfigFileLoad() {
+  if (m_oConfigDoc) return;
+  try {
+    // Held also when the load fails: later queries then see a document without elements.
+    m_oConfigDoc = NewXmlDocument();
+    const std::wstring& path = ConfigFilePath();
+    // A load that returned before the document is there would answer nothing useful.
+    Check(m_oConfigDoc->put_async(VARIANT_FALSE));
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    HRESULT hr = m_oConfigDoc->load(*Variant::FromString(path).get(), &loaded);
+    if (FAILED(hr) || loaded != VARIANT_TRUE) {
+      const ParseFailure failure = DescribeParseFailure(m_oConfigDoc.Get(), path);
+      RaiseError(kErrConfigParse, failure.srcText.empty() ? kLibraryName : failure.srcText,
+                 failure.reason, L"");
+    }
+  } catch (...) {
+    const Error e = AdoptCurrentException();
+    RaiseError(e.number, L"ConfigFileLoad(): " + e.source,
+               e.description + L" " + m_sConfigFilePath, L"");
+  }
+}
+
+void SmartTagConfig::ConfigFileSave() {
+  try {
+    const std::wstring& path = ConfigFilePath();
+    IXMLDOMDocument2* doc = HeldDocument();
+    ReplaceFileSafely(path, [&](const std::wstring& newFile) {
+      Check(doc->save(*Variant::FromString(newFile).get()));
+    });
+    // Hold exactly what the file now holds.
+    m_oConfigDoc.Reset();
+    ConfigFileLoad();
+    SetCacheFlushFlag();
+  } catch (...) {
+    const Error e = AdoptCurrentException();
+    RaiseError(e.number, L"ConfigFileSave(): " + e.source,
+               e.description + L" " + m_sConfigFilePath, L"");
+  }
+}
+
+STDMETHODIMP SmartTagConfig::Initialize() {
+  m_oConfigDoc.Reset();
+  return S_OK;
+}
+
+STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) {
+  if (!pChanged) return E_POINTER;
+  *pChanged = VARIANT_FALSE;
+  return ComBoundary([&] {
+    const std::wstring& path = ConfigFilePath();
+    ComPtr<IDispatch> files = CreateObject(kFileSystemProgId);
+    ComPtr<IDispatch> file = Call(files.Get(), L"GetFile", {Variant::FromString(path)}).AsObject();
+    const std::wstring modified = Get(file.Get(), L"DateLastModified").AsString();
+    if (modified != m_sLastModified) {
+      m_sLastModified = modified;
+      *pChanged = VARIANT_TRUE;
+    }
+  });
+}
+
+STDMETHODIMP SmartTagConfig::GetConfigFilePath(BSTR* pPath) {
+  if (!pPath) return E_POINTER;
+  *pPath = nullptr;
+  return ComBoundary([&] { Check(ReturnString(qp::GetConfigFilePath(), pPath)); });
+}
+
+// ---- queries -----------------------------------------------------------------------------------
+
+STDMETHODIMP SmartTagConfig::GetConfigurationItem(BSTR sXQL, VARIANT* pItem) {
+  if (!pItem) return E_POINTER;
+  VariantInit(pItem);
+  return ComBoundary([&] {
+    try {
+      // No element selected: no value at all, which is not the empty text.
+      if (ComPtr<IXMLDOMNode> node = LoadAndSelect(sXQL)) {
+        pItem->bstrVal = Bstr(TextOf(node.Get())).detach();
+        pItem->vt = VT_BSTR;
+      }
+    } catch (...) {
+      PassOn(L"GetConfigurationItem(): ");
+    }
+  });
+}
+
+STDMETHODIMP SmartTagConfig::GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records** ppList) {
+  if (!ppList) return E_POINTER;
+  *ppList = nullptr;
+  return ComBoundary([&] {
+    try {
+      ConfigFileLoad();
+      auto make = [](IXMLDOMNode* node, std::wstring& enabled) {
+        ComPtr<_RecognizerProps> record;
+        record.Attach(RecognizerProps::New());
+        WriteText(record.Get(), &_RecognizerProps::put_ClassCode, GetAttribute(node, L"ClassCode"));
+        WriteText(record.Get(), &_RecognizerProps::put_mask, GetAttribute(node, L"Mask"));
+        enabled = GetAttribute(node, L"Enabled");
+        WriteText(record.Get(), &_RecognizerProps::put_Enabled, enabled);
+        WriteText(record.Get(), &_RecognizerProps::put_CaseSensitive,
+                  GetAttribute(node, L"CaseSensitive"));
+        WriteText(record.Get(), &_RecognizerProps::put_Value, TextOf(node));
+        return ComPtr<IDispatch>(record.Get());
+      };
+      *ppList = BuildList(m_oConfigDoc.Get(), kRecognizerPath, bEnabledOnly != VARIANT_FALSE, make)
+                    .Detach();
+    } catch (...) {
+      PassOn(L"GetRecognizers(): ");
+    }
+  });
+}
+
+STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** ppList) {
+  if (!ppList) return E_POINTER;
+  *ppList = nullptr;
+  return ComBoundary([&] {
+    try {
+      // The document as held: the verbs are read after something else loaded it.
+      auto make = [](IXMLDOMNode* node, std::wstring& enabled) {
+        ComPtr<_ActionProps> record;
+        record.Attach(ActionProps::New());
+        WriteText(record.Get(), &_ActionProps::put_Name, GetAttribute(node, L"Name"));
+        WriteText(record.Get(), &_ActionProps::put_ClassCode, GetAttribute(node, L"ClassCode"));
+        enabled = GetAttribute(node, L"Enabled");
+        WriteText(record.Get(), &_ActionProps::put_Enabled, enabled);
+        WriteText(record.Get(), &_ActionProps::put_InsertPosition,
+                  GetAttribute(node, L"InsertPosition"));
+        WriteText(record.Get(), &_ActionProps::put_Value, TextOf(node));
+        return ComPtr<IDispatch>(record.Get());
+      };
+      *ppList = BuildList(HeldDocument(), kActionPath, bEnabledOnly != VARIANT_FALSE, make).Detach();
+    } catch (...) {
+      PassOn(L"GetActions(): ");
+    }
+  });
+}
+
+// ---- updates -----------------------------------------------------------------------------------
+
+void SmartTagConfig::ReplaceElements(IDispatch* records, const wchar_t* elementPath,
+                                     const wchar_t* containerPath, const wchar_t* elementName,
+                                     const FillElement& fill) {
+  if (Get(records, L"Count").AsLong() <= 0) return;  // nothing removed, nothing saved
+  IXMLDOMDocument2* doc = HeldDocument();
+  ComPtr<IXMLDOMNode> first = SelectFirst(doc, elementPath);
+  if (!first) RaiseObjectNotSet();
+  ComPtr<IXMLDOMNode> element;
+  Check(first->cloneNode(VARIANT_TRUE, element.GetAddressOf()));
+  ComPtr<IXMLDOMNode> container = SelectFirst(doc, containerPath);
+  if (!container) RaiseObjectNotSet();
+
+  // Comments and everything else that is not one of the records stay where they are.
+  ComPtr<IXMLDOMNode> child;
+  Check(container->get_firstChild(child.GetAddressOf()));
+  while (child) {
+    ComPtr<IXMLDOMNode> next;
+    Check(child->get_nextSibling(next.GetAddressOf()));
+    Bstr name;
+    Check(child->get_baseName(name.out()));
+    if (name.str() == elementName) {
+      ComPtr<IXMLDOMNode> removed;
+      Check(container->removeChild(child.Get(), removed.GetAddressOf()));
+    }
+    child = std::move(next);
+  }
+
+  ComPtr<IEnumVARIANT> items = Enumerate(records);
+  for (;;) {
+    Variant item;
+    ULONG fetched = 0;
+    const HRESULT hr = items->Next(1, item.get(), &fetched);
+    Check(hr);
+    if (hr != S_OK || fetched != 1) break;
+    fill(element.Get(), item.AsObject().Get());
+    ComPtr<IXMLDOMNode> appended;
+    Check(container->appendChild(element.Get(), appended.GetAddressOf()));
+    element.Reset();
+    Check(appended->cloneNode(VARIANT_TRUE, element.GetAddressOf()));
+  }
+  ConfigFileSave();
+}
+
+STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) {
+  return ComBoundary([&] {
+    try {
+      ReplaceElements(oRecognizers ? *oRecognizers : nullptr, kRecognizerPath, kRecognizersPath,
+                      L"Recognizer", [](IXMLDOMNode* element, IDispatch* item) {
+                        // The record's CaseSensitive is not read: every term is written "Yes".
+                        auto record = RecordAs<_RecognizerProps>(item, IID__RecognizerProps);
+                        MakeRecognizerNode(element,
+                                           ReadText(record.Get(), &_RecognizerProps::get_Value),
+                                           ReadText(record.Get(), &_RecognizerProps::get_Enabled),
+                                           ReadText(record.Get(), &_RecognizerProps::get_ClassCode),
+                                           ReadText(record.Get(), &_RecognizerProps::get_mask));
+                      });
+    } catch (...) {
+      PassOn(L"UpdateRecognizers(): ");
+    }
+  });
+}
+
+STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
+  return ComBoundary([&] {
+    try {
+      ReplaceElements(oActions ? *oActions : nullptr, kActionPath, kActionsPath, L"Action",
+                      [](IXMLDOMNode* node, IDispatch* item) {
+                        auto record = RecordAs<_ActionProps>(item, IID__ActionProps);
+                        ComPtr<IXMLDOMElement> element;
+                        Check(node->QueryInterface(kIID_IXMLDOMElement,
+                                                   reinterpret_cast<void**>(element.GetAddressOf())));
+                        auto set = [&](const wchar_t* name, const std::wstring& value) {
+                          Bstr attribute(name);
+                          Check(element->setAttribute(attribute.get(),
+                                                      *Variant::FromString(value).get()));
+                        };
+                        set(L"Name", ReadText(record.Get(), &_ActionProps::get_Name));
+                        set(L"ClassCode", ReadText(record.Get(), &_ActionProps::get_ClassCode));
+                        set(L"Enabled", ReadText(record.Get(), &_ActionProps::get_Enabled));
+                        // A verb without insert position carries no such attribute.
+                        const std::wstring position =
+                            ReadText(record.Get(), &_ActionProps::get_InsertPosition);
+                        if (position.empty()) {
+                          Bstr attribute(L"InsertPosition");
+                          Check(element->removeAttribute(attribute.get()));
+                        } else {
+                          set(L"InsertPosition", position);
+                        }
+                        Bstr text(ReadText(record.Get(), &_ActionProps::get_Value));
+                        Check(element->put_text(text.get()));
+                      });
+    } catch (...) {
+      PassOn(L"UpdateActions(): ");
+    }
+  });
+}
+
+STDMETHODIMP SmartTagConfig::SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIANT_BOOL* pDone) {
+  if (!pDone) return E_POINTER;
+  *pDone = VARIANT_FALSE;
+  return ComBoundary([&] {
+    try {
+      ComPtr<IXMLDOMNode> node = LoadAndSelect(sXQL);
+      if (!node) return;
+      Bstr text(ToString(sValue));
+      Check(node->put_text(text.get()));
+      ConfigFileSave();
+      *pDone = VARIANT_TRUE;
+    } catch (...) {
+      PassOn(L"SetConfigurationItem(): ");
+    }
+  });
+}
+
+STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pDone) {
+  if (!pDone) return E_POINTER;
+  *pDone = VARIANT_FALSE;
+  return ComBoundary([&] {
+    try {
+      ComPtr<IXMLDOMNode> node = LoadAndSelect(sXQL);
+      if (!node) return;
+      ComPtr<IXMLDOMNode> parent;
+      Check(node->get_parentNode(parent.GetAddressOf()));
+      if (!parent) return;
+      ComPtr<IXMLDOMNode> removed;
+      Check(parent->removeChild(node.Get(), removed.GetAddressOf()));
+      ConfigFileSave();
+      *pDone = VARIANT_TRUE;
+    } catch (...) {
+      PassOn(L"DeleteConfigurationItem(): ");
+    }
+  });
+}
+
+// The terms dialog is not part of the server yet.
+STDMETHODIMP SmartTagConfig::VisualConfig() { return E_NOTIMPL; }
+
+HRESULT CreateSmartTagConfig(REFIID iid, void** out) { return SmartTagConfig::Create(iid, out); }
+
+}  // namespace qp

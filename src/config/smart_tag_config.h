@@ -1,0 +1,50 @@
+// SmartTagConfig: the only way into the user's configuration document. It holds its own copy of
+// the file, loaded on the first query and kept until Initialize or a save drops it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "com/com_object.h"
+#include "config/xml_document.h"
+
+namespace qp {
+
+class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
+ public:
+  SmartTagConfig();  // raises when the file can neither be found nor written
+
+  STDMETHODIMP VisualConfig() override;
+  STDMETHODIMP GetConfigurationItem(BSTR sXQL, VARIANT* pItem) override;
+  STDMETHODIMP SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIANT_BOOL* pDone) override;
+  STDMETHODIMP UpdateActions(IDispatch** oActions) override;
+  STDMETHODIMP DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pDone) override;
+  STDMETHODIMP UpdateRecognizers(IDispatch** oRecognizers) override;
+  STDMETHODIMP GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records** ppList) override;
+  STDMETHODIMP GetActions(VARIANT_BOOL bEnabledOnly, _Records** ppList) override;
+  STDMETHODIMP Initialize() override;
+  STDMETHODIMP HasConfigChanged(VARIANT_BOOL* pChanged) override;
+  STDMETHODIMP GetConfigFilePath(BSTR* pPath) override;
+
+ private:
+  void ConfigFileLoad();
+  void ConfigFileSave();
+  const std::wstring& ConfigFilePath();
+  IXMLDOMDocument2* HeldDocument();  // raises when none is held
+  // The first node the expression selects in the loaded document, or none.
+  ComPtr<IXMLDOMNode> LoadAndSelect(BSTR sXQL);
+
+  // Replaces every `elementName` child of the container at `containerPath` by one element per
+  // record, each made by `fill` from a copy of the one before (the first from the document's
+  // first element at `elementPath`), then saves.
+  using FillElement = std::function<void(IXMLDOMNode* element, IDispatch* record)>;
+  void ReplaceElements(IDispatch* records, const wchar_t* elementPath,
+                       const wchar_t* containerPath, const wchar_t* elementName,
+                       const FillElement& fill);
+
+  ComPtr<IXMLDOMDocument2> m_oConfigDoc;
+  std::wstring m_sConfigFilePath;
+  std::wstring m_sLastModified;
+};
+
+}  // namespace qp

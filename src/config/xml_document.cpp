@@ -1,0 +1,125 @@
+#include "config/xml_document.h"
+
+#include "config/config_file.h"
+#include "support/error.h"
+
+namespace qp {
+namespace {
+
+std::wstring TrimLineEnd(std::wstring s) {
+  while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n' || s.back() == L' ')) s.pop_back();
+  return s;
+}
+
+std::wstring DecodeLine(const std::string& bytes) {
+  if (bytes.empty()) return std::wstring();
+  // The parser reads a file without declaration as UTF-8; anything else is shown as ANSI.
+  for (UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+    const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    int n = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                nullptr, 0);
+    if (n <= 0) continue;
+    std::wstring s(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), s.data(), n);
+    return s;
+  }
+  return std::wstring();
+}
+
+// Keeps the first fatal error the SAX reader reports, with its line.
+class FirstError final : public ISAXErrorHandler {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != kIID_ISAXErrorHandler) return E_NOINTERFACE;
+    *out = static_cast<ISAXErrorHandler*>(this);
+    return S_OK;
+  }
+  // Lives on the stack of the one parse that uses it.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
+    Keep(locator, message);
+    return S_OK;
+  }
+  STDMETHODIMP fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
+    Keep(locator, message);
+    return S_OK;
+  }
+  STDMETHODIMP ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
+
+  bool seen = false;
+  int line = 0;
+  std::wstring message;
+
+ private:
+  void Keep(ISAXLocator* locator, const wchar_t* text) {
+    if (seen) return;
+    seen = true;
+    if (locator) locator->getLineNumber(&line);
+    message = TrimLineEnd(text ? text : L"");
+  }
+};
+
+}  // namespace
+
+ComPtr<IXMLDOMDocument2> NewXmlDocument() {
+  ComPtr<IDispatch> created = CreateObject(kDomDocumentProgId);
+  ComPtr<IXMLDOMDocument2> doc;
+  Check(created->QueryInterface(kIID_IXMLDOMDocument2,
+                                reinterpret_cast<void**>(doc.GetAddressOf())));
+  return doc;
+}
+
+std::wstring FileLine(const std::wstring& path, long line) {
+  if (line < 1) return std::wstring();
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes)) return std::wstring();
+  size_t start = 0;
+  for (long n = 1; n < line; ++n) {
+    start = bytes.find('\n', start);
+    if (start == std::string::npos) return std::wstring();
+    ++start;
+  }
+  size_t end = bytes.find('\n', start);
+  std::string text = bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return DecodeLine(text);
+}
+
+ParseFailure DescribeParseFailure(IXMLDOMDocument2* doc, const std::wstring& path) {
+  ParseFailure failure;
+  long line = 0;
+  ComPtr<IXMLDOMParseError> error;
+  if (SUCCEEDED(doc->get_parseError(error.GetAddressOf())) && error) {
+    Bstr reason, srcText;
+    error->get_reason(reason.out());
+    error->get_srcText(srcText.out());
+    error->get_line(&line);
+    failure.reason = reason.str();
+    failure.srcText = srcText.str();
+  }
+  if (line > 0 || !failure.srcText.empty()) return failure;
+
+  // No position from the DOM: let the SAX reader find the first error and its line.
+  try {
+    ComPtr<IDispatch> created = CreateObject(kSaxReaderProgId);
+    ComPtr<ISAXXMLReader> reader;
+    Check(created->QueryInterface(kIID_ISAXXMLReader,
+                                  reinterpret_cast<void**>(reader.GetAddressOf())));
+    FirstError handler;
+    Check(reader->putErrorHandler(&handler));
+    reader->parseURL(path.c_str());
+    reader->putErrorHandler(nullptr);
+    if (handler.seen) {
+      if (!handler.message.empty()) failure.reason = handler.message;
+      failure.srcText = FileLine(path, handler.line);
+    }
+  } catch (const Error&) {
+    // Without a SAX reader the DOM's own answer is all there is.
+  }
+  return failure;
+}
+
+}  // namespace qp
