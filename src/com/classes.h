@@ -8,5 +8,6 @@ namespace qp {
 HRESULT CreateRecognizer(REFIID iid, void** out);
 HRESULT CreateAction(REFIID iid, void** out);
 HRESULT CreateController(REFIID iid, void** out);
+HRESULT CreateSmartTagConfig(REFIID iid, void** out);
 
 }  // namespace qp

@@ -145,6 +145,13 @@ std::wstring GetConfigFilePath() {
 
 void ReplaceFileSafely(const std::wstring& path,
                        const std::function<void(const std::wstring& newFile)>& write) {
+  // Windows refuses to replace a read-only file, and so do we on every platform (Wine would
+  // replace it): the user who protected the file keeps it.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    RaiseLastError();
+  }
   const std::wstring newFile = NewFileBeside(path);
   try {
     write(newFile);

@@ -1,47 +1,299 @@
-// The smart tag engine: answers the host's descriptive questions from the configuration, finds
-// terms and runs the verbs. The Recognizer and the Action component each own one.
+#include "engine/controller.h"
+
 #include "com/classes.h"
-#include "com/com_object.h"
-#include "support/automation.h"
 #include "support/resources.h"
+#include "win_platform.h"
 
 namespace qp {
 namespace {
 
-class Controller final : public ComObject<Controller, _Controller> {
- public:
-  Controller() {
-    SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
-    // A library that cannot be loaded leaves the thread's handle null; strings then come back
-    // empty rather than failing here.
-    try {
-      LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
-    } catch (const Error&) {
-    }
-  }
+constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 
-  STDMETHODIMP DoRecognize(BSTR, LONG, ISmartTagRecognizerSite**) override { return E_NOTIMPL; }
-  STDMETHODIMP DoAction(LONG, BSTR, IDispatch*, ISmartTagProperties*, BSTR, BSTR) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP get_SmartTagName(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_SmartTagDownloadURL(BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionName(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionDescription(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionCaption(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionVerbCount(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionVerbID(LONG, LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionVerbName(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionVerbCaption(LONG, BSTR, LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_ActionSmartTagCount(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_RecognizerName(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_RecognizerDescription(LONG, BSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_RecognizerSmartTagCount(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP get_SmartTagConfiguration(_SmartTagConfig**) override { return E_NOTIMPL; }
-  STDMETHODIMP SetTestModeOn() override { return E_NOTIMPL; }
-};
+thread_local bool t_testMode = false;
+
+std::wstring Upper(std::wstring s) {
+  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
+std::wstring Num(long n) { return std::to_wstring(n); }
+
+// A text property: the out value is empty until the answer is known, and keeps whatever was
+// set when a failure is reported.
+template <class Body, class Report>
+HRESULT TextProperty(BSTR* out, Body body, Report report) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  std::wstring result;
+  HRESULT hr = ComBoundary([&] {
+    try {
+      body(result);
+    } catch (...) {
+      AdoptCurrentException();
+      report();
+    }
+  });
+  if (FAILED(hr)) return hr;
+  return ReturnString(result, out);
+}
+
+template <class Body, class Report>
+HRESULT LongProperty(LONG* out, Body body, Report report) {
+  if (!out) return E_POINTER;
+  *out = 0;
+  return ComBoundary([&] {
+    try {
+      body(*out);
+    } catch (...) {
+      AdoptCurrentException();
+      report();
+    }
+  });
+}
+
+void RequireText(const std::wstring& value, const wchar_t* source) {
+  if (value.empty()) RaiseError(kErrEmptyValue, source, L"", L"");
+}
 
 }  // namespace
+
+bool IsTestMode() { return t_testMode; }
+
+Controller::Controller() {
+  SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
+  // A library that cannot be loaded leaves the thread's handle null; its strings then come
+  // back empty.
+  LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
+  m_matcher = std::make_unique<engine::Recognizer>(engine::windowsPlatform());
+}
+
+Controller::~Controller() {
+  m_oWordAddIn.Reset();
+  m_oWordApp.Reset();
+  m_oCatalog.Reset();
+  m_dicTerms.Reset();
+  m_colActions.Reset();
+  m_oConfig.Reset();
+}
+
+// ---- configuration -----------------------------------------------------------------------
+
+_SmartTagConfig* Controller::GetSmartTagConfig() {
+  if (!m_oConfig) {
+    CreateSmartTagConfig(IID__SmartTagConfig, reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
+    if (!m_oConfig)
+      RaiseError(kErrMissingComponent, L"GetSmartTagConfig()",
+                 GetResourceString(kMsgMissingComponent, {L"SmartTagConfig"}), L"");
+  }
+  return m_oConfig.Get();
+}
+
+std::wstring Controller::ConfigurationItem(const wchar_t* path) {
+  _SmartTagConfig* config = GetSmartTagConfig();
+  Bstr xql(path);
+  Variant item;
+  HRESULT hr = config->GetConfigurationItem(xql.get(), item.out());
+  if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
+  return item.IsEmptyOrNull() ? std::wstring() : item.AsString();
+}
+
+bool Controller::IsWordApplication(const std::wstring& appName) {
+  return Upper(appName).find(L"WORD.APP") != std::wstring::npos;
+}
+
+void Controller::ReportControllerError() {
+  if (IsErrorDisplayOn()) ShowErrorPrompt(L"", kTitle, L"");
+}
+
+// ---- properties --------------------------------------------------------------------------
+
+STDMETHODIMP Controller::get_SmartTagName(LONG id, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"SmartTagName(" + Num(id) + L")", L"");
+        if (id == 1) m_sSmartTagName = ConfigurationItem(L"SmartTagConfig/Name");
+        r = m_sSmartTagName;
+        RequireText(r, L"SmartTagName()");
+        Trace(L"SmartTagName(" + Num(id) + L") = " + r, L"");
+      },
+      [&] { ReportControllerError(); });
+}
+
+STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"SmartTagDownloadURL()", L"");
+        r = ConfigurationItem(L"SmartTagConfig/DownloadURL");
+        Trace(L"SmartTagDownloadURL() = " + r, L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionName(LONG locale, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"ActionName(" + Num(locale) + L")", L"");
+        r = ConfigurationItem(L"SmartTagConfig/ActionProvider/Name");
+        RequireText(r, L"ActionName()");
+        Trace(L"ActionName(" + Num(locale) + L") = " + r, L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionDescription(LONG locale, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"ActionDescription(" + Num(locale) + L")", L"");
+        r = ConfigurationItem(L"SmartTagConfig/ActionProvider/Description");
+        RequireText(r, L"ActionDescription()");
+        Trace(L"ActionDescription(" + Num(locale) + L") = " + r, L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionCaption(LONG locale, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"ActionCaption(" + Num(locale) + L")", L"");
+        r = ConfigurationItem(L"SmartTagConfig/Caption");
+        RequireText(r, L"ActionCaption()");
+        Trace(L"ActionCaption(" + Num(locale) + L") = " + r, L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) {
+  return LongProperty(
+      out,
+      [&](LONG& r) {
+        Trace(L"ActionVerbCount()", L"");
+        _SmartTagConfig* config = GetSmartTagConfig();
+        m_colActions.Reset();
+        HRESULT hr = config->GetActions(VARIANT_TRUE, m_colActions.GetAddressOf());
+        if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
+        if (!m_colActions) RaiseObjectNotSet();
+        hr = m_colActions->get_Count(&r);
+        if (FAILED(hr)) RaiseComError(hr, m_colActions.Get(), IID__Records);
+        Trace(L"ActionVerbCount() = " + Num(r), L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) {
+  return LongProperty(
+      out,
+      [&](LONG& r) {
+        Trace(L"ActionVerbID(" + Num(verb) + L")", L"");
+        r = verb;
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+namespace {
+
+// A member of verb `verb` (1-based) of the verb collection, by name.
+std::wstring VerbMember(_Records* actions, LONG verb, const wchar_t* member) {
+  if (!actions) RaiseObjectNotSet();
+  Variant index = Variant::FromLong(verb);
+  Variant item;
+  HRESULT hr = actions->get_Item(*index.get(), item.out());
+  if (FAILED(hr)) RaiseComError(hr, actions, IID__Records);
+  return Get(item.AsObject().Get(), member).AsString();
+}
+
+}  // namespace
+
+STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"ISmartTagAction_VerbNameFromID(" + Num(verb) + L")", L"");
+        r = VerbMember(m_colActions.Get(), verb, L"Name");
+        RequireText(r, L"ActionVerbName()");
+        Trace(L"ActionVerbName(" + Num(verb) + L") = " + r, L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG locale, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        const std::wstring call =
+            L"ActionVerbCaption(" + Num(verb) + L"," + ToString(appName) + L"," + Num(locale) + L")";
+        Trace(call, L"");
+        // Outside Word no verb is offered.
+        if (!IsWordApplication(ToString(appName))) return;
+        r = VerbMember(m_colActions.Get(), verb, L"Value");
+        RequireText(r, L"ActionVerbCaption()");
+        Trace(call + L" = " + r, L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) {
+  return LongProperty(
+      out,
+      [&](LONG& r) {
+        r = 1;
+        Trace(L"ActionSmartTagCount() = 1", L"");
+      },
+      [] { ShowError(L"", kTitle, L""); });
+}
+
+STDMETHODIMP Controller::get_RecognizerName(LONG locale, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"RecognizerName(" + Num(locale) + L")", L"");
+        r = ConfigurationItem(L"SmartTagConfig/RecognizerProvider/Name");
+        RequireText(r, L"RecognizerName()");
+        Trace(L"RecognizerName(" + Num(locale) + L") = " + r, L"");
+      },
+      [&] { ReportControllerError(); });
+}
+
+STDMETHODIMP Controller::get_RecognizerDescription(LONG locale, BSTR* out) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        Trace(L"RecognizerDescription(" + Num(locale) + L")", L"");
+        r = ConfigurationItem(L"SmartTagConfig/RecognizerProvider/Description");
+        RequireText(r, L"RecognizerDescription()");
+        Trace(L"RecognizerDescription(" + Num(locale) + L") = " + r, L"");
+      },
+      [&] { ReportControllerError(); });
+}
+
+STDMETHODIMP Controller::get_RecognizerSmartTagCount(LONG* out) {
+  return LongProperty(
+      out,
+      [&](LONG& r) {
+        r = 1;
+        Trace(L"RecognizerSmartTagCount() = 1", L"");
+      },
+      [&] { ReportControllerError(); });
+}
+
+STDMETHODIMP Controller::get_SmartTagConfiguration(_SmartTagConfig** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return ComBoundary([&] {
+    _SmartTagConfig* config = GetSmartTagConfig();
+    config->AddRef();
+    *out = config;
+  });
+}
+
+STDMETHODIMP Controller::SetTestModeOn() {
+  t_testMode = true;
+  return S_OK;
+}
 
 HRESULT CreateController(REFIID iid, void** out) { return Controller::Create(iid, out); }
 

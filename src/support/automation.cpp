@@ -123,7 +123,7 @@ ComPtr<IDispatch> Variant::AsObject() const {
 
 Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
                std::initializer_list<Variant> args) {
-  if (!object) Check(static_cast<HRESULT>(0x800A005B));  // "Object variable not set"
+  if (!object) RaiseObjectNotSet();
   DISPID id = 0;
   LPOLESTR name = const_cast<LPOLESTR>(member);
   HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);

@@ -57,6 +57,24 @@ void Raise(Error error) {
   throw error;
 }
 
+void RaiseObjectNotSet() {
+  Raise({kErrObjectNotSet, kLibraryName, L"Object variable or With block variable not set"});
+}
+
+const Error& AdoptCurrentException() noexcept {
+  try {
+    throw;
+  } catch (const Error& e) {
+    t_current = e;
+  } catch (const std::bad_alloc&) {
+    t_current = {static_cast<long>(E_OUTOFMEMORY), kLibraryName, L"Out of memory"};
+  } catch (...) {
+    t_current = {static_cast<long>(E_UNEXPECTED), kLibraryName, L"Catastrophic failure"};
+  }
+  t_hasCurrent = true;
+  return t_current;
+}
+
 long ErrorMessageId(long number) {
   switch (number) {
     case kErrMissingComponent: return kMsgMissingComponent;

@@ -41,6 +41,13 @@ bool HasCurrentError();
                              const std::wstring& description, const std::wstring& extra);
 // Raises exactly what it is given (and makes it the current error).
 [[noreturn]] void Raise(Error error);
+// An object that is not there was used (automation's error 91).
+[[noreturn]] void RaiseObjectNotSet();
+inline constexpr long kErrObjectNotSet = 91;
+inline constexpr long kErrOverflow = 6;
+// Inside a catch: makes whatever was caught the current error (a C++ failure that is not an
+// Error becomes one) and returns it.
+const Error& AdoptCurrentException() noexcept;
 // Context + ": " in front of the current error's source; raises nothing.
 void PrefixErrorSource(const std::wstring& context);
 

@@ -1,0 +1,81 @@
+// The smart tag engine: answers the host's descriptive questions from the configuration, keeps
+// the term list current, finds the terms in the text and runs the verbs. The Recognizer and the
+// Action component each own one.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "com/com_object.h"
+#include "recognizer.h"
+#include "support/automation.h"
+#include "term_dictionary.h"
+
+namespace qp {
+
+class Controller final : public ComObject<Controller, _Controller> {
+ public:
+  Controller();
+  ~Controller() override;
+
+  // _Controller
+  STDMETHODIMP DoRecognize(BSTR sSmartTagText, LONG lLocale,
+                           ISmartTagRecognizerSite** oRecognizerSite) override;
+  STDMETHODIMP DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch* oAppTarget,
+                        ISmartTagProperties* oProperties, BSTR sSmartTagText,
+                        BSTR sXML) override;
+  STDMETHODIMP get_SmartTagName(LONG lSmartTagId, BSTR* pName) override;
+  STDMETHODIMP get_SmartTagDownloadURL(BSTR* pUrl) override;
+  STDMETHODIMP get_ActionName(LONG lLocale, BSTR* pName) override;
+  STDMETHODIMP get_ActionDescription(LONG lLocale, BSTR* pText) override;
+  STDMETHODIMP get_ActionCaption(LONG lLocale, BSTR* pCaption) override;
+  STDMETHODIMP get_ActionVerbCount(LONG* pCount) override;
+  STDMETHODIMP get_ActionVerbID(LONG lVerbID, LONG* pVerbID) override;
+  STDMETHODIMP get_ActionVerbName(LONG lVerbID, BSTR* pName) override;
+  STDMETHODIMP get_ActionVerbCaption(LONG lVerbID, BSTR sAppName, LONG lLocaleId,
+                                     BSTR* pCaption) override;
+  STDMETHODIMP get_ActionSmartTagCount(LONG* pCount) override;
+  STDMETHODIMP get_RecognizerName(LONG lLocale, BSTR* pName) override;
+  STDMETHODIMP get_RecognizerDescription(LONG lLocale, BSTR* pText) override;
+  STDMETHODIMP get_RecognizerSmartTagCount(LONG* pCount) override;
+  STDMETHODIMP get_SmartTagConfiguration(_SmartTagConfig** ppConfig) override;
+  STDMETHODIMP SetTestModeOn() override;
+
+ private:
+  // Configuration (controller.cpp).
+  _SmartTagConfig* GetSmartTagConfig();
+  std::wstring ConfigurationItem(const wchar_t* path);
+  static bool IsWordApplication(const std::wstring& appName);
+  void ReportControllerError();
+
+  // Term list (term_list.cpp).
+  bool GetRecognizerList();
+  bool GetCurrentNorvaneCatalog();
+  void RebuildTerms();
+  void ReleaseTerms();
+
+  // Verbs (action_dispatch.cpp).
+  void GetNVWordAddIn(IDispatch* oAppTarget);
+  void RunAction(LONG verb, IDispatch* target);
+  void InsertQuillpoint(IDispatch* oRange);
+
+  // Released on termination in this order (see the destructor).
+  ComPtr<IDispatch> m_oWordAddIn;
+  ComPtr<IDispatch> m_oWordApp;
+  ComPtr<IDispatch> m_oCatalog;
+  // The term dictionary: the keyed dictionary object (the catalog's own, when there is a
+  // catalog), and the same keys in a hashed table for matching, rebuilt with it.
+  ComPtr<IDispatch> m_dicTerms;
+  engine::TermDictionary m_terms;
+  ComPtr<_Records> m_colActions;
+  ComPtr<_SmartTagConfig> m_oConfig;
+
+  std::wstring m_sSmartTagName;
+  std::wstring m_sCacheStamp;
+  std::unique_ptr<engine::Recognizer> m_matcher;  // the matcher's working arrays
+};
+
+// The calling thread's test mode: no catalog is created or asked for names.
+bool IsTestMode();
+
+}  // namespace qp

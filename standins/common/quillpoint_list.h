@@ -1,0 +1,42 @@
+// The Quillpoints that the catalog and the Word add-in serve: a text file the user edits, one
+// name a line, found through a per-user setting.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// HKEY_CURRENT_USER, string values (REG_SZ, or REG_EXPAND_SZ with environment references).
+inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
+inline constexpr wchar_t kListSetting[] = L"QuillpointList";    // path of the list file
+inline constexpr wchar_t kCallLogSetting[] = L"AddInCallLog";   // path of the add-in's log
+
+// The setting's text, environment references expanded; found is false when it is missing,
+// empty or not a string.
+std::wstring ReadSetting(const wchar_t* name, bool& found);
+
+struct QuillpointList {
+  bool present = false;             // the setting names a file that could be read
+  std::wstring path;                // as the setting gave it
+  std::vector<std::wstring> names;  // in file order, duplicates kept
+  bool operator==(const QuillpointList&) const = default;
+};
+
+// The list as it is now. File format: UTF-8 (a byte order mark is allowed), lines ended by LF
+// or CR LF; each line is trimmed of spaces and tabs; blank lines and lines starting with '#'
+// are passed over.
+QuillpointList ReadQuillpointList();
+
+// Text to names, as ReadQuillpointList() splits a file.
+std::vector<std::wstring> ParseQuillpointNames(const std::string& utf8);
+
+// Upper case as the product compares terms (CharUpperBuffW, one unit for one).
+std::wstring UpperCase(std::wstring text);
+
+// Appends one line (UTF-8, CR LF) to the file; false when it cannot be opened or written.
+bool AppendLine(const std::wstring& path, const std::wstring& line);
+
+}  // namespace standin

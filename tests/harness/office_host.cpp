@@ -1,0 +1,326 @@
+#include "office_host.h"
+
+#include <msxml2.h>
+
+#include <algorithm>
+#include <map>
+
+namespace qp::host {
+namespace {
+
+// IXMLDOMDocument2 (msxml2.h declares it; mingw-w64 ships no import library with the IID).
+constexpr IID kIidXmlDocument2 = {0x2933bf95, 0x7b36, 0x11d2,
+                                  {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+
+std::wstring Take(BSTR b) {
+  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+  SysFreeString(b);
+  return s;
+}
+
+std::wstring FromUtf8(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring s(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), s.data(), n);
+  return s;
+}
+
+bool EndsWith(const std::wstring& s, const std::wstring& tail) {
+  if (s.size() < tail.size()) return false;
+  return CompareStringOrdinal(s.c_str() + s.size() - tail.size(), static_cast<int>(tail.size()),
+                              tail.c_str(), static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::vector<std::wstring> TextParagraphs(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) bytes.append(buffer, n);
+    CloseHandle(file);
+  }
+  std::wstring text;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+  } else {
+    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    text = FromUtf8(bytes);
+  }
+  std::vector<std::wstring> paragraphs;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t end = text.find(L'\n', at);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (!line.empty()) paragraphs.push_back(line);
+    at = end + 1;
+  }
+  return paragraphs;
+}
+
+// The main part of a Word document: each w:p is a paragraph, its text the w:t runs, with a tab
+// for w:tab and Word's manual line break (vertical tab) for w:br.
+std::vector<std::wstring> WordParagraphs(const std::wstring& path) {
+  std::vector<std::wstring> paragraphs;
+  IXMLDOMDocument2* doc = nullptr;
+  CLSID clsid;
+  if (FAILED(CLSIDFromProgID(L"MSXML2.DOMDocument", &clsid)) ||
+      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidXmlDocument2,
+                              reinterpret_cast<void**>(&doc))))
+    return paragraphs;
+  doc->put_async(VARIANT_FALSE);
+  VARIANT file;
+  file.vt = VT_BSTR;
+  file.bstrVal = SysAllocString(path.c_str());
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  doc->load(file, &loaded);
+  VariantClear(&file);
+  if (loaded == VARIANT_TRUE) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(
+        L"xmlns:w='http://schemas.openxmlformats.org/wordprocessingml/2006/main'");
+    BSTR name = SysAllocString(L"SelectionNamespaces");
+    doc->setProperty(name, v);
+    SysFreeString(name);
+    VariantClear(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(L"XPath");
+    name = SysAllocString(L"SelectionLanguage");
+    doc->setProperty(name, v);
+    SysFreeString(name);
+    VariantClear(&v);
+
+    IXMLDOMNodeList* ps = nullptr;
+    BSTR query = SysAllocString(L"//w:body//w:p");
+    doc->selectNodes(query, &ps);
+    SysFreeString(query);
+    long count = 0;
+    if (ps) ps->get_length(&count);
+    for (long i = 0; i < count; ++i) {
+      IXMLDOMNode* p = nullptr;
+      ps->get_item(i, &p);
+      if (!p) continue;
+      IXMLDOMNodeList* runs = nullptr;
+      BSTR parts = SysAllocString(L".//w:t | .//w:tab | .//w:br");
+      p->selectNodes(parts, &runs);
+      SysFreeString(parts);
+      std::wstring text;
+      long n = 0;
+      if (runs) runs->get_length(&n);
+      for (long j = 0; j < n; ++j) {
+        IXMLDOMNode* run = nullptr;
+        runs->get_item(j, &run);
+        if (!run) continue;
+        BSTR base = nullptr;
+        run->get_baseName(&base);
+        std::wstring kind = Take(base);
+        if (kind == L"t") {
+          BSTR t = nullptr;
+          run->get_text(&t);
+          text += Take(t);
+        } else if (kind == L"tab") {
+          text += L'\t';
+        } else if (kind == L"br") {
+          text += L'\v';
+        }
+        run->Release();
+      }
+      if (runs) runs->Release();
+      p->Release();
+      if (!text.empty()) paragraphs.push_back(text);
+    }
+    if (ps) ps->Release();
+  }
+  doc->Release();
+  return paragraphs;
+}
+
+}  // namespace
+
+// ---- the site ----------------------------------------------------------------------------
+
+RecognizerSite* RecognizerSite::New() { return new RecognizerSite(); }
+
+RecognizerSite::RecognizerSite() {
+  ITypeLib* lib = nullptr;
+  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
+    lib->GetTypeInfoOfGuid(IID_ISmartTagRecognizerSite, &info_);
+    lib->Release();
+  }
+}
+
+RecognizerSite::~RecognizerSite() {
+  if (info_) info_->Release();
+}
+
+STDMETHODIMP RecognizerSite::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ISmartTagRecognizerSite) {
+    *out = static_cast<ISmartTagRecognizerSite*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) RecognizerSite::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+
+STDMETHODIMP_(ULONG) RecognizerSite::Release() {
+  LONG n = InterlockedDecrement(&refs_);
+  if (n == 0) delete this;
+  return static_cast<ULONG>(n);
+}
+
+STDMETHODIMP RecognizerSite::GetTypeInfoCount(UINT* count) {
+  *count = info_ ? 1 : 0;
+  return S_OK;
+}
+
+STDMETHODIMP RecognizerSite::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (index != 0 || !info_) return DISP_E_BADINDEX;
+  info_->AddRef();
+  *info = info_;
+  return S_OK;
+}
+
+STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                           DISPID* ids) {
+  if (!info_) return E_NOTIMPL;
+  return DispGetIDsOfNames(info_, names, count, ids);
+}
+
+STDMETHODIMP RecognizerSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                    VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
+  if (!info_) return E_NOTIMPL;
+  return DispInvoke(static_cast<ISmartTagRecognizerSite*>(this), info_, id, flags, params,
+                    result, excep, argErr);
+}
+
+STDMETHODIMP RecognizerSite::GetNewPropertyBag(ISmartTagProperties** bag) {
+  if (bag) *bag = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP RecognizerSite::CommitSmartTag(BSTR name, INT start, INT length,
+                                            ISmartTagProperties*) {
+  tags.push_back({name ? std::wstring(name, SysStringLen(name)) : std::wstring(), start, length});
+  return S_OK;
+}
+
+// ---- discovery and the questions Office asks ---------------------------------------------
+
+std::vector<std::wstring> FindRecognizers() {
+  std::vector<std::wstring> progIds;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRecognizersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return progIds;
+  wchar_t name[64];
+  for (DWORD i = 0;; ++i) {
+    DWORD len = 64;
+    if (RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    DWORD status = 0, size = sizeof status;
+    if (RegGetValueW(key, name, L"Status", RRF_RT_REG_DWORD, nullptr, &status, &size) ==
+            ERROR_SUCCESS &&
+        (status & kStatusWordOff))
+      continue;
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(name, &clsid))) continue;
+    LPOLESTR progId = nullptr;
+    if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
+      progIds.push_back(progId);
+      CoTaskMemFree(progId);
+    }
+  }
+  RegCloseKey(key);
+  return progIds;
+}
+
+void RegisterForOffice(const CLSID& recognizer, const CLSID& action) {
+  wchar_t text[40];
+  for (auto [root, clsid] : {std::pair{kRecognizersKey, &recognizer}, {kActionsKey, &action}}) {
+    StringFromGUID2(*clsid, text, 40);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(root) + L"\\" + text).c_str(), 0, nullptr,
+                        0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS)
+      RegCloseKey(key);
+  }
+}
+
+HRESULT CreateRecognizer(const std::wstring& progId, ISmartTagRecognizer** out) {
+  *out = nullptr;
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+  if (FAILED(hr)) return hr;
+  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmartTagRecognizer,
+                          reinterpret_cast<void**>(out));
+}
+
+HRESULT Describe(ISmartTagRecognizer* r, RecognizerInfo& info) {
+  const INT lcid = 1033;
+  BSTR b = nullptr;
+  HRESULT hr = r->get_ProgId(&b);
+  info.progId = Take(b);
+  if (FAILED(hr)) return hr;
+  b = nullptr;
+  hr = r->get_Name(lcid, &b);
+  info.name = Take(b);
+  if (FAILED(hr)) return hr;
+  b = nullptr;
+  hr = r->get_Desc(lcid, &b);
+  info.desc = Take(b);
+  if (FAILED(hr)) return hr;
+  hr = r->get_SmartTagCount(&info.smartTagCount);
+  if (FAILED(hr)) return hr;
+  b = nullptr;
+  hr = r->get_SmartTagName(1, &b);
+  info.smartTagName = Take(b);
+  if (FAILED(hr)) return hr;
+  b = nullptr;
+  hr = r->get_SmartTagDownloadURL(1, &b);
+  info.downloadUrl = Take(b);
+  return hr;
+}
+
+HRESULT RecognizeParagraph(ISmartTagRecognizer* recognizer, const std::wstring& text,
+                           std::vector<Tag>& tags, IF_TYPE type) {
+  RecognizerSite* site = RecognizerSite::New();
+  BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  HRESULT hr = recognizer->Recognize(b, type, 1033, site);
+  SysFreeString(b);
+  tags = std::move(site->tags);
+  site->Release();
+  return hr;
+}
+
+std::vector<std::wstring> ReadParagraphs(const std::wstring& path) {
+  if (EndsWith(path, L".xml")) return WordParagraphs(path);
+  return TextParagraphs(path);
+}
+
+std::wstring MarkTags(const std::wstring& text, const std::vector<Tag>& tags) {
+  // Brackets go in from the end, so positions before them stay valid; at one position the
+  // closing ones come before the opening ones.
+  std::multimap<int, wchar_t, std::greater<int>> marks;
+  for (const Tag& t : tags) {
+    marks.emplace(t.start - 1, L'[');
+    marks.emplace(t.start - 1 + t.length, L']');
+  }
+  std::wstring out = text;
+  for (auto it = marks.begin(); it != marks.end();) {
+    int at = it->first;
+    std::wstring opening, closing;
+    for (; it != marks.end() && it->first == at; ++it) (it->second == L'[' ? opening : closing) += it->second;
+    if (at >= 0 && static_cast<size_t>(at) <= out.size()) out.insert(static_cast<size_t>(at), closing + opening);
+  }
+  return out;
+}
+
+}  // namespace qp::host

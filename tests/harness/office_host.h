@@ -1,0 +1,81 @@
+// What Office does with a Smart Tag recognizer, as a library for the host harness and the tests:
+// find the recognizers in the registry, create them, ask what Office asks, and hand them
+// paragraphs with a recognizer site that records every tag.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+#include <vector>
+
+#include "nvstagQP.h"
+
+namespace qp::host {
+
+struct Tag {
+  std::wstring type;
+  int start = 0;   // 1-based
+  int length = 0;
+};
+
+// Office's recognizer site: takes CommitSmartTag by vtable or by name (IDispatch from the
+// registered Smart Tag interface description) and records the tags.
+class RecognizerSite final : public ISmartTagRecognizerSite {
+ public:
+  static RecognizerSite* New();  // one reference
+  std::vector<Tag> tags;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excep, UINT* argErr) override;
+  STDMETHODIMP GetNewPropertyBag(ISmartTagProperties** bag) override;
+  STDMETHODIMP CommitSmartTag(BSTR name, INT start, INT length,
+                              ISmartTagProperties* properties) override;
+
+ private:
+  RecognizerSite();
+  ~RecognizerSite();
+  LONG refs_ = 1;
+  ITypeInfo* info_ = nullptr;
+};
+
+// Office's discovery key of the recognizers of the current user.
+inline constexpr wchar_t kRecognizersKey[] =
+    L"Software\\Microsoft\\Office\\Common\\Smart Tag\\Recognizers";
+inline constexpr wchar_t kActionsKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag\\Actions";
+inline constexpr DWORD kStatusWordOff = 0x08;
+
+// The ProgIDs of the recognizers Office would load into Word: the CLSIDs under the discovery
+// key that Word is not switched off for, each through its registered ProgID.
+std::vector<std::wstring> FindRecognizers();
+// Writes the discovery keys for a class, as the installer does.
+void RegisterForOffice(const CLSID& recognizer, const CLSID& action);
+
+// What Office asks a recognizer when it loads it.
+struct RecognizerInfo {
+  std::wstring progId, name, desc, smartTagName, downloadUrl;
+  int smartTagCount = 0;
+};
+HRESULT Describe(ISmartTagRecognizer* recognizer, RecognizerInfo& info);
+
+// A recognizer created by ProgID, as Office creates it.
+HRESULT CreateRecognizer(const std::wstring& progId, ISmartTagRecognizer** out);
+
+// One paragraph through Recognize (input type paragraph unless told otherwise).
+HRESULT RecognizeParagraph(ISmartTagRecognizer* recognizer, const std::wstring& text,
+                           std::vector<Tag>& tags, IF_TYPE type = IF_TYPE_PARA);
+
+// Paragraphs of a plain text file (UTF-8 or UTF-16 with BOM; one per line) or of a Word
+// document's main part (word/document.xml, read with MSXML: the text of each w:p).
+std::vector<std::wstring> ReadParagraphs(const std::wstring& path);
+
+// The paragraph with "[" and "]" around every tag.
+std::wstring MarkTags(const std::wstring& text, const std::vector<Tag>& tags);
+
+}  // namespace qp::host
