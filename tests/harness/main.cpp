@@ -1,7 +1,9 @@
 // The Office host harness: loads the recognizers Office would load into Word and runs them
 // over a document, printing each paragraph with its tags marked and a summary.
-//   office_host [--progid PROGID] [--describe-only] FILE...
+//   office_host [--install] [--progid PROGID] [--describe-only] FILE...
 // FILE is plain text (one paragraph per line) or a Word document's word/document.xml.
+// --install first writes Office's discovery keys for our recognizer and action, as the
+// installer does.
 #include <cstdio>
 #include <map>
 #include <string>
@@ -30,15 +32,25 @@ std::wstring Visible(std::wstring s) {
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring progId;
-  bool describeOnly = false;
+  bool describeOnly = false, install = false;
   std::vector<std::wstring> files;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
     if (a == L"--progid" && i + 1 < argc) progId = argv[++i];
     else if (a == L"--describe-only") describeOnly = true;
+    else if (a == L"--install") install = true;
     else files.push_back(a);
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (install) {
+    CLSID recognizer, action;
+    if (FAILED(CLSIDFromProgID(L"NVSmartTagQuillpoint.Recognizer", &recognizer)) ||
+        FAILED(CLSIDFromProgID(L"NVSmartTagQuillpoint.Action", &action))) {
+      Print(L"The Smart Tag server is not registered (run regsvr32 nvstagQP.dll first).\n");
+      return 2;
+    }
+    qp::host::RegisterForOffice(recognizer, action);
+  }
   std::vector<std::wstring> progIds = progId.empty() ? qp::host::FindRecognizers()
                                                      : std::vector<std::wstring>{progId};
   if (progIds.empty()) {
