@@ -6,7 +6,8 @@ set(CMAKE_SYSTEM_PROCESSOR ${QP_MINGW_ARCH})
 find_program(CMAKE_C_COMPILER ${QP_MINGW_TRIPLE}-gcc-posix REQUIRED)
 find_program(CMAKE_CXX_COMPILER ${QP_MINGW_TRIPLE}-g++-posix REQUIRED)
 find_program(CMAKE_RC_COMPILER ${QP_MINGW_TRIPLE}-windres REQUIRED)
-find_program(QP_WIDL widl REQUIRED)
+# Debian names it after the target; older packages also had a plain "widl".
+find_program(QP_WIDL NAMES ${QP_MINGW_TRIPLE}-widl widl REQUIRED)
 find_program(QP_WINE wine REQUIRED)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${QP_MINGW_TRIPLE})
