@@ -1,9 +1,11 @@
 // Helpers of the benchmark programs: files, UTF-8 to UTF-16, Wine-friendly paths.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qp::bench {
@@ -69,6 +71,31 @@ inline std::vector<std::string> lines(const std::string& data) {
         begin = end + 1;
     }
     return out;
+}
+
+// Paragraphs as Office hands them over: up to a blank line, cut at a line end past 4000 units.
+inline std::vector<std::u16string_view> paragraphs(std::u16string_view text) {
+    std::vector<std::u16string_view> out;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = begin;
+        while (end < text.size()) {
+            const size_t nl = text.find(u'\n', end);
+            if (nl == std::u16string_view::npos) { end = text.size(); break; }
+            const bool blank = nl + 1 < text.size() && text[nl + 1] == u'\n';
+            end = nl + 1;
+            if (blank || end - begin > 4000) break;
+        }
+        out.push_back(text.substr(begin, end - begin));
+        while (end < text.size() && text[end] == u'\n') ++end;
+        begin = end;
+    }
+    return out;
+}
+
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 }  // namespace qp::bench

@@ -58,28 +58,6 @@ PlatformServices measuredPlatform(Counters& counters, bool shortcut) {
     return p;
 }
 
-// Paragraphs as Office hands them over: up to a blank line, cut at a line end past 4000 units.
-std::vector<std::u16string_view> paragraphs(std::u16string_view text) {
-    std::vector<std::u16string_view> out;
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = begin;
-        while (end < text.size()) {
-            const size_t nl = text.find(u'\n', end);
-            if (nl == std::u16string_view::npos) { end = text.size(); break; }
-            const bool blank = nl + 1 < text.size() && text[nl + 1] == u'\n';
-            end = nl + 1;
-            if (blank || end - begin > 4000) break;
-        }
-        out.push_back(text.substr(begin, end - begin));
-        while (end < text.size() && text[end] == u'\n') ++end;
-        begin = end;
-    }
-    return out;
-}
-
-double median(std::vector<double> v);
-
 struct Measured {
     double seconds = 0;  // median
     int64_t hits = 0, failures = 0;
@@ -103,11 +81,6 @@ Measured measure(const std::vector<std::u16string_view>& parts, TermDictionary& 
     }
     m.seconds = median(times);
     return m;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 double seconds(Clock::time_point a, Clock::time_point b) {

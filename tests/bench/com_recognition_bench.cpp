@@ -1,0 +1,412 @@
+// Recognition through COM as Office drives it, next to the recognition core alone on the same
+// paragraphs and terms:
+//   com_recognition_bench --data DIR [--terms FILE] [--runs N] [--paragraphs N]
+// The registered recognizer is created by ProgID; the stand-in catalog serves the terms of
+// FILE (default DIR/terms-10000.txt) as its Quillpoint list; Recognize is called through the
+// ISmartTagRecognizer vtable once per paragraph of DIR/text.txt, with a recognizer site that
+// takes CommitSmartTag by vtable or by name (IDispatch::Invoke over the registered type
+// description, as Office's site does) and counts which way each tag came.
+#include "bench_support.h"
+#include "office_host.h"
+#include "recognizer.h"
+#include "win_platform.h"
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace qp::bench;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// The tags of a run: how many, which way they came, and a digest of their places, so that
+// two runs can be seen to commit the same tags in the same order.
+struct Tally {
+    int64_t tags = 0, byName = 0, otherType = 0;
+    uint64_t digest = 1469598103934665603ull;
+    void add(int64_t paragraph, int32_t start, int32_t length) {
+        ++tags;
+        for (uint64_t v : {uint64_t(paragraph), uint64_t(uint32_t(start)), uint64_t(uint32_t(length))})
+            digest = (digest ^ v) * 1099511628211ull;
+    }
+};
+
+class CountingSite final : public ISmartTagRecognizerSite {
+public:
+    CountingSite(Tally& tally, std::wstring typeName) : tally_(tally), type_(std::move(typeName)) {
+        ITypeLib* lib = nullptr;
+        if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
+            lib->GetTypeInfoOfGuid(IID_ISmartTagRecognizerSite, &info_);
+            lib->Release();
+        }
+    }
+    ~CountingSite() {
+        if (info_) info_->Release();
+    }
+    int64_t paragraph = 0;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ISmartTagRecognizerSite) {
+            *out = static_cast<ISmartTagRecognizerSite*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives on the stack of the benchmark, longer than any call.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        *count = info_ ? 1 : 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (index != 0 || !info_) return DISP_E_BADINDEX;
+        info_->AddRef();
+        *info = info_;
+        return S_OK;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        return info_ ? DispGetIDsOfNames(info_, names, count, ids) : E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excep, UINT* argErr) override {
+        if (!info_) return E_NOTIMPL;
+        ++tally_.byName;
+        return DispInvoke(static_cast<ISmartTagRecognizerSite*>(this), info_, id, flags, params,
+                          result, excep, argErr);
+    }
+    STDMETHODIMP GetNewPropertyBag(ISmartTagProperties** bag) override {
+        *bag = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP CommitSmartTag(BSTR name, INT start, INT length, ISmartTagProperties*) override {
+        if (!name || type_.compare(0, std::wstring::npos, name, SysStringLen(name)) != 0)
+            ++tally_.otherType;
+        tally_.add(paragraph, start, length);
+        return S_OK;
+    }
+
+private:
+    Tally& tally_;
+    std::wstring type_;
+    ITypeInfo* info_ = nullptr;
+};
+
+// A member of an automation object called by name; arguments in their natural order.
+VARIANT callByName(IDispatch* object, const wchar_t* member, std::vector<VARIANT> args = {}) {
+    VARIANT result;
+    VariantInit(&result);
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    if (FAILED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id))) return result;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params = {reversed.data(), nullptr, UINT(reversed.size()), 0};
+    object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                   &params, &result, nullptr, nullptr);
+    for (VARIANT& a : args) VariantClear(&a);
+    return result;
+}
+
+VARIANT text(const wchar_t* s) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s);
+    return v;
+}
+
+IDispatch* create(const wchar_t* progId) {
+    CLSID clsid;
+    IDispatch* object = nullptr;
+    if (SUCCEEDED(CLSIDFromProgID(progId, &clsid)))
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                         reinterpret_cast<void**>(&object));
+    return object;
+}
+
+// The enabled literal terms ("LI") of the user's configuration, as a Controller reads them.
+std::vector<std::wstring> configuredTerms() {
+    std::vector<std::wstring> terms;
+    _Controller* controller = nullptr;
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(L"NVSmartTagQuillpoint.Controller", &clsid)) ||
+        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Controller,
+                                reinterpret_cast<void**>(&controller))))
+        return terms;
+    _SmartTagConfig* config = nullptr;
+    _Records* records = nullptr;
+    LONG count = 0;
+    if (SUCCEEDED(controller->get_SmartTagConfiguration(&config)) &&
+        SUCCEEDED(config->GetRecognizers(VARIANT_TRUE, &records)) && records)
+        records->get_Count(&count);
+    for (LONG i = 1; i <= count; ++i) {
+        VARIANT index, item;
+        index.vt = VT_I4;
+        index.lVal = i;
+        VariantInit(&item);
+        if (FAILED(records->get_Item(index, &item)) || item.vt != VT_DISPATCH) continue;
+        VARIANT code = callByName(item.pdispVal, L"ClassCode");
+        VARIANT value = callByName(item.pdispVal, L"Value");
+        if (code.vt == VT_BSTR && value.vt == VT_BSTR && code.bstrVal &&
+            CompareStringOrdinal(code.bstrVal, -1, L"LI", -1, TRUE) == CSTR_EQUAL)
+            terms.emplace_back(value.bstrVal ? value.bstrVal : L"");
+        VariantClear(&code);
+        VariantClear(&value);
+        VariantClear(&item);
+    }
+    if (records) records->Release();
+    if (config) config->Release();
+    controller->Release();
+    return terms;
+}
+
+// The stand-in catalog reads its Quillpoint list from the file this setting names.
+bool pointCatalogAt(const std::string& termsPath) {
+    const std::string host = hostPath(termsPath);
+    const std::wstring path(host.begin(), host.end());  // the generated paths are ASCII
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brantolu\\Norvane\\Stand-ins", 0, nullptr, 0,
+                        KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool ok = RegSetValueExW(key, L"QuillpointList", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(path.c_str()),
+                                   DWORD((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+// Median microseconds of one call of `fn` over `n` calls in `runs` runs.
+template <class Fn>
+double perCallMicros(int n, int runs, Fn fn) {
+    std::vector<double> times;
+    for (int r = 0; r < runs; ++r) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < n; ++i) fn();
+        times.push_back(since(t0) * 1e6 / n);
+    }
+    return median(times);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir, termsPath;
+    int runs = 3;
+    size_t limit = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--data") && i + 1 < argc) dir = argv[++i];
+        else if (!std::strcmp(argv[i], "--terms") && i + 1 < argc) termsPath = argv[++i];
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--paragraphs") && i + 1 < argc) limit = size_t(std::atoll(argv[++i]));
+    }
+    if (dir.empty()) {
+        std::fprintf(stderr, "usage: com_recognition_bench --data DIR [--terms FILE] [--runs N] "
+                             "[--paragraphs N]\n");
+        return 2;
+    }
+    if (termsPath.empty()) termsPath = dir + "/terms-10000.txt";
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    const std::string text8 = readFile(dir + "/text.txt");
+    const std::u16string text16 = utf16(text8);
+    std::vector<std::u16string_view> parts = paragraphs(text16);
+    if (limit && parts.size() > limit) parts.resize(limit);
+    size_t units = 0;
+    for (auto p : parts) units += p.size();
+    std::vector<BSTR> bstrs;
+    for (auto p : parts)
+        bstrs.push_back(SysAllocStringLen(reinterpret_cast<const wchar_t*>(p.data()), UINT(p.size())));
+
+    if (!pointCatalogAt(termsPath)) {
+        std::fprintf(stderr, "cannot write the stand-in catalog's setting\n");
+        return 1;
+    }
+    ISmartTagRecognizer* recognizer = nullptr;
+    HRESULT hr = qp::host::CreateRecognizer(L"NVSmartTagQuillpoint.Recognizer", &recognizer);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "cannot create NVSmartTagQuillpoint.Recognizer (0x%08lX): is the server "
+                             "registered in this prefix?\n", (unsigned long)hr);
+        return 1;
+    }
+    qp::host::RecognizerInfo info;
+    qp::host::Describe(recognizer, info);  // as Office does on loading; fixes the type name
+
+    // The core's dictionary: the catalog's names and the configured terms, upper-cased as the
+    // Controller puts them into its table.
+    qp::engine::TermDictionary terms;
+    size_t catalogNames = 0;
+    for (const std::string& line : lines(readFile(termsPath))) {
+        if (line.empty() || line[0] == '#') continue;
+        std::u16string key = utf16(line);
+        qp::engine::windowsUpperCase(key);
+        terms.add(key);
+        ++catalogNames;
+    }
+    const std::vector<std::wstring> configured = configuredTerms();
+    for (const std::wstring& t : configured) {
+        std::u16string key(t.begin(), t.end());
+        qp::engine::windowsUpperCase(key);
+        terms.add(key);
+    }
+    terms.setMaxWords(3);
+
+    std::printf("COM path: %zu paragraphs of text.txt (%.2f MB UTF-16), %zu catalog names + %zu "
+                "configured terms, %d runs, median\n",
+                parts.size(), units * 2 / 1e6, catalogNames, configured.size(), runs);
+
+    // The first call builds the term list: the catalog's dictionary, the configured terms.
+    Tally warm;
+    CountingSite site(warm, info.smartTagName);
+    BSTR empty = SysAllocString(L"");
+    auto t0 = Clock::now();
+    hr = recognizer->Recognize(empty, IF_TYPE_PARA, 1033, &site);
+    std::printf("  first Recognize (builds the term list from the catalog): %.1f ms%s\n",
+                since(t0) * 1e3, FAILED(hr) ? "  (FAILED)" : "");
+
+    // Every call checks the term list first: the catalog is asked whether it changed and the
+    // flag is read through a new registry component.
+    const double emptyCall = perCallMicros(200, runs, [&] {
+        recognizer->Recognize(empty, IF_TYPE_PARA, 1033, &site);
+    });
+    IDispatch* catalog = create(L"NVObjectLibrary.Catalog");
+    double catalogAsk = -1, dictionaryOps = -1;
+    if (catalog) {
+        catalogAsk = perCallMicros(200, runs, [&] {
+            for (const wchar_t* member : {L"CatalogPresent", L"HasCatalogChanged"}) {
+                VARIANT v = callByName(catalog, member);
+                VariantClear(&v);
+            }
+        });
+        // What every call does to the catalog's dictionary: the word limit taken out and put back.
+        VARIANT names = callByName(catalog, L"GetQuillpointNames");
+        if (names.vt == VT_DISPATCH && names.pdispVal) {
+            IDispatch* dictionary = names.pdispVal;
+            auto limit = [] {
+                VARIANT v;
+                v.vt = VT_I2;
+                v.iVal = 3;
+                return v;
+            };
+            VARIANT added = callByName(dictionary, L"Add", {text(L"$MAXWORDS$"), limit()});
+            VariantClear(&added);
+            dictionaryOps = perCallMicros(200, runs, [&] {
+                VARIANT v = callByName(dictionary, L"Item", {text(L"$MAXWORDS$")});
+                VariantClear(&v);
+                callByName(dictionary, L"Remove", {text(L"$MAXWORDS$")});
+                callByName(dictionary, L"Add", {text(L"$MAXWORDS$"), limit()});
+            });
+        }
+        VariantClear(&names);
+        catalog->Release();
+    }
+    const double registryRead = perCallMicros(200, runs, [&] {
+        IDispatch* registry = create(L"HiveLibrary.Registry");
+        if (!registry) return;
+        VARIANT hive;
+        hive.vt = VT_I4;
+        hive.lVal = LONG(0x80000001);
+        VARIANT v = callByName(registry, L"getValue",
+                               {hive, text(L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag"),
+                                text(L"SmartTagCacheFlushFlag"), text(L"")});
+        VariantClear(&v);
+        registry->Release();
+    });
+    // One tag committed on the site by name, as the product commits it.
+    Tally probe;
+    CountingSite probeSite(probe, info.smartTagName);
+    const double commitByName = perCallMicros(2000, runs, [&] {
+        VARIANT start, length, bag;
+        start.vt = length.vt = VT_I4;
+        start.lVal = 1;
+        length.lVal = 5;
+        bag.vt = VT_DISPATCH;
+        bag.pdispVal = nullptr;
+        VARIANT v = callByName(&probeSite, L"CommitSmartTag",
+                               {text(info.smartTagName.c_str()), start, length, bag});
+        VariantClear(&v);
+    });
+    if (probe.tags != int64_t(2000) * runs) std::printf("  (the site refused a commit by name)\n");
+
+    Tally com;
+    std::vector<double> comTimes;
+    for (int r = 0; r < runs; ++r) {
+        com = Tally{};
+        CountingSite counting(com, info.smartTagName);
+        int failures = 0;
+        t0 = Clock::now();
+        for (size_t i = 0; i < bstrs.size(); ++i) {
+            counting.paragraph = int64_t(i);
+            failures += FAILED(recognizer->Recognize(bstrs[i], IF_TYPE_PARA, 1033, &counting));
+        }
+        comTimes.push_back(since(t0));
+        if (failures) std::printf("  (%d Recognize calls failed)\n", failures);
+    }
+    const double comSeconds = median(comTimes);
+
+    Tally core;
+    std::vector<double> coreTimes;
+    qp::engine::Recognizer matcher(qp::engine::windowsPlatform());
+    const std::u16string type(info.smartTagName.begin(), info.smartTagName.end());
+    for (int r = 0; r < runs; ++r) {
+        core = Tally{};
+        int64_t paragraph = 0;
+        auto commit = [&](std::u16string_view, int32_t start, int32_t length) {
+            core.add(paragraph, start, length);
+        };
+        t0 = Clock::now();
+        for (auto p : parts) {
+            matcher.recognize(p, terms, type, commit);
+            ++paragraph;
+        }
+        coreTimes.push_back(since(t0));
+    }
+    const double coreSeconds = median(coreTimes);
+
+    const double n = double(parts.size());
+    auto perTag = [](double seconds, int64_t tags) { return tags ? seconds * 1e6 / double(tags) : 0.0; };
+    std::printf("  through COM  : %8.1f us/paragraph  %8.2f us/tag  %9lld tags  (%.2f s a run)\n",
+                comSeconds * 1e6 / n, perTag(comSeconds, com.tags), (long long)com.tags, comSeconds);
+    std::printf("  core alone   : %8.1f us/paragraph  %8.2f us/tag  %9lld tags  (%.2f s a run)\n",
+                coreSeconds * 1e6 / n, perTag(coreSeconds, core.tags), (long long)core.tags,
+                coreSeconds);
+    std::printf("  COM path / core: %.1fx; per paragraph the COM path adds %.1f us\n",
+                comSeconds / coreSeconds, (comSeconds - coreSeconds) * 1e6 / n);
+    std::printf("  tags agree: %s (counts %lld / %lld, places %s); type name of every tag %s\n",
+                com.tags == core.tags && com.digest == core.digest ? "yes" : "NO",
+                (long long)com.tags, (long long)core.tags,
+                com.digest == core.digest ? "identical" : "differ",
+                com.otherType ? "NOT the recognizer's" : "the recognizer's SmartTagName(1)");
+    std::printf("  the product calls the site by name (IDispatch::Invoke): %lld of %lld tags, by "
+                "vtable: %lld\n",
+                (long long)com.byName, (long long)com.tags, (long long)(com.tags - com.byName));
+    std::printf("  where a call's time goes (each measured apart, per call):\n");
+    std::printf("    %8.1f us  Recognize of an empty paragraph: the term-list check and the COM call\n",
+                emptyCall);
+    std::printf("    %8.1f us    the catalog's CatalogPresent + HasCatalogChanged (the stand-in "
+                "re-reads its list file)\n", catalogAsk);
+    std::printf("    %8.1f us    a registry component created + getValue of the flag\n", registryRead);
+    std::printf("    %8.1f us    the dictionary's Item, Remove and Add of the word limit, by name\n",
+                dictionaryOps);
+    std::printf("    %8.1f us  a CommitSmartTag by name on the site\n", commitByName);
+    if (catalogAsk >= 0)
+        std::printf("  through COM without the stand-in catalog's own reading: %.1f us/paragraph (%.0fx "
+                    "the core)\n",
+                    comSeconds * 1e6 / n - catalogAsk, (comSeconds * 1e6 / n - catalogAsk) / (coreSeconds * 1e6 / n));
+
+    SysFreeString(empty);
+    for (BSTR b : bstrs) SysFreeString(b);
+    recognizer->Release();
+    CoUninitialize();
+    return com.tags == core.tags && com.digest == core.digest ? 0 : 1;
+}
