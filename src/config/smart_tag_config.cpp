@@ -5,6 +5,7 @@
 #include "config/config_file.h"
 #include "config/records.h"
 #include "support/resources.h"
+#include "ui/frm_config.h"
 
 namespace qp {
 namespace {
@@ -20,11 +21,6 @@ inline constexpr long kErrTypeMismatch = 13;
 [[noreturn]] void PassOn(const std::wstring& trace) {
   const Error e = AdoptCurrentException();
   RaiseError(e.number, trace + e.source, e.description, L"");
-}
-
-std::wstring Upper(std::wstring s) {
-  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
 }
 
 bool IsEnabled(const std::wstring& text) { return Upper(text) == L"YES"; }
@@ -447,8 +443,29 @@ STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pD
   });
 }
 
-// The terms dialog is not part of the server yet.
-STDMETHODIMP SmartTagConfig::VisualConfig() { return E_NOTIMPL; }
+// The user maintains the terms in the dialog; only a confirmed dialog changes the file. Nothing
+// is raised: a failure is shown, and the dialog goes in every case.
+STDMETHODIMP SmartTagConfig::VisualConfig() {
+  FrmConfig dialog;
+  try {
+    ComPtr<_Records> terms;
+    Check(GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()));
+    ComPtr<IDispatch> collection;
+    Check(terms.As(&collection));
+    dialog.SetData(collection.Get());
+    dialog.Show();
+    if (!dialog.Cancelled()) {
+      ComPtr<IDispatch> items = dialog.GetItems();
+      IDispatch* handedBack = items.Get();
+      Check(UpdateRecognizers(&handedBack));
+    }
+  } catch (...) {
+    AdoptCurrentException();
+    ShowError(L"", kMessageTitle, L"");
+  }
+  dialog.Unload();
+  return S_OK;
+}
 
 HRESULT CreateSmartTagConfig(REFIID iid, void** out) { return SmartTagConfig::Create(iid, out); }
 

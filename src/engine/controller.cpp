@@ -11,11 +11,6 @@ constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 
 thread_local bool t_testMode = false;
 
-std::wstring Upper(std::wstring s) {
-  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
-}
-
 std::wstring Num(long n) { return std::to_wstring(n); }
 
 // A text property: the out value is empty until the answer is known, and keeps whatever was

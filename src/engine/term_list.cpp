@@ -17,11 +17,6 @@ constexpr short kMaxWords = 3;
 // No flag value equals it, so the first check always rebuilds.
 constexpr wchar_t kNeverBuilt[] = L"#@";
 
-std::wstring Upper(std::wstring s) {
-  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
-}
-
 bool Exists(IDispatch* dictionary, const std::wstring& key) {
   return Call(dictionary, L"Exists", {Variant::FromString(key)}).AsBool();
 }

@@ -30,6 +30,11 @@ HRESULT ReturnString(const std::wstring& s, BSTR* out) noexcept {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+std::wstring Upper(std::wstring s) {
+  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
 std::wstring ToString(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
 
 Variant::Variant(const Variant& o) {

@@ -36,6 +36,8 @@ class Bstr {
 // A text out-parameter for the caller: a new string it owns.
 HRESULT ReturnString(const std::wstring& s, BSTR* out) noexcept;
 std::wstring ToString(BSTR b);
+// The text upper-cased as the platform upper-cases a BSTR (not ASCII only).
+std::wstring Upper(std::wstring s);
 
 class Variant {
  public:

@@ -14,11 +14,6 @@ thread_local Error t_current;
 thread_local bool t_hasCurrent = false;
 thread_local HWND t_activeForm = nullptr;
 
-std::wstring Upper(std::wstring s) {
-  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
-}
-
 std::wstring SystemMessage(HRESULT hr) {
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

@@ -105,6 +105,19 @@ bool ShowHelp(HWND window, const std::wstring& helpFile, DWORD topicId) {
   return shown != nullptr;
 }
 
+void ShowHelpPopup(HWND window, const std::wstring& popupTopics, DWORD topicId, POINT at) {
+  if (popupTopics.empty()) return;
+  HH_POPUP popup = {};
+  popup.cbStruct = sizeof popup;
+  popup.idString = topicId;
+  popup.pt = at;
+  popup.clrForeground = static_cast<COLORREF>(-1);
+  popup.clrBackground = static_cast<COLORREF>(-1);
+  popup.rcMargins = {-1, -1, -1, -1};
+  HtmlHelpW(window, popupTopics.c_str(), HH_DISPLAY_TEXT_POPUP,
+            reinterpret_cast<DWORD_PTR>(&popup));
+}
+
 std::wstring RegistryGetValue(long hive, const std::wstring& key, const std::wstring& name,
                               const std::wstring* defaultValue) {
   ComPtr<IDispatch> registry = CreateObject(kRegistryProgId);

@@ -54,6 +54,8 @@ std::wstring FormatResourceText(std::wstring text, const std::vector<std::wstrin
 void SetAppHelpFile(const std::wstring& path);
 std::wstring AppHelpFile();
 bool ShowHelp(HWND window, const std::wstring& helpFile, DWORD topicId);
+// The What's-This popup of a topic of the popup topics ("file.chm::/popups.txt"), at a point.
+void ShowHelpPopup(HWND window, const std::wstring& popupTopics, DWORD topicId, POINT at);
 
 // Term-cache invalidation stamp, shared by every engine of the user.
 std::wstring GetCacheFlushFlag();

@@ -1,7 +1,10 @@
 // The Office host harness: loads the recognizers Office would load into Word and runs them
 // over a document, printing each paragraph with its tags marked and a summary.
 //   office_host [--install] [--progid PROGID] [--describe-only] FILE...
+//   office_host --verb N TEXT
 // FILE is plain text (one paragraph per line) or a Word document's word/document.xml.
+// --verb picks verb N (1 replace with a Quillpoint, 2 maintain the terms) on a tag over TEXT in
+// a Norvane template open in Word, with the Norvane add-in connected.
 // --install first writes Office's discovery keys for our recognizer and action, as the
 // installer does.
 #include <cstdio>
@@ -9,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "action_host.h"
 #include "office_host.h"
+#include "word_standin.h"
 
 namespace {
 
@@ -28,15 +33,50 @@ std::wstring Visible(std::wstring s) {
   return s;
 }
 
+// What Word does when the user picks a verb on a tag.
+int RunVerb(int verb, const std::wstring& text) {
+  ISmartTagAction* action = nullptr;
+  HRESULT hr = qp::host::CreateAction(L"NVSmartTagQuillpoint.Action", &action);
+  if (FAILED(hr)) {
+    Print(L"Cannot create NVSmartTagQuillpoint.Action (is the server registered?)\n");
+    return 2;
+  }
+  int status = 0;
+  {
+    qp::host::ActionInfo info = qp::host::DescribeAction(action, qp::host::kWordProgId);
+    for (const auto& type : info.types)
+      for (const auto& v : type.verbs)
+        if (v.id == verb) Print(L"Verb " + std::to_wstring(verb) + L": " + v.caption + L"\n");
+    qp::host::WordStandIn word;
+    word.SetDocumentType(qp::host::kWordTemplate);
+    if (FAILED(word.AddNorvaneAddIn())) Print(L"(the Norvane add-in is not registered)\n");
+    auto range = word.NewRange(text);
+    hr = qp::host::InvokeVerbOnTag(action, verb, qp::host::kWordProgId, range.Get(), text);
+    for (const std::wstring& call : word.Calls()) Print(L"  Word: " + call + L"\n");
+    if (!word.Selection().empty()) Print(L"  Selected: " + word.Selection() + L"\n");
+    if (FAILED(hr)) {
+      wchar_t code[16];
+      wsprintfW(code, L"0x%08X", static_cast<unsigned>(hr));
+      Print(L"  (InvokeVerb failed: " + std::wstring(code) + L")\n");
+      status = 1;
+    }
+  }
+  action->Release();
+  return status;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring progId;
   bool describeOnly = false, install = false;
+  int verb = 0;
+  std::wstring verbText;
   std::vector<std::wstring> files;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
     if (a == L"--progid" && i + 1 < argc) progId = argv[++i];
+    else if (a == L"--verb" && i + 2 < argc) verb = _wtoi(argv[++i]), verbText = argv[++i];
     else if (a == L"--describe-only") describeOnly = true;
     else if (a == L"--install") install = true;
     else files.push_back(a);
@@ -50,6 +90,11 @@ int wmain(int argc, wchar_t** argv) {
       return 2;
     }
     qp::host::RegisterForOffice(recognizer, action);
+  }
+  if (verb != 0) {
+    int status = RunVerb(verb, verbText);
+    CoUninitialize();
+    return status;
   }
   std::vector<std::wstring> progIds = progId.empty() ? qp::host::FindRecognizers()
                                                      : std::vector<std::wstring>{progId};

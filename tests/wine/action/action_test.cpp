@@ -27,6 +27,7 @@ using qp::host::kWordTemplate;
 using qp::host::WordStandIn;
 using qp::test::SeenWindow;
 using qp::test::WindowWatcher;
+using qp::test::Message;
 
 constexpr wchar_t kActionProgId[] = L"NVSmartTagQuillpoint.Action";
 constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
@@ -47,23 +48,6 @@ constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
 std::wstring Take(BSTR b) {
   std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
   SysFreeString(b);
-  return s;
-}
-
-void Replace(std::wstring& s, const std::wstring& what, const std::wstring& with) {
-  for (size_t at = s.find(what); at != std::wstring::npos; at = s.find(what, at + with.size()))
-    s.replace(at, what.size(), with);
-}
-
-// A message as the resource library holds it, with its argument and line breaks filled in.
-std::wstring Message(UINT id, const std::wstring& argument) {
-  static HMODULE library = LoadLibraryExW((qp::test::BinFolder() + L"\\1033\\nvsqpres.dll").c_str(),
-                                          nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  const wchar_t* text = nullptr;
-  int n = library ? LoadStringW(library, id, reinterpret_cast<LPWSTR>(&text), 0) : 0;
-  std::wstring s(text ? text : L"", static_cast<size_t>(n));
-  Replace(s, L"%s", argument);
-  Replace(s, L"\\n", L"\r\n");
   return s;
 }
 
@@ -529,7 +513,7 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
 }
 
 // Waits for the terms dialog.
-TEST_F(Action, DISABLED_MaintainTermsOpensTheTermsDialog) {
+TEST_F(Action, MaintainTermsOpensTheTermsDialog) {
   AskForVerbs();
   auto word = NorvaneWord();
   ComPtr<IDispatch> range = word->NewRange(L"Client Name");

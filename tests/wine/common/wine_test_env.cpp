@@ -52,4 +52,22 @@ std::wstring GetSetting(HKEY hive, const wchar_t* name, bool* found) {
   return rc == ERROR_SUCCESS ? std::wstring(buffer) : std::wstring();
 }
 
+namespace {
+void Replace(std::wstring& s, const std::wstring& what, const std::wstring& with) {
+  for (size_t at = s.find(what); at != std::wstring::npos; at = s.find(what, at + with.size()))
+    s.replace(at, what.size(), with);
+}
+}  // namespace
+
+std::wstring Message(UINT id, const std::wstring& argument) {
+  static HMODULE library = LoadLibraryExW((BinFolder() + L"\\1033\\nvsqpres.dll").c_str(),
+                                          nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const wchar_t* text = nullptr;
+  int n = library ? LoadStringW(library, id, reinterpret_cast<LPWSTR>(&text), 0) : 0;
+  std::wstring s(text ? text : L"", static_cast<size_t>(n));
+  Replace(s, L"%s", argument);
+  Replace(s, L"\\n", L"\r\n");
+  return s;
+}
+
 }  // namespace qp::test

@@ -706,7 +706,6 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_EQ(Text(items[1].Get(), L"InsertPosition"), L"");
   EXPECT_EQ(Text(items[1].Get(), L"Value"), L"Replace Smart Tag with Quillpoint");
   EXPECT_NE(ReadBytes(ConfigPath()).find("Valid InsertPosition Codes:"), std::string::npos);
-  EXPECT_EQ(config->VisualConfig(), E_NOTIMPL);
 }
 
 // ---- a file that cannot be read --------------------------------------------------------------------

@@ -1,0 +1,825 @@
+#include "ui/frm_config.h"
+
+#include <windowsx.h>
+
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "config/records.h"
+#include "support/error.h"
+#include "support/resources.h"
+#include "ui/ui_resources.h"
+
+namespace qp {
+namespace {
+
+// Controls, in tab order.
+enum ControlId : int {
+  kLblAdditionalTerms = 1000,
+  kLvSelectItems = 1001,
+  kCmdNew = 1002,
+  kCmdRename = 1003,
+  kCmdDelete = 1004,
+  kCmdOK = IDOK,
+  kCmdCancel = IDCANCEL,
+};
+inline constexpr UINT kMnuPopUpMenuRename = 2001;
+
+struct ControlLayout {
+  int id;
+  const wchar_t* windowClass;
+  const wchar_t* caption;
+  DWORD style;
+  DWORD exStyle;
+  int left, top, width, height;  // twips, relative to the client area
+};
+
+inline constexpr DWORD kButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+const ControlLayout kControls[] = {
+    {kLblAdditionalTerms, WC_STATICW, L"Included &Terms:", WS_CHILD | WS_VISIBLE | SS_LEFT, 0,
+     180, 165, 1155, 255},
+    {kLvSelectItems, WC_LISTVIEWW, L"",
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_SINGLESEL,
+     0, 165, 405, 4935, 4185},
+    {kCmdNew, WC_BUTTONW, L"&New", kButton, 0, 5190, 420, 1125, 345},
+    {kCmdRename, WC_BUTTONW, L"&Rename", kButton, 0, 5190, 840, 1125, 345},
+    {kCmdDelete, WC_BUTTONW, L"&Delete", kButton, 0, 5190, 1260, 1125, 345},
+    {kCmdOK, WC_BUTTONW, L"OK", kButton | BS_DEFPUSHBUTTON, 0, 3975, 4890, 1125, 345},
+    {kCmdCancel, WC_BUTTONW, L"Cancel", kButton, 0, 5190, 4890, 1125, 345},
+};
+
+// What's-This topics of the controls.
+struct HelpId {
+  int control;
+  DWORD id;
+};
+const HelpId kHelpIds[] = {
+    {kCmdDelete, 40000}, {kCmdNew, 40010},    {kLvSelectItems, 40040},
+    {kCmdRename, 40050}, {kCmdCancel, 30000}, {kCmdOK, 30010},
+};
+
+inline constexpr wchar_t kDesignCaption[] = L"Quillpoint Smart Tag Terms";
+inline constexpr wchar_t kKeyPrefix[] = L"nv_";
+inline constexpr short kMaxNewTerms = 1000;
+inline constexpr int kColumnMargin = 300;  // twips between the column's and the list's width
+inline constexpr int kFormMargin = 165;    // twips right of and below the edge controls
+inline constexpr COLORREF kMaskColour = RGB(192, 192, 192);
+inline constexpr int kArrowSize = 14;
+// The header's image positions are the sort orders they stand for.
+inline constexpr int kIconUp = 0;    // "ICON_UP", ascending
+inline constexpr int kIconDown = 1;  // "ICON_DOWN", descending
+static_assert(kIconUp == 0 && kIconDown == 1);
+
+inline constexpr UINT kLvmGetHeader = 0x101F;
+inline constexpr UINT kHdmSetItemA = 0x1204;
+
+// The header item record in its short form: the members up to iOrder.
+struct HeaderItemRecord {
+  UINT mask;
+  int cxy;
+  LPSTR pszText;
+  HBITMAP hbm;
+  int cchTextMax;
+  int fmt;
+  LPARAM lParam;
+  int iImage;
+  int iOrder;
+};
+#ifndef _WIN64
+static_assert(sizeof(HeaderItemRecord) == 36);
+#endif
+inline constexpr UINT kHeaderMask = 0x0004 | 0x0020;           // HDI_FORMAT | HDI_IMAGE
+inline constexpr int kHeaderFormat = 0x4000 | 0x1000 | 0x0800;  // string, image on the right
+
+HMODULE ResourceModule() {
+  HMODULE module = ComponentModule();
+  return module ? module : GetModuleHandleW(nullptr);
+}
+
+[[noreturn]] void RaiseOverflow() { Raise({kErrOverflow, kLibraryName, L"Overflow"}); }
+
+long CheckedLong(long long value) {
+  if (value < std::numeric_limits<LONG>::min() || value > std::numeric_limits<LONG>::max())
+    RaiseOverflow();
+  return static_cast<long>(value);
+}
+
+double TwipsPerPixel(int axis) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, axis) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return 1440.0 / (dpi > 0 ? dpi : 96);
+}
+
+int Pixels(double twips, double twipsPerPixel) {
+  return static_cast<int>(std::lround(twips / twipsPerPixel));
+}
+
+// A control's place in its parent's client area, in twips.
+struct TwipRect {
+  double left, top, width, height;
+};
+TwipRect ControlTwips(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+  const double x = TwipsPerPixelX(), y = TwipsPerPixelY();
+  return {r.left * x, r.top * y, (r.right - r.left) * x, (r.bottom - r.top) * y};
+}
+
+// The list control refused something it is asked to do.
+[[noreturn]] void RaiseListFailure(const wchar_t* what) {
+  Raise({static_cast<long>(E_FAIL), L"ListView", what});
+}
+
+void ReportFailure(const std::wstring& extra) {
+  AdoptCurrentException();
+  ShowError(L"", kMessageTitle, extra);
+}
+
+std::wstring TextProperty(IDispatch* record, const wchar_t* name) {
+  return Get(record, name).AsString();
+}
+
+// The collection's records by 1-based position.
+long RecordCount(IDispatch* records) {
+  if (!records) RaiseObjectNotSet();
+  return Get(records, L"Count").AsLong();
+}
+ComPtr<IDispatch> RecordAt(IDispatch* records, long position) {
+  ComPtr<IDispatch> record = Get(records, L"Item", {Variant::FromLong(position)}).AsObject();
+  if (!record) RaiseObjectNotSet();
+  return record;
+}
+
+bool ModifierDown() {
+  return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+}
+
+// While a modal dialog runs, the other windows of its thread take no input.
+struct DisabledWindows {
+  HWND except;
+  std::vector<HWND> list;
+};
+BOOL CALLBACK DisableOther(HWND hwnd, LPARAM param) {
+  auto* windows = reinterpret_cast<DisabledWindows*>(param);
+  if (hwnd != windows->except && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    EnableWindow(hwnd, FALSE);
+    windows->list.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+// Sorting compares the items' texts in the user's locale, without regard to case.
+struct FrmConfig::SortKeys {
+  std::unordered_map<LPARAM, std::wstring> text;  // by the item's data
+  short order;
+};
+
+struct FrmConfig::Item {
+  std::wstring key;
+  std::wstring tag;  // the term as last written to its record
+};
+
+double TwipsPerPixelX() { return TwipsPerPixel(LOGPIXELSX); }
+double TwipsPerPixelY() { return TwipsPerPixel(LOGPIXELSY); }
+
+void SizeFormToControl(HWND form, HWND rightEdge, HWND bottomEdge) {
+  if (!bottomEdge) bottomEdge = rightEdge;
+  const TwipRect right = ControlTwips(rightEdge), bottom = ControlTwips(bottomEdge);
+  const long frameX = CheckedLong(2LL * GetSystemMetrics(SM_CXDLGFRAME));
+  const long frameY =
+      CheckedLong(2LL * GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION));
+  const float width =
+      static_cast<float>(right.left + right.width + kFormMargin + frameX * TwipsPerPixelX());
+  const float height =
+      static_cast<float>(bottom.top + bottom.height + kFormMargin + frameY * TwipsPerPixelY());
+  SetWindowPos(form, nullptr, 0, 0, Pixels(width, TwipsPerPixelX()),
+               Pixels(height, TwipsPerPixelY()), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+FrmConfig::~FrmConfig() { Unload(); }
+
+// ---- loading and showing
+
+void FrmConfig::Load() {
+  if (m_hWnd) return;
+  // An empty dialog frame; the controls are placed in twips below, not in dialog units.
+  struct {
+    DLGTEMPLATE dialog;
+    WORD menu, windowClass, title;
+  } frame = {};
+  frame.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CONTEXTHELP;
+  m_hWnd = CreateDialogIndirectParamW(ResourceModule(), &frame.dialog, nullptr, DialogProc,
+                                      reinterpret_cast<LPARAM>(this));
+  if (!m_hWnd) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
+  SetWindowTextW(m_hWnd, kDesignCaption);
+  CreateControls();
+  Form_Load();
+}
+
+void FrmConfig::CreateControls() {
+  HDC screen = GetDC(nullptr);
+  LOGFONTW font = {};
+  font.lfHeight = -MulDiv(825, GetDeviceCaps(screen, LOGPIXELSY), 7200);  // 8.25 pt
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = DEFAULT_CHARSET;
+  lstrcpyW(font.lfFaceName, L"Tahoma");
+  ReleaseDC(nullptr, screen);
+  m_hFont = CreateFontIndirectW(&font);
+  SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
+
+  const double x = TwipsPerPixelX(), y = TwipsPerPixelY();
+  for (const ControlLayout& c : kControls) {
+    HWND control = CreateWindowExW(
+        c.exStyle | (c.id == kLvSelectItems ? WS_EX_CLIENTEDGE : 0), c.windowClass, c.caption,
+        c.style, Pixels(c.left, x), Pixels(c.top, y), Pixels(c.width, x), Pixels(c.height, y),
+        m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), ResourceModule(), nullptr);
+    if (!control) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
+  }
+  m_hWndList = Control(kLvSelectItems);
+  SendMessageW(m_hWnd, DM_SETDEFID, kCmdOK, 0);
+  ListView_SetExtendedListViewStyleEx(m_hWndList, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+
+  m_mnuPopUpMenu = CreatePopupMenu();
+  AppendMenuW(m_mnuPopUpMenu, MF_STRING, kMnuPopUpMenuRename, L"&Rename");
+
+  m_imgHeaderIcons = ImageList_Create(kArrowSize, kArrowSize, ILC_COLOR4 | ILC_MASK, 2, 0);
+  if (HBITMAP arrows = static_cast<HBITMAP>(LoadImageW(
+          ResourceModule(), MAKEINTRESOURCEW(IDB_HEADER_ARROWS), IMAGE_BITMAP, 0, 0, 0))) {
+    ImageList_AddMasked(m_imgHeaderIcons, arrows, kMaskColour);
+    DeleteObject(arrows);
+  }
+}
+
+void FrmConfig::Form_Load() {
+  SizeFormToControl(m_hWnd, Control(kCmdCancel));
+  for (const HelpId& h : kHelpIds) SetWindowContextHelpId(Control(h.control), h.id);
+  // The selection stays visible while another control has the focus.
+  SetWindowLongPtrW(m_hWndList, GWL_STYLE,
+                    GetWindowLongPtrW(m_hWndList, GWL_STYLE) | LVS_SHOWSELALWAYS);
+  m_hWndHeader = reinterpret_cast<HWND>(SendMessageW(m_hWndList, kLvmGetHeader, 0, 0));
+  SetWindowTextW(m_hWnd, GetResourceString(kMsgTermsCaption, {L""}).c_str());
+  SendMessageW(m_hWndHeader, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_imgHeaderIcons));
+  SetupColumns();
+
+  // Centred on the screen's work area.
+  RECT work, window;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(m_hWnd, &window);
+  SetWindowPos(m_hWnd, nullptr,
+               work.left + (work.right - work.left - (window.right - window.left)) / 2,
+               work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void FrmConfig::Show() {
+  Load();
+  DisabledWindows others{m_hWnd, {}};
+  EnumThreadWindows(GetCurrentThreadId(), DisableOther, reinterpret_cast<LPARAM>(&others));
+  const HWND previousForm = ActiveForm();
+  SetActiveForm(m_hWnd);
+
+  ShowWindow(m_hWnd, SW_SHOW);
+  SetForegroundWindow(m_hWnd);
+  Form_Activate();
+  MSG msg;
+  while (IsWindow(m_hWnd) && IsWindowVisible(m_hWnd)) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns the thread
+      break;
+    }
+    if (got < 0) break;
+    PreviewKey(msg);
+    if (!IsDialogMessageW(m_hWnd, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  SetActiveForm(previousForm);
+  for (HWND hwnd : others.list) EnableWindow(hwnd, TRUE);
+}
+
+void FrmConfig::Unload() {
+  if (m_hWnd) {
+    if (ActiveForm() == m_hWnd) SetActiveForm(nullptr);
+    DestroyWindow(m_hWnd);  // the list's items go with it (LVN_DELETEITEM)
+    m_hWnd = m_hWndList = m_hWndHeader = nullptr;
+  }
+  if (m_imgHeaderIcons) ImageList_Destroy(std::exchange(m_imgHeaderIcons, nullptr));
+  if (m_mnuPopUpMenu) DestroyMenu(std::exchange(m_mnuPopUpMenu, nullptr));
+  if (m_hFont) DeleteObject(std::exchange(m_hFont, nullptr));
+  m_keys.clear();
+}
+
+bool FrmConfig::PreviewKey(const MSG& msg) {
+  if ((msg.message != WM_KEYDOWN && msg.message != WM_KEYUP) || msg.wParam != VK_F1) return false;
+  if (msg.hwnd != m_hWnd && !IsChild(m_hWnd, msg.hwnd)) return false;
+  if (ModifierDown()) return false;
+  if (msg.message == WM_KEYDOWN) {
+    Form_KeyDown(VK_F1);
+  } else {
+    Form_KeyUp(VK_F1);
+  }
+  return true;
+}
+
+// ---- window procedure
+
+INT_PTR CALLBACK FrmConfig::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    return TRUE;
+  }
+  auto* self = reinterpret_cast<FrmConfig*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (!self || !self->m_hWnd) return FALSE;
+  // Nothing may unwind through the window manager.
+  try {
+    return self->HandleMessage(message, wParam, lParam);
+  } catch (...) {
+    ReportFailure(L"");
+    return FALSE;
+  }
+}
+
+INT_PTR FrmConfig::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED && lParam != 0) return FALSE;
+      switch (LOWORD(wParam)) {
+        case kCmdOK: cmdOK_Click(); return TRUE;
+        case kCmdCancel: cmdCancel_Click(); return TRUE;
+        case kCmdNew: cmdNew_Click(); return TRUE;
+        case kCmdRename: cmdRename_Click(); return TRUE;
+        case kCmdDelete: cmdDelete_Click(); return TRUE;
+        default: return FALSE;
+      }
+    case WM_CLOSE:  // the close box and the control menu: hide as Cancel does, stay loaded
+      cmdCancel_Click();
+      return TRUE;
+    case WM_PAINT:
+      Form_Paint();
+      return FALSE;  // the dialog still paints itself
+    case WM_HELP: {
+      const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
+      if (info->iContextType == HELPINFO_WINDOW && info->dwContextId != 0)
+        ShowHelpPopup(m_hWnd, AppHelpFile(), static_cast<DWORD>(info->dwContextId),
+                      info->MousePos);
+      return TRUE;
+    }
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->hwndFrom != m_hWndList) return FALSE;
+      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(header));
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+LRESULT FrmConfig::HandleNotify(NMHDR* header) {
+  switch (header->code) {
+    case LVN_ENDLABELEDIT: {
+      const auto* edit = reinterpret_cast<const NMLVDISPINFOW*>(header);
+      // No text: the user abandoned the edit.
+      if (edit->item.pszText) lvSelectItems_AfterLabelEdit(edit->item.iItem, edit->item.pszText);
+      return FALSE;  // the handler sets the text itself, or keeps it
+    }
+    case LVN_ITEMCHANGED: {
+      const auto* change = reinterpret_cast<const NMLISTVIEW*>(header);
+      const UINT before = change->uOldState & LVIS_STATEIMAGEMASK;
+      const UINT after = change->uNewState & LVIS_STATEIMAGEMASK;
+      // A check box the user toggled (an item's first check-box image is no toggle).
+      if (m_iOwnChanges == 0 && (change->uChanged & LVIF_STATE) && change->iItem >= 0 &&
+          before != 0 && after != 0 && before != after)
+        lvSelectItems_ItemCheck(change->iItem);
+      return 0;
+    }
+    case LVN_DELETEITEM: {
+      const auto* deleted = reinterpret_cast<const NMLISTVIEW*>(header);
+      if (auto* item = reinterpret_cast<Item*>(deleted->lParam)) {
+        m_keys.erase(KeyIdentity(item->key));
+        delete item;
+      }
+      return 0;
+    }
+    case LVN_KEYDOWN:
+      lvSelectItems_KeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
+      return 0;
+    case NM_RCLICK: {
+      lvSelectItems_MouseUp(2);
+      return 0;
+    }
+    case LVN_COLUMNCLICK:
+      lvSelectItems_ColumnClick({reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem + 1});
+      return 0;
+    case NM_SETFOCUS:
+      lvSelectItems_GotFocus();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+// ---- the caller's side
+
+void FrmConfig::SetData(IDispatch* oRecognizers) {
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  long count = 0;
+  try {
+    count = oRecognizers ? RecordCount(oRecognizers) : 0;
+  } catch (...) {
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    ReportFailure(L"");
+    return;
+  }
+  if (count == 0) {
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    return;
+  }
+  Load();  // the list's first use
+  try {
+    m_iNewTermCounter = 0;
+    RemoveAllItems();
+    SetWindowLongPtrW(m_hWndList, GWL_STYLE,
+                      (GetWindowLongPtrW(m_hWndList, GWL_STYLE) & ~LVS_TYPEMASK) | LVS_REPORT);
+    for (long i = 1; i <= count; ++i) {
+      ComPtr<IDispatch> record = RecordAt(oRecognizers, i);
+      if (TextProperty(record.Get(), L"ClassCode") != L"LI") continue;
+      const std::wstring value = TextProperty(record.Get(), L"Value");
+      const int item = AddItem(kKeyPrefix + value, value);
+      if (item < 0) continue;  // a second record of the same term gets no item
+      SetItemChecked(item, Upper(TextProperty(record.Get(), L"Enabled")) != L"NO");
+      ItemData(item).tag = value;
+    }
+    UpdateButtons();
+    m_colRecognizers = oRecognizers;
+  } catch (...) {
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    ReportFailure(L"");
+    return;
+  }
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}
+
+// ---- form events
+
+void FrmConfig::Form_Activate() { SendMessageW(m_hWnd, WM_NEXTDLGCTL,
+                                               reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE); }
+
+void FrmConfig::Form_Paint() {
+  if (ItemCount() > 0) {
+    ListView_EnsureVisible(m_hWndList, 0, FALSE);
+    SelectItem(0);
+  }
+  UpdateButtons();
+}
+
+void FrmConfig::Form_KeyDown(WORD keyCode) {
+  if (keyCode != VK_F1) return;
+  // No What's-This popup for F1: it opens the help file's contents.
+  HWND focus = GetFocus();
+  m_lSavedHelpID = static_cast<long>(GetWindowContextHelpId(focus));
+  SetWindowContextHelpId(focus, 0);
+}
+
+void FrmConfig::Form_KeyUp(WORD keyCode) {
+  if (keyCode != VK_F1) return;
+  if (m_lSavedHelpID != 0) {
+    SetWindowContextHelpId(GetFocus(), static_cast<DWORD>(m_lSavedHelpID));
+    m_lSavedHelpID = 0;
+  }
+  ShowHelp(m_hWnd, GetHelpFilePath(kHelpFileName, false), 0);
+}
+
+void FrmConfig::cmdOK_Click() {
+  ShowWindow(m_hWnd, SW_HIDE);
+  m_bCancelled = false;
+}
+
+void FrmConfig::cmdCancel_Click() {
+  ShowWindow(m_hWnd, SW_HIDE);
+  m_bCancelled = true;
+}
+
+void FrmConfig::cmdRename_Click() {
+  const int item = SelectedItem();
+  if (item >= 0) StartEditing(item);
+}
+
+// ---- list events
+
+void FrmConfig::lvSelectItems_AfterLabelEdit(int item, const std::wstring& text) {
+  try {
+    if (!SetItemKey(item, kKeyPrefix + text))
+      Raise({kErrKeyNotUnique, L"ListItem", L"Key is not unique in collection"});
+  } catch (...) {
+    ReportFailure(ItemText(item));
+    return;
+  }
+  SetItemText(item, text);
+  UpdateTermFromItem(item);
+}
+
+void FrmConfig::lvSelectItems_ItemCheck(int item) {
+  SelectItem(item);
+  UpdateButtons();
+  UpdateTermFromItem(item);
+}
+
+void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
+  // Only the key code counts: Shift+Insert adds as Insert does.
+  switch (keyCode) {
+    case VK_INSERT:
+      if (IsWindowEnabled(Control(kCmdNew))) AddNewTerm();
+      break;
+    case VK_DELETE:
+      if (IsWindowEnabled(Control(kCmdDelete))) DeleteSelectedTerms();
+      break;
+    case VK_F2:
+      StartEditing(SelectedItem());
+      break;
+    default:
+      break;
+  }
+}
+
+void FrmConfig::lvSelectItems_MouseUp(int button) {
+  if (button != 2 || SelectedItem() < 0) return;
+  const DWORD at = GetMessagePos();
+  const UINT chosen = static_cast<UINT>(
+      TrackPopupMenu(m_mnuPopUpMenu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
+                     GET_X_LPARAM(at), GET_Y_LPARAM(at), 0, m_hWnd, nullptr));
+  if (chosen == kMnuPopUpMenuRename) mnuPopUpMenuRename_Click();
+}
+
+void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
+  // The first click sorts ascending, every further click turns the order round.
+  if (!m_bSorted) m_iSortOrder = 1;
+  const short newOrder = m_iSortOrder == 0 ? 1 : 0;
+  m_iSortOrder = newOrder;
+  m_iSortKey = oColumn.Index - 1;
+  m_bSorted = true;
+  // The list hands the comparison its items' data; their texts are taken beforehand.
+  SortKeys keys{{}, m_iSortOrder};
+  for (int i = 0; i < ItemCount(); ++i) keys.text[ItemParam(i)] = ItemText(i);
+  ListView_SortItems(m_hWndList, CompareItems, reinterpret_cast<LPARAM>(&keys));
+  SetHeaderIcon(m_hWndHeader, oColumn, newOrder);
+}
+
+int CALLBACK FrmConfig::CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
+  const auto* sort = reinterpret_cast<const SortKeys*>(keys);
+  const std::wstring& a = sort->text.at(left);
+  const std::wstring& b = sort->text.at(right);
+  const int order = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
+                                   static_cast<int>(a.size()), b.c_str(),
+                                   static_cast<int>(b.size())) - CSTR_EQUAL;
+  return sort->order == 0 ? order : -order;
+}
+
+void FrmConfig::lvSelectItems_GotFocus() {
+  const int selected = SelectedItem();
+  if (ItemCount() > 0 && selected >= 0) ListView_EnsureVisible(m_hWndList, selected, FALSE);
+}
+
+void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder) {
+  HeaderItemRecord record = {};
+  record.mask = kHeaderMask;
+  record.fmt = kHeaderFormat;
+  record.iImage = iSortOrder;
+  const long index = CheckedLong(static_cast<long long>(oColumn.Index) - 1);
+  SendMessageA(hwndColumn, kHdmSetItemA, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(&record));
+}
+
+// ---- routines
+
+void FrmConfig::SetupColumns() {
+  try {
+    while (ListView_DeleteColumn(m_hWndList, 0)) {
+    }
+    RemoveAllItems();
+    LVCOLUMNW column = {};
+    column.mask = LVCF_TEXT | LVCF_FMT;
+    column.fmt = LVCFMT_LEFT;
+    wchar_t text[] = L"Terms";
+    column.pszText = text;
+    if (ListView_InsertColumn(m_hWndList, 0, &column) < 0)
+      RaiseListFailure(L"The column could not be added");
+    const TwipRect list = ControlTwips(m_hWndList);
+    ListView_SetColumnWidth(m_hWndList, 0, Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
+    SetWindowLongPtrW(m_hWndList, GWL_STYLE,
+                      GetWindowLongPtrW(m_hWndList, GWL_STYLE) & ~LVS_NOCOLUMNHEADER);
+  } catch (...) {
+    ReportFailure(L"");
+  }
+}
+
+void FrmConfig::UpdateButtons() {
+  const BOOL any = ItemCount() > 0;
+  EnableWindow(Control(kCmdDelete), any);
+  EnableWindow(Control(kCmdRename), any);
+  EnableWindow(Control(kCmdNew), TRUE);
+}
+
+void FrmConfig::AddNewTerm() {
+  ComPtr<IDispatch> record;
+  record.Attach(RecognizerProps::New()->AsDispatch());
+  std::wstring name;
+  int item = -1;
+  while (m_iNewTermCounter < kMaxNewTerms) {
+    ++m_iNewTermCounter;
+    name = L"(New Term " + std::to_wstring(m_iNewTermCounter) + L")";
+    DeselectAll();
+    item = AddItem(kKeyPrefix + name, name);
+    if (item >= 0) {
+      SelectItem(item);
+      break;
+    }
+  }
+  if (item < 0) return;  // every number is used
+  try {
+    Put(record.Get(), L"Enabled", Variant::FromString(L"Yes"));
+    Put(record.Get(), L"ClassCode", Variant::FromString(L"LI"));
+    Put(record.Get(), L"CaseSensitive", Variant::FromString(L"Yes"));
+    Put(record.Get(), L"mask", Variant::FromString(L""));
+    Put(record.Get(), L"Value", Variant::FromString(name));
+    if (!m_colRecognizers) RaiseObjectNotSet();
+    Call(m_colRecognizers.Get(), L"Add", {Variant::FromObject(record.Get())});
+    SetItemChecked(item, true);
+    ItemData(item).tag = name;
+    // The user types the real term at once.
+    SetFocus(m_hWndList);
+    SelectItem(item);
+    ListView_EnsureVisible(m_hWndList, item, FALSE);
+    ListView_EditLabel(m_hWndList, item);
+    UpdateButtons();
+  } catch (...) {
+    ReportFailure(L"");
+  }
+}
+
+void FrmConfig::DeleteSelectedTerms() {
+  try {
+    const int position = SelectedItem();
+    if (position < 0) RaiseObjectNotSet();
+    for (int i = ItemCount() - 1; i >= 0; --i) {
+      if (!(ListView_GetItemState(m_hWndList, i, LVIS_SELECTED) & LVIS_SELECTED)) continue;
+      const std::wstring tag = ItemData(i).tag;
+      for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
+        ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
+        const std::wstring classCode = TextProperty(record.Get(), L"ClassCode");
+        if (TextProperty(record.Get(), L"Value") == tag &&
+            (classCode == L"LI" || classCode == L"LE")) {
+          Call(m_colRecognizers.Get(), L"Remove", {Variant::FromLong(r)});
+          break;
+        }
+      }
+      RemoveItem(i);
+    }
+    const int count = ItemCount();
+    if (count > 0) {
+      // The item that took the deleted one's place, or the new last one.
+      SelectItem(position + 1 < count ? position : count - 1);
+    } else {
+      SetFocus(m_hWndList);
+    }
+  } catch (...) {
+    ReportFailure(L"");
+  }
+  UpdateButtons();
+}
+
+void FrmConfig::UpdateTermFromItem(int item) {
+  try {
+    Item& data = ItemData(item);
+    const long count = RecordCount(m_colRecognizers.Get());
+    for (long r = 1; r <= count; ++r) {
+      ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
+      if (TextProperty(record.Get(), L"Value") != data.tag) continue;
+      const std::wstring text = ItemText(item);
+      Put(record.Get(), L"Value", Variant::FromString(text));
+      data.tag = text;
+      Put(record.Get(), L"Enabled", Variant::FromString(ItemChecked(item) ? L"Yes" : L"No"));
+    }
+  } catch (...) {
+    ReportFailure(L"");
+  }
+}
+
+// ---- the list's items
+
+std::wstring FrmConfig::KeyIdentity(const std::wstring& key) { return Upper(key); }
+
+int FrmConfig::ItemCount() const { return ListView_GetItemCount(m_hWndList); }
+
+int FrmConfig::SelectedItem() const {
+  return m_hWndList ? ListView_GetNextItem(m_hWndList, -1, LVNI_SELECTED) : -1;
+}
+
+int FrmConfig::AddItem(const std::wstring& key, const std::wstring& text) {
+  const std::wstring identity = KeyIdentity(key);
+  if (m_keys.count(identity)) return -1;
+  auto* data = new Item{key, L""};
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = ItemCount();
+  item.pszText = const_cast<wchar_t*>(text.c_str());
+  item.lParam = reinterpret_cast<LPARAM>(data);
+  ++m_iOwnChanges;
+  const int added = ListView_InsertItem(m_hWndList, &item);
+  --m_iOwnChanges;
+  if (added < 0) {
+    delete data;
+    return -1;
+  }
+  m_keys.insert(identity);
+  return added;
+}
+
+void FrmConfig::RemoveItem(int item) { ListView_DeleteItem(m_hWndList, item); }
+
+void FrmConfig::RemoveAllItems() { ListView_DeleteAllItems(m_hWndList); }
+
+LPARAM FrmConfig::ItemParam(int item) const {
+  LVITEMW lv = {};
+  lv.mask = LVIF_PARAM;
+  lv.iItem = item;
+  if (!ListView_GetItem(m_hWndList, &lv) || !lv.lParam) RaiseListFailure(L"No such item");
+  return lv.lParam;
+}
+
+FrmConfig::Item& FrmConfig::ItemData(int item) const {
+  return *reinterpret_cast<Item*>(ItemParam(item));
+}
+
+std::wstring FrmConfig::ItemText(int item) const {
+  std::wstring text(256, L'\0');
+  for (;;) {
+    LVITEMW lv = {};
+    lv.iSubItem = 0;
+    lv.pszText = text.data();
+    lv.cchTextMax = static_cast<int>(text.size());
+    const int length = static_cast<int>(
+        SendMessageW(m_hWndList, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv)));
+    if (length < static_cast<int>(text.size()) - 1) {
+      text.resize(static_cast<size_t>(length));
+      return text;
+    }
+    text.resize(text.size() * 2);
+  }
+}
+
+void FrmConfig::SetItemText(int item, const std::wstring& text) {
+  ListView_SetItemText(m_hWndList, item, 0, const_cast<wchar_t*>(text.c_str()));
+}
+
+bool FrmConfig::ItemChecked(int item) const {
+  return ListView_GetCheckState(m_hWndList, item) != 0;
+}
+
+void FrmConfig::SetItemChecked(int item, bool checked) {
+  ++m_iOwnChanges;
+  ListView_SetCheckState(m_hWndList, item, checked);
+  --m_iOwnChanges;
+}
+
+void FrmConfig::SelectItem(int item) {
+  ++m_iOwnChanges;
+  ListView_SetItemState(m_hWndList, item, LVIS_SELECTED | LVIS_FOCUSED,
+                        LVIS_SELECTED | LVIS_FOCUSED);
+  --m_iOwnChanges;
+}
+
+void FrmConfig::DeselectAll() {
+  ++m_iOwnChanges;
+  ListView_SetItemState(m_hWndList, -1, 0, LVIS_SELECTED);
+  --m_iOwnChanges;
+}
+
+void FrmConfig::StartEditing(int item) {
+  if (item < 0) return;
+  SetFocus(m_hWndList);
+  ListView_EditLabel(m_hWndList, item);
+}
+
+bool FrmConfig::SetItemKey(int item, const std::wstring& key) {
+  Item& data = ItemData(item);
+  const std::wstring identity = KeyIdentity(key), own = KeyIdentity(data.key);
+  if (identity != own && m_keys.count(identity)) return false;
+  m_keys.erase(own);
+  m_keys.insert(identity);
+  data.key = key;
+  return true;
+}
+
+}  // namespace qp

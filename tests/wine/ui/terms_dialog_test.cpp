@@ -1,0 +1,503 @@
+// The terms dialog used as a person uses it: the real window with the real common controls,
+// driven from outside with clicks and keys, over records and collections of the store.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "config/records.h"
+#include "dialog_driver.h"
+#include "support/automation.h"
+#include "support/error.h"
+#include "support/resources.h"
+#include "ui/frm_config.h"
+#include "wine_test_env.h"
+
+namespace {
+
+using qp::ComPtr;
+using qp::FrmConfig;
+using qp::test::DialogDriver;
+using qp::test::Message;
+using qp::test::SeenWindow;
+
+constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
+constexpr int kNew = 1002, kRename = 1003, kDelete = 1004, kOK = IDOK, kCancel = IDCANCEL;
+constexpr int kLabel = 1000, kList = 1001;
+
+struct Term {
+  std::wstring classCode, value, enabled = L"Yes", caseSensitive = L"Yes", mask;
+  bool operator==(const Term&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Term& t) {
+  auto narrow = [](const std::wstring& s) { return std::string(s.begin(), s.end()); };
+  return os << "{" << narrow(t.classCode) << " \"" << narrow(t.value) << "\" "
+            << narrow(t.enabled) << " " << narrow(t.caseSensitive) << " \"" << narrow(t.mask)
+            << "\"}";
+}
+
+ComPtr<IDispatch> NewRecord(const Term& t) {
+  ComPtr<IDispatch> record;
+  record.Attach(qp::RecognizerProps::New()->AsDispatch());
+  qp::Put(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
+  qp::Put(record.Get(), L"Value", qp::Variant::FromString(t.value));
+  qp::Put(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
+  qp::Put(record.Get(), L"CaseSensitive", qp::Variant::FromString(t.caseSensitive));
+  qp::Put(record.Get(), L"mask", qp::Variant::FromString(t.mask));
+  return record;
+}
+
+ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms) {
+  ComPtr<IDispatch> collection;
+  collection.Attach(qp::Records::New()->AsDispatch());
+  for (const Term& t : terms)
+    qp::Call(collection.Get(), L"Add", {qp::Variant::FromObject(NewRecord(t).Get())});
+  return collection;
+}
+
+std::vector<Term> Read(IDispatch* collection) {
+  std::vector<Term> terms;
+  const long n = qp::Get(collection, L"Count").AsLong();
+  for (long i = 1; i <= n; ++i) {
+    ComPtr<IDispatch> r = qp::Get(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
+    terms.push_back({qp::Get(r.Get(), L"ClassCode").AsString(),
+                     qp::Get(r.Get(), L"Value").AsString(), qp::Get(r.Get(), L"Enabled").AsString(),
+                     qp::Get(r.Get(), L"CaseSensitive").AsString(),
+                     qp::Get(r.Get(), L"mask").AsString()});
+  }
+  return terms;
+}
+
+Term LI(const std::wstring& value, const std::wstring& enabled = L"Yes") {
+  return {L"LI", value, enabled};
+}
+
+class TermsDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qp::LoadResourceLibrary(qp::GetResourceFilePath(qp::kResourceLibraryName));
+    caption_ = Message(110, L"");
+    ASSERT_FALSE(caption_.empty());
+  }
+  // Shows the dialog over the collection; the script drives it.
+  void Run(FrmConfig& form, IDispatch* collection,
+           const std::function<void(DialogDriver&)>& script) {
+    form.SetData(collection);
+    qp::test::RunDialog(caption_, [&] { form.Show(); }, script);
+  }
+  static void ExpectError(DialogDriver& d, const std::wstring& text) {
+    SeenWindow box = d.WaitForMessageBox();
+    ASSERT_NE(box.hwnd, nullptr) << "no message";
+    EXPECT_EQ(box.title, kTitle);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.buttons, std::vector<std::wstring>{L"OK"});
+    qp::test::PressButton(box.hwnd, L"OK");
+    DialogDriver::WaitUntil([&] { return !IsWindow(box.hwnd); });
+  }
+
+  qp::test::ComApartment com_;
+  std::wstring caption_;
+};
+
+RECT ClientRectOf(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// ---- loading and layout
+
+TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
+  const std::vector<Term> terms = {
+      {L"D", L""},         LI(L"Alpha"),        LI(L"beta", L"No"),   LI(L"Gamma", L"no"),
+      LI(L"Delta", L"NO"), LI(L"Eps", L""),     LI(L"Zeta", L"maybe"), {L"LE", L"Excluded"},
+      {L"li", L"lower"},   LI(L"Alpha", L"No"), LI(L"Eta", L"yes")};
+  ComPtr<IDispatch> collection = NewCollection(terms);
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    // Only "LI" records, the first of two with the same term, in record order.
+    EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma", L"Delta", L"Eps",
+                                                    L"Zeta", L"Eta"}));
+    EXPECT_EQ(d.Checks(), (std::vector<bool>{true, false, false, false, true, true, true}));
+
+    // The window: fixed dialog frame, caption from the resources, the client area 165 twips
+    // beyond the Cancel button.
+    EXPECT_EQ(qp::test::WindowText(d.dialog()), Message(110, L""));
+    const LONG style = GetWindowLongW(d.dialog(), GWL_STYLE);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(style & WS_CAPTION);
+    HDC screen = GetDC(nullptr);
+    const double tx = 1440.0 / GetDeviceCaps(screen, LOGPIXELSX);
+    const double ty = 1440.0 / GetDeviceCaps(screen, LOGPIXELSY);
+    const int fontHeight = -MulDiv(825, GetDeviceCaps(screen, LOGPIXELSY), 7200);
+    ReleaseDC(nullptr, screen);
+    auto px = [](double twips, double perPixel) { return static_cast<LONG>(twips / perPixel + 0.5); };
+    RECT client;
+    GetClientRect(d.dialog(), &client);
+    EXPECT_EQ(client.right, px(6480, tx));
+    EXPECT_EQ(client.bottom, px(5400, ty));
+    struct Place { int id; int left, top, width, height; const wchar_t* text; };
+    for (const Place& p : {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
+                           Place{kList, 165, 405, 4935, 4185, L""},
+                           Place{kNew, 5190, 420, 1125, 345, L"&New"},
+                           Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
+                           Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
+                           Place{kOK, 3975, 4890, 1125, 345, L"OK"},
+                           Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
+      HWND c = d.Control(p.id);
+      ASSERT_NE(c, nullptr) << p.id;
+      RECT r = ClientRectOf(c);
+      EXPECT_EQ(r.left, px(p.left, tx)) << p.id;
+      EXPECT_EQ(r.top, px(p.top, ty)) << p.id;
+      EXPECT_EQ(r.right - r.left, px(p.width, tx)) << p.id;
+      EXPECT_EQ(r.bottom - r.top, px(p.height, ty)) << p.id;
+      if (p.id != kList) {
+        EXPECT_EQ(qp::test::WindowText(c), p.text);
+      }
+      LOGFONTW font = {};
+      GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof font, &font);
+      EXPECT_STREQ(font.lfFaceName, L"Tahoma") << p.id;
+      EXPECT_EQ(font.lfHeight, fontHeight) << p.id;
+    }
+    // Tab order: label, list, New, Rename, Delete, OK, Cancel.
+    std::vector<int> order;
+    for (HWND c = GetWindow(d.Control(kLabel), GW_HWNDFIRST); c; c = GetWindow(c, GW_HWNDNEXT))
+      order.push_back(GetDlgCtrlID(c));
+    EXPECT_EQ(order, (std::vector<int>{kLabel, kList, kNew, kRename, kDelete, kOK, kCancel}));
+    EXPECT_EQ(LOWORD(SendMessageW(d.dialog(), DM_GETDEFID, 0, 0)), kOK);
+
+    // What's-This topics.
+    for (auto [id, topic] : {std::pair{kDelete, 40000}, {kNew, 40010}, {kList, 40040},
+                             {kRename, 40050}, {kCancel, 30000}, {kOK, 30010}})
+      EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), static_cast<DWORD>(topic)) << id;
+
+    // The list: report view, check boxes, in-place editing, the selection kept visible, one
+    // column "Terms" 300 twips narrower than the list, the two arrows as header images.
+    const LONG listStyle = GetWindowLongW(d.list(), GWL_STYLE);
+    EXPECT_EQ(listStyle & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_TRUE(listStyle & LVS_EDITLABELS);
+    EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
+    EXPECT_FALSE(listStyle & LVS_NOCOLUMNHEADER);
+    EXPECT_TRUE(ListView_GetExtendedListViewStyle(d.list()) & LVS_EX_CHECKBOXES);
+    EXPECT_EQ(Header_GetItemCount(d.header()), 1);
+    wchar_t column[32] = {};
+    HDITEMW h = {};
+    h.mask = HDI_TEXT | HDI_FORMAT;
+    h.pszText = column;
+    h.cchTextMax = 32;
+    Header_GetItem(d.header(), 0, &h);
+    EXPECT_STREQ(column, L"Terms");
+    EXPECT_EQ(h.fmt & HDF_JUSTIFYMASK, HDF_LEFT);
+    EXPECT_EQ(ListView_GetColumnWidth(d.list(), 0), px(4935 - 300, tx));
+    EXPECT_EQ(d.HeaderImage(), -1);  // no arrow before the first sort
+    HIMAGELIST arrows = Header_GetImageList(d.header());
+    ASSERT_NE(arrows, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(arrows), 2);
+    int cx = 0, cy = 0;
+    ImageList_GetIconSize(arrows, &cx, &cy);
+    EXPECT_EQ(cx, 14);
+    EXPECT_EQ(cy, 14);
+
+    // Once painted, the first term is selected, Rename and Delete are enabled, New has the
+    // focus.
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+    EXPECT_TRUE(d.Enabled(kNew) && d.Enabled(kRename) && d.Enabled(kDelete));
+    EXPECT_EQ(d.Focus(), d.Control(kNew));
+
+    // A repaint of the dialog selects the first term again.
+    d.ClickItem(3);
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 3; }));
+    RedrawWindow(d.dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+
+    d.Key(VK_ESCAPE);
+  });
+  EXPECT_TRUE(form.Cancelled());
+  // Hidden, not unloaded: the caller still reads the result.
+  ASSERT_TRUE(IsWindow(form.Window()));
+  EXPECT_FALSE(IsWindowVisible(form.Window()));
+  EXPECT_EQ(form.GetItems().Get(), collection.Get());
+  EXPECT_EQ(Read(collection.Get()), terms);
+  form.Unload();
+  EXPECT_EQ(form.Window(), nullptr);
+}
+
+TEST_F(TermsDialog, AnEmptyOrMissingCollectionIsNotKept) {
+  for (bool empty : {true, false}) {
+    ComPtr<IDispatch> collection = empty ? NewCollection({}) : nullptr;
+    FrmConfig form;
+    Run(form, collection.Get(), [&](DialogDriver& d) {
+      EXPECT_EQ(d.Count(), 0);
+      EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
+      EXPECT_TRUE(d.Enabled(kNew));
+      // New still adds the item, but there is no collection to append the record to.
+      d.Click(kNew);
+      ExpectError(d, L"Object variable or With block variable not set");
+      EXPECT_EQ(d.Texts(), std::vector<std::wstring>{L"(New Term 1)"});
+      EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+      d.Key(VK_ESCAPE);
+    });
+    EXPECT_FALSE(form.GetItems()) << "empty: " << empty;
+    if (collection) {
+      EXPECT_TRUE(Read(collection.Get()).empty());
+    }
+  }
+}
+
+TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
+  struct Way { const char* name; std::function<void(DialogDriver&)> close; bool cancelled; };
+  for (const Way& way : {Way{"OK", [](DialogDriver& d) { d.Click(kOK); }, false},
+                         Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
+                         Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
+                         Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
+    ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
+    FrmConfig form;
+    Run(form, collection.Get(), [&](DialogDriver& d) {
+      if (std::string(way.name) == "Enter") {
+        // Enter goes to the default button once no push button has the focus.
+        PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.list()), TRUE);
+        DialogDriver::WaitUntil([&] { return d.Focus() == d.list(); });
+      }
+      way.close(d);
+    });
+    EXPECT_EQ(form.Cancelled(), way.cancelled) << way.name;
+    EXPECT_TRUE(IsWindow(form.Window())) << way.name;
+  }
+  FrmConfig never;
+  EXPECT_FALSE(never.Cancelled());
+}
+
+// ---- editing
+
+TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
+  ComPtr<IDispatch> collection =
+      NewCollection({{L"D", L""}, LI(L"QP"), LI(L"QUILLPOINT", L"yes"), LI(L"FIELD", L"")});
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    // New three times: numbered names, checked, each being edited when it comes.
+    d.Click(kNew);
+    ASSERT_NE(d.WaitForEditor(), nullptr);
+    EXPECT_EQ(d.Text(3), L"(New Term 1)");
+    EXPECT_EQ(d.Selected(), 3);
+    d.Type(L"Client Name");
+    d.Key(VK_INSERT);  // the focus is on the list now
+    ASSERT_NE(d.WaitForEditor(), nullptr);
+    EXPECT_EQ(d.Text(4), L"(New Term 2)");
+    d.Type(L"Effective Date");
+    d.Click(kNew);
+    ASSERT_NE(d.WaitForEditor(), nullptr);
+    d.Type(L"ignored", false);  // abandoned: the term keeps its new-term name
+    EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD", L"Client Name",
+                                                    L"Effective Date", L"(New Term 3)"}));
+    EXPECT_EQ(d.Checks(), std::vector<bool>(6, true));
+
+    // Renaming onto another term is refused with a message naming the term.
+    d.ClickItem(2);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 2; }));
+    d.Key(VK_F2);
+    d.Type(L"qp");
+    ExpectError(d, Message(112, L"FIELD"));
+    EXPECT_EQ(d.Text(2), L"FIELD");
+
+    // Unchecking writes "No" into the record at once (and selects the item).
+    d.ClickCheckBox(1);
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return !d.Checks()[1]; }));
+    EXPECT_EQ(d.Selected(), 1);
+    EXPECT_EQ(Read(collection.Get())[2].enabled, L"No");
+
+    // Rename with the button; the record's Enabled comes from the check state.
+    d.ClickItem(2);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 2; }));
+    d.Click(kRename);
+    d.Type(L"Field Name");
+    EXPECT_EQ(d.Text(2), L"Field Name");
+    d.ClickItem(3);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 3; }));
+    d.Click(kRename);
+    d.Type(L"Client Full Name");
+
+    // Delete the last item: the new last one is selected.
+    d.ClickItem(5);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 5; }));
+    d.Key(VK_DELETE);
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 5; }));
+    EXPECT_EQ(d.Selected(), 4);
+    // Delete one in the middle with the button: the one that took its place is selected.
+    d.ClickItem(1);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 1; }));
+    d.Click(kDelete);
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 4; }));
+    EXPECT_EQ(d.Selected(), 1);
+    EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"Field Name", L"Client Full Name",
+                                                    L"Effective Date"}));
+    d.Click(kOK);
+  });
+  EXPECT_FALSE(form.Cancelled());
+  EXPECT_EQ(form.GetItems().Get(), collection.Get());
+  // Records in their order, the deleted ones gone, new ones appended; untouched records keep
+  // their Enabled text as it came.
+  EXPECT_EQ(Read(collection.Get()),
+            (std::vector<Term>{{L"D", L""},
+                               LI(L"QP"),
+                               LI(L"Field Name", L"Yes"),
+                               LI(L"Client Full Name"),
+                               {L"LI", L"Effective Date", L"Yes", L"Yes", L""}}));
+}
+
+TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
+  {
+    ComPtr<IDispatch> collection = NewCollection({LI(L"(New Term 1)"), LI(L"(new term 3)")});
+    FrmConfig form;
+    Run(form, collection.Get(), [&](DialogDriver& d) {
+      d.Click(kNew);
+      ASSERT_NE(d.WaitForEditor(), nullptr);
+      d.Type(L"", false);
+      d.Click(kNew);
+      ASSERT_NE(d.WaitForEditor(), nullptr);
+      d.Type(L"", false);
+      // Names differing only in case count as taken, as terms are matched without case.
+      EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"(New Term 1)", L"(new term 3)",
+                                                      L"(New Term 2)", L"(New Term 4)"}));
+      d.Click(kOK);
+    });
+    EXPECT_EQ(Read(collection.Get()).size(), 4u);
+  }
+  {
+    std::vector<Term> taken;
+    for (int n = 1; n <= 1000; ++n) taken.push_back(LI(L"(New Term " + std::to_wstring(n) + L")"));
+    ComPtr<IDispatch> collection = NewCollection(taken);
+    FrmConfig form;
+    Run(form, collection.Get(), [&](DialogDriver& d) {
+      EXPECT_EQ(d.Count(), 1000);
+      d.Click(kNew);
+      DialogDriver::Settle();
+      d.Click(kNew);
+      DialogDriver::Settle();
+      EXPECT_EQ(d.Count(), 1000);
+      EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+      d.Click(kOK);
+    });
+    EXPECT_EQ(Read(collection.Get()).size(), 1000u);
+  }
+}
+
+TEST_F(TermsDialog, DeletingFindsTheRecordFromTheEndAndLeavesOtherClasses) {
+  // The last "LI"/"LE" record of the term goes; "D" records of the same text stay.
+  ComPtr<IDispatch> collection = NewCollection(
+      {{L"D", L"only"}, LI(L"only"), {L"LE", L"only"}, {L"D", L"other"}});
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    ASSERT_EQ(d.Texts(), std::vector<std::wstring>{L"only"});
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+    d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
+    DialogDriver::Settle();
+    EXPECT_EQ(d.Count(), 1);
+    d.Click(kDelete);
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 0; }));
+    EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
+    EXPECT_EQ(d.Focus(), d.list());
+    // With the buttons disabled, the keys do nothing either.
+    d.Key(VK_DELETE);
+    d.Key(VK_F2);
+    DialogDriver::Settle();
+    EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+    d.Click(kOK);
+  });
+  EXPECT_EQ(Read(collection.Get()),
+            (std::vector<Term>{{L"D", L"only"}, LI(L"only"), {L"D", L"other"}}));
+}
+
+TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
+  ComPtr<IDispatch> collection = NewCollection({LI(L"one"), LI(L"two"), LI(L"three")});
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+    d.ClickBelowItems();
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == -1; }));
+    // No selection: no context menu, and Delete reports instead of deleting.
+    d.RightClickBelowItems();
+    DialogDriver::Settle();
+    EXPECT_EQ(d.OpenMenu(), nullptr);
+    d.Click(kDelete);
+    ExpectError(d, L"Object variable or With block variable not set");
+    EXPECT_EQ(d.Count(), 3);
+
+    // With a selection the menu offers Rename, which starts editing the item.
+    d.RightClickItem(1);
+    HWND menu = nullptr;
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return (menu = d.OpenMenu()) != nullptr; }));
+    EXPECT_EQ(d.Selected(), 1);
+    HMENU items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+    ASSERT_EQ(GetMenuItemCount(items), 1);
+    wchar_t text[32] = {};
+    GetMenuStringW(items, 0, text, 32, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"&Rename");
+    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    d.Type(L"deux");
+    EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"one", L"deux", L"three"}));
+    d.Key(VK_ESCAPE);
+  });
+  EXPECT_TRUE(form.Cancelled());
+  // Cancel writes nothing back, but the records were edited in place all the same.
+  EXPECT_EQ(Read(collection.Get())[1].value, L"deux");
+}
+
+// ---- sorting
+
+TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
+  ComPtr<IDispatch> collection =
+      NewCollection({LI(L"delta"), LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo")});
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    const std::vector<std::wstring> ascending = {L"Alpha", L"Bravo", L"charlie", L"delta"};
+    const std::vector<std::wstring> descending(ascending.rbegin(), ascending.rend());
+    d.ClickHeader();
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Texts() == ascending; }));
+    EXPECT_EQ(d.HeaderImage(), 0);
+    EXPECT_EQ(d.HeaderFormat() & (HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_JUSTIFYMASK),
+              HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_LEFT);
+    // The check states travel with their terms.
+    EXPECT_EQ(d.Checks(), (std::vector<bool>{true, true, false, true}));
+    d.ClickHeader();
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Texts() == descending; }));
+    EXPECT_EQ(d.HeaderImage(), 1);
+    d.ClickHeader();
+    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Texts() == ascending; }));
+    EXPECT_EQ(d.HeaderImage(), 0);
+    // Adding a term keeps the arrow.
+    d.Click(kNew);
+    d.Type(L"Echo");
+    EXPECT_EQ(d.HeaderImage(), 0);
+    d.Click(kOK);
+  });
+  // The records keep their order.
+  std::vector<std::wstring> values;
+  for (const Term& t : Read(collection.Get())) values.push_back(t.value);
+  EXPECT_EQ(values, (std::vector<std::wstring>{L"delta", L"Alpha", L"charlie", L"Bravo", L"Echo"}));
+}
+
+// ---- help
+
+TEST_F(TermsDialog, F1LeavesTheWhatsThisTopicsAsTheyWere) {
+  ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    for (int id : {kNew, kList, kOK}) {
+      PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
+      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Focus() == d.Control(id); }));
+      const DWORD topic = GetWindowContextHelpId(d.Control(id));
+      d.Key(VK_F1);
+      DialogDriver::Settle();
+      EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), topic) << id;
+      EXPECT_TRUE(IsWindowVisible(d.dialog()));
+    }
+    d.Click(kCancel);
+  });
+}
+
+}  // namespace
