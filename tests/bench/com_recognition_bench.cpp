@@ -399,10 +399,6 @@ int main(int argc, char** argv) {
     std::printf("    %8.1f us    the dictionary's Item, Remove and Add of the word limit, by name\n",
                 dictionaryOps);
     std::printf("    %8.1f us  a CommitSmartTag by name on the site\n", commitByName);
-    if (catalogAsk >= 0)
-        std::printf("  through COM without the stand-in catalog's own reading: %.1f us/paragraph (%.0fx "
-                    "the core)\n",
-                    comSeconds * 1e6 / n - catalogAsk, (comSeconds * 1e6 / n - catalogAsk) / (coreSeconds * 1e6 / n));
 
     SysFreeString(empty);
     for (BSTR b : bstrs) SysFreeString(b);
