@@ -39,7 +39,7 @@ struct ControlLayout {
 
 inline constexpr DWORD kButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 const ControlLayout kControls[] = {
-    {kLblAdditionalTerms, WC_STATICW, L"Included &Terms:", WS_CHILD | WS_VISIBLE | SS_LEFT, 0,
+    {kLblAdditionalTerms, WC_STATICW, L"Included &Terms:", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0,
      180, 165, 1155, 255},
     {kLvSelectItems, WC_LISTVIEWW, L"",
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_SINGLESEL,

@@ -59,6 +59,17 @@ void Replace(std::wstring& s, const std::wstring& what, const std::wstring& with
 }
 }  // namespace
 
+std::string FileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(missing)";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  return bytes;
+}
+
 std::wstring Message(UINT id, const std::wstring& argument) {
   static HMODULE library = LoadLibraryExW((BinFolder() + L"\\1033\\nvsqpres.dll").c_str(),
                                           nullptr, LOAD_LIBRARY_AS_DATAFILE);

@@ -20,6 +20,9 @@ void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value);
 // The setting's text, or nullptr-like empty with found=false.
 std::wstring GetSetting(HKEY hive, const wchar_t* name, bool* found = nullptr);
 
+// A file's bytes; "(missing)" when it cannot be read.
+std::string FileBytes(const std::wstring& path);
+
 // A message as the build's resource library holds it, with its argument and line breaks filled
 // in, read without the product's own string routines.
 std::wstring Message(UINT id, const std::wstring& argument);

@@ -112,16 +112,7 @@ std::wstring AppDataFolder() {
 std::wstring ConfigFolder() { return AppDataFolder() + L"\\Norvane"; }
 std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
 
-std::string ReadBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "(missing)";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  return bytes;
-}
+std::string ReadBytes(const std::wstring& path) { return qp::test::FileBytes(path); }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
   CreateDirectoryW(ConfigFolder().c_str(), nullptr);

@@ -4,10 +4,12 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
 
+#include "action_host.h"
 #include "config/records.h"
 #include "dialog_driver.h"
 #include "support/automation.h"
@@ -15,12 +17,14 @@
 #include "support/resources.h"
 #include "ui/frm_config.h"
 #include "wine_test_env.h"
+#include "word_standin.h"
 
 namespace {
 
 using qp::ComPtr;
 using qp::FrmConfig;
 using qp::test::DialogDriver;
+using qp::test::FileBytes;
 using qp::test::Message;
 using qp::test::SeenWindow;
 
@@ -498,6 +502,150 @@ TEST_F(TermsDialog, F1LeavesTheWhatsThisTopicsAsTheyWere) {
     }
     d.Click(kCancel);
   });
+}
+
+}  // namespace
+
+// ---- the user's terms through Word: verb 2 on a tag, the configuration file and the flag
+
+namespace {
+
+constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";
+
+std::wstring ConfigFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
+  return std::wstring(buffer) + L"\\Norvane";
+}
+std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
+
+// The terms the file holds, read with the XML parser.
+std::vector<Term> TermsInFile() {
+  ComPtr<IDispatch> doc = qp::CreateObject(L"MSXML2.DOMDocument");
+  qp::Put(doc.Get(), L"async", qp::Variant::FromBool(false));
+  EXPECT_TRUE(qp::Call(doc.Get(), L"load", {qp::Variant::FromString(ConfigPath())}).AsBool());
+  ComPtr<IDispatch> nodes =
+      qp::Call(doc.Get(), L"selectNodes", {qp::Variant::FromString(L"//Recognizer")}).AsObject();
+  std::vector<Term> terms;
+  const long n = qp::Get(nodes.Get(), L"length").AsLong();
+  for (long i = 0; i < n; ++i) {
+    ComPtr<IDispatch> node = qp::Get(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
+    auto attribute = [&](const wchar_t* name) {
+      qp::Variant v = qp::Call(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
+      return v.IsEmptyOrNull() ? std::wstring() : v.AsString();
+    };
+    terms.push_back({attribute(L"ClassCode"), qp::Get(node.Get(), L"text").AsString(),
+                     attribute(L"Enabled"), attribute(L"CaseSensitive"), attribute(L"Mask")});
+  }
+  return terms;
+}
+
+class TermsThroughWord : public TermsDialog {
+ protected:
+  void SetUp() override {
+    TermsDialog::SetUp();
+    RemoveConfig();
+    qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, nullptr);
+    ASSERT_HRESULT_SUCCEEDED(
+        qp::host::CreateAction(L"NVSmartTagQuillpoint.Action", action_.GetAddressOf()));
+    word_.SetDocumentType(qp::host::kWordTemplate);
+    ASSERT_HRESULT_SUCCEEDED(word_.AddNorvaneAddIn());
+  }
+  void TearDown() override { RemoveConfig(); }
+  static void RemoveConfig() {
+    DeleteFileW(ConfigPath().c_str());
+    RemoveDirectoryW(ConfigFolder().c_str());
+  }
+  // The user picks "Maintain Recognizer Terms" on a tag; the script uses the dialog.
+  void MaintainTerms(const std::function<void(DialogDriver&)>& script) {
+    auto range = word_.NewRange(L"QP");
+    HRESULT hr = E_FAIL;
+    qp::test::RunDialog(caption_, [&] {
+      hr = qp::host::InvokeVerbOnTag(action_.Get(), 2, qp::host::kWordProgId, range.Get(), L"QP");
+    }, script);
+    EXPECT_HRESULT_SUCCEEDED(hr);
+    EXPECT_EQ(word_.Selection(), L"");  // the verb leaves the document alone
+  }
+
+  ComPtr<ISmartTagAction> action_;
+  qp::host::WordStandIn word_;
+};
+
+const Term kDerived = {L"D", L""};
+
+TEST_F(TermsThroughWord, CancelWritesNothing) {
+  std::string before;
+  std::wstring flag;
+  MaintainTerms([&](DialogDriver& d) {
+    EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD"}));
+    before = FileBytes(ConfigPath());  // written from the default when the verb came
+    flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
+    d.ClickCheckBox(0);
+    d.Click(kNew);
+    d.Type(L"Client Name");
+    d.CloseBox();
+  });
+  EXPECT_NE(before, "(missing)");
+  EXPECT_EQ(FileBytes(ConfigPath()), before);
+  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), flag);
+}
+
+TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
+  MaintainTerms([&](DialogDriver& d) {
+    d.ClickCheckBox(0);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return !d.Checks()[0]; }));
+    d.Click(kNew);
+    d.Type(L"Client Name");
+    d.ClickItem(1);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 1; }));
+    d.Click(kDelete);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 3; }));
+    d.Click(kOK);
+  });
+  EXPECT_EQ(TermsInFile(), (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"),
+                                              LI(L"Client Name")}));
+  EXPECT_FALSE(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag).empty());
+
+  // Every shown term deleted: the derived entry is all that is left.
+  MaintainTerms([&](DialogDriver& d) {
+    ASSERT_EQ(d.Count(), 3);
+    for (int left = 3; left > 0; --left) {
+      d.ClickItem(0);
+      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+      d.Click(kDelete);
+      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == left - 1; }));
+    }
+    d.Click(kOK);
+  });
+  EXPECT_EQ(TermsInFile(), std::vector<Term>{kDerived});
+}
+
+TEST_F(TermsThroughWord, AConfigurationWithoutTermsCannotTakeANewOne) {
+  // No term records at all: the dialog keeps no collection, and OK has nothing to hand back.
+  const std::string file =
+      "<?xml version=\"1.0\"?>\r\n<SmartTagConfig><Caption>Norvane Quillpoint</Caption>"
+      "<Name>urn:norvane:quillpoint:smarttag#insertquillpoint</Name><RecognizerProvider>"
+      "<Recognizers><!-- none --></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
+  CreateDirectoryW(ConfigFolder().c_str(), nullptr);
+  HANDLE h = CreateFileW(ConfigPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(h, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);
+  CloseHandle(h);
+  // The message comes after the dialog has gone, without owner.
+  qp::test::WindowWatcher watcher([&](const SeenWindow& w) {
+    return w.title == caption_ ? std::wstring() : std::wstring(L"OK");
+  });
+  MaintainTerms([&](DialogDriver& d) {
+    EXPECT_EQ(d.Count(), 0);
+    d.Click(kOK);
+  });
+  std::vector<SeenWindow> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].title, kTitle);
+  EXPECT_EQ(seen[1].text, L"Object variable or With block variable not set");
+  EXPECT_EQ(FileBytes(ConfigPath()), file);
+  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"");
 }
 
 }  // namespace
