@@ -1,0 +1,450 @@
+// The product as a Word user gets it: the package installed with msiexec into a prefix in which
+// nothing of the build is registered, the Norvane stand-ins registered beside it, the Office
+// host harness recognising the sample letter and running both verbs through the installed copy,
+// then an upgrade in place and the removal.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <oleauto.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "nvstagQP.h"
+#include "window_watcher.h"
+#include "wine_test_env.h"
+
+namespace {
+
+using qp::test::BinFolder;
+using qp::test::RunProgram;
+
+constexpr wchar_t kClasses[] = L"Software\\Classes";
+constexpr wchar_t kOfficeKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag";
+constexpr wchar_t kStandInsKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
+constexpr DWORD kInstallTimeoutMs = 180000;
+
+std::wstring Env(const wchar_t* name) {
+  wchar_t value[1024] = {};
+  const DWORD n = GetEnvironmentVariableW(name, value, 1024);
+  return n > 0 && n < 1024 ? value : L"";
+}
+
+std::string Narrow(const std::wstring& s) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::wstring Upper(std::wstring s) {
+  CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
+std::wstring Guid(const GUID& g) {
+  wchar_t text[40] = {};
+  StringFromGUID2(g, text, 40);
+  return text;
+}
+
+std::wstring KnownFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
+std::wstring InstallFolder() {
+  return KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Norvane\\Quillpoint Smart Tag";
+}
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+std::wstring StringValue(HKEY root, const std::wstring& key, const wchar_t* name) {
+  wchar_t buffer[1024] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+      ERROR_SUCCESS)
+    return L"(missing)";
+  return buffer;
+}
+
+void SetStringValue(HKEY root, const std::wstring& key, const wchar_t* name,
+                    const std::wstring& value) {
+  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS)
+      << Narrow(key);
+}
+
+// Every value below a key as "SUBKEY\PATH|NAME=DATA" (key names upper-cased: their case does
+// not matter to Windows). Paths that Windows Installer writes for a folder end in a backslash,
+// paths that a program computes do not; both name the same folder.
+void Collect(HKEY root, const std::wstring& path, const std::wstring& shown,
+             std::set<std::wstring>& out) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  wchar_t name[256];
+  std::vector<std::wstring> subkeys;
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLen = 256;
+    if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    subkeys.emplace_back(name, nameLen);
+  }
+  for (DWORD i = 0;; ++i) {
+    BYTE data[4096] = {};
+    DWORD nameLen = 256, dataLen = sizeof data - 2, type = 0;
+    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
+      break;
+    std::wstring text = type == REG_SZ ? reinterpret_cast<const wchar_t*>(data)
+                                       : L"<type " + std::to_wstring(type) + L">";
+    if (text.size() > 3 && text.back() == L'\\') text.pop_back();
+    out.insert(Upper(shown) + L"|" + std::wstring(name, nameLen) + L"=" + text);
+  }
+  RegCloseKey(key);
+  for (const auto& sub : subkeys) Collect(root, path + L"\\" + sub, shown + L"\\" + sub, out);
+}
+
+// What the DLL's own DllRegisterServer writes (as regsvr32 calls it), caught in a scratch key
+// that stands in for HKEY_CLASSES_ROOT; the top-level keys it wrote come back in `roots`.
+std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std::wstring>& roots) {
+  constexpr wchar_t kScratch[] = L"Software\\QpInstalledProductTest";
+  std::set<std::wstring> values;
+  HKEY scratch = nullptr;
+  RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+  RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch,
+                  nullptr);
+  HMODULE module = LoadLibraryW(dll.c_str());
+  EXPECT_NE(module, nullptr) << Narrow(dll);
+  if (!module) return values;
+  auto registerServer =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+  EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch), ERROR_SUCCESS);
+  EXPECT_EQ(registerServer(), S_OK);
+  RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+  FreeLibrary(module);
+  // Two levels: "CLSID\{...}", "TypeLib\{...}", "Interface\{...}", and the ProgIDs themselves.
+  wchar_t name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLen = 256;
+    if (RegEnumKeyExW(scratch, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    const std::wstring top(name, nameLen);
+    const std::wstring upper = Upper(top);
+    if (upper != L"CLSID" && upper != L"TYPELIB" && upper != L"INTERFACE") {
+      roots.push_back(top);
+      continue;
+    }
+    HKEY group = nullptr;
+    RegOpenKeyExW(scratch, top.c_str(), 0, KEY_READ, &group);
+    for (DWORD j = 0;; ++j) {
+      DWORD len = 256;
+      if (RegEnumKeyExW(group, j, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      roots.push_back(top + L"\\" + std::wstring(name, len));
+    }
+    RegCloseKey(group);
+  }
+  for (const auto& root : roots) Collect(scratch, root, root, values);
+  RegCloseKey(scratch);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+  return values;
+}
+
+// The classes as COM sees them: on Windows the user's Software\Classes over the machine's,
+// where a per-user package writes them; Wine's COM and Windows Installer both use its
+// HKEY_CLASSES_ROOT.
+std::set<std::wstring> InstalledRegistration(const std::vector<std::wstring>& roots) {
+  std::set<std::wstring> values;
+  for (const auto& root : roots) Collect(HKEY_CLASSES_ROOT, root, root, values);
+  return values;
+}
+
+std::string Join(const std::set<std::wstring>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += "  " + Narrow(l) + "\n";
+  return out;
+}
+
+DWORD Msiexec(const std::wstring& options, const std::wstring& package) {
+  return RunProgram(L"msiexec " + options + L" \"" + package + L"\" /qn", kInstallTimeoutMs);
+}
+
+// The harness run as a separate program, as Office is, with its output in a file; its windows
+// are found and answered from here.
+class Harness {
+ public:
+  explicit Harness(const std::wstring& arguments) {
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    output_ = std::wstring(dir) + L"office_host_" + std::to_wstring(GetTickCount()) + L".txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE file = CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                              CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = file;
+    std::wstring line = L"\"" + Env(L"QP_OFFICE_HOST") + L"\" " + arguments;
+    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                              &si, &process_);
+    CloseHandle(file);
+  }
+  ~Harness() {
+    if (!started_) return;
+    if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0)
+      TerminateProcess(process_.hProcess, 99);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    DeleteFileW(output_.c_str());
+  }
+  bool started() const { return started_; }
+
+  // The harness's visible top-level window with that title; null after timeoutMs.
+  HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs = 60000) const {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50)) {
+      struct Search {
+        DWORD pid;
+        std::wstring title;
+        HWND found;
+      } search{process_.dwProcessId, title, nullptr};
+      EnumWindows(
+          [](HWND hwnd, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            if (pid != s->pid || !IsWindowVisible(hwnd)) return TRUE;
+            if (qp::test::WindowText(hwnd) != s->title) return TRUE;
+            s->found = hwnd;
+            return FALSE;
+          },
+          reinterpret_cast<LPARAM>(&search));
+      if (search.found) return search.found;
+      if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) return nullptr;
+    }
+    return nullptr;
+  }
+
+  // Waits for the harness to end (failing the test when it does not) and gives its output.
+  std::string Finish(DWORD timeoutMs = 120000) {
+    if (!started_) return "(office_host did not start)";
+    EXPECT_EQ(WaitForSingleObject(process_.hProcess, timeoutMs), WAIT_OBJECT_0)
+        << "office_host did not end within " << timeoutMs << " ms";
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    EXPECT_EQ(code, 0u) << "office_host's exit code";
+    std::ifstream in(Narrow(output_), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::wstring output_;
+  PROCESS_INFORMATION process_ = {};
+  bool started_ = false;
+};
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream in(Narrow(path), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The product's own registry entries and files, none of which may outlive an uninstall.
+void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
+  for (const auto& root : roots) {
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, root)) << Narrow(root);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kClasses) + L"\\" + root))
+        << Narrow(root);
+  }
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"NVSmartTagQuillpoint.Recognizer"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kOfficeKey) + L"\\Recognizers\\" +
+                                                Guid(CLSID_Recognizer)));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER,
+                         std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Norvane\\Quillpoint Smart Tag"));
+  EXPECT_FALSE(FileExists(InstallFolder() + L"\\nvstagQP.dll"));
+  EXPECT_FALSE(FileExists(InstallFolder() + L"\\1033\\nvauthor.chm"));
+  EXPECT_FALSE(FileExists(InstallFolder())) << "the install folder is left";
+  EXPECT_FALSE(FileExists(KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Norvane"));
+}
+
+class InstalledProduct : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    package_ = Env(L"QP_PACKAGE");
+    ASSERT_TRUE(FileExists(package_)) << "no package " << Narrow(package_)
+                                      << " (cmake --build . --target package)";
+    // Only the Norvane components come from the build: they are the user's Norvane.
+    for (const wchar_t* standIn : {L"hivereg.dll", L"nvcatalog.dll", L"nvwordaddin.dll"})
+      ASSERT_EQ(RunProgram(L"regsvr32 /s \"" + BinFolder() + L"\\" + standIn + L"\""), 0u)
+          << Narrow(standIn);
+    SetStringValue(HKEY_CURRENT_USER, kStandInsKey, L"QuillpointList", Env(L"QP_QUILLPOINTS"));
+  }
+  qp::test::ComApartment com_;
+  std::wstring package_;
+};
+
+TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
+  ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"NVSmartTagQuillpoint.Recognizer"))
+      << "the prefix must not hold the build's registration";
+  ASSERT_EQ(Msiexec(L"/i", package_), 0u) << "msiexec /i";
+
+  const std::wstring folder = InstallFolder();
+  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
+    EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
+
+  // The package wrote exactly what the installed DLL's self-registration writes.
+  std::vector<std::wstring> roots;
+  const std::set<std::wstring> expected = SelfRegistration(folder + L"\\nvstagQP.dll", roots);
+  ASSERT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
+  const std::set<std::wstring> installed = InstalledRegistration(roots);
+  EXPECT_EQ(installed, expected) << "installed:\n" << Join(installed) << "regsvr32:\n"
+                                 << Join(expected);
+
+  // COM and automation find the installed copy: the class's server, the type library.
+  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
+                              L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
+            Upper(folder + L"\\nvstagQP.dll"));
+  ITypeLib* library = nullptr;
+  EXPECT_EQ(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, 0, &library), S_OK);
+  if (library) library->Release();
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
+                        std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
+  EXPECT_TRUE(
+      KeyExists(HKEY_CURRENT_USER, std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
+
+  {
+    // Office's way in: the recognizers listed under its key, over the sample letter. The tags
+    // are the Quillpoints of samples/quillpoints.txt and the default term "QUILLPOINT".
+    Harness host(L"\"" + Env(L"QP_DOCUMENT") + L"\"");
+    ASSERT_TRUE(host.started());
+    const std::string out = host.Finish();
+    EXPECT_NE(out.find("Recognizer NVSmartTagQuillpoint.Recognizer"), std::string::npos) << out;
+    EXPECT_NE(out.find("ProgId: Norvane Quillpoint Smart Tag.Recognizer"), std::string::npos)
+        << out;
+    for (const char* tag : {"[account manager]", "[policy number]", "[premium summary]",
+                            "[claims contact]", "[client address]", "[company logo]",
+                            "[signature block]", "[Quillpoint]"})
+      EXPECT_NE(out.find(tag), std::string::npos) << tag << " in\n" << out;
+  }
+
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring callLog = std::wstring(temp) + L"addin_calls.txt";
+  DeleteFileW(callLog.c_str());
+  SetStringValue(HKEY_CURRENT_USER, kStandInsKey, L"AddInCallLog", callLog);
+  {
+    // Verb 1 on a Quillpoint's name: one match, so the user is asked, and Yes inserts it.
+    Harness host(L"--verb 1 \"Policy Number\"");
+    HWND box = host.WaitForWindow(L"Quillpoint Smart Tag");
+    ASSERT_NE(box, nullptr) << "no question from verb 1";
+    const qp::test::SeenWindow seen = qp::test::ReadWindow(box);
+    EXPECT_EQ(seen.text, qp::test::Message(108, L"Policy Number"));
+    EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"Yes", L"No", L"Cancel"}));
+    EXPECT_TRUE(qp::test::PressButton(box, L"Yes"));
+    const std::string out = host.Finish();
+    EXPECT_NE(out.find("Verb 1: Replace Smart Tag with Quillpoint"), std::string::npos) << out;
+    EXPECT_NE(ReadFile(callLog).find("InsertQuillpoint(Policy Number)"), std::string::npos)
+        << ReadFile(callLog);
+  }
+  {
+    // Verb 2 opens the terms dialog; Cancel closes it.
+    Harness host(L"--verb 2 QP");
+    HWND dialog = host.WaitForWindow(qp::test::Message(110, L""));
+    ASSERT_NE(dialog, nullptr) << "no terms dialog from verb 2";
+    EXPECT_TRUE(qp::test::PressButton(dialog, L"Cancel"));
+    const std::string out = host.Finish();
+    EXPECT_NE(out.find("Verb 2: Maintain Recognizer Terms"), std::string::npos) << out;
+  }
+  const std::wstring config = KnownFolder(CSIDL_APPDATA) + L"\\Norvane\\nvstagQP.cfg";
+  EXPECT_TRUE(FileExists(config)) << "the first use writes the user's configuration";
+
+  ASSERT_EQ(Msiexec(L"/x", package_), 0u) << "msiexec /x";
+  ExpectNothingLeft(roots);
+  EXPECT_TRUE(FileExists(config)) << "the user's configuration stays";
+}
+
+TEST_F(InstalledProduct, ANewerPackageReplacesTheOlderOneInPlace) {
+  const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
+  ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
+  // Both packages are one product to Windows Installer: the same upgrade code.
+  auto upgradeCode = [](const std::wstring& package) {
+    MSIHANDLE db = 0, view = 0, record = 0;
+    std::wstring code(64, L'\0');
+    DWORD size = 64;
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &db) == ERROR_SUCCESS &&
+        MsiDatabaseOpenViewW(db, L"SELECT `Value` FROM `Property` WHERE `Property` = 'UpgradeCode'",
+                             &view) == ERROR_SUCCESS &&
+        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS)
+      MsiRecordGetStringW(record, 1, code.data(), &size);
+    code.resize(size);
+    for (MSIHANDLE h : {record, view, db})
+      if (h) MsiCloseHandle(h);
+    return code;
+  };
+  const std::wstring code = upgradeCode(package_);
+  ASSERT_FALSE(code.empty());
+  ASSERT_EQ(upgradeCode(newer), code);
+  auto installedProducts = [&] {
+    std::vector<std::wstring> products;
+    wchar_t product[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsW(code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
+      products.push_back(product);
+    return products;
+  };
+
+  ASSERT_EQ(Msiexec(L"/i", package_), 0u) << "msiexec /i the older package";
+  ASSERT_EQ(installedProducts().size(), 1u);
+  const std::wstring older = installedProducts()[0];
+  ASSERT_EQ(Msiexec(L"/i", newer), 0u) << "msiexec /i the newer package";
+
+  const std::vector<std::wstring> products = installedProducts();
+  ASSERT_EQ(products.size(), 1u) << "one product after the upgrade";
+  EXPECT_NE(products[0], older);
+  wchar_t version[64] = {};
+  DWORD size = 64;
+  MsiGetProductInfoW(products[0].c_str(), INSTALLPROPERTY_VERSIONSTRING, version, &size);
+  wchar_t newerName[MAX_PATH];
+  wcscpy(newerName, newer.substr(newer.find_last_of(L'\\') + 1).c_str());
+  EXPECT_NE(std::wstring(newerName).find(std::wstring(L"-") + version + L"-"), std::wstring::npos)
+      << Narrow(version) << " is not the version in " << Narrow(newerName);
+  // The newer copy is in place and registered.
+  EXPECT_TRUE(FileExists(InstallFolder() + L"\\nvstagQP.dll"));
+  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
+                              L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
+            Upper(InstallFolder() + L"\\nvstagQP.dll"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
+                        std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
+
+  ASSERT_EQ(Msiexec(L"/x", newer), 0u) << "msiexec /x the newer package";
+  EXPECT_TRUE(installedProducts().empty());
+  std::vector<std::wstring> roots = {L"CLSID\\" + Guid(CLSID_Recognizer),
+                                     L"CLSID\\" + Guid(CLSID_Action),
+                                     L"TypeLib\\" + Guid(LIBID_NVSmartTagQuillpoint)};
+  ExpectNothingLeft(roots);
+}
+
+}  // namespace
