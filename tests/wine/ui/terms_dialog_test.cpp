@@ -4,8 +4,10 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <htmlhelp.h>
 #include <shlobj.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -487,7 +489,121 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
 
 // ---- help
 
-TEST_F(TermsDialog, F1LeavesTheWhatsThisTopicsAsTheyWere) {
+// Records the HtmlHelpW calls that the program's own code makes, by replacing the function's
+// entry in the program's import table, and passes each call on to HTML Help.
+class HtmlHelpSpy {
+ public:
+  struct Call {
+    HWND window;
+    std::wstring file;
+    UINT command;
+    DWORD popupId;  // HH_POPUP.idString, for HH_DISPLAY_TEXT_POPUP
+  };
+  HtmlHelpSpy() {
+    real_ = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"hhctrl.ocx"), "HtmlHelpW")));
+    slot_ = ImportSlot(reinterpret_cast<void*>(real_));
+    if (slot_) Patch(reinterpret_cast<void*>(&Record));
+    self_ = this;
+  }
+  ~HtmlHelpSpy() {
+    if (slot_) Patch(reinterpret_cast<void*>(real_));
+    self_ = nullptr;
+  }
+  bool installed() const { return slot_ != nullptr; }
+  std::vector<Call> Calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+
+ private:
+  using Fn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+  static HWND WINAPI Record(HWND window, LPCWSTR file, UINT command, DWORD_PTR data) {
+    if (self_) {
+      std::lock_guard<std::mutex> lock(self_->mutex_);
+      const DWORD popup = command == HH_DISPLAY_TEXT_POPUP && data
+                              ? reinterpret_cast<const HH_POPUP*>(data)->idString
+                              : 0;
+      self_->calls_.push_back({window, file ? file : L"", command, popup});
+    }
+    return self_ ? self_->real_(window, file, command, data) : nullptr;
+  }
+  // The program's import-table entry that holds `target`.
+  static void** ImportSlot(void* target) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         d->Name; ++d)
+      for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function;
+           ++t)
+        if (reinterpret_cast<void*>(t->u1.Function) == target)
+          return reinterpret_cast<void**>(&t->u1.Function);
+    return nullptr;
+  }
+  void Patch(void* value) {
+    DWORD old = 0;
+    VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof(void*), old, &old);
+  }
+  Fn real_ = nullptr;
+  void** slot_ = nullptr;
+  mutable std::mutex mutex_;
+  std::vector<Call> calls_;
+  static inline HtmlHelpSpy* self_ = nullptr;
+};
+
+// The HTML Help viewer's top-level window in this process ("HH Parent"), or null after the
+// timeout.
+HWND WaitForHelpWindow(DWORD timeoutMs = 10000) {
+  HWND found = nullptr;
+  DialogDriver::WaitUntil(
+      [&] {
+        for (HWND w = FindWindowW(L"HH Parent", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"HH Parent", nullptr)) {
+          DWORD pid = 0;
+          GetWindowThreadProcessId(w, &pid);
+          if (pid == GetCurrentProcessId() && IsWindowVisible(w)) found = w;
+        }
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+HWND FindDescendant(HWND parent, const wchar_t* className) {
+  struct Search {
+    const wchar_t* className;
+    HWND found;
+  } search{className, nullptr};
+  EnumChildWindows(
+      parent,
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        wchar_t name[64] = {};
+        GetClassNameW(w, name, 64);
+        if (lstrcmpiW(name, s->className) != 0) return TRUE;
+        s->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+  wchar_t text[256] = {};
+  TVITEMW tv = {};
+  tv.mask = TVIF_TEXT;
+  tv.hItem = item;
+  tv.pszText = text;
+  tv.cchTextMax = 256;
+  TreeView_GetItem(tree, &tv);
+  return text;
+}
+
+TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsTheyWere) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
   FrmConfig form;
   Run(form, collection.Get(), [&](DialogDriver& d) {
@@ -496,12 +612,69 @@ TEST_F(TermsDialog, F1LeavesTheWhatsThisTopicsAsTheyWere) {
       ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Focus() == d.Control(id); }));
       const DWORD topic = GetWindowContextHelpId(d.Control(id));
       d.Key(VK_F1);
-      DialogDriver::Settle();
+      // The viewer at the contents of nvauthor.chm: its window title and its table of contents,
+      // as the help sources define them.
+      HWND help = WaitForHelpWindow();
+      ASSERT_NE(help, nullptr) << "F1 on control " << id << " opened no help window";
+      EXPECT_EQ(qp::test::WindowText(help), L"Quillpoint Smart Tag Help");
+      HWND contents = FindDescendant(help, WC_TREEVIEWW);
+      ASSERT_NE(contents, nullptr) << "the help window shows no table of contents";
+      EXPECT_EQ(TreeView_GetCount(contents), 7u);
+      EXPECT_EQ(TreeItemText(contents, TreeView_GetRoot(contents)), L"Quillpoint Smart Tag");
+      PostMessageW(help, WM_CLOSE, 0, 0);
+      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return !IsWindow(help); }))
+          << "the help window did not close";
       EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), topic) << id;
       EXPECT_TRUE(IsWindowVisible(d.dialog()));
     }
     d.Click(kCancel);
   });
+}
+
+// Wine's HTML Help draws no text pop-ups (HH_DISPLAY_TEXT_POPUP does nothing there), so this
+// test checks the request itself: What's-This on a control asks HtmlHelp for the pop-up topic
+// with the control's id, from the pop-up topics of the component's help file.
+TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
+  // The component's help file, as creating a Controller sets it.
+  qp::SetAppHelpFile(qp::GetHelpFilePath(qp::kHelpFileName, true));
+  const std::wstring popups = qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt";
+  HtmlHelpSpy spy;
+  ASSERT_TRUE(spy.installed()) << "the program does not import HtmlHelpW";
+  ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
+  FrmConfig form;
+  const std::vector<std::pair<int, DWORD>> topics = {{kCancel, 30000}, {kOK, 30010},
+                                                     {kDelete, 40000}, {kNew, 40010},
+                                                     {kList, 40040},   {kRename, 40050}};
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    for (auto [id, topic] : topics) {
+      // What Windows sends when the user clicks the caption's "?" and then the control.
+      HWND control = d.Control(id);
+      RECT r;
+      GetWindowRect(control, &r);
+      HELPINFO info = {};
+      info.cbSize = sizeof info;
+      info.iContextType = HELPINFO_WINDOW;
+      info.iCtrlId = id;
+      info.hItemHandle = control;
+      info.dwContextId = GetWindowContextHelpId(control);
+      info.MousePos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+      SendMessageW(control, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    }
+    d.Click(kCancel);
+  });
+  auto upper = [](std::wstring t) {
+    CharUpperBuffW(t.data(), static_cast<DWORD>(t.size()));
+    return t;
+  };
+  std::vector<HtmlHelpSpy::Call> calls = spy.Calls();
+  ASSERT_EQ(calls.size(), topics.size());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].command, static_cast<UINT>(HH_DISPLAY_TEXT_POPUP));
+    EXPECT_EQ(calls[i].popupId, topics[i].second) << "control " << topics[i].first;
+    EXPECT_EQ(upper(calls[i].file), upper(popups));
+    EXPECT_NE(calls[i].window, nullptr);
+  }
+  qp::SetAppHelpFile(L"");
 }
 
 }  // namespace
