@@ -619,6 +619,9 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
       EXPECT_EQ(qp::test::WindowText(help), L"Quillpoint Smart Tag Help");
       HWND contents = FindDescendant(help, WC_TREEVIEWW);
       ASSERT_NE(contents, nullptr) << "the help window shows no table of contents";
+      RECT pane;
+      GetClientRect(contents, &pane);
+      EXPECT_TRUE(IsWindowVisible(contents) && pane.right > 100) << "contents pane hidden";
       EXPECT_EQ(TreeView_GetCount(contents), 7u);
       EXPECT_EQ(TreeItemText(contents, TreeView_GetRoot(contents)), L"Quillpoint Smart Tag");
       PostMessageW(help, WM_CLOSE, 0, 0);
