@@ -223,22 +223,8 @@ class Harness {
   // The harness's visible top-level window with that title; null after timeoutMs.
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs = 60000) const {
     for (const DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50)) {
-      struct Search {
-        DWORD pid;
-        std::wstring title;
-        HWND found;
-      } search{process_.dwProcessId, title, nullptr};
-      EnumWindows(
-          [](HWND hwnd, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hwnd, &pid);
-            if (pid != s->pid || !IsWindowVisible(hwnd)) return TRUE;
-            if (qp::test::WindowText(hwnd) != s->title) return TRUE;
-            s->found = hwnd;
-            return FALSE;
-          },
-          reinterpret_cast<LPARAM>(&search));
+      Search search{process_.dwProcessId, title, nullptr};
+      EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
       if (search.found) return search.found;
       if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) return nullptr;
     }
@@ -260,6 +246,20 @@ class Harness {
   }
 
  private:
+  struct Search {
+    DWORD pid;
+    std::wstring title;
+    HWND found;
+  };
+  static BOOL CALLBACK Match(HWND hwnd, LPARAM p) {
+    auto* s = reinterpret_cast<Search*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != s->pid || !IsWindowVisible(hwnd) || qp::test::WindowText(hwnd) != s->title)
+      return TRUE;
+    s->found = hwnd;
+    return FALSE;
+  }
   std::wstring output_;
   PROCESS_INFORMATION process_ = {};
   bool started_ = false;

@@ -573,22 +573,21 @@ HWND WaitForHelpWindow(DWORD timeoutMs = 10000) {
   return found;
 }
 
+struct ClassSearch {
+  const wchar_t* className;
+  HWND found;
+};
+BOOL CALLBACK MatchClass(HWND w, LPARAM p) {
+  auto* s = reinterpret_cast<ClassSearch*>(p);
+  wchar_t name[64] = {};
+  GetClassNameW(w, name, 64);
+  if (lstrcmpiW(name, s->className) != 0) return TRUE;
+  s->found = w;
+  return FALSE;
+}
 HWND FindDescendant(HWND parent, const wchar_t* className) {
-  struct Search {
-    const wchar_t* className;
-    HWND found;
-  } search{className, nullptr};
-  EnumChildWindows(
-      parent,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        wchar_t name[64] = {};
-        GetClassNameW(w, name, 64);
-        if (lstrcmpiW(name, s->className) != 0) return TRUE;
-        s->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ClassSearch search{className, nullptr};
+  EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
