@@ -80,7 +80,7 @@ std::wstring PlatformNeutral(const std::wstring& key) {
   if (Lower(key).rfind(L"typelib\\", 0) != 0) return key;
   for (const wchar_t* platform : {L"\\0\\win32", L"\\0\\win64"}) {
     const size_t at = Lower(key).rfind(platform);
-    if (at != std::wstring::npos && at + 7 == key.size())
+    if (at != std::wstring::npos && at + wcslen(platform) == key.size())
       return key.substr(0, at) + L"\\0\\$(var.TypeLibPlatform)";
   }
   return key;
