@@ -10,6 +10,7 @@
 #include <new>
 
 #include "nvstagQP.h"
+#include "support/automation.h"
 #include "support/error.h"
 
 namespace qp {
@@ -65,10 +66,13 @@ class ComObject : public DualImpl<First>, public DualImpl<Rest>..., public ISupp
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
-  // New object with one reference held by the caller.
+  // New object whose one reference the returned pointer holds. Adopted through GetAddressOf:
+  // this WRL's ComPtr::Attach adds a reference of its own, which the object would never lose.
   template <class... Args>
-  static Derived* New(Args&&... args) {
-    return new Derived(std::forward<Args>(args)...);
+  static ComPtr<Derived> New(Args&&... args) {
+    ComPtr<Derived> object;
+    *object.GetAddressOf() = new Derived(std::forward<Args>(args)...);
+    return object;
   }
   // "new with one reference, QueryInterface, Release".
   template <class... Args>

@@ -134,8 +134,7 @@ ComPtr<IEnumVARIANT> Enumerate(IDispatch* collection) {
 // A list of one record per element at `path`, in document order, optionally only the enabled.
 template <class Make>
 ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabledOnly, Make make) {
-  ComPtr<Records> list;
-  list.Attach(Records::New());
+  ComPtr<Records> list = Records::New();
   ComPtr<IXMLDOMNodeList> nodes;
   Bstr query(path);
   Check(doc->selectNodes(query.get(), nodes.GetAddressOf()));
@@ -263,8 +262,7 @@ STDMETHODIMP SmartTagConfig::GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records*
     try {
       ConfigFileLoad();
       auto make = [](IXMLDOMNode* node, std::wstring& enabled) {
-        ComPtr<_RecognizerProps> record;
-        record.Attach(RecognizerProps::New());
+        ComPtr<_RecognizerProps> record = RecognizerProps::New();
         WriteText(record.Get(), &_RecognizerProps::put_ClassCode, GetAttribute(node, L"ClassCode"));
         WriteText(record.Get(), &_RecognizerProps::put_mask, GetAttribute(node, L"Mask"));
         enabled = GetAttribute(node, L"Enabled");
@@ -289,8 +287,7 @@ STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** pp
     try {
       // The document as held: the verbs are read after something else loaded it.
       auto make = [](IXMLDOMNode* node, std::wstring& enabled) {
-        ComPtr<_ActionProps> record;
-        record.Attach(ActionProps::New());
+        ComPtr<_ActionProps> record = ActionProps::New();
         WriteText(record.Get(), &_ActionProps::put_Name, GetAttribute(node, L"Name"));
         WriteText(record.Get(), &_ActionProps::put_ClassCode, GetAttribute(node, L"ClassCode"));
         enabled = GetAttribute(node, L"Enabled");

@@ -632,8 +632,7 @@ void FrmConfig::UpdateButtons() {
 }
 
 void FrmConfig::AddNewTerm() {
-  ComPtr<IDispatch> record;
-  record.Attach(RecognizerProps::New()->AsDispatch());
+  ComPtr<IDispatch> record = RecognizerProps::New()->AsDispatch();
   std::wstring name;
   int item = -1;
   while (m_iNewTermCounter < kMaxNewTerms) {

@@ -95,8 +95,9 @@ class LateBound final : public IDispatch {
 
 ComPtr<IDispatch> Make(const wchar_t* kind, const std::shared_ptr<WordStandIn::State>& state,
                        std::vector<Member> members) {
+  // The new object's one reference is the pointer's (this WRL's Attach would add another).
   ComPtr<IDispatch> object;
-  object.Attach(new LateBound(kind, state, std::move(members)));
+  *object.GetAddressOf() = new LateBound(kind, state, std::move(members));
   return object;
 }
 

@@ -46,8 +46,7 @@ std::ostream& operator<<(std::ostream& os, const Term& t) {
 }
 
 ComPtr<IDispatch> NewRecord(const Term& t) {
-  ComPtr<IDispatch> record;
-  record.Attach(qp::RecognizerProps::New()->AsDispatch());
+  ComPtr<IDispatch> record = qp::RecognizerProps::New()->AsDispatch();
   qp::Put(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
   qp::Put(record.Get(), L"Value", qp::Variant::FromString(t.value));
   qp::Put(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
@@ -57,8 +56,7 @@ ComPtr<IDispatch> NewRecord(const Term& t) {
 }
 
 ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms) {
-  ComPtr<IDispatch> collection;
-  collection.Attach(qp::Records::New()->AsDispatch());
+  ComPtr<IDispatch> collection = qp::Records::New()->AsDispatch();
   for (const Term& t : terms)
     qp::Call(collection.Get(), L"Add", {qp::Variant::FromObject(NewRecord(t).Get())});
   return collection;
