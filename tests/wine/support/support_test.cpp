@@ -227,4 +227,52 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   EXPECT_EQ(flag.substr(0, 4), year);
 }
 
+// What a user reads must be whole sentences: no doubled or stray blanks where an argument was
+// left out, no empty line at either end, and each line of a message ends its sentence (but a
+// line that holds just the argument, a name on its own).
+::testing::AssertionResult ReadsWhole(const std::wstring& text, bool caption,
+                                      const std::wstring& argument = L"") {
+  auto fail = [&](const char* why) {
+    return ::testing::AssertionFailure() << why << " in \"" << text << "\"";
+  };
+  if (text.empty()) return fail("no text");
+  if (iswspace(text.front()) || iswspace(text.back())) return fail("blank at an end");
+  for (const wchar_t* gap : {L"  ", L" .", L" ,", L" ?", L" !", L"\r\n ", L" \r\n", L"\"\""})
+    if (text.find(gap) != std::wstring::npos) return fail("a gap where an argument was left out");
+  if (text.find(L"\r\n\r\n\r\n") != std::wstring::npos) return fail("two empty lines");
+  if (caption) return ::testing::AssertionSuccess();
+  for (size_t from = 0; from <= text.size();) {
+    size_t end = text.find(L"\r\n", from);
+    if (end == std::wstring::npos) end = text.size();
+    const bool ownLine = !argument.empty() && text.compare(from, end - from, argument) == 0;
+    if (end > from && !ownLine && !wcschr(L".?!", text[end - 1]))
+      return fail("a line that stops mid-sentence");
+    from = end + 2;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Every message as the resource library holds it, read without the product's routines, in the
+// forms in which the product shows it: the error displays and the verbs' callers fill 102, 105,
+// 107, 110 and 111 with nothing; 102 may also carry a component's name, 104 a verb number, 108
+// a Quillpoint and 112 a term.
+TEST(Messages, ReadAsWholeSentencesWithAndWithoutTheirArgument) {
+  using qp::test::Message;
+  for (UINT id : {102u, 105u, 107u, 111u}) EXPECT_TRUE(ReadsWhole(Message(id, L""), false)) << id;
+  EXPECT_TRUE(ReadsWhole(Message(110, L""), true));
+
+  const std::pair<UINT, std::wstring> named[] = {
+      {102, L"NVWordAddIn.Connect"}, {104, L"7"}, {108, L"Closing Date"}, {112, L"ACME"}};
+  for (const auto& [id, argument] : named) {
+    const std::wstring text = Message(id, argument);
+    EXPECT_TRUE(ReadsWhole(text, false, argument)) << id;
+    // The argument stands apart from the words around it.
+    const size_t at = text.find(argument);
+    ASSERT_NE(at, std::wstring::npos) << id << ": " << text;
+    const size_t after = at + argument.size();
+    EXPECT_TRUE(at == 0 || wcschr(L" \n\"", text[at - 1])) << id << ": " << text;
+    EXPECT_TRUE(after == text.size() || wcschr(L" \r.,?!\"", text[after])) << id << ": " << text;
+  }
+}
+
 }  // namespace
