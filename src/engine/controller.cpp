@@ -1,5 +1,7 @@
 #include "engine/controller.h"
 
+#include <atomic>
+
 #include "com/classes.h"
 #include "support/resources.h"
 #include "win_platform.h"
@@ -10,6 +12,10 @@ namespace {
 constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 
 thread_local bool t_testMode = false;
+
+// The user answered No to the error prompt's question whether to go on: the recognizer side
+// stays quiet for as long as this process keeps the component loaded.
+std::atomic<bool> g_bErrorPromptsOff{false};
 
 std::wstring Num(long n) { return std::to_wstring(n); }
 
@@ -75,7 +81,11 @@ Controller::~Controller() {
 
 _SmartTagConfig* Controller::GetSmartTagConfig() {
   if (!m_oConfig) {
-    CreateSmartTagConfig(IID__SmartTagConfig, reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
+    // The store's own failure (its file can neither be found nor written) is the one to
+    // report: it says what is wrong and where.
+    const HRESULT hr = CreateSmartTagConfig(IID__SmartTagConfig,
+                                            reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
+    if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
     if (!m_oConfig)
       RaiseError(kErrMissingComponent, L"GetSmartTagConfig()",
                  GetResourceString(kMsgMissingComponent, {L"SmartTagConfig"}), L"");
@@ -97,7 +107,8 @@ bool Controller::IsWordApplication(const std::wstring& appName) {
 }
 
 void Controller::ReportControllerError() {
-  if (IsErrorDisplayOn()) ShowErrorPrompt(L"", kTitle, L"");
+  if (!IsErrorDisplayOn() || g_bErrorPromptsOff) return;
+  if (!ShowErrorPrompt(L"", kTitle, L"")) g_bErrorPromptsOff = true;
 }
 
 // ---- properties --------------------------------------------------------------------------
@@ -168,12 +179,16 @@ STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) {
       [&](LONG& r) {
         Trace(L"ActionVerbCount()", L"");
         _SmartTagConfig* config = GetSmartTagConfig();
-        m_colActions.Reset();
-        HRESULT hr = config->GetActions(VARIANT_TRUE, m_colActions.GetAddressOf());
+        // The verbs Office was offered stay until a new list has been read in full.
+        ComPtr<_Records> actions;
+        HRESULT hr = config->GetActions(VARIANT_TRUE, actions.GetAddressOf());
         if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
-        if (!m_colActions) RaiseObjectNotSet();
-        hr = m_colActions->get_Count(&r);
-        if (FAILED(hr)) RaiseComError(hr, m_colActions.Get(), IID__Records);
+        if (!actions) RaiseObjectNotSet();
+        LONG count = 0;
+        hr = actions->get_Count(&count);
+        if (FAILED(hr)) RaiseComError(hr, actions.Get(), IID__Records);
+        m_colActions = std::move(actions);
+        r = count;
         Trace(L"ActionVerbCount() = " + Num(r), L"");
       },
       [] { ShowError(L"", kTitle, L""); });

@@ -184,12 +184,13 @@ std::wstring Take(BSTR b) {
   return s;
 }
 
-// Presses No on a question and OK on anything else: an unexpected box must not hang the test;
-// the test then finds it among the windows seen.
+// Presses Yes on a question and OK on anything else: an unexpected box must not hang the test;
+// the test then finds it among the windows seen. (No to the error prompt would silence it for
+// the rest of the program.)
 qp::test::Answer Dismiss() {
   return [](const SeenWindow& w) {
     const bool question = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
-    return std::wstring(question ? L"No" : L"OK");
+    return std::wstring(question ? L"Yes" : L"OK");
   };
 }
 
@@ -439,9 +440,9 @@ TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown)
       EXPECT_EQ(Recognize(r.Get(), text), Tags{});
       EXPECT_TRUE(watcher.Seen().empty());
     }
-    // Switched on: every check asks; either answer changes nothing.
+    // Switched on: every check asks, as long as the user answers Yes.
     qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"yes");
-    WindowWatcher watcher(WindowWatcher::InTurn({L"No", L"Yes"}));
+    WindowWatcher watcher(WindowWatcher::Always(L"Yes"));
     ComPtr<ISmartTagRecognizer> r = Load();
     ASSERT_TRUE(r);
     EXPECT_EQ(Recognize(r.Get(), text), Tags{});

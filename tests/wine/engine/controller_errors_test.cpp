@@ -1,0 +1,295 @@
+// How the engine's failures reach the user and other clients, seen from outside through the
+// registered server: the configuration store's own failure when the user's "Norvane\" folder
+// cannot be made, the error prompt whose No silences it, and a verb list that a failed
+// re-read must not lose. The boxes are the real ones, read and answered by a watcher thread.
+//
+// No to the prompt holds for as long as the process keeps the server loaded, so the test that
+// answers No is the last of this program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ole2.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nvstagQP.h"
+#include "office_host.h"
+#include "window_watcher.h"
+#include "wine_test_env.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using qp::test::Message;
+using qp::test::SeenWindow;
+using qp::test::WindowWatcher;
+
+constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
+constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";
+
+std::wstring Take(BSTR b) {
+  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+  SysFreeString(b);
+  return s;
+}
+
+std::wstring AppDataFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
+  return buffer;
+}
+std::wstring ConfigFolder() { return AppDataFolder() + L"\\Norvane"; }
+
+// The user's folder gone with everything in it, as before the first use.
+void RemoveConfigFolder() {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((ConfigFolder() + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileW((ConfigFolder() + L"\\" + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(ConfigFolder().c_str());
+  DeleteFileW(ConfigFolder().c_str());
+}
+
+// A file where the folder should be: the folder cannot be made, nor the configuration in it.
+void BlockConfigFolder() {
+  RemoveConfigFolder();
+  HANDLE file = CreateFileW(ConfigFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot put a file in the folder's place";
+  CloseHandle(file);
+}
+
+// The platform's own text for a failure code.
+std::wstring SystemText(HRESULT hr) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring s = text ? text : L"";
+  LocalFree(text);
+  while (!s.empty() && iswspace(s.back())) s.pop_back();
+  return s;
+}
+
+// The failure of making "Norvane\" where a file of that name stands, as the store reports it.
+struct StoreFailure {
+  HRESULT code = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  std::wstring description = SystemText(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+};
+
+// Presses Yes on a prompt and OK on any other box, so that none can hang the test.
+qp::test::Answer Answering(std::wstring promptAnswer) {
+  return [promptAnswer](const SeenWindow& w) {
+    const bool prompt = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
+    return prompt ? promptAnswer : std::wstring(L"OK");
+  };
+}
+
+void ExpectBox(const SeenWindow& w, const std::wstring& text) {
+  EXPECT_EQ(w.title, kTitle);
+  EXPECT_EQ(w.text, text);
+  EXPECT_EQ(w.buttons, std::vector<std::wstring>{L"OK"});
+}
+void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
+  EXPECT_EQ(w.title, kTitle);
+  EXPECT_EQ(w.text, description + L"\r\n\r\n" + Message(111, L""));
+  EXPECT_EQ(w.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+}
+
+class ControllerErrors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveConfigFolder();
+    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+  }
+  void TearDown() override {
+    RemoveConfigFolder();
+    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+  }
+
+  static ComPtr<_Controller> NewController() {
+    CLSID clsid;
+    ComPtr<_Controller> c;
+    EXPECT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"NVSmartTagQuillpoint.Controller", &clsid));
+    EXPECT_HRESULT_SUCCEEDED(
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&c)));
+    return c;
+  }
+  template <class Ask>
+  static std::wstring TextOf(Ask ask) {
+    BSTR b = nullptr;
+    EXPECT_EQ(ask(&b), S_OK);
+    return Take(b);
+  }
+
+  qp::test::ComApartment com_;
+};
+
+TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes) {
+  BlockConfigFolder();
+  const StoreFailure store;
+  WindowWatcher watcher(Answering(L"Yes"));
+  ComPtr<_Controller> controller = NewController();
+  ASSERT_TRUE(controller);
+
+  {
+    SCOPED_TRACE("a script asks for SmartTagConfiguration by name");
+    ComPtr<IDispatch> late;
+    ASSERT_HRESULT_SUCCEEDED(controller.As(&late));
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(L"SmartTagConfiguration");
+    ASSERT_HRESULT_SUCCEEDED(late->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO excep = {};
+    ASSERT_EQ(late->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, &excep, nullptr),
+              DISP_E_EXCEPTION);
+    VariantClear(&result);
+    const std::wstring source = Take(excep.bstrSource), description = Take(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    EXPECT_EQ(excep.scode, store.code);
+    EXPECT_EQ(source.rfind(L"SmarTagConfigGetConfigFilePath()", 0), 0u) << source;
+    EXPECT_EQ(description, store.description);
+  }
+  {
+    SCOPED_TRACE("a client through the vtable");
+    ComPtr<_SmartTagConfig> config;
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(controller->get_SmartTagConfiguration(&config), store.code);
+    EXPECT_FALSE(config);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR source = nullptr, description = nullptr;
+    info->GetSource(&source);
+    info->GetDescription(&description);
+    EXPECT_NE(Take(source).find(L"GetConfigFilePath()"), std::wstring::npos);
+    EXPECT_EQ(Take(description), store.description);
+  }
+  EXPECT_TRUE(watcher.Seen().empty()) << "SmartTagConfiguration reports nothing itself";
+
+  // The descriptive properties show the same failure: the action side in a box, the recognizer
+  // side in the prompt once errors are to be shown.
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_RecognizerName(1033, b); }), L"");
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_RecognizerName(1033, b); }), L"");
+  auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 2u);
+  ExpectBox(seen[0], store.description);
+  ExpectPrompt(seen[1], store.description);
+
+  // The folder can be made again: the same Controller makes its store and answers.
+  RemoveConfigFolder();
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionCaption(1033, b); }),
+            L"Norvane Quillpoint");
+  EXPECT_EQ(watcher.Seen().size(), 2u);
+}
+
+TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
+  WindowWatcher watcher(Answering(L"Yes"));
+  ComPtr<_Controller> controller = NewController();
+  ASSERT_TRUE(controller);
+  // The verbs are read from the document the store holds: a caption question loads it.
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionCaption(1033, b); }),
+            L"Norvane Quillpoint");
+  LONG count = 0;
+  ASSERT_EQ(controller->get_ActionVerbCount(&count), S_OK);
+  ASSERT_EQ(count, 2);
+
+  // The store drops its document; asking for the verbs again fails and is reported.
+  ComPtr<_SmartTagConfig> config;
+  ASSERT_HRESULT_SUCCEEDED(controller->get_SmartTagConfiguration(&config));
+  ASSERT_HRESULT_SUCCEEDED(config->Initialize());
+  count = -1;
+  EXPECT_EQ(controller->get_ActionVerbCount(&count), S_OK);
+  EXPECT_EQ(count, 0);
+  auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].title, kTitle);
+
+  // The verbs offered before still answer, without another box.
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionVerbName(2, b); }), L"ViewConfig");
+  BSTR word = SysAllocString(L"Word.Application.10");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionVerbCaption(1, word, 1033, b); }),
+            L"Replace Smart Tag with Quillpoint");
+  SysFreeString(word);
+  EXPECT_EQ(watcher.Seen().size(), 1u);
+
+  // A successful answer does replace the list: the user switched the first verb off.
+  std::string file = qp::test::FileBytes(ConfigFolder() + L"\\nvstagQP.cfg");
+  const std::string insert = "Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\"";
+  const size_t at = file.find(insert);
+  ASSERT_NE(at, std::string::npos) << "the default verbs are not in the file";
+  file.replace(at, insert.size(), "Name=\"Insert\" ClassCode=\"I\" Enabled=\"No\"");
+  HANDLE out = CreateFileW((ConfigFolder() + L"\\nvstagQP.cfg").c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(out, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);
+  CloseHandle(out);
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"Quillpoint");
+  ASSERT_EQ(controller->get_ActionVerbCount(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionVerbName(1, b); }), L"ViewConfig");
+  EXPECT_EQ(watcher.Seen().size(), 1u);
+}
+
+// Last of the program: No silences the prompts for as long as the server stays loaded.
+TEST_F(ControllerErrors, NoToTheErrorPromptSilencesItYesKeepsIt) {
+  BlockConfigFolder();
+  const StoreFailure store;
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  // The prompts are answered Yes, Yes, No, and Yes again should one still come; boxes OK.
+  auto prompts = std::make_shared<int>(0);
+  WindowWatcher watcher([prompts](const SeenWindow& w) {
+    const bool prompt = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
+    if (!prompt) return std::wstring(L"OK");
+    return std::wstring(++*prompts == 3 ? L"No" : L"Yes");
+  });
+  ComPtr<ISmartTagRecognizer> first;
+  ASSERT_HRESULT_SUCCEEDED(
+      qp::host::CreateRecognizer(L"NVSmartTagQuillpoint.Recognizer", &first));
+
+  // Yes: the next failure asks again.
+  EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Name(1033, b); }), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Desc(1033, b); }), L"");
+  ASSERT_EQ(watcher.Seen().size(), 2u);
+  // No: this one is the last.
+  EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_SmartTagName(1, b); }), L"");
+  auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 3u);
+  for (const SeenWindow& w : seen) ExpectPrompt(w, store.description);
+
+  // Every recognizer of the process stays quiet now, and still answers empty.
+  ComPtr<ISmartTagRecognizer> second;
+  ASSERT_HRESULT_SUCCEEDED(
+      qp::host::CreateRecognizer(L"NVSmartTagQuillpoint.Recognizer", &second));
+  for (ISmartTagRecognizer* r : {first.Get(), second.Get()}) {
+    EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
+    EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");
+    std::vector<qp::host::Tag> tags;
+    EXPECT_EQ(qp::host::RecognizeParagraph(r, L"QP and FIELD", tags), S_OK);
+    EXPECT_TRUE(tags.empty());
+  }
+  EXPECT_EQ(watcher.Seen().size(), 3u);
+
+  // The action side's boxes are not prompts: they still show.
+  ComPtr<_Controller> controller = NewController();
+  EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"");
+  seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 4u);
+  ExpectBox(seen[3], store.description);
+}
+
+}  // namespace
