@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <atomic>
+#include <cwchar>
 #include <utility>
 
 #include "support/error.h"
@@ -54,11 +56,80 @@ class Handle {
   HANDLE h_;
 };
 
-// The new file's name beside the target: unique per process, so that two engines saving at
-// the same moment never write into one another's file.
+// A process as it names the new files it writes: its id and the moment it started, so that a
+// later process with the same id is not taken for it.
+struct FileOwner {
+  DWORD pid = 0;
+  unsigned long long started = 0;  // creation time, in 100 ns
+};
+
+unsigned long long StartOf(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+const FileOwner& ThisProcess() {
+  static const FileOwner self{GetCurrentProcessId(), StartOf(GetCurrentProcess())};
+  return self;
+}
+
+constexpr wchar_t kNewFileEnd[] = L".new";
+
+// The new file's name beside the target: "<target>.<pid>-<start>.<n>.new". Unique per save, so
+// that two engines saving at the same moment never write into one another's file, and naming
+// its owner, so that the file of a save that was killed can be told from one in progress.
 std::wstring NewFileBeside(const std::wstring& path) {
-  return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
-         std::to_wstring(GetTickCount()) + L".new";
+  static std::atomic<unsigned long> saves{0};
+  wchar_t owner[48];
+  wsprintfW(owner, L"%lu-%08lX%08lX", ThisProcess().pid,
+            static_cast<unsigned long>(ThisProcess().started >> 32),
+            static_cast<unsigned long>(ThisProcess().started & 0xFFFFFFFFu));
+  return path + L"." + owner + L"." + std::to_wstring(++saves) + kNewFileEnd;
+}
+
+// The owner a new file's name gives (the part after "<target>."); false for any other name.
+bool OwnerOf(const std::wstring& tail, FileOwner& owner) {
+  unsigned long pid = 0, high = 0, low = 0, save = 0;
+  wchar_t end[8] = {};
+  if (swscanf(tail.c_str(), L"%lu-%8lx%8lx.%lu%7ls", &pid, &high, &low, &save, end) != 5 ||
+      std::wstring(end) != kNewFileEnd)
+    return false;
+  owner = {pid, (static_cast<unsigned long long>(high) << 32) | low};
+  return true;
+}
+
+// Whether the process that wrote a new file may still be saving. Only a process that is
+// certainly gone (no such process, ended, or another one under its id) counts as dead.
+bool MaySaveStill(const FileOwner& owner) {
+  if (owner.pid == ThisProcess().pid) return owner.started == ThisProcess().started;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner.pid);
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  DWORD exitCode = 0;
+  const bool running = GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE &&
+                       StartOf(process) == owner.started;
+  CloseHandle(process);
+  return running;
+}
+
+// Removes the new files that saves of processes no longer running left beside `path` when they
+// were stopped between writing and replacing. Best effort: what cannot be removed stays.
+void RemoveLeftNewFiles(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  const std::wstring prefix = path.substr(folder.size()) + L".";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L".*" + kNewFileEnd).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    FileOwner owner;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.rfind(prefix, 0) != 0 ||
+        !OwnerOf(name.substr(prefix.size()), owner) || MaySaveStill(owner))
+      continue;
+    DeleteFileW((folder + name).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }
 
 // What was written must be on the disk before the name points at it.
@@ -163,6 +234,7 @@ void ReplaceFileSafely(const std::wstring& path,
     DeleteFileW(newFile.c_str());
     throw;
   }
+  RemoveLeftNewFiles(path);
 }
 
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {

@@ -32,7 +32,8 @@ std::wstring GetConfigFilePath();
 
 // Replaces the file at `path` in one step with what `write` puts into the file it is given,
 // a new file beside `path`. Either the old file or the complete new one is there afterwards,
-// even when the process dies in between.
+// even when the process dies in between; the new files such deaths left are removed by the
+// next replacement (those of saves still running in other processes stay).
 void ReplaceFileSafely(const std::wstring& path,
                        const std::function<void(const std::wstring& newFile)>& write);
 
