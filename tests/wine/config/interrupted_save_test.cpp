@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -156,6 +157,7 @@ TEST_F(InterruptedSaves, AKilledSaveLeavesAWholeFileAndTheNextSaveTakesWhatItLef
   }
   // Otherwise no kill came between writing and replacing, and the test showed nothing.
   EXPECT_GT(killsThatLeftAFile, 0);
+  printf("kills that left a new file beside the configuration: %d of 30\n", killsThatLeftAFile);
 
   Saver next(1);
   EXPECT_EQ(next.Wait(), 0u) << "the next save failed";

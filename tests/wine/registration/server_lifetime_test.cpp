@@ -198,6 +198,21 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
       ComPtr<IDispatch> first = ObjectOf(ByName(records.Get(), L"Item", {Long(1)}));
       ASSERT_TRUE(first) << list;
       EXPECT_FALSE(TextOf(ByName(first.Get(), L"Enabled")).empty()) << list;
+      // For Each over the list.
+      DISPPARAMS none = {nullptr, nullptr, 0, 0};
+      VARIANT enumerator;
+      VariantInit(&enumerator);
+      ASSERT_HRESULT_SUCCEEDED(records->Invoke(DISPID_NEWENUM, IID_NULL, 0,
+                                               DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                                               &enumerator, nullptr, nullptr));
+      ComPtr<IEnumVARIANT> items;
+      ASSERT_TRUE(enumerator.punkVal);
+      ASSERT_HRESULT_SUCCEEDED(enumerator.punkVal->QueryInterface(IID_PPV_ARGS(&items)));
+      VariantClear(&enumerator);
+      long seen = 0;
+      for (VARIANT item; VariantInit(&item), items->Next(1, &item, nullptr) == S_OK; ++seen)
+        VariantClear(&item);
+      EXPECT_EQ(seen, count.lVal) << list;
     }
   }
   ExpectUnloadable("a client that read the records by name");
