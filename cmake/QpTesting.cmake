@@ -15,24 +15,33 @@ endfunction()
 # The build tree's Wine prefix, made fresh by the fixture test "wineprefix" of each test run.
 set(QP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
-# qp_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [FIXTURES ...])
-# Native: an ordinary test. Windows: run by CTest through the Wine emulator, in the build
-# tree's prefix, after the fixture that makes the prefix and registers the servers.
+# qp_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [FIXTURES ...] [TIME_LIMIT seconds])
+# Native: an ordinary test. Windows: run by CTest under Wine in a copy of the build tree's
+# prepared prefix of its own (made by the fixture that registers the servers), with the shared
+# main whose watchdog ends the program after TIME_LIMIT seconds (default 120), well before
+# CTest's own limit.
 function(qp_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "" "TIME_LIMIT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   qp_use_googletest()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
-  add_test(NAME ${name} COMMAND ${name})
   if(WIN32)
+    if(NOT T_TIME_LIMIT)
+      set(T_TIME_LIMIT 120)
+    endif()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} qp_test_common gtest gmock)
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run-in-own-prefix ${QP_WINEPREFIX}
+                     ${QP_WINEPREFIX}-${name} ${T_TIME_LIMIT} $<TARGET_FILE:${name}>)
     # Beside the server, so that the language folder "1033" is found the same way.
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    math(EXPR ctest_limit "${T_TIME_LIMIT} + 120")
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "wineprefix;${T_FIXTURES}"
-                                            ENVIRONMENT "WINEPREFIX=${QP_WINEPREFIX}"
                                             RESOURCE_LOCK wineprefix
-                                            TIMEOUT 600)
+                                            TIMEOUT ${ctest_limit})
     set(T_LABELS wine ${T_LABELS})
   else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
     set(T_LABELS native ${T_LABELS})
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")

@@ -8,7 +8,7 @@
 #include <ole2.h>
 
 #include <algorithm>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,14 +25,20 @@ using qp::host::ComPtr;
 using qp::host::kWordProgId;
 using qp::host::kWordTemplate;
 using qp::host::WordStandIn;
+using qp::test::AddInCalls;
+using qp::test::kBoxTitle;
+using qp::test::Message;
 using qp::test::SeenWindow;
 using qp::test::WindowWatcher;
-using qp::test::Message;
 
 constexpr wchar_t kActionProgId[] = L"NVSmartTagQuillpoint.Action";
 constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 constexpr wchar_t kExcelProgId[] = L"Excel.Application";
+
+// The default configuration's texts.
+constexpr wchar_t kTypeName[] = L"urn:norvane:quillpoint:smarttag#insertquillpoint";
+constexpr wchar_t kInsertCaption[] = L"Replace Smart Tag with Quillpoint";
+constexpr wchar_t kTermsCaption[] = L"Maintain Recognizer Terms";
 
 // Office's identifiers, written out here so that a wrong one in our IDL fails.
 constexpr IID kIidSmartTagAction = {0x3B744D8F, 0xB8A5, 0x11D3,
@@ -42,39 +48,7 @@ constexpr IID kIidSmartTagProperties = {0x54F37842, 0xCDD7, 0x11D3,
 constexpr IID kIidSmartTagRecognizer = {0x3C6C0440, 0xA27D, 0x11D3,
                                         {0xBD, 0x33, 0xD8, 0x0C, 0x46, 0x98, 0x0A, 0x07}};
 
-// Where the Norvane add-in stand-in finds its Quillpoints and writes down its calls.
-constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
-
-std::wstring Take(BSTR b) {
-  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
-  SysFreeString(b);
-  return s;
-}
-
-// A property of an automation object by name (no arguments or one number).
-std::wstring ByName(IDispatch* object, const wchar_t* member, const VARIANT* argument = nullptr) {
-  DISPID id = 0;
-  LPOLESTR name = const_cast<LPOLESTR>(member);
-  EXPECT_HRESULT_SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) << member;
-  VARIANT arg = argument ? *argument : VARIANT{};
-  DISPPARAMS params = {&arg, nullptr, argument ? 1u : 0u, 0};
-  VARIANT result;
-  VariantInit(&result);
-  EXPECT_HRESULT_SUCCEEDED(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &params,
-                                          &result, nullptr, nullptr))
-      << member;
-  VariantChangeType(&result, &result, 0, VT_BSTR);
-  std::wstring s = result.vt == VT_BSTR ? Take(result.bstrVal) : std::wstring();
-  if (result.vt != VT_BSTR) VariantClear(&result);
-  return s;
-}
-
-VARIANT Number(long n) {
-  VARIANT v;
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
+using qp::test::Take;
 
 // A call through slot `slot` of the object's vtable, as a client compiled against Office's
 // type library calls it.
@@ -85,66 +59,33 @@ HRESULT Slot(IUnknown* object, int slot, Args... args) {
   return reinterpret_cast<Fn>(table[slot])(object, args...);
 }
 
-// Presses `button` on the question and OK on anything else (an unexpected box must not hang
-// the test; the test then sees it among the windows).
-qp::test::Answer AnswerQuestion(std::wstring button) {
-  return [button](const SeenWindow& w) {
-    const bool question = std::find(w.buttons.begin(), w.buttons.end(), L"Yes") != w.buttons.end();
-    return question ? button : std::wstring(L"OK");
-  };
+// The default configuration with the verbs' Enabled texts and the action provider's name.
+std::string Configuration(const char* insertEnabled, const char* providerName) {
+  return std::string("<SmartTagConfig><Caption>Norvane Quillpoint</Caption><Name>") +
+         qp::test::Ascii(kTypeName) +
+         "</Name><ActionProvider><Name>" + providerName +
+         "</Name><Description>Inserts</Description><Actions>"
+         "<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"" + insertEnabled +
+         "\" InsertPosition=\"RT\">Replace Smart Tag with Quillpoint</Action>"
+         "<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">Maintain Recognizer Terms"
+         "</Action></Actions></ActionProvider></SmartTagConfig>";
 }
 
 class Action : public ::testing::Test {
  protected:
   void SetUp() override {
+    qp::test::ResetProductState();
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action_));
-    WriteQuillpoints({L"Client Name", L"Matter Number", L"Matter Number", L"Closing Date"});
-  }
-  void TearDown() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kStandInKey);
-    DeleteFileW(listPath_.c_str());
-    DeleteFileW(logPath_.c_str());
+    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number", L"Closing Date"});
   }
 
-  // The add-in stand-in's list of Quillpoints and a fresh call log.
-  void WriteQuillpoints(const std::vector<std::wstring>& names) {
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    listPath_ = std::wstring(folder) + L"action_test_quillpoints.txt";
-    logPath_ = std::wstring(folder) + L"action_test_addin.log";
-    // The names here are ASCII, which UTF-8 writes unchanged.
-    std::string text;
-    for (const auto& n : names) text += std::string(n.begin(), n.end()) + "\r\n";
-    std::ofstream(listPath_.c_str(), std::ios::binary | std::ios::trunc) << text;
-    DeleteFileW(logPath_.c_str());
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kStandInKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    for (auto [name, value] : {std::pair{L"QuillpointList", &listPath_}, {L"AddInCallLog", &logPath_}})
-      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                     static_cast<DWORD>((value->size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-  }
-
-  // The calls the add-in stand-in wrote down, one a line.
-  std::vector<std::wstring> AddInCalls() const {
-    std::ifstream in(logPath_.c_str(), std::ios::binary);
-    std::vector<std::wstring> lines;
-    // ASCII names only (see WriteQuillpoints), so each byte is one character.
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) lines.emplace_back(line.begin(), line.end());
-    }
-    return lines;
-  }
   static bool Called(const std::vector<std::wstring>& calls, const std::wstring& member) {
     return std::any_of(calls.begin(), calls.end(),
                        [&](const std::wstring& c) { return c.find(member) != std::wstring::npos; });
   }
 
   // Word with a template active and the Norvane add-in connected behind another add-in.
-  std::unique_ptr<WordStandIn> NorvaneWord() {
+  static std::unique_ptr<WordStandIn> NorvaneWord() {
     auto word = std::make_unique<WordStandIn>();
     word->SetDocumentType(kWordTemplate);
     word->AddComAddIn(L"Other.Connect", nullptr);
@@ -154,7 +95,7 @@ class Action : public ::testing::Test {
 
   // Office reads the type's caption when it loads the action, and asks for the verb list
   // before it shows a tag's menu.
-  static void AskForVerbs(ISmartTagAction* action) {
+  static void AskForVerbs(ISmartTagAction* action, int verbs = 2) {
     WindowWatcher watcher(WindowWatcher::Always(L"OK"));
     BSTR caption = nullptr;
     ASSERT_HRESULT_SUCCEEDED(action->get_SmartTagCaption(1, 1033, &caption));
@@ -163,7 +104,7 @@ class Action : public ::testing::Test {
     BSTR name = SysAllocString(L"any");
     ASSERT_HRESULT_SUCCEEDED(action->get_VerbCount(name, &count));
     SysFreeString(name);
-    ASSERT_EQ(count, 2);
+    ASSERT_EQ(count, verbs);
     ASSERT_TRUE(watcher.Seen().empty());
   }
   void AskForVerbs() { AskForVerbs(action_.Get()); }
@@ -172,8 +113,8 @@ class Action : public ::testing::Test {
     HRESULT hr = E_FAIL;
     std::vector<SeenWindow> windows;
   };
-  Outcome Run(ISmartTagAction* action, int verb, IDispatch* range, const std::wstring& text,
-              qp::test::Answer answer) {
+  static Outcome Run(ISmartTagAction* action, int verb, IDispatch* range, const std::wstring& text,
+                     qp::test::Answer answer) {
     WindowWatcher watcher(std::move(answer));
     Outcome o;
     o.hr = qp::host::InvokeVerbOnTag(action, verb, kWordProgId, range, text);
@@ -181,17 +122,16 @@ class Action : public ::testing::Test {
     return o;
   }
   // One error box with the message; OK pressed.
-  void ExpectOneError(const Outcome& o, const std::wstring& message) {
+  static void ExpectOneError(const Outcome& o, const std::wstring& message) {
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     ASSERT_EQ(o.windows.size(), 1u);
-    EXPECT_EQ(o.windows[0].title, kTitle);
+    EXPECT_EQ(o.windows[0].title, kBoxTitle);
     EXPECT_EQ(o.windows[0].text, message);
     EXPECT_EQ(o.windows[0].buttons, std::vector<std::wstring>{L"OK"});
   }
 
   qp::test::ComApartment com_;
   ComPtr<ISmartTagAction> action_;
-  std::wstring listPath_, logPath_;
 };
 
 TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
@@ -199,31 +139,11 @@ TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
   WindowWatcher watcher(WindowWatcher::Always(L"OK"));
   EXPECT_EQ(IID_ISmartTagAction, kIidSmartTagAction);
   EXPECT_EQ(IID_ISmartTagProperties, kIidSmartTagProperties);
-  CLSID clsid;
-  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kActionProgId, &clsid));
   ComPtr<IUnknown> unknown;
-  ASSERT_HRESULT_SUCCEEDED(
-      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&unknown)));
+  ASSERT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kActionProgId, unknown.GetAddressOf()));
   ComPtr<IUnknown> action, recognizer;
   ASSERT_HRESULT_SUCCEEDED(unknown->QueryInterface(kIidSmartTagAction, &action));
   EXPECT_EQ(unknown->QueryInterface(kIidSmartTagRecognizer, &recognizer), E_NOINTERFACE);
-
-  // The Controller answers the same questions by name; the slots must give its answers.
-  ComPtr<IDispatch> controller;
-  CLSID controllerClsid;
-  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kControllerProgId, &controllerClsid));
-  ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(controllerClsid, nullptr, CLSCTX_INPROC_SERVER,
-                                            IID_PPV_ARGS(&controller)));
-  const VARIANT lcid = Number(1033), one = Number(1);
-  const std::wstring name = ByName(controller.Get(), L"ActionName", &lcid);
-  const std::wstring desc = ByName(controller.Get(), L"ActionDescription", &lcid);
-  const std::wstring caption = ByName(controller.Get(), L"ActionCaption", &lcid);
-  const std::wstring typeName = ByName(controller.Get(), L"SmartTagName", &one);
-  ASSERT_FALSE(name.empty());
-  ASSERT_NE(name, desc);
-  ASSERT_NE(caption, name);
-  ASSERT_NE(typeName.find(L'#'), std::wstring::npos);
-  ASSERT_TRUE(watcher.Seen().empty()) << "the Controller's answers failed";
 
   IUnknown* p = action.Get();
   BSTR b = nullptr;
@@ -232,23 +152,23 @@ TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 7, &b));
   EXPECT_EQ(Take(b), L"Norvane Quillpoint Smart Tag.Action");
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 8, INT{1033}, &(b = nullptr)));
-  EXPECT_EQ(Take(b), name);
+  EXPECT_EQ(Take(b), L"Quillpoint");
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 9, INT{1033}, &(b = nullptr)));
-  EXPECT_EQ(Take(b), desc);
+  EXPECT_EQ(Take(b), L"This Action Provider provides Actions to insert Norvane Fields");
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 10, &n));
   EXPECT_EQ(n, 1);
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 11, INT{1}, &(b = nullptr)));
-  EXPECT_EQ(Take(b), typeName);
+  EXPECT_EQ(Take(b), kTypeName);
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 12, INT{1}, INT{1033}, &(b = nullptr)));
-  EXPECT_EQ(Take(b), caption);
-  BSTR type = SysAllocString(typeName.c_str());
+  EXPECT_EQ(Take(b), L"Norvane Quillpoint");
+  BSTR type = SysAllocString(kTypeName);
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 13, type, &(n = 0)));
   EXPECT_EQ(n, 2);
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 14, type, INT{2}, &(n = 0)));
   EXPECT_EQ(n, 2);
   BSTR word = SysAllocString(kWordProgId);
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 15, INT{1}, word, INT{1033}, &(b = nullptr)));
-  EXPECT_EQ(Take(b), L"Replace Smart Tag with Quillpoint");
+  EXPECT_EQ(Take(b), kInsertCaption);
   EXPECT_HRESULT_SUCCEEDED(Slot(p, 16, INT{2}, &(b = nullptr)));
   EXPECT_EQ(Take(b), L"ViewConfig");
 
@@ -315,7 +235,8 @@ TEST_F(Action, DefaultInterfaceRunsAVerbByName) {
   // Arguments last to first: verb, application, target, properties, text, XML.
   VARIANT args[6];
   for (VARIANT& a : args) VariantInit(&a);
-  args[5] = Number(7);
+  args[5].vt = VT_I4;
+  args[5].lVal = 7;
   args[4].vt = VT_BSTR;
   args[4].bstrVal = SysAllocString(kWordProgId);
   args[3].vt = VT_DISPATCH;
@@ -336,7 +257,7 @@ TEST_F(Action, DefaultInterfaceRunsAVerbByName) {
   }
   EXPECT_HRESULT_SUCCEEDED(hr);
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].title, kTitle);
+  EXPECT_EQ(seen[0].title, kBoxTitle);
   EXPECT_EQ(seen[0].text, Message(104, L"7"));
   SysFreeString(args[4].bstrVal);
   SysFreeString(args[1].bstrVal);
@@ -348,29 +269,30 @@ TEST_F(Action, DescribesItsVerbsAndOffersThemOnlyInWord) {
   qp::host::ActionInfo word = qp::host::DescribeAction(action_.Get(), kWordProgId);
   EXPECT_HRESULT_SUCCEEDED(word.failure);
   EXPECT_EQ(word.progId, L"Norvane Quillpoint Smart Tag.Action");
-  EXPECT_FALSE(word.name.empty());
-  EXPECT_FALSE(word.desc.empty());
+  EXPECT_EQ(word.name, L"Quillpoint");
+  EXPECT_EQ(word.desc, L"This Action Provider provides Actions to insert Norvane Fields");
   ASSERT_EQ(word.smartTagCount, 1);
   ASSERT_EQ(word.types.size(), 1u);
+  EXPECT_EQ(word.types[0].name, kTypeName);
+  EXPECT_EQ(word.types[0].caption, L"Norvane Quillpoint");
   ASSERT_EQ(word.types[0].verbs.size(), 2u);
   EXPECT_EQ(word.types[0].verbs[0].id, 1);
   EXPECT_EQ(word.types[0].verbs[0].name, L"Insert");
-  EXPECT_EQ(word.types[0].verbs[0].caption, L"Replace Smart Tag with Quillpoint");
+  EXPECT_EQ(word.types[0].verbs[0].caption, kInsertCaption);
   EXPECT_EQ(word.types[0].verbs[1].id, 2);
   EXPECT_EQ(word.types[0].verbs[1].name, L"ViewConfig");
-  EXPECT_FALSE(word.types[0].verbs[1].caption.empty());
-  EXPECT_NE(word.types[0].verbs[1].caption, word.types[0].verbs[0].caption);
+  EXPECT_EQ(word.types[0].verbs[1].caption, kTermsCaption);
 
   // Any letter case of Word's ProgID gets the captions; Excel gets the same verbs, uncaptioned.
   qp::host::ActionInfo later = qp::host::DescribeAction(action_.Get(), L"word.application.11");
   ASSERT_EQ(later.types.size(), 1u);
   ASSERT_EQ(later.types[0].verbs.size(), 2u);
-  EXPECT_EQ(later.types[0].verbs[0].caption, word.types[0].verbs[0].caption);
+  EXPECT_EQ(later.types[0].verbs[0].caption, kInsertCaption);
   qp::host::ActionInfo excel = qp::host::DescribeAction(action_.Get(), kExcelProgId);
   EXPECT_HRESULT_SUCCEEDED(excel.failure);
-  EXPECT_EQ(excel.name, word.name);
+  EXPECT_EQ(excel.name, L"Quillpoint");
   ASSERT_EQ(excel.types.size(), 1u);
-  EXPECT_EQ(excel.types[0].name, word.types[0].name);
+  EXPECT_EQ(excel.types[0].name, kTypeName);
   ASSERT_EQ(excel.types[0].verbs.size(), 2u);
   for (const auto& verb : excel.types[0].verbs) EXPECT_EQ(verb.caption, L"") << verb.name;
   EXPECT_EQ(excel.types[0].verbs[1].name, L"ViewConfig");
@@ -378,7 +300,7 @@ TEST_F(Action, DescribesItsVerbsAndOffersThemOnlyInWord) {
   // One caption for every type index, one verb count for every type name, VerbID is the index.
   BSTR b = nullptr;
   ASSERT_HRESULT_SUCCEEDED(action_->get_SmartTagCaption(5, 1031, &b));
-  EXPECT_EQ(Take(b), word.types[0].caption);
+  EXPECT_EQ(Take(b), L"Norvane Quillpoint");
   INT n = 0;
   BSTR other = SysAllocString(L"urn:other#thing");
   ASSERT_HRESULT_SUCCEEDED(action_->get_VerbCount(other, &n));
@@ -387,6 +309,39 @@ TEST_F(Action, DescribesItsVerbsAndOffersThemOnlyInWord) {
   EXPECT_EQ(n, 9);
   SysFreeString(other);
   EXPECT_TRUE(watcher.Seen().empty()) << "no question should fail";
+}
+
+TEST_F(Action, ADisabledFirstActionShiftsTheVerbs) {
+  qp::test::WriteConfig(Configuration("No", "Quillpoint"));
+  WindowWatcher watcher(WindowWatcher::Question(L"Cancel"));
+  qp::host::ActionInfo word = qp::host::DescribeAction(action_.Get(), kWordProgId);
+  ASSERT_EQ(word.types.size(), 1u);
+  ASSERT_EQ(word.types[0].verbs.size(), 1u);
+  EXPECT_EQ(word.types[0].verbs[0].id, 1);
+  EXPECT_EQ(word.types[0].verbs[0].name, L"ViewConfig");
+  EXPECT_EQ(word.types[0].verbs[0].caption, kTermsCaption);
+  EXPECT_TRUE(watcher.Seen().empty());
+  // What a verb does follows its number: the menu's only verb, 1, inserts.
+  auto app = NorvaneWord();
+  ComPtr<IDispatch> range = app->NewRange(L"Client Name");
+  EXPECT_HRESULT_SUCCEEDED(
+      qp::host::InvokeVerbOnTag(action_.Get(), 1, kWordProgId, range.Get(), L"Client Name"));
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_EQ(watcher.Seen()[0].text, Message(108, L"Client Name"));
+  EXPECT_TRUE(Called(AddInCalls(), L"GetQuillpointsByName"));
+}
+
+TEST_F(Action, AFailingNameShowsOneBox) {
+  qp::test::WriteConfig(Configuration("Yes", ""));
+  WindowWatcher watcher(WindowWatcher::Always(L"OK"));
+  BSTR name = nullptr;
+  EXPECT_HRESULT_SUCCEEDED(action_->get_Name(1033, &name));
+  EXPECT_EQ(Take(name), L"");
+  const auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].title, kBoxTitle);
+  EXPECT_EQ(seen[0].text, Message(107, L""));
+  EXPECT_EQ(seen[0].buttons, std::vector<std::wstring>{L"OK"});
 }
 
 TEST_F(Action, VerbQuestionsBeforeTheVerbCountAreReported) {
@@ -399,7 +354,7 @@ TEST_F(Action, VerbQuestionsBeforeTheVerbCountAreReported) {
   EXPECT_HRESULT_SUCCEEDED(other->get_VerbNameFromID(1, &b));
   EXPECT_EQ(Take(b), L"");
   ASSERT_TRUE(watcher.WaitFor(1));
-  EXPECT_EQ(watcher.Seen()[0].title, kTitle);
+  EXPECT_EQ(watcher.Seen()[0].title, kBoxTitle);
   EXPECT_EQ(watcher.Seen()[0].buttons, std::vector<std::wstring>{L"OK"});
   // The Action that asked has its list.
   ASSERT_HRESULT_SUCCEEDED(action_->get_VerbNameFromID(1, &(b = nullptr)));
@@ -419,14 +374,14 @@ TEST_F(Action, OneMatchAsksBeforeInserting) {
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));
     action_ = action;
     AskForVerbs();
-    WriteQuillpoints({L"Client Name", L"Matter Number", L"Matter Number"});
+    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number"});
     auto word = NorvaneWord();
     // The tag's own spelling; the question names the Quillpoint as the add-in spells it.
     ComPtr<IDispatch> range = word->NewRange(L"client name");
-    Outcome o = Run(action.Get(), 1, range.Get(), L"client name", AnswerQuestion(c.answer));
+    Outcome o = Run(action.Get(), 1, range.Get(), L"client name", WindowWatcher::Question(c.answer));
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     ASSERT_EQ(o.windows.size(), 1u);
-    EXPECT_EQ(o.windows[0].title, kTitle);
+    EXPECT_EQ(o.windows[0].title, kBoxTitle);
     EXPECT_EQ(o.windows[0].text, Message(108, L"Client Name"));
     EXPECT_EQ(o.windows[0].buttons, (std::vector<std::wstring>{L"Yes", L"No", L"Cancel"}));
     EXPECT_EQ(word->Selection(), L"client name");
@@ -450,9 +405,9 @@ TEST_F(Action, NoneOrSeveralMatchesOpenTheChooser) {
   auto word = NorvaneWord();
   for (const wchar_t* text : {L"Matter Number", L"Unknown Words"}) {
     SCOPED_TRACE(text);
-    WriteQuillpoints({L"Client Name", L"Matter Number", L"Matter Number"});
+    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number"});
     ComPtr<IDispatch> range = word->NewRange(text);
-    Outcome o = Run(action_.Get(), 1, range.Get(), text, AnswerQuestion(L"Cancel"));
+    Outcome o = Run(action_.Get(), 1, range.Get(), text, WindowWatcher::Question(L"Cancel"));
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     EXPECT_TRUE(o.windows.empty()) << "asked without a single match";
     const std::vector<std::wstring> calls = AddInCalls();
@@ -470,7 +425,7 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
     auto word = NorvaneWord();
     ComPtr<IDispatch> range = word->NewRange(L"Client Name");
     for (int verb : {3, 0}) {
-      ExpectOneError(Run(action_.Get(), verb, range.Get(), L"Client Name", AnswerQuestion(L"Cancel")),
+      ExpectOneError(Run(action_.Get(), verb, range.Get(), L"Client Name", WindowWatcher::Question(L"Cancel")),
                      Message(104, std::to_wstring(verb)));
     }
     EXPECT_TRUE(AddInCalls().empty());
@@ -484,7 +439,7 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
     word->SetDocumentType(qp::host::kWordDocument);
     ComPtr<IDispatch> range = word->NewRange(L"Client Name");
     for (int verb : {1, 2, 3}) {
-      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", AnswerQuestion(L"Cancel")),
+      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", WindowWatcher::Question(L"Cancel")),
                      Message(105, L""));
     }
     EXPECT_TRUE(AddInCalls().empty());
@@ -500,12 +455,12 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
     word.AddComAddIn(L"nvwordaddin.connect", nullptr);
     ComPtr<IDispatch> range = word.NewRange(L"Client Name");
     for (int verb : {1, 3})
-      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", AnswerQuestion(L"Cancel")),
+      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", WindowWatcher::Question(L"Cancel")),
                      Message(102, L""));
     // Word's add-ins were looked at once; a later connection of the add-in is not seen.
     ASSERT_HRESULT_SUCCEEDED(word.AddNorvaneAddIn());
     word.ClearCalls();
-    ExpectOneError(Run(action.Get(), 1, range.Get(), L"Client Name", AnswerQuestion(L"Yes")),
+    ExpectOneError(Run(action.Get(), 1, range.Get(), L"Client Name", WindowWatcher::Question(L"Yes")),
                    Message(102, L""));
     EXPECT_FALSE(Called(word.Calls(), L"COMAddIns"));
     EXPECT_TRUE(AddInCalls().empty());
@@ -536,19 +491,16 @@ TEST_F(Action, MaintainTermsOpensTheTermsDialog) {
 TEST_F(Action, InsertsInTestModeWithoutACatalog) {
   std::thread([this] {
     qp::test::ComApartment com;
-    CLSID clsid;
-    ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kControllerProgId, &clsid));
     ComPtr<_Controller> controller;
-    ASSERT_HRESULT_SUCCEEDED(
-        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&controller)));
+    ASSERT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
     ASSERT_HRESULT_SUCCEEDED(controller->SetTestModeOn());
     ComPtr<ISmartTagAction> action;
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));
     AskForVerbs(action.Get());
     auto word = NorvaneWord();
     ComPtr<IDispatch> range = word->NewRange(L"Closing Date");
-    WriteQuillpoints({L"Closing Date"});
-    Outcome o = Run(action.Get(), 1, range.Get(), L"Closing Date", AnswerQuestion(L"Yes"));
+    qp::test::SetQuillpoints({L"Closing Date"});
+    Outcome o = Run(action.Get(), 1, range.Get(), L"Closing Date", WindowWatcher::Question(L"Yes"));
     ASSERT_EQ(o.windows.size(), 1u);
     EXPECT_EQ(o.windows[0].text, Message(108, L"Closing Date"));
     EXPECT_TRUE(Called(AddInCalls(), L"InsertQuillpoint"));

@@ -1,5 +1,7 @@
 #include "window_watcher.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -17,23 +19,19 @@ std::wstring ClassOf(HWND hwnd) {
   return name;
 }
 
-struct Children {
-  std::vector<HWND> list;
-};
-
 BOOL CALLBACK CollectChild(HWND hwnd, LPARAM param) {
-  reinterpret_cast<Children*>(param)->list.push_back(hwnd);
+  reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
   return TRUE;
 }
 
 std::vector<HWND> ChildrenOf(HWND dialog) {
-  Children children;
+  std::vector<HWND> children;
   EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
-  return children.list;
+  return children;
 }
 
 struct TopLevel {
-  DWORD pid;
+  bool dialogsOnly;
   std::vector<HWND> list;
 };
 
@@ -41,12 +39,28 @@ BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param) {
   auto* top = reinterpret_cast<TopLevel*>(param);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == top->pid && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770")
+  if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+      (!top->dialogsOnly || ClassOf(hwnd) == L"#32770"))
     top->list.push_back(hwnd);
   return TRUE;
 }
 
+std::vector<HWND> TopLevelWindows(bool dialogsOnly) {
+  TopLevel top{dialogsOnly, {}};
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&top));
+  return top.list;
+}
+
+std::mutex g_activityMutex;
+std::string g_test = "(before the first test)", g_awaiting;
+
 }  // namespace
+
+std::string Narrow(const std::wstring& s) {
+  std::string out;
+  for (wchar_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
 
 std::wstring WindowText(HWND hwnd) {
   int n = GetWindowTextLengthW(hwnd);
@@ -75,6 +89,12 @@ SeenWindow ReadWindow(HWND hwnd) {
   return w;
 }
 
+std::wstring Describe(const SeenWindow& w) {
+  std::wstring s = L"\"" + w.title + L"\": \"" + w.text + L"\" [";
+  for (size_t i = 0; i < w.buttons.size(); ++i) s += (i ? L"|" : L"") + w.buttons[i];
+  return s + L"]";
+}
+
 bool PressButton(HWND dialog, const std::wstring& caption) {
   const std::wstring wanted = WithoutAmpersand(caption);
   for (HWND child : ChildrenOf(dialog)) {
@@ -85,6 +105,56 @@ bool PressButton(HWND dialog, const std::wstring& caption) {
     return true;
   }
   return false;
+}
+
+void Dismiss(HWND window) {
+  for (const wchar_t* button : {L"Cancel", L"No", L"OK"})
+    if (PressButton(window, button)) return;
+  PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+std::vector<HWND> OpenDialogs() { return TopLevelWindows(true); }
+std::vector<HWND> OpenWindows() { return TopLevelWindows(false); }
+
+std::vector<SeenWindow> CloseOpenWindows() {
+  std::vector<SeenWindow> closed;
+  for (HWND hwnd : TopLevelWindows(false)) {
+    closed.push_back(ReadWindow(hwnd));
+    Dismiss(hwnd);
+  }
+  return closed;
+}
+
+bool WaitUntil(const std::string& what, const std::function<bool()>& condition, DWORD timeoutMs) {
+  Awaiting awaiting(what);
+  for (DWORD start = GetTickCount();; Sleep(20)) {
+    if (condition()) return true;
+    if (GetTickCount() - start >= timeoutMs) break;
+  }
+  ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << what;
+  return false;
+}
+
+void SetActivity(const std::string& test) {
+  std::lock_guard lock(g_activityMutex);
+  g_test = test;
+  g_awaiting.clear();
+}
+
+std::string Activity() {
+  std::lock_guard lock(g_activityMutex);
+  return g_test + (g_awaiting.empty() ? "" : ", waiting for " + g_awaiting);
+}
+
+Awaiting::Awaiting(const std::string& what) {
+  std::lock_guard lock(g_activityMutex);
+  previous_ = g_awaiting;
+  g_awaiting = what;
+}
+
+Awaiting::~Awaiting() {
+  std::lock_guard lock(g_activityMutex);
+  g_awaiting = previous_;
 }
 
 WindowWatcher::WindowWatcher(Answer answer)
@@ -111,31 +181,32 @@ Answer WindowWatcher::InTurn(std::vector<std::wstring> buttons) {
   };
 }
 
+Answer WindowWatcher::Question(std::wstring button) {
+  return [button](const SeenWindow& w) {
+    const bool question = std::find(w.buttons.begin(), w.buttons.end(), L"Yes") != w.buttons.end();
+    return question ? button : std::wstring(L"OK");
+  };
+}
+
 std::vector<SeenWindow> WindowWatcher::Seen() const {
   std::lock_guard lock(mutex_);
   return seen_;
 }
 
 bool WindowWatcher::WaitFor(size_t count, DWORD timeoutMs) const {
-  for (DWORD waited = 0;; waited += 20) {
-    {
-      std::lock_guard lock(mutex_);
-      if (seen_.size() >= count) return true;
-    }
-    if (waited >= timeoutMs) return false;
-    Sleep(20);
-  }
+  return WaitUntil(std::to_string(count) + " message box(es)", [&] {
+    std::lock_guard lock(mutex_);
+    return seen_.size() >= count;
+  }, timeoutMs);
 }
 
 void WindowWatcher::Run() {
   while (WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
-    TopLevel top{GetCurrentProcessId(), {}};
-    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&top));
     // Forget windows that are gone, so that a new window with a reused handle counts.
     handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
                                   [](HWND h) { return !IsWindow(h); }),
                    handled_.end());
-    for (HWND hwnd : top.list) {
+    for (HWND hwnd : OpenDialogs()) {
       if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end()) continue;
       Sleep(50);  // let the window finish laying itself out
       SeenWindow seen = ReadWindow(hwnd);
@@ -145,7 +216,11 @@ void WindowWatcher::Run() {
         seen_.push_back(seen);
       }
       std::wstring button = answer_(seen);
-      if (!button.empty()) PressButton(hwnd, button);
+      if (button.empty() || PressButton(hwnd, button)) continue;
+      // Left open, the box would block the test's thread until the watchdog ends the program.
+      ADD_FAILURE() << "a box without the button \"" << Narrow(button)
+                    << "\" came and was closed: " << Narrow(Describe(seen));
+      Dismiss(hwnd);
     }
   }
 }

@@ -1,6 +1,7 @@
 // Answers the process's real message boxes and dialogs from outside, as a person would: a
 // watcher thread finds each new top-level dialog window, reads its title, text and buttons,
-// and lets the test decide which button to press.
+// and lets the test decide which button to press. Every wait here is bounded and names what it
+// waited for; a box nobody can answer is closed and fails the test instead of hanging it.
 #pragma once
 
 #include <windows.h>
@@ -32,12 +33,14 @@ class WindowWatcher {
   static Answer Always(std::wstring button);
   // Presses the given buttons on the windows in turn (the last one again after that).
   static Answer InTurn(std::vector<std::wstring> buttons);
+  // Presses `button` on a question (a box with Yes) and OK on anything else.
+  static Answer Question(std::wstring button);
   ~WindowWatcher();
   WindowWatcher(const WindowWatcher&) = delete;
   WindowWatcher& operator=(const WindowWatcher&) = delete;
 
   std::vector<SeenWindow> Seen() const;
-  // Waits (up to timeoutMs) until `count` windows were seen.
+  // Waits until `count` windows were seen; a failure after the timeout.
   bool WaitFor(size_t count, DWORD timeoutMs = 10000) const;
 
  private:
@@ -52,8 +55,40 @@ class WindowWatcher {
 
 // Reads a dialog window as the watcher does.
 SeenWindow ReadWindow(HWND hwnd);
+// "title": "text" [buttons], for failure messages.
+std::wstring Describe(const SeenWindow& w);
 // Presses the button with that caption ('&' ignored); false when there is none.
 bool PressButton(HWND dialog, const std::wstring& caption);
 std::wstring WindowText(HWND hwnd);
+// Closes a window as a person who does not want it would: Cancel, No or OK, else the close box.
+void Dismiss(HWND window);
+// The visible top-level windows of this process, read and then closed (for clean-up after a
+// failure).
+std::vector<SeenWindow> CloseOpenWindows();
+// The visible dialog windows (class "#32770") of this process, in z-order; all its visible
+// top-level windows.
+std::vector<HWND> OpenDialogs();
+std::vector<HWND> OpenWindows();
+
+// Waits until the condition holds; after the timeout a failure naming `what` and false.
+bool WaitUntil(const std::string& what, const std::function<bool()>& condition,
+               DWORD timeoutMs = 5000);
+
+// What the program is doing, for the watchdog's report: the running test and the wait it is in.
+void SetActivity(const std::string& test);
+std::string Activity();
+// Marks a wait as the one the program is in while it lasts.
+class Awaiting {
+ public:
+  explicit Awaiting(const std::string& what);
+  ~Awaiting();
+  Awaiting(const Awaiting&) = delete;
+  Awaiting& operator=(const Awaiting&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+std::string Narrow(const std::wstring& s);
 
 }  // namespace qp::test

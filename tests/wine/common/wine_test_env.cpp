@@ -1,5 +1,10 @@
 #include "wine_test_env.h"
 
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <fstream>
 #include <vector>
 
 namespace qp::test {
@@ -68,6 +73,130 @@ std::string FileBytes(const std::wstring& path) {
   if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
   CloseHandle(file);
   return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
+
+std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring TempPath(const std::wstring& name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  return folder + name;
+}
+
+std::wstring ConfigFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
+  return std::wstring(buffer) + L"\\Norvane";
+}
+
+std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
+
+void WriteConfig(const std::string& bytes) {
+  CreateDirectoryW(ConfigFolder().c_str(), nullptr);
+  if (!WriteFileBytes(ConfigPath(), bytes)) ADD_FAILURE() << "cannot write the configuration file";
+}
+
+std::vector<std::wstring> ConfigFolderEntries() {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((ConfigFolder() + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+void RemoveConfigFolder() {
+  const DWORD attributes = GetFileAttributesW(ConfigFolder().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const std::wstring& name : ConfigFolderEntries()) {
+      const std::wstring path = ConfigFolder() + L"\\" + name;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+    RemoveDirectoryW(ConfigFolder().c_str());
+  } else {
+    SetFileAttributesW(ConfigFolder().c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(ConfigFolder().c_str());
+  }
+}
+
+namespace {
+std::wstring QuillpointListPath() { return TempPath(L"qp_test_quillpoints.txt"); }
+std::wstring AddInLogPath() { return TempPath(L"qp_test_addin.log"); }
+}  // namespace
+
+void SetQuillpoints(const std::vector<std::wstring>& names) {
+  std::string text;
+  for (const auto& n : names) text += Ascii(n) + "\r\n";
+  if (!WriteFileBytes(QuillpointListPath(), text)) ADD_FAILURE() << "cannot write the Quillpoints";
+  DeleteFileW(AddInLogPath().c_str());
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kStandInKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  for (auto [name, value] : {std::pair{L"QuillpointList", QuillpointListPath()},
+                             {L"AddInCallLog", AddInLogPath()}})
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+std::vector<std::wstring> AddInCalls() {
+  std::ifstream in(AddInLogPath().c_str(), std::ios::binary);
+  std::vector<std::wstring> lines;
+  // The names are ASCII (see SetQuillpoints), so each byte is one character.
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.emplace_back(line.begin(), line.end());
+  }
+  return lines;
+}
+
+void RemoveStandInSettings() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kStandInKey);
+  DeleteFileW(QuillpointListPath().c_str());
+  DeleteFileW(AddInLogPath().c_str());
+}
+
+void ResetProductState() {
+  SetSetting(HKEY_CURRENT_USER, kFlag, nullptr);
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+  RemoveConfigFolder();
+  RemoveStandInSettings();
+}
+
+std::wstring TimeSeparator() {
+  wchar_t separator[8] = {};
+  GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8);
+  return separator;
+}
+
+std::wstring Stamp(const SYSTEMTIME& t) {
+  wchar_t text[64] = {};
+  const std::wstring sep = TimeSeparator();
+  wsprintfW(text, L"%04u%02u%02u%02u%s%02u%s%02u", t.wYear, t.wMonth, t.wDay, t.wHour, sep.c_str(),
+            t.wMinute, sep.c_str(), t.wSecond);
+  return text;
+}
+
+HRESULT CreateByProgId(const std::wstring& progId, REFIID iid, void** out) {
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+  return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
 }
 
 std::wstring Message(UINT id, const std::wstring& argument) {

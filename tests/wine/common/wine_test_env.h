@@ -6,6 +6,7 @@
 #include <ole2.h>
 
 #include <string>
+#include <vector>
 
 namespace qp::test {
 
@@ -15,13 +16,62 @@ std::wstring BinFolder();
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";
+inline constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";          // HKEY_CURRENT_USER
+inline constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";          // HKEY_LOCAL_MACHINE
+inline constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
+inline constexpr wchar_t kBoxTitle[] = L"Quillpoint Smart Tag";
 // Sets (or with nullptr deletes) a string value of the settings key in a hive.
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value);
 // The setting's text, or nullptr-like empty with found=false.
 std::wstring GetSetting(HKEY hive, const wchar_t* name, bool* found = nullptr);
 
+// A string a call handed over, freed.
+inline std::wstring Take(BSTR b) {
+  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+  SysFreeString(b);
+  return s;
+}
+
 // A file's bytes; "(missing)" when it cannot be read.
 std::string FileBytes(const std::wstring& path);
+// Writes a file whole; false when it cannot be written.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// The texts of the tests are ASCII, which the ANSI code page and UTF-8 write unchanged.
+std::string Ascii(const std::wstring& text);
+std::wstring TempPath(const std::wstring& name);
+
+// The user's configuration: the folder "Norvane" of the application data and the file in it.
+std::wstring ConfigFolder();
+std::wstring ConfigPath();
+// Writes the configuration file (and its folder).
+void WriteConfig(const std::string& bytes);
+// Removes the folder with its files, or a file standing where the folder belongs.
+void RemoveConfigFolder();
+// Names of the entries of the configuration folder.
+std::vector<std::wstring> ConfigFolderEntries();
+
+// The stand-in catalog's and Word add-in's Quillpoints (one a line in a file the stand-ins'
+// registry key names) and the add-in's log of calls, started empty.
+void SetQuillpoints(const std::vector<std::wstring>& names);
+std::vector<std::wstring> AddInCalls();
+// Takes the stand-ins' key and files away.
+void RemoveStandInSettings();
+
+// The product's registry values and files back as a fresh installation has them: no flag, no
+// display switch, no configuration folder, no stand-in list.
+void ResetProductState();
+
+// The user locale's time separator, read from the platform.
+std::wstring TimeSeparator();
+// The cache flush stamp a moment has in the user's locale: "YYYYMMDDHH" sep "MM" sep "SS".
+std::wstring Stamp(const SYSTEMTIME& t);
+
+// An object created by ProgID through the registry, as Office and Word create them.
+HRESULT CreateByProgId(const std::wstring& progId, REFIID iid, void** out);
+template <class T>
+HRESULT CreateByProgId(const std::wstring& progId, T** out) {
+  return CreateByProgId(progId, __uuidof(T), reinterpret_cast<void**>(out));
+}
 
 // A message as the build's resource library holds it, with its argument and line breaks filled
 // in, read without the product's own string routines.

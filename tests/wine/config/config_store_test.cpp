@@ -14,6 +14,7 @@
 #include "support/automation.h"
 #include "support/error.h"
 #include "support/resources.h"
+#include "term_records.h"
 #include "wine_test_env.h"
 
 namespace {
@@ -23,7 +24,7 @@ using qp::ComPtr;
 using qp::Variant;
 
 constexpr wchar_t kTypeName[] = L"urn:norvane:quillpoint:smarttag#insertquillpoint";
-constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";
+using qp::test::kFlag;
 constexpr long kErrParse = static_cast<long>(0x80040205);
 
 // ---- the default document, line by line as the configuration format fixes it ---------------
@@ -104,50 +105,16 @@ std::wstring ResourceText(HMODULE module) {
 
 // ---- the user's file ---------------------------------------------------------------------------
 
-std::wstring AppDataFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
-  return buffer;
-}
-std::wstring ConfigFolder() { return AppDataFolder() + L"\\Norvane"; }
-std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
+using qp::test::ConfigFolder;
+using qp::test::ConfigPath;
+using qp::test::LI;
+using qp::test::NewRecord;
+using qp::test::RemoveConfigFolder;
+using qp::test::Term;
 
 std::string ReadBytes(const std::wstring& path) { return qp::test::FileBytes(path); }
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  CreateDirectoryW(ConfigFolder().c_str(), nullptr);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-// Names of the entries in the configuration folder.
-std::vector<std::wstring> FolderEntries() {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((ConfigFolder() + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  return names;
-}
-
-void RemoveConfigFolder() {
-  if (GetFileAttributesW(ConfigFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-    for (const std::wstring& name : FolderEntries()) {
-      const std::wstring path = ConfigFolder() + L"\\" + name;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
-    }
-    RemoveDirectoryW(ConfigFolder().c_str());
-  }
-  DeleteFileW(ConfigFolder().c_str());  // a file standing where the folder should be
-}
+void WriteBytes(const std::wstring&, const std::string& bytes) { qp::test::WriteConfig(bytes); }
+std::vector<std::wstring> FolderEntries() { return qp::test::ConfigFolderEntries(); }
 
 // ---- COM helpers -------------------------------------------------------------------------------
 
@@ -192,28 +159,19 @@ std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
   return items;
 }
 
-// The terms of a list as "code:value:enabled:case:mask".
-std::vector<std::wstring> Terms(IDispatch* list) {
-  std::vector<std::wstring> terms;
+// The terms of a list, read through its enumerator.
+std::vector<Term> Terms(IDispatch* list) {
+  std::vector<Term> terms;
   for (const auto& r : Items(list))
-    terms.push_back(Text(r.Get(), L"ClassCode") + L":" + Text(r.Get(), L"Value") + L":" +
-                    Text(r.Get(), L"Enabled") + L":" + Text(r.Get(), L"CaseSensitive") + L":" +
-                    Text(r.Get(), L"mask"));
+    terms.push_back({Text(r.Get(), L"ClassCode"), Text(r.Get(), L"Value"), Text(r.Get(), L"Enabled"),
+                     Text(r.Get(), L"CaseSensitive"), Text(r.Get(), L"mask")});
   return terms;
 }
 
 ComPtr<IDispatch> NewTerm(const std::wstring& code, const std::wstring& value,
                           const std::wstring& enabled, const std::wstring& caseSensitive,
                           const std::wstring& mask) {
-  ComPtr<IDispatch> term;
-  EXPECT_EQ(qp::CreateRecognizerProps(IID_IDispatch, reinterpret_cast<void**>(term.GetAddressOf())),
-            S_OK);
-  qp::Put(term.Get(), L"ClassCode", Variant::FromString(code));
-  qp::Put(term.Get(), L"Value", Variant::FromString(value));
-  qp::Put(term.Get(), L"Enabled", Variant::FromString(enabled));
-  qp::Put(term.Get(), L"CaseSensitive", Variant::FromString(caseSensitive));
-  qp::Put(term.Get(), L"mask", Variant::FromString(mask));
-  return term;
+  return NewRecord({code, value, enabled, caseSensitive, mask});
 }
 
 ComPtr<_Records> NewList(std::initializer_list<IDispatch*> items) {
@@ -225,11 +183,7 @@ ComPtr<_Records> NewList(std::initializer_list<IDispatch*> items) {
 
 class ConfigStore : public ::testing::Test {
  protected:
-  void SetUp() override {
-    RemoveConfigFolder();
-    qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, nullptr);
-  }
-  void TearDown() override { RemoveConfigFolder(); }
+  void SetUp() override { qp::test::ResetProductState(); }
 
   static ComPtr<_SmartTagConfig> NewConfig() {
     ComPtr<_SmartTagConfig> config;
@@ -345,8 +299,8 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
                      {Variant::FromString(L"SmartTagConfig/DownloadURL/Nothing")}).vt(),
             VT_EMPTY);
 
-  const std::vector<std::wstring> all = {L"D::Yes:Yes:", L"LI:QP:Yes:Yes:",
-                                         L"LI:QUILLPOINT:Yes:Yes:", L"LI:FIELD:Yes:Yes:"};
+  const std::vector<Term> all = {{L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"),
+                                         LI(L"QUILLPOINT"), LI(L"FIELD")};
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), all);
   EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()), all);
 
@@ -398,11 +352,11 @@ TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
              "</Actions></ActionProvider></SmartTagConfig>");
   ComPtr<_SmartTagConfig> config = NewConfig();
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()),
-            (std::vector<std::wstring>{L"LI:A:yes::", L"LI:B:No::m", L"LI:C:::", L"LI:D:::",
-                                       L"LI:E:True::", L"LI:F: Yes::", L":G:::",
-                                       L"LE:H:YES:No:"}));
+            (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LI", L"B", L"No", L"", L"m"}, {L"LI", L"C", L"", L"", L""}, {L"LI", L"D", L"", L"", L""},
+                                       {L"LI", L"E", L"True", L"", L""}, {L"LI", L"F", L" Yes", L"", L""}, {L"", L"G", L"", L"", L""},
+                                       {L"LE", L"H", L"YES", L"No", L""}}));
   EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()),
-            (std::vector<std::wstring>{L"LI:A:yes::", L"LE:H:YES:No:"}));
+            (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LE", L"H", L"YES", L"No", L""}}));
   ComPtr<_Records> verbs;
   ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
   auto items = Items(verbs.Get());
@@ -473,7 +427,7 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   EXPECT_EQ(Text(qp::Get(byName, L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value"),
             L"three");
   qp::Call(byName, L"Remove", {Variant::FromLong(2)});
-  EXPECT_EQ(Terms(byName), (std::vector<std::wstring>{L"LI:one:Yes::", L"LI:three:Yes::"}));
+  EXPECT_EQ(Terms(byName), (std::vector<Term>{{L"LI", L"one", L"Yes", L"", L""}, {L"LI", L"three", L"Yes", L"", L""}}));
   for (long bad : {0L, 3L, -1L}) {
     Variant item;
     EXPECT_EQ(list->get_Item(*Variant::FromLong(bad).get(), item.out()),
@@ -520,7 +474,7 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
   ASSERT_FALSE(found);
   SYSTEMTIME start;
   GetLocalTime(&start);
-  const std::wstring earliest = qp::FormatCacheFlushStamp(start, L":");
+  const std::wstring earliest = qp::test::Stamp(start);
   // By name, the collection passed by reference as the class interface declares it.
   IDispatch* list = edited.Get();
   VARIANT byRef;
@@ -534,8 +488,8 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
   GetLocalTime(&end);
 
   // The held document is what the file holds now.
-  const std::vector<std::wstring> now = {L"D::Yes:Yes:", L"LE:NEW TERM:yes:Yes:",
-                                         L"LI:QP:No:Yes:", L"LI:QUILLPOINT:Yes:Yes:x"};
+  const std::vector<Term> now = {{L"D", L"", L"Yes", L"Yes", L""}, {L"LE", L"NEW TERM", L"yes", L"Yes", L""},
+                                         {L"LI", L"QP", L"No", L"Yes", L""}, {L"LI", L"QUILLPOINT", L"Yes", L"Yes", L"x"}};
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), now);
   EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()).size(), 3u);
   ComPtr<_SmartTagConfig> other = NewConfig();
@@ -569,8 +523,7 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
   // The save moved the flag to its own time, and left nothing beside the file.
   const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
   EXPECT_GE(flag, earliest);
-  EXPECT_LE(flag, qp::FormatCacheFlushStamp(end, L":"));
-  EXPECT_EQ(flag.size(), 16u);
+  EXPECT_LE(flag, qp::test::Stamp(end));
   EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 }
 
@@ -647,7 +600,7 @@ TEST_F(ConfigStore, AFailedSaveKeepsTheFileAndTheHeldDocument) {
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
   // The edited document is still held; a later save writes it.
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()),
-            std::vector<std::wstring>{L"LI:ONLY:Yes:Yes:"});
+            std::vector<Term>{LI(L"ONLY")});
 }
 
 TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
@@ -657,7 +610,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   ASSERT_EQ(config->SetConfigurationItem(url.get(), value.get(), &done), S_OK);
   EXPECT_EQ(done, VARIANT_TRUE);
   const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
-  EXPECT_EQ(flag.size(), 16u);
+  EXPECT_EQ(flag.size(), 14 + 2 * qp::test::TimeSeparator().size());
   const std::string afterSet = ReadBytes(ConfigPath());
   EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/DownloadURL").AsString(), L"urn:example:download");
 

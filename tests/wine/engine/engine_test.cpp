@@ -31,12 +31,13 @@ constexpr wchar_t kRecognizerProgId[] = L"NVSmartTagQuillpoint.Recognizer";
 constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
 constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
 constexpr wchar_t kRegistryProgId[] = L"HiveLibrary.Registry";
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 constexpr wchar_t kTypeName[] = L"urn:test:engine#quillpoint";
-constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";
-constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";
-// Where the stand-in catalog finds its list of Quillpoints.
-constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
+constexpr wchar_t kDownloadUrl[] = L"http://example.invalid/quillpoint";
+using qp::test::kBoxTitle;
+using qp::test::kDisplayErrors;
+using qp::test::kFlag;
+using qp::test::ConfigPath;
+using qp::test::SetQuillpoints;
 // The flag's resolution is a second: a change must come at least a second after the last one.
 constexpr DWORD kNextSecond = 1100;
 
@@ -61,7 +62,7 @@ std::wstring ConfigDocument(const std::vector<Term>& terms) {
       L"<!-- engine test configuration -->\r\n<SmartTagConfig>\r\n"
       L"\t<Caption>Norvane Quillpoint</Caption>\r\n"
       L"\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n"
-      L"\t<NameExt/>\r\n\t<DownloadURL>http://example.invalid/quillpoint</DownloadURL>\r\n"
+      L"\t<NameExt/>\r\n\t<DownloadURL>" + std::wstring(kDownloadUrl) + L"</DownloadURL>\r\n"
       L"\t<RecognizerProvider>\r\n\t\t<Name>Engine Test Recognizer</Name>\r\n"
       L"\t\t<Description>Recognizes the engine test's terms</Description>\r\n"
       L"\t\t<Recognizers>\r\n";
@@ -80,51 +81,7 @@ std::wstring ConfigDocument(const std::vector<Term>& terms) {
   return xml;
 }
 
-std::wstring ConfigFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
-  return std::wstring(buffer) + L"\\Norvane";
-}
-std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
-
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder) + name;
-}
-
-// The texts here are ASCII, which the ANSI code page and UTF-8 write unchanged.
-void WriteAscii(const std::wstring& path, const std::wstring& text) {
-  const std::string bytes(text.begin(), text.end());
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot write the test's file";
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-void WriteConfigText(const std::wstring& text) {
-  CreateDirectoryW(ConfigFolder().c_str(), nullptr);
-  WriteAscii(ConfigPath(), text);
-}
-
-std::wstring QuillpointListPath() { return TempPath(L"engine_test_quillpoints.txt"); }
-
-void WriteQuillpoints(const std::vector<std::wstring>& names) {
-  std::wstring text;
-  for (const auto& n : names) text += n + L"\r\n";
-  WriteAscii(QuillpointListPath(), text);
-}
-
-void SetStandInSetting(const wchar_t* name, const std::wstring& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kStandInKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-}
+void WriteConfigText(const std::wstring& text) { qp::test::WriteConfig(qp::test::Ascii(text)); }
 
 std::wstring Flag(bool* found = nullptr) {
   return qp::test::GetSetting(HKEY_CURRENT_USER, kFlag, found);
@@ -178,25 +135,16 @@ std::tuple<std::wstring, int, int> TagOver(const std::wstring& text, const std::
   return {type, static_cast<int>(at) + 1, static_cast<int>(words.size())};
 }
 
-std::wstring Take(BSTR b) {
-  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
-  SysFreeString(b);
-  return s;
-}
+using qp::test::Take;
 
 // Presses Yes on a question and OK on anything else: an unexpected box must not hang the test;
 // the test then finds it among the windows seen. (No to the error prompt would silence it for
 // the rest of the program.)
-qp::test::Answer Dismiss() {
-  return [](const SeenWindow& w) {
-    const bool question = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
-    return std::wstring(question ? L"Yes" : L"OK");
-  };
-}
+qp::test::Answer Dismiss() { return WindowWatcher::Question(L"Yes"); }
 
 // The error prompt: the error's description, an empty line and the question whether to go on.
 void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
-  EXPECT_EQ(w.title, kTitle);
+  EXPECT_EQ(w.title, kBoxTitle);
   EXPECT_EQ(w.text, description + L"\r\n\r\n" + Message(111, L""));
   EXPECT_EQ(w.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
 }
@@ -210,19 +158,10 @@ Tags JudgeAndFieldTags(const std::wstring& type = kTypeName) {
 class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
+    qp::test::ResetProductState();
     WriteConfigText(ConfigDocument(StandardTerms()));
-    WriteQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
-                      L"One Two Three Four"});
-    SetStandInSetting(L"QuillpointList", QuillpointListPath());
-    qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, nullptr);
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
-  }
-  void TearDown() override {
-    DeleteFileW(ConfigPath().c_str());  // the next program starts from the default again
-    DeleteFileW(QuillpointListPath().c_str());
-    RegDeleteTreeW(HKEY_CURRENT_USER, kStandInKey);
-    qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, nullptr);
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+    SetQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
+                    L"One Two Three Four"});
   }
 
   // A recognizer as Office loads it: created by ProgID and asked its descriptive questions
@@ -294,10 +233,7 @@ class Engine : public ::testing::Test {
 
   static ComPtr<_Controller> NewController() {
     ComPtr<_Controller> c;
-    CLSID clsid;
-    EXPECT_HRESULT_SUCCEEDED(CLSIDFromProgID(kControllerProgId, &clsid));
-    EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__Controller,
-                                              reinterpret_cast<void**>(c.GetAddressOf())));
+    EXPECT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kControllerProgId, c.GetAddressOf()));
     return c;
   }
 
@@ -355,6 +291,29 @@ TEST_F(Engine, TagsConfiguredAndCatalogTermsInParagraphsOnly) {
   EXPECT_TRUE(watcher.Seen().empty());
 }
 
+TEST_F(Engine, TermsThatAreThereAlreadyAndTextsWithoutWords) {
+  // With prompts switched on, so that a failure of the rebuild or of the matching shows.
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  // A configured term that is a catalog name too, and two that differ only in case.
+  std::vector<Term> terms = StandardTerms();
+  terms.push_back({L"LI", L"Yes", L"Judge"});
+  terms.push_back({L"LI", L"Yes", L"DOCKET"});
+  WriteConfigText(ConfigDocument(terms));
+  WindowWatcher watcher(Dismiss());
+  ComPtr<ISmartTagRecognizer> r = Load();
+  ASSERT_TRUE(r);
+  const std::wstring text = L"The judge keeps the Docket";
+  EXPECT_EQ(Recognize(r.Get(), text), (Tags{TagOver(text, L"judge"), TagOver(text, L"Docket")}));
+
+  // Nothing but delimiters and spaces: no tag; the word limit's entry is back after each call,
+  // so the next paragraph is matched as before.
+  for (const wchar_t* empty : {L"", L" ", L".?,!;:\r\n\t\v", L" . ,  ;\t ! ? "}) {
+    EXPECT_EQ(Recognize(r.Get(), empty), Tags{});
+    EXPECT_EQ(Recognize(r.Get(), text).size(), 2u);
+  }
+  EXPECT_TRUE(watcher.Seen().empty());
+}
+
 TEST_F(Engine, RebuildsTheTermsOnlyAfterASaveOrACatalogChange) {
   WindowWatcher watcher(Dismiss());
   bool found = true;
@@ -369,7 +328,8 @@ TEST_F(Engine, RebuildsTheTermsOnlyAfterASaveOrACatalogChange) {
             (Tags{TagOver(text, L"Field"), TagOver(text, L"Docket"), TagOver(text, L"Judge")}));
   const std::wstring built = Flag(&found);
   ASSERT_TRUE(found);
-  EXPECT_EQ(built.size(), 16u) << built;  // YYYYMMDDHH:MM:SS
+  // YYYYMMDDHH:MM:SS with the locale's time separator.
+  EXPECT_EQ(built.size(), 14 + 2 * qp::test::TimeSeparator().size()) << qp::test::Narrow(built);
 
   // Without a change nothing is rebuilt: the flag stays where the rebuild put it.
   Sleep(kNextSecond);
@@ -385,7 +345,7 @@ TEST_F(Engine, RebuildsTheTermsOnlyAfterASaveOrACatalogChange) {
 
   // A catalog change: a name added and one taken away.
   Sleep(kNextSecond);
-  WriteQuillpoints({L"Client Name", L"Clerk"});
+  SetQuillpoints({L"Client Name", L"Clerk"});
   EXPECT_EQ(Recognize(r.Get(), text),
             (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Clerk")}));
   EXPECT_NE(Flag(), saved);
@@ -463,7 +423,7 @@ TEST_F(Engine, ACatalogWithoutItsListRecognisesNothingUntilTheListComesBack) {
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
   WindowWatcher watcher(Dismiss());
   const std::wstring text = kJudgeAndField;
-  DeleteFileW(QuillpointListPath().c_str());
+  qp::test::RemoveStandInSettings();
   ComPtr<ISmartTagRecognizer> r = Load();
   ASSERT_TRUE(r);
   // No catalog present is no failure: nothing is shown. The term list stays absent while the
@@ -476,7 +436,7 @@ TEST_F(Engine, ACatalogWithoutItsListRecognisesNothingUntilTheListComesBack) {
 
   // The list is back: the catalog reports a change, and the terms are built.
   Sleep(kNextSecond);
-  WriteQuillpoints({L"Judge"});
+  SetQuillpoints({L"Judge"});
   EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
   EXPECT_TRUE(watcher.Seen().empty());
 }
@@ -503,6 +463,26 @@ TEST_F(Engine, AMissingRegistryComponentFailsTheCallWithoutABox) {
   }
   // The component is back: the same recognizer builds its terms.
   EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+  EXPECT_TRUE(watcher.Seen().empty());
+}
+
+TEST_F(Engine, EachRecognizerHasItsOwnAnswers) {
+  WindowWatcher watcher(Dismiss());
+  ComPtr<ISmartTagRecognizer> first = Load(), second = Create();
+  ASSERT_TRUE(first && second);
+  // The type name cached by one recognizer's SmartTagName(1) is not the other's.
+  const std::wstring text = L"The Field";
+  EXPECT_EQ(Recognize(first.Get(), text), (Tags{TagOver(text, L"Field")}));
+  EXPECT_EQ(Recognize(second.Get(), text), (Tags{TagOver(text, L"Field", L"")}));
+  // Every index gets the one download address.
+  for (int index : {1, 2}) {
+    BSTR url = nullptr;
+    EXPECT_EQ(second->get_SmartTagDownloadURL(index, &url), S_OK);
+    EXPECT_EQ(Take(url), kDownloadUrl) << index;
+  }
+  // One released, the other goes on.
+  first.Reset();
+  EXPECT_EQ(Recognize(second.Get(), text), (Tags{TagOver(text, L"Field", L"")}));
   EXPECT_TRUE(watcher.Seen().empty());
 }
 
@@ -576,7 +556,7 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);
   const std::wstring tail = L" " + ConfigPath() + L"\r\n\r\n" + Message(111, L"");
-  EXPECT_EQ(seen[0].title, kTitle);
+  EXPECT_EQ(seen[0].title, kBoxTitle);
   EXPECT_EQ(seen[0].buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
   ASSERT_GT(seen[0].text.size(), tail.size()) << "no reason before the file";
   EXPECT_EQ(seen[0].text.substr(seen[0].text.size() - tail.size()), tail);

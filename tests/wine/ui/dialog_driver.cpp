@@ -2,68 +2,55 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 namespace qp::test {
 namespace {
 
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t name[64] = {};
-  GetClassNameW(hwnd, name, 64);
-  return name;
+constexpr UINT kMarker = WM_APP + 0x51;
+std::atomic<long> g_markersHandled{0};
+
+LRESULT CALLBACK MarkerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == kMarker) {
+    ++g_markersHandled;
+    return 0;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-struct Search {
-  std::wstring caption;
-  std::wstring windowClass;
-  HWND owner = nullptr;
-  HWND found = nullptr;
-  const std::vector<HWND>* skip = nullptr;
+// A message-only window on the dialog's thread: a message posted to it is handled by whatever
+// loop runs there (the dialog's, a message box's) after everything posted before it.
+class Marker {
+ public:
+  Marker() {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = MarkerProc;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"QpTestMarker";
+    RegisterClassW(&c);
+    hwnd_ = CreateWindowW(L"QpTestMarker", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                          c.hInstance, nullptr);
+  }
+  ~Marker() { DestroyWindow(hwnd_); }
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  HWND hwnd_;
 };
-
-BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != GetCurrentProcessId() || !IsWindowVisible(hwnd)) return TRUE;
-  if (ClassOf(hwnd) != search->windowClass) return TRUE;
-  if (!search->caption.empty() && WindowText(hwnd) != search->caption) return TRUE;
-  if (search->owner && GetWindow(hwnd, GW_OWNER) != search->owner) return TRUE;
-  if (search->skip &&
-      std::find(search->skip->begin(), search->skip->end(), hwnd) != search->skip->end())
-    return TRUE;
-  search->found = hwnd;
-  return FALSE;
-}
-
-HWND FindWindowOf(Search search) {
-  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
 
 LPARAM Point(POINT p) { return MAKELPARAM(p.x, p.y); }
 
+bool IsTermsDialog(HWND w) { return FindWindowExW(w, nullptr, WC_LISTVIEWW, nullptr) != nullptr; }
+
 }  // namespace
 
-bool DialogDriver::WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-  for (DWORD waited = 0;; waited += 20) {
-    if (condition()) return true;
-    if (waited >= timeoutMs) return false;
-    Sleep(20);
-  }
-}
-
-HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs) {
-  HWND found = nullptr;
-  DialogDriver::WaitUntil(
-      [&] { return (found = FindWindowOf({caption, L"#32770"})) != nullptr; }, timeoutMs);
-  return found;
-}
-
-DialogDriver::DialogDriver(HWND dialog)
+DialogDriver::DialogDriver(HWND dialog, HWND marker)
     : dialog_(dialog),
       list_(FindWindowExW(dialog, nullptr, WC_LISTVIEWW, nullptr)),
-      header_(list_ ? ListView_GetHeader(list_) : nullptr) {}
+      header_(list_ ? ListView_GetHeader(list_) : nullptr),
+      marker_(marker) {}
 
 int DialogDriver::Count() const { return ListView_GetItemCount(list_); }
 
@@ -129,6 +116,12 @@ void DialogDriver::ClickItem(int item) {
   PostClick(list_, {r.left + 4, (r.top + r.bottom) / 2}, false);
 }
 
+bool DialogDriver::Select(int item) {
+  ClickItem(item);
+  return Await("item " + std::to_string(item) + " to be selected",
+               [&] { return Selected() == item; });
+}
+
 void DialogDriver::ClickCheckBox(int item) {
   // The check box is the state image, left of the item's label.
   RECT bounds = ItemRect(item, LVIR_BOUNDS), label = ItemRect(item, LVIR_ICON);
@@ -175,9 +168,10 @@ void DialogDriver::Key(WORD vk) {
   PostMessageW(target, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
 }
 
-HWND DialogDriver::WaitForEditor(DWORD timeoutMs) const {
+HWND DialogDriver::WaitForEditor(DWORD timeoutMs) {
   HWND editor = nullptr;
-  WaitUntil([&] { return (editor = ListView_GetEditControl(list_)) != nullptr; }, timeoutMs);
+  Await("the in-place editor",
+        [&] { return (editor = ListView_GetEditControl(list_)) != nullptr; }, timeoutMs);
   return editor;
 }
 
@@ -189,45 +183,115 @@ void DialogDriver::Type(const std::wstring& text, bool confirm) {
   const WORD vk = confirm ? VK_RETURN : VK_ESCAPE;
   const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
   PostMessageW(editor, WM_KEYDOWN, vk, 1 | (scan << 16));
-  // The edit ends, or a message about it comes first.
-  EXPECT_TRUE(WaitUntil([&] {
-    return !IsWindow(editor) || !IsWindowVisible(editor) ||
-           FindWindowOf({L"", L"#32770", dialog_, nullptr, &seenBoxes_});
-  })) << "the edit did not end";
+  // The edit ends, or a message about it comes first (for the script to claim).
+  qp::test::WaitUntil("the edit to end", [&] {
+    return !IsWindow(editor) || !IsWindowVisible(editor) || NewBox() != nullptr;
+  });
+}
+
+HWND DialogDriver::NewBox() const {
+  for (HWND w : OpenDialogs())
+    if (w != dialog_ && std::find(claimed_.begin(), claimed_.end(), w) == claimed_.end()) return w;
+  return nullptr;
+}
+
+bool DialogDriver::Await(const std::string& what, const std::function<bool()>& condition,
+                         DWORD timeoutMs) {
+  Awaiting awaiting(what);
+  for (DWORD start = GetTickCount();; Sleep(20)) {
+    if (HWND box = NewBox()) {
+      Sleep(50);  // let it lay itself out
+      ADD_FAILURE() << "while waiting for " << what << ", a message box came and was closed: "
+                    << Narrow(Describe(ReadWindow(box)));
+      claimed_.push_back(box);
+      Dismiss(box);
+      return false;
+    }
+    if (condition()) return true;
+    if (GetTickCount() - start >= timeoutMs) break;
+  }
+  ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << what;
+  return false;
+}
+
+bool DialogDriver::Sync() {
+  // Twice: what the dialog posts to itself while it handles the input comes after the first.
+  for (int round = 0; round < 2; ++round) {
+    const long target = g_markersHandled + 1;
+    PostMessageW(marker_, kMarker, 0, 0);
+    if (!Await("the dialog to handle the input", [&] { return g_markersHandled >= target; }))
+      return false;
+  }
+  return Await("no message box", [] { return true; });
 }
 
 SeenWindow DialogDriver::WaitForMessageBox(DWORD timeoutMs) {
   HWND box = nullptr;
-  WaitUntil(
-      [&] {
-        return (box = FindWindowOf({L"", L"#32770", dialog_, nullptr, &seenBoxes_})) != nullptr;
-      },
-      timeoutMs);
-  if (!box) return {};
-  seenBoxes_.push_back(box);
+  if (!qp::test::WaitUntil("a message box", [&] { return (box = NewBox()) != nullptr; }, timeoutMs))
+    return {};
+  claimed_.push_back(box);
   Sleep(50);  // let it lay itself out
   return ReadWindow(box);
 }
 
-HWND DialogDriver::OpenMenu() const { return FindWindowOf({L"", L"#32768"}); }
+void DialogDriver::ExpectError(const std::wstring& text) {
+  SeenWindow box = WaitForMessageBox();
+  ASSERT_NE(box.hwnd, nullptr) << "no message \"" << Narrow(text) << "\"";
+  EXPECT_EQ(box.title, L"Quillpoint Smart Tag");
+  EXPECT_EQ(box.text, text);
+  EXPECT_EQ(box.buttons, std::vector<std::wstring>{L"OK"});
+  PressButton(box.hwnd, L"OK");
+  qp::test::WaitUntil("the message box to close", [&] { return !IsWindow(box.hwnd); });
+}
+
+HWND DialogDriver::OpenMenu() const { return FindWindowW(L"#32768", nullptr); }
 
 void RunDialog(const std::wstring& caption, const std::function<void()>& show,
                const std::function<void(DialogDriver&)>& script) {
+  Marker marker;
+  std::atomic<bool> returned{false};
   std::thread driver([&] {
-    HWND dialog = WaitForDialog(caption);
-    if (!dialog) {
-      ADD_FAILURE() << "the dialog did not open";
-      return;
+    HWND dialog = nullptr;
+    SeenWindow box;
+    {
+      Awaiting awaiting("the dialog \"" + Narrow(caption) + "\"");
+      for (DWORD start = GetTickCount(); !dialog && !box.hwnd && !returned; Sleep(20)) {
+        for (HWND w : OpenDialogs()) {
+          if (IsTermsDialog(w)) dialog = w;
+          else if (!box.hwnd) box = ReadWindow(w);
+        }
+        if (GetTickCount() - start >= 10000) break;
+      }
     }
-    DialogDriver d(dialog);
-    script(d);
-    if (!DialogDriver::WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); },
-                                 3000)) {
-      ADD_FAILURE() << "the dialog was left open";
-      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    if (!dialog && box.hwnd) {
+      Sleep(50);
+      ADD_FAILURE() << "a message box came instead of the dialog: " << Narrow(Describe(ReadWindow(box.hwnd)));
+    } else if (!dialog) {
+      ADD_FAILURE() << (returned ? "the call returned without showing the dialog"
+                                 : "the dialog did not open within 10 s");
+    } else {
+      EXPECT_EQ(WindowText(dialog), caption) << "the dialog's caption";
+      DialogDriver d(dialog, marker.hwnd());
+      script(d);
+      d.Await("the dialog to close", [&] { return !IsWindowVisible(dialog); });
+    }
+    // Until the call returns, whatever is open is closed: the dialog the script left open, a
+    // box after it, a dialog that came late.
+    Awaiting awaiting("the call that showed the dialog to return");
+    std::vector<HWND> closed;
+    while (!returned) {
+      for (HWND w : OpenDialogs()) {
+        if (std::find(closed.begin(), closed.end(), w) != closed.end()) continue;
+        closed.push_back(w);
+        Sleep(50);  // let it lay itself out
+        ADD_FAILURE() << "closed a window left open: " << Narrow(Describe(ReadWindow(w)));
+        Dismiss(w);
+      }
+      Sleep(20);
     }
   });
   show();
+  returned = true;
   driver.join();
 }
 

@@ -17,7 +17,8 @@ namespace qp::test {
 
 class DialogDriver {
  public:
-  explicit DialogDriver(HWND dialog);
+  // `marker` is a window of the dialog's thread that counts the markers posted to it (Sync).
+  DialogDriver(HWND dialog, HWND marker);
 
   HWND dialog() const { return dialog_; }
   HWND list() const { return list_; }
@@ -45,37 +46,50 @@ class DialogDriver {
   void RightClickBelowItems();
   void ClickHeader();                   // the "Terms" column
   void CloseBox();                      // the window's close box
+  // Clicks the item and waits until it is the selected one.
+  bool Select(int item);
 
   // Keyboard: to whichever control has the focus.
   void Key(WORD vk);
-  // The in-place editor of the item being edited (waits for it), or null.
-  HWND WaitForEditor(DWORD timeoutMs = 5000) const;
+  // The in-place editor of the item being edited (waits for it), or null and a failure.
+  HWND WaitForEditor(DWORD timeoutMs = 5000);
   // Types into the editor and ends the edit with Enter (or abandons it with Esc).
   void Type(const std::wstring& text, bool confirm = true);
 
-  // A message box over the dialog, read (waits for it); its hwnd null when none came.
+  // Waits until the condition holds. Fails, naming `what`, when it does not in time or when a
+  // message box that nobody claimed comes meanwhile (the box is closed).
+  bool Await(const std::string& what, const std::function<bool()>& condition,
+             DWORD timeoutMs = 5000);
+  // Returns once the dialog's thread has handled all input posted so far and what that input
+  // posted in turn: for checks that something did not happen. A box that came fails.
+  bool Sync();
+  // The next message box (over the dialog or after it), read and claimed; its hwnd null and a
+  // failure when none came.
   SeenWindow WaitForMessageBox(DWORD timeoutMs = 5000);
+  // One box titled "Quillpoint Smart Tag" with the text and only OK, which is pressed.
+  void ExpectError(const std::wstring& text);
   // The context menu, if one is open.
   HWND OpenMenu() const;
 
-  // Waits until the condition holds; false after the timeout.
-  static bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
-  // Gives the dialog's thread time to handle what was posted (for "nothing happens" checks).
+  // Waits until the condition holds (a failure after the timeout); and gives the dialog's thread
+  // time to handle what was posted. Sync and Await are the ones that see a box that came.
+  static bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000) {
+    return qp::test::WaitUntil("the dialog's state", condition, timeoutMs);
+  }
   static void Settle() { Sleep(300); }
 
  private:
   void PostClick(HWND target, POINT at, bool right);
   RECT ItemRect(int item, int part) const;
-  HWND dialog_, list_, header_;
-  std::vector<HWND> seenBoxes_;
+  HWND NewBox() const;  // a visible box of this process not claimed yet, or null
+  HWND dialog_, list_, header_, marker_;
+  std::vector<HWND> claimed_;
 };
 
-// Finds the visible dialog of this process with that caption (waits for it), or null.
-HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs = 10000);
-
 // Runs `show` on this thread (it returns when the dialog is closed) while `script` drives the
-// dialog from another; the script is expected to close it. A dialog the script left open is a
-// failure and is cancelled.
+// dialog from another; the script is expected to close it. The dialog must come within 10 s,
+// before any message box, with the caption given. Whatever stays open (the dialog, a box,
+// a dialog that came late) is closed as a failure until `show` returns.
 void RunDialog(const std::wstring& caption, const std::function<void()>& show,
                const std::function<void(DialogDriver&)>& script);
 

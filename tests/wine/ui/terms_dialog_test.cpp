@@ -5,18 +5,18 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <htmlhelp.h>
-#include <shlobj.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "action_host.h"
-#include "config/records.h"
 #include "dialog_driver.h"
 #include "support/automation.h"
 #include "support/error.h"
 #include "support/resources.h"
+#include "term_records.h"
 #include "ui/frm_config.h"
 #include "wine_test_env.h"
 #include "word_standin.h"
@@ -27,61 +27,21 @@ using qp::ComPtr;
 using qp::FrmConfig;
 using qp::test::DialogDriver;
 using qp::test::FileBytes;
+using qp::test::LI;
 using qp::test::Message;
-using qp::test::SeenWindow;
+using qp::test::NewCollection;
+using qp::test::ReadTerms;
+using qp::test::Term;
 
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 constexpr int kNew = 1002, kRename = 1003, kDelete = 1004, kOK = IDOK, kCancel = IDCANCEL;
 constexpr int kLabel = 1000, kList = 1001;
-
-struct Term {
-  std::wstring classCode, value, enabled = L"Yes", caseSensitive = L"Yes", mask;
-  bool operator==(const Term&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Term& t) {
-  auto narrow = [](const std::wstring& s) { return std::string(s.begin(), s.end()); };
-  return os << "{" << narrow(t.classCode) << " \"" << narrow(t.value) << "\" "
-            << narrow(t.enabled) << " " << narrow(t.caseSensitive) << " \"" << narrow(t.mask)
-            << "\"}";
-}
-
-ComPtr<IDispatch> NewRecord(const Term& t) {
-  ComPtr<IDispatch> record = qp::RecognizerProps::New()->AsDispatch();
-  qp::Put(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
-  qp::Put(record.Get(), L"Value", qp::Variant::FromString(t.value));
-  qp::Put(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
-  qp::Put(record.Get(), L"CaseSensitive", qp::Variant::FromString(t.caseSensitive));
-  qp::Put(record.Get(), L"mask", qp::Variant::FromString(t.mask));
-  return record;
-}
-
-ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms) {
-  ComPtr<IDispatch> collection = qp::Records::New()->AsDispatch();
-  for (const Term& t : terms)
-    qp::Call(collection.Get(), L"Add", {qp::Variant::FromObject(NewRecord(t).Get())});
-  return collection;
-}
-
-std::vector<Term> Read(IDispatch* collection) {
-  std::vector<Term> terms;
-  const long n = qp::Get(collection, L"Count").AsLong();
-  for (long i = 1; i <= n; ++i) {
-    ComPtr<IDispatch> r = qp::Get(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
-    terms.push_back({qp::Get(r.Get(), L"ClassCode").AsString(),
-                     qp::Get(r.Get(), L"Value").AsString(), qp::Get(r.Get(), L"Enabled").AsString(),
-                     qp::Get(r.Get(), L"CaseSensitive").AsString(),
-                     qp::Get(r.Get(), L"mask").AsString()});
-  }
-  return terms;
-}
-
-Term LI(const std::wstring& value, const std::wstring& enabled = L"Yes") {
-  return {L"LI", value, enabled};
-}
+const std::wstring kObjectNotSet = L"Object variable or With block variable not set";
 
 class TermsDialog : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The form loads its caption through the thread's resource library, as the Controller
+    // that shows it in the product has loaded it.
     qp::LoadResourceLibrary(qp::GetResourceFilePath(qp::kResourceLibraryName));
     caption_ = Message(110, L"");
     ASSERT_FALSE(caption_.empty());
@@ -91,15 +51,6 @@ class TermsDialog : public ::testing::Test {
            const std::function<void(DialogDriver&)>& script) {
     form.SetData(collection);
     qp::test::RunDialog(caption_, [&] { form.Show(); }, script);
-  }
-  static void ExpectError(DialogDriver& d, const std::wstring& text) {
-    SeenWindow box = d.WaitForMessageBox();
-    ASSERT_NE(box.hwnd, nullptr) << "no message";
-    EXPECT_EQ(box.title, kTitle);
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.buttons, std::vector<std::wstring>{L"OK"});
-    qp::test::PressButton(box.hwnd, L"OK");
-    DialogDriver::WaitUntil([&] { return !IsWindow(box.hwnd); });
   }
 
   qp::test::ComApartment com_;
@@ -128,9 +79,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
                                                     L"Zeta", L"Eta"}));
     EXPECT_EQ(d.Checks(), (std::vector<bool>{true, false, false, false, true, true, true}));
 
-    // The window: fixed dialog frame, caption from the resources, the client area 165 twips
-    // beyond the Cancel button.
-    EXPECT_EQ(qp::test::WindowText(d.dialog()), Message(110, L""));
+    // The window: fixed dialog frame, the client area 165 twips beyond the Cancel button.
     const LONG style = GetWindowLongW(d.dialog(), GWL_STYLE);
     EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
     EXPECT_TRUE(style & WS_CAPTION);
@@ -208,15 +157,14 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 
     // Once painted, the first term is selected, Rename and Delete are enabled, New has the
     // focus.
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+    EXPECT_TRUE(d.Await("the first term to be selected", [&] { return d.Selected() == 0; }));
     EXPECT_TRUE(d.Enabled(kNew) && d.Enabled(kRename) && d.Enabled(kDelete));
     EXPECT_EQ(d.Focus(), d.Control(kNew));
 
     // A repaint of the dialog selects the first term again.
-    d.ClickItem(3);
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 3; }));
+    d.Select(3);
     RedrawWindow(d.dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+    EXPECT_TRUE(d.Await("the first term to be selected again", [&] { return d.Selected() == 0; }));
 
     d.Key(VK_ESCAPE);
   });
@@ -225,13 +173,15 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
   ASSERT_TRUE(IsWindow(form.Window()));
   EXPECT_FALSE(IsWindowVisible(form.Window()));
   EXPECT_EQ(form.GetItems().Get(), collection.Get());
-  EXPECT_EQ(Read(collection.Get()), terms);
+  EXPECT_EQ(ReadTerms(collection.Get()), terms);
   form.Unload();
   EXPECT_EQ(form.Window(), nullptr);
 }
 
-TEST_F(TermsDialog, AnEmptyOrMissingCollectionIsNotKept) {
+TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
+  // No collection, or an empty one: nothing is kept, and New has nowhere to put its record.
   for (bool empty : {true, false}) {
+    SCOPED_TRACE(empty ? "empty collection" : "no collection");
     ComPtr<IDispatch> collection = empty ? NewCollection({}) : nullptr;
     FrmConfig form;
     Run(form, collection.Get(), [&](DialogDriver& d) {
@@ -240,16 +190,28 @@ TEST_F(TermsDialog, AnEmptyOrMissingCollectionIsNotKept) {
       EXPECT_TRUE(d.Enabled(kNew));
       // New still adds the item, but there is no collection to append the record to.
       d.Click(kNew);
-      ExpectError(d, L"Object variable or With block variable not set");
+      d.ExpectError(kObjectNotSet);
       EXPECT_EQ(d.Texts(), std::vector<std::wstring>{L"(New Term 1)"});
       EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
       d.Key(VK_ESCAPE);
     });
-    EXPECT_FALSE(form.GetItems()) << "empty: " << empty;
+    EXPECT_FALSE(form.GetItems());
     if (collection) {
-      EXPECT_TRUE(Read(collection.Get()).empty());
+      EXPECT_TRUE(ReadTerms(collection.Get()).empty());
     }
   }
+  // Records of other classes only: an empty list that keeps the collection as it came.
+  const std::vector<Term> others = {{L"LE", L"Excluded"}, {L"D", L""}, {L"LE", L"Other", L"No"}};
+  ComPtr<IDispatch> collection = NewCollection(others);
+  FrmConfig form;
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    EXPECT_EQ(d.Count(), 0);
+    EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
+    d.Click(kOK);
+  });
+  EXPECT_FALSE(form.Cancelled());
+  EXPECT_EQ(form.GetItems().Get(), collection.Get());
+  EXPECT_EQ(ReadTerms(collection.Get()), others);
 }
 
 TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
@@ -258,21 +220,20 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
                          Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
                          Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
                          Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
+    SCOPED_TRACE(way.name);
     ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
     FrmConfig form;
     Run(form, collection.Get(), [&](DialogDriver& d) {
       if (std::string(way.name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
         PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.list()), TRUE);
-        DialogDriver::WaitUntil([&] { return d.Focus() == d.list(); });
+        d.Await("the focus on the list", [&] { return d.Focus() == d.list(); });
       }
       way.close(d);
     });
-    EXPECT_EQ(form.Cancelled(), way.cancelled) << way.name;
-    EXPECT_TRUE(IsWindow(form.Window())) << way.name;
+    EXPECT_EQ(form.Cancelled(), way.cancelled);
+    EXPECT_TRUE(IsWindow(form.Window()));
   }
-  FrmConfig never;
-  EXPECT_FALSE(never.Cancelled());
 }
 
 // ---- editing
@@ -300,56 +261,58 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
     EXPECT_EQ(d.Checks(), std::vector<bool>(6, true));
 
     // Renaming onto another term is refused with a message naming the term.
-    d.ClickItem(2);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 2; }));
+    ASSERT_TRUE(d.Select(2));
     d.Key(VK_F2);
     d.Type(L"qp");
-    ExpectError(d, Message(112, L"FIELD"));
+    d.ExpectError(Message(112, L"FIELD"));
     EXPECT_EQ(d.Text(2), L"FIELD");
 
-    // Unchecking writes "No" into the record at once (and selects the item).
+    // Unchecking writes "No" into the record at once (and selects the item); checking it again
+    // writes "Yes".
     d.ClickCheckBox(1);
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return !d.Checks()[1]; }));
+    EXPECT_TRUE(d.Await("item 1 unchecked", [&] { return !d.Checks()[1]; }));
     EXPECT_EQ(d.Selected(), 1);
-    EXPECT_EQ(Read(collection.Get())[2].enabled, L"No");
+    EXPECT_EQ(ReadTerms(collection.Get())[2].enabled, L"No");
+    d.ClickCheckBox(1);
+    EXPECT_TRUE(d.Await("item 1 checked again", [&] { return d.Checks()[1]; }));
+    EXPECT_EQ(ReadTerms(collection.Get())[2].enabled, L"Yes");
+    d.ClickCheckBox(1);
+    EXPECT_TRUE(d.Await("item 1 unchecked again", [&] { return !d.Checks()[1]; }));
 
     // Rename with the button; the record's Enabled comes from the check state.
-    d.ClickItem(2);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 2; }));
+    ASSERT_TRUE(d.Select(2));
     d.Click(kRename);
     d.Type(L"Field Name");
     EXPECT_EQ(d.Text(2), L"Field Name");
-    d.ClickItem(3);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 3; }));
+    ASSERT_TRUE(d.Select(3));
     d.Click(kRename);
     d.Type(L"Client Full Name");
 
     // Delete the last item: the new last one is selected.
-    d.ClickItem(5);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 5; }));
+    ASSERT_TRUE(d.Select(5));
     d.Key(VK_DELETE);
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 5; }));
+    EXPECT_TRUE(d.Await("5 items", [&] { return d.Count() == 5; }));
     EXPECT_EQ(d.Selected(), 4);
     // Delete one in the middle with the button: the one that took its place is selected.
-    d.ClickItem(1);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 1; }));
+    ASSERT_TRUE(d.Select(1));
     d.Click(kDelete);
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 4; }));
+    EXPECT_TRUE(d.Await("4 items", [&] { return d.Count() == 4; }));
     EXPECT_EQ(d.Selected(), 1);
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"Field Name", L"Client Full Name",
                                                     L"Effective Date"}));
+    EXPECT_TRUE(d.Sync());  // and no message about any of it
     d.Click(kOK);
   });
   EXPECT_FALSE(form.Cancelled());
   EXPECT_EQ(form.GetItems().Get(), collection.Get());
   // Records in their order, the deleted ones gone, new ones appended; untouched records keep
   // their Enabled text as it came.
-  EXPECT_EQ(Read(collection.Get()),
+  EXPECT_EQ(ReadTerms(collection.Get()),
             (std::vector<Term>{{L"D", L""},
                                LI(L"QP"),
                                LI(L"Field Name", L"Yes"),
                                LI(L"Client Full Name"),
-                               {L"LI", L"Effective Date", L"Yes", L"Yes", L""}}));
+                               LI(L"Effective Date")}));
 }
 
 TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
@@ -368,7 +331,7 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
                                                       L"(New Term 2)", L"(New Term 4)"}));
       d.Click(kOK);
     });
-    EXPECT_EQ(Read(collection.Get()).size(), 4u);
+    EXPECT_EQ(ReadTerms(collection.Get()).size(), 4u);
   }
   {
     std::vector<Term> taken;
@@ -378,62 +341,72 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
     Run(form, collection.Get(), [&](DialogDriver& d) {
       EXPECT_EQ(d.Count(), 1000);
       d.Click(kNew);
-      DialogDriver::Settle();
       d.Click(kNew);
-      DialogDriver::Settle();
+      EXPECT_TRUE(d.Sync());
       EXPECT_EQ(d.Count(), 1000);
       EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
       d.Click(kOK);
     });
-    EXPECT_EQ(Read(collection.Get()).size(), 1000u);
+    EXPECT_EQ(ReadTerms(collection.Get()).size(), 1000u);
   }
 }
 
-TEST_F(TermsDialog, DeletingFindsTheRecordFromTheEndAndLeavesOtherClasses) {
+TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   // The last "LI"/"LE" record of the term goes; "D" records of the same text stay.
   ComPtr<IDispatch> collection = NewCollection(
-      {{L"D", L"only"}, LI(L"only"), {L"LE", L"only"}, {L"D", L"other"}});
+      {{L"D", L"only"}, LI(L"only"), {L"LE", L"only"}, {L"D", L"other"}, LI(L"lost")});
   FrmConfig form;
-  Run(form, collection.Get(), [&](DialogDriver& d) {
-    ASSERT_EQ(d.Texts(), std::vector<std::wstring>{L"only"});
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+  form.SetData(collection.Get());
+  // The record of "lost" changes its class behind the dialog's back: no record is found for it.
+  ComPtr<IDispatch> lost = qp::Get(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
+  qp::Put(lost.Get(), L"ClassCode", qp::Variant::FromString(L"D"));
+  qp::test::RunDialog(caption_, [&] { form.Show(); }, [&](DialogDriver& d) {
+    ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
+    ASSERT_TRUE(d.Await("the first term to be selected", [&] { return d.Selected() == 0; }));
     d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
-    DialogDriver::Settle();
-    EXPECT_EQ(d.Count(), 1);
+    EXPECT_TRUE(d.Sync());
+    EXPECT_EQ(d.Count(), 2);
     d.Click(kDelete);
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 0; }));
+    EXPECT_TRUE(d.Await("one item left", [&] { return d.Count() == 1; }));
+    EXPECT_EQ(d.Selected(), 0);
+    d.Click(kDelete);
+    EXPECT_TRUE(d.Await("an empty list", [&] { return d.Count() == 0; }));
     EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
     EXPECT_EQ(d.Focus(), d.list());
     // With the buttons disabled, the keys do nothing either.
     d.Key(VK_DELETE);
     d.Key(VK_F2);
-    DialogDriver::Settle();
+    d.Key(VK_INSERT);
+    EXPECT_TRUE(d.Sync());
     EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+    EXPECT_EQ(d.Count(), 0);
     d.Click(kOK);
   });
-  EXPECT_EQ(Read(collection.Get()),
-            (std::vector<Term>{{L"D", L"only"}, LI(L"only"), {L"D", L"other"}}));
+  EXPECT_EQ(ReadTerms(collection.Get()), (std::vector<Term>{{L"D", L"only"},
+                                                             LI(L"only"),
+                                                             {L"D", L"other"},
+                                                             {L"D", L"lost"}}));
 }
 
 TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one"), LI(L"two"), LI(L"three")});
   FrmConfig form;
   Run(form, collection.Get(), [&](DialogDriver& d) {
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+    ASSERT_TRUE(d.Await("the first term to be selected", [&] { return d.Selected() == 0; }));
     d.ClickBelowItems();
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == -1; }));
+    ASSERT_TRUE(d.Await("no selection", [&] { return d.Selected() == -1; }));
     // No selection: no context menu, and Delete reports instead of deleting.
     d.RightClickBelowItems();
-    DialogDriver::Settle();
+    EXPECT_TRUE(d.Sync());
     EXPECT_EQ(d.OpenMenu(), nullptr);
     d.Click(kDelete);
-    ExpectError(d, L"Object variable or With block variable not set");
+    d.ExpectError(kObjectNotSet);
     EXPECT_EQ(d.Count(), 3);
 
     // With a selection the menu offers Rename, which starts editing the item.
     d.RightClickItem(1);
     HWND menu = nullptr;
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return (menu = d.OpenMenu()) != nullptr; }));
+    ASSERT_TRUE(d.Await("the context menu", [&] { return (menu = d.OpenMenu()) != nullptr; }));
     EXPECT_EQ(d.Selected(), 1);
     HMENU items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
     ASSERT_EQ(GetMenuItemCount(items), 1);
@@ -448,7 +421,7 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   });
   EXPECT_TRUE(form.Cancelled());
   // Cancel writes nothing back, but the records were edited in place all the same.
-  EXPECT_EQ(Read(collection.Get())[1].value, L"deux");
+  EXPECT_EQ(ReadTerms(collection.Get())[1].value, L"deux");
 }
 
 // ---- sorting
@@ -461,28 +434,43 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     const std::vector<std::wstring> ascending = {L"Alpha", L"Bravo", L"charlie", L"delta"};
     const std::vector<std::wstring> descending(ascending.rbegin(), ascending.rend());
     d.ClickHeader();
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Texts() == ascending; }));
+    EXPECT_TRUE(d.Await("ascending order", [&] { return d.Texts() == ascending; }));
     EXPECT_EQ(d.HeaderImage(), 0);
     EXPECT_EQ(d.HeaderFormat() & (HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_JUSTIFYMASK),
               HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_LEFT);
     // The check states travel with their terms.
     EXPECT_EQ(d.Checks(), (std::vector<bool>{true, true, false, true}));
     d.ClickHeader();
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Texts() == descending; }));
+    EXPECT_TRUE(d.Await("descending order", [&] { return d.Texts() == descending; }));
     EXPECT_EQ(d.HeaderImage(), 1);
     d.ClickHeader();
-    EXPECT_TRUE(DialogDriver::WaitUntil([&] { return d.Texts() == ascending; }));
+    EXPECT_TRUE(d.Await("ascending order again", [&] { return d.Texts() == ascending; }));
     EXPECT_EQ(d.HeaderImage(), 0);
-    // Adding a term keeps the arrow.
+    // Adding, renaming and deleting terms keep the arrow.
     d.Click(kNew);
     d.Type(L"Echo");
     EXPECT_EQ(d.HeaderImage(), 0);
+    d.ClickHeader();
+    EXPECT_TRUE(d.Await("the down arrow", [&] { return d.HeaderImage() == 1; }));
+    auto at = [&](const std::wstring& text) {
+      const auto texts = d.Texts();
+      return static_cast<int>(std::find(texts.begin(), texts.end(), text) - texts.begin());
+    };
+    ASSERT_TRUE(d.Select(at(L"Echo")));
+    d.Click(kRename);
+    d.Type(L"Foxtrot");
+    EXPECT_TRUE(d.Sync());
+    EXPECT_EQ(d.HeaderImage(), 1);
+    ASSERT_TRUE(d.Select(at(L"delta")));
+    d.Click(kDelete);
+    EXPECT_TRUE(d.Await("4 items", [&] { return d.Count() == 4; }));
+    EXPECT_EQ(d.HeaderImage(), 1);
     d.Click(kOK);
   });
   // The records keep their order.
   std::vector<std::wstring> values;
-  for (const Term& t : Read(collection.Get())) values.push_back(t.value);
-  EXPECT_EQ(values, (std::vector<std::wstring>{L"delta", L"Alpha", L"charlie", L"Bravo", L"Echo"}));
+  for (const Term& t : ReadTerms(collection.Get())) values.push_back(t.value);
+  EXPECT_EQ(values, (std::vector<std::wstring>{L"Alpha", L"charlie", L"Bravo", L"Foxtrot"}));
 }
 
 // ---- help
@@ -678,56 +666,22 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
 }
 
 }  // namespace
-
 // ---- the user's terms through Word: verb 2 on a tag, the configuration file and the flag
 
 namespace {
 
-constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";
-
-std::wstring ConfigFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
-  return std::wstring(buffer) + L"\\Norvane";
-}
-std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
-
-// The terms the file holds, read with the XML parser.
-std::vector<Term> TermsInFile() {
-  ComPtr<IDispatch> doc = qp::CreateObject(L"MSXML2.DOMDocument");
-  qp::Put(doc.Get(), L"async", qp::Variant::FromBool(false));
-  EXPECT_TRUE(qp::Call(doc.Get(), L"load", {qp::Variant::FromString(ConfigPath())}).AsBool());
-  ComPtr<IDispatch> nodes =
-      qp::Call(doc.Get(), L"selectNodes", {qp::Variant::FromString(L"//Recognizer")}).AsObject();
-  std::vector<Term> terms;
-  const long n = qp::Get(nodes.Get(), L"length").AsLong();
-  for (long i = 0; i < n; ++i) {
-    ComPtr<IDispatch> node = qp::Get(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
-    auto attribute = [&](const wchar_t* name) {
-      qp::Variant v = qp::Call(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
-      return v.IsEmptyOrNull() ? std::wstring() : v.AsString();
-    };
-    terms.push_back({attribute(L"ClassCode"), qp::Get(node.Get(), L"text").AsString(),
-                     attribute(L"Enabled"), attribute(L"CaseSensitive"), attribute(L"Mask")});
-  }
-  return terms;
-}
+using qp::test::kFlag;
+using qp::test::TermsInFile;
 
 class TermsThroughWord : public TermsDialog {
  protected:
   void SetUp() override {
     TermsDialog::SetUp();
-    RemoveConfig();
-    qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, nullptr);
+    qp::test::ResetProductState();
     ASSERT_HRESULT_SUCCEEDED(
         qp::host::CreateAction(L"NVSmartTagQuillpoint.Action", action_.GetAddressOf()));
     word_.SetDocumentType(qp::host::kWordTemplate);
     ASSERT_HRESULT_SUCCEEDED(word_.AddNorvaneAddIn());
-  }
-  void TearDown() override { RemoveConfig(); }
-  static void RemoveConfig() {
-    DeleteFileW(ConfigPath().c_str());
-    RemoveDirectoryW(ConfigFolder().c_str());
   }
   // The user picks "Maintain Recognizer Terms" on a tag; the script uses the dialog.
   void MaintainTerms(const std::function<void(DialogDriver&)>& script) {
@@ -750,8 +704,9 @@ TEST_F(TermsThroughWord, CancelWritesNothing) {
   std::string before;
   std::wstring flag;
   MaintainTerms([&](DialogDriver& d) {
+    // The terms of the default configuration.
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD"}));
-    before = FileBytes(ConfigPath());  // written from the default when the verb came
+    before = FileBytes(qp::test::ConfigPath());  // written from the default when the verb came
     flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
     d.ClickCheckBox(0);
     d.Click(kNew);
@@ -759,20 +714,19 @@ TEST_F(TermsThroughWord, CancelWritesNothing) {
     d.CloseBox();
   });
   EXPECT_NE(before, "(missing)");
-  EXPECT_EQ(FileBytes(ConfigPath()), before);
+  EXPECT_EQ(FileBytes(qp::test::ConfigPath()), before);
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), flag);
 }
 
 TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
   MaintainTerms([&](DialogDriver& d) {
     d.ClickCheckBox(0);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return !d.Checks()[0]; }));
+    ASSERT_TRUE(d.Await("QP unchecked", [&] { return !d.Checks()[0]; }));
     d.Click(kNew);
     d.Type(L"Client Name");
-    d.ClickItem(1);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 1; }));
+    ASSERT_TRUE(d.Select(1));
     d.Click(kDelete);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == 3; }));
+    ASSERT_TRUE(d.Await("3 items", [&] { return d.Count() == 3; }));
     d.Click(kOK);
   });
   EXPECT_EQ(TermsInFile(), (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"),
@@ -783,10 +737,9 @@ TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
   MaintainTerms([&](DialogDriver& d) {
     ASSERT_EQ(d.Count(), 3);
     for (int left = 3; left > 0; --left) {
-      d.ClickItem(0);
-      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Selected() == 0; }));
+      ASSERT_TRUE(d.Select(0));
       d.Click(kDelete);
-      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Count() == left - 1; }));
+      ASSERT_TRUE(d.Await(std::to_string(left - 1) + " items", [&] { return d.Count() == left - 1; }));
     }
     d.Click(kOK);
   });
@@ -799,25 +752,14 @@ TEST_F(TermsThroughWord, AConfigurationWithoutTermsCannotTakeANewOne) {
       "<?xml version=\"1.0\"?>\r\n<SmartTagConfig><Caption>Norvane Quillpoint</Caption>"
       "<Name>urn:norvane:quillpoint:smarttag#insertquillpoint</Name><RecognizerProvider>"
       "<Recognizers><!-- none --></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
-  CreateDirectoryW(ConfigFolder().c_str(), nullptr);
-  HANDLE h = CreateFileW(ConfigPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(h, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);
-  CloseHandle(h);
-  // The message comes after the dialog has gone, without owner.
-  qp::test::WindowWatcher watcher([&](const SeenWindow& w) {
-    return w.title == caption_ ? std::wstring() : std::wstring(L"OK");
-  });
+  qp::test::WriteConfig(file);
   MaintainTerms([&](DialogDriver& d) {
     EXPECT_EQ(d.Count(), 0);
     d.Click(kOK);
+    // The message comes after the dialog has gone, without owner.
+    d.ExpectError(kObjectNotSet);
   });
-  std::vector<SeenWindow> seen = watcher.Seen();
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[1].title, kTitle);
-  EXPECT_EQ(seen[1].text, L"Object variable or With block variable not set");
-  EXPECT_EQ(FileBytes(ConfigPath()), file);
+  EXPECT_EQ(FileBytes(qp::test::ConfigPath()), file);
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"");
 }
 

@@ -1,0 +1,70 @@
+#include "term_records.h"
+
+#include <gtest/gtest.h>
+
+#include "config/config.h"
+#include "wine_test_env.h"
+
+namespace qp::test {
+
+std::ostream& operator<<(std::ostream& os, const Term& t) {
+  return os << "{" << Ascii(t.classCode) << " \"" << Ascii(t.value) << "\" " << Ascii(t.enabled)
+            << " " << Ascii(t.caseSensitive) << " \"" << Ascii(t.mask) << "\"}";
+}
+
+qp::ComPtr<IDispatch> NewRecord(const Term& t) {
+  qp::ComPtr<IDispatch> record;
+  EXPECT_EQ(qp::CreateRecognizerProps(IID_IDispatch, reinterpret_cast<void**>(record.GetAddressOf())),
+            S_OK);
+  qp::Put(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
+  qp::Put(record.Get(), L"Value", qp::Variant::FromString(t.value));
+  qp::Put(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
+  qp::Put(record.Get(), L"CaseSensitive", qp::Variant::FromString(t.caseSensitive));
+  qp::Put(record.Get(), L"mask", qp::Variant::FromString(t.mask));
+  return record;
+}
+
+qp::ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms) {
+  qp::ComPtr<IDispatch> collection;
+  EXPECT_EQ(qp::CreateRecords(IID_IDispatch, reinterpret_cast<void**>(collection.GetAddressOf())),
+            S_OK);
+  for (const Term& t : terms)
+    qp::Call(collection.Get(), L"Add", {qp::Variant::FromObject(NewRecord(t).Get())});
+  return collection;
+}
+
+std::vector<Term> ReadTerms(IDispatch* collection) {
+  std::vector<Term> terms;
+  const long n = qp::Get(collection, L"Count").AsLong();
+  for (long i = 1; i <= n; ++i) {
+    qp::ComPtr<IDispatch> r = qp::Get(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
+    terms.push_back({qp::Get(r.Get(), L"ClassCode").AsString(), qp::Get(r.Get(), L"Value").AsString(),
+                     qp::Get(r.Get(), L"Enabled").AsString(),
+                     qp::Get(r.Get(), L"CaseSensitive").AsString(),
+                     qp::Get(r.Get(), L"mask").AsString()});
+  }
+  return terms;
+}
+
+std::vector<Term> TermsInFile() {
+  qp::ComPtr<IDispatch> doc = qp::CreateObject(L"MSXML2.DOMDocument");
+  qp::Put(doc.Get(), L"async", qp::Variant::FromBool(false));
+  EXPECT_TRUE(qp::Call(doc.Get(), L"load", {qp::Variant::FromString(ConfigPath())}).AsBool())
+      << "the configuration file does not load";
+  qp::ComPtr<IDispatch> nodes =
+      qp::Call(doc.Get(), L"selectNodes", {qp::Variant::FromString(L"//Recognizer")}).AsObject();
+  std::vector<Term> terms;
+  const long n = qp::Get(nodes.Get(), L"length").AsLong();
+  for (long i = 0; i < n; ++i) {
+    qp::ComPtr<IDispatch> node = qp::Get(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
+    auto attribute = [&](const wchar_t* name) {
+      qp::Variant v = qp::Call(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
+      return v.IsEmptyOrNull() ? std::wstring() : v.AsString();
+    };
+    terms.push_back({attribute(L"ClassCode"), qp::Get(node.Get(), L"text").AsString(),
+                     attribute(L"Enabled"), attribute(L"CaseSensitive"), attribute(L"Mask")});
+  }
+  return terms;
+}
+
+}  // namespace qp::test
