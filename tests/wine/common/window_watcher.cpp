@@ -108,6 +108,10 @@ bool PressButton(HWND dialog, const std::wstring& caption) {
 }
 
 void Dismiss(HWND window) {
+  if (ClassOf(window) == L"#32768") {  // a menu: Esc, as its modal loop reads it
+    PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    return;
+  }
   for (const wchar_t* button : {L"Cancel", L"No", L"OK"})
     if (PressButton(window, button)) return;
   PostMessageW(window, WM_CLOSE, 0, 0);
@@ -115,6 +119,13 @@ void Dismiss(HWND window) {
 
 std::vector<HWND> OpenDialogs() { return TopLevelWindows(true); }
 std::vector<HWND> OpenWindows() { return TopLevelWindows(false); }
+
+std::vector<HWND> OpenBoxesAndMenus() {
+  std::vector<HWND> list;
+  for (HWND w : TopLevelWindows(false))
+    if (ClassOf(w) == L"#32770" || ClassOf(w) == L"#32768") list.push_back(w);
+  return list;
+}
 
 std::vector<SeenWindow> CloseOpenWindows() {
   std::vector<SeenWindow> closed;

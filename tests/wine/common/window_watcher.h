@@ -60,7 +60,8 @@ std::wstring Describe(const SeenWindow& w);
 // Presses the button with that caption ('&' ignored); false when there is none.
 bool PressButton(HWND dialog, const std::wstring& caption);
 std::wstring WindowText(HWND hwnd);
-// Closes a window as a person who does not want it would: Cancel, No or OK, else the close box.
+// Closes a window as a person who does not want it would: Esc on a menu; Cancel, No or OK on a
+// dialog, else the close box.
 void Dismiss(HWND window);
 // The visible top-level windows of this process, read and then closed (for clean-up after a
 // failure).
@@ -69,6 +70,8 @@ std::vector<SeenWindow> CloseOpenWindows();
 // top-level windows.
 std::vector<HWND> OpenDialogs();
 std::vector<HWND> OpenWindows();
+// The visible dialogs and menus of this process (what a test's input may have opened).
+std::vector<HWND> OpenBoxesAndMenus();
 
 // Waits until the condition holds; after the timeout a failure naming `what` and false.
 bool WaitUntil(const std::string& what, const std::function<bool()>& condition,

@@ -4,10 +4,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "nvstagQP.h"
 #include "window_watcher.h"
@@ -165,33 +163,6 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
 
   // Leave the prefix as the fixture made it.
   ASSERT_EQ(Regsvr32(L""), 0u);
-}
-
-// The names a DLL exports, read from its export directory.
-std::vector<std::string> ExportNames(HMODULE module) {
-  auto* base = reinterpret_cast<const BYTE*>(module);
-  auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  std::vector<std::string> names;
-  if (!dir.VirtualAddress) return names;
-  auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  auto* offsets = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-    names.emplace_back(reinterpret_cast<const char*>(base + offsets[i]));
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-TEST(Registration, TheServerExportsTheFourEntryPointsUndecorated) {
-  // Windows looks the entry points up by their plain names, in the 32-bit build too (where
-  // the compiler would decorate them as _DllGetClassObject@12).
-  HMODULE server = LoadLibraryW(DllPath().c_str());
-  ASSERT_NE(server, nullptr);
-  EXPECT_EQ(ExportNames(server), (std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject",
-                                                           "DllRegisterServer",
-                                                           "DllUnregisterServer"}));
-  FreeLibrary(server);
 }
 
 TEST(Registration, ClassesAreCreatedByProgIdThroughTheRegistry) {

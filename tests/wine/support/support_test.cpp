@@ -223,6 +223,18 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   ASSERT_EQ(flag.size(), 14 + 2 * sep.size());
   EXPECT_EQ(flag.substr(10, sep.size()), sep);
   for (wchar_t c : flag.substr(0, 10) + flag.substr(flag.size() - 2)) EXPECT_TRUE(iswdigit(c));
+
+  // A user who chose another separator gets it in the flag (this program's prefix is its own).
+  wchar_t saved[8] = {};
+  GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, saved, 8);
+  const wchar_t* other = std::wstring(saved) == L"." ? L":" : L".";
+  ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, other));
+  qp::SetCacheFlushFlag();
+  const std::wstring changed = qp::GetCacheFlushFlag();
+  SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, saved);
+  ASSERT_EQ(changed.size(), 16u) << qp::test::Narrow(changed);
+  EXPECT_EQ(changed.substr(10, 1), other);
+  EXPECT_EQ(changed.substr(13, 1), other);
 }
 
 // What a user reads must be whole sentences: no doubled or stray blanks where an argument was

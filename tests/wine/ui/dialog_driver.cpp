@@ -252,41 +252,40 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
   std::atomic<bool> returned{false};
   std::thread driver([&] {
     HWND dialog = nullptr;
-    SeenWindow box;
+    std::vector<HWND> closed;  // reported and closed already
+    auto close = [&](HWND w, const char* why) {
+      closed.push_back(w);
+      Sleep(50);  // let it lay itself out
+      ADD_FAILURE() << why << Narrow(Describe(ReadWindow(w)));
+      Dismiss(w);
+    };
     {
       Awaiting awaiting("the dialog \"" + Narrow(caption) + "\"");
-      for (DWORD start = GetTickCount(); !dialog && !box.hwnd && !returned; Sleep(20)) {
-        for (HWND w : OpenDialogs()) {
-          if (IsTermsDialog(w)) dialog = w;
-          else if (!box.hwnd) box = ReadWindow(w);
-        }
+      HWND box = nullptr;
+      for (DWORD start = GetTickCount(); !dialog && !box && !returned; Sleep(20)) {
+        for (HWND w : OpenDialogs()) (IsTermsDialog(w) ? dialog : box) = w;
         if (GetTickCount() - start >= 10000) break;
       }
+      if (!dialog && box) close(box, "a message box came instead of the dialog: ");
     }
-    if (!dialog && box.hwnd) {
-      Sleep(50);
-      ADD_FAILURE() << "a message box came instead of the dialog: " << Narrow(Describe(ReadWindow(box.hwnd)));
-    } else if (!dialog) {
-      ADD_FAILURE() << (returned ? "the call returned without showing the dialog"
-                                 : "the dialog did not open within 10 s");
-    } else {
+    if (dialog) {
       EXPECT_EQ(WindowText(dialog), caption) << "the dialog's caption";
       DialogDriver d(dialog, marker.hwnd());
       script(d);
-      d.Await("the dialog to close", [&] { return !IsWindowVisible(dialog); });
+      // A script that stopped at a failure left the dialog open: it is closed below.
+      if (!::testing::Test::HasFatalFailure())
+        d.Await("the dialog to close", [&] { return !IsWindowVisible(dialog); });
+    } else if (closed.empty()) {
+      ADD_FAILURE() << (returned ? "the call returned without showing the dialog"
+                                 : "the dialog did not open within 10 s");
     }
     // Until the call returns, whatever is open is closed: the dialog the script left open, a
-    // box after it, a dialog that came late.
+    // box or a menu after it, a dialog that came late.
     Awaiting awaiting("the call that showed the dialog to return");
-    std::vector<HWND> closed;
     while (!returned) {
-      for (HWND w : OpenDialogs()) {
-        if (std::find(closed.begin(), closed.end(), w) != closed.end()) continue;
-        closed.push_back(w);
-        Sleep(50);  // let it lay itself out
-        ADD_FAILURE() << "closed a window left open: " << Narrow(Describe(ReadWindow(w)));
-        Dismiss(w);
-      }
+      for (HWND w : OpenBoxesAndMenus())
+        if (std::find(closed.begin(), closed.end(), w) == closed.end())
+          close(w, "closed a window left open: ");
       Sleep(20);
     }
   });
