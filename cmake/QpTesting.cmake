@@ -18,7 +18,7 @@ set(QP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 # qp_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [FIXTURES ...] [TIME_LIMIT seconds])
 # Native: an ordinary test. Windows: run by CTest under Wine in a copy of the build tree's
 # prepared prefix of its own (made by the fixture that registers the servers), with the shared
-# main whose watchdog ends the program after TIME_LIMIT seconds (default 120), well before
+# main whose watchdog ends the program after TIME_LIMIT seconds (default 180), well before
 # CTest's own limit.
 function(qp_add_gtest name)
   cmake_parse_arguments(T "" "TIME_LIMIT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
@@ -26,7 +26,7 @@ function(qp_add_gtest name)
   add_executable(${name} ${T_SOURCES})
   if(WIN32)
     if(NOT T_TIME_LIMIT)
-      set(T_TIME_LIMIT 120)
+      set(T_TIME_LIMIT 180)
     endif()
     target_link_libraries(${name} PRIVATE ${T_LIBS} qp_test_common gtest gmock)
     add_test(NAME ${name}

@@ -420,12 +420,13 @@ TEST_F(Action, NoneOrSeveralMatchesOpenTheChooser) {
 
 TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
   AskForVerbs();
+  const qp::test::Answer cancel = WindowWatcher::Question(L"Cancel");
   {
     SCOPED_TRACE("unknown verbs");
     auto word = NorvaneWord();
     ComPtr<IDispatch> range = word->NewRange(L"Client Name");
     for (int verb : {3, 0}) {
-      ExpectOneError(Run(action_.Get(), verb, range.Get(), L"Client Name", WindowWatcher::Question(L"Cancel")),
+      ExpectOneError(Run(action_.Get(), verb, range.Get(), L"Client Name", cancel),
                      Message(104, std::to_wstring(verb)));
     }
     EXPECT_TRUE(AddInCalls().empty());
@@ -439,7 +440,7 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
     word->SetDocumentType(qp::host::kWordDocument);
     ComPtr<IDispatch> range = word->NewRange(L"Client Name");
     for (int verb : {1, 2, 3}) {
-      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", WindowWatcher::Question(L"Cancel")),
+      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", cancel),
                      Message(105, L""));
     }
     EXPECT_TRUE(AddInCalls().empty());
@@ -455,13 +456,13 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
     word.AddComAddIn(L"nvwordaddin.connect", nullptr);
     ComPtr<IDispatch> range = word.NewRange(L"Client Name");
     for (int verb : {1, 3})
-      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", WindowWatcher::Question(L"Cancel")),
+      ExpectOneError(Run(action.Get(), verb, range.Get(), L"Client Name", cancel),
                      Message(102, L""));
     // Word's add-ins were looked at once; a later connection of the add-in is not seen.
     ASSERT_HRESULT_SUCCEEDED(word.AddNorvaneAddIn());
     word.ClearCalls();
-    ExpectOneError(Run(action.Get(), 1, range.Get(), L"Client Name", WindowWatcher::Question(L"Yes")),
-                   Message(102, L""));
+    const qp::test::Answer yes = WindowWatcher::Question(L"Yes");
+    ExpectOneError(Run(action.Get(), 1, range.Get(), L"Client Name", yes), Message(102, L""));
     EXPECT_FALSE(Called(word.Calls(), L"COMAddIns"));
     EXPECT_TRUE(AddInCalls().empty());
   }

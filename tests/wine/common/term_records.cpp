@@ -14,8 +14,9 @@ std::ostream& operator<<(std::ostream& os, const Term& t) {
 
 qp::ComPtr<IDispatch> NewRecord(const Term& t) {
   qp::ComPtr<IDispatch> record;
-  EXPECT_EQ(qp::CreateRecognizerProps(IID_IDispatch, reinterpret_cast<void**>(record.GetAddressOf())),
-            S_OK);
+  EXPECT_EQ(
+      qp::CreateRecognizerProps(IID_IDispatch, reinterpret_cast<void**>(record.GetAddressOf())),
+      S_OK);
   qp::Put(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
   qp::Put(record.Get(), L"Value", qp::Variant::FromString(t.value));
   qp::Put(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
@@ -38,8 +39,8 @@ std::vector<Term> ReadTerms(IDispatch* collection) {
   const long n = qp::Get(collection, L"Count").AsLong();
   for (long i = 1; i <= n; ++i) {
     qp::ComPtr<IDispatch> r = qp::Get(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
-    terms.push_back({qp::Get(r.Get(), L"ClassCode").AsString(), qp::Get(r.Get(), L"Value").AsString(),
-                     qp::Get(r.Get(), L"Enabled").AsString(),
+    terms.push_back({qp::Get(r.Get(), L"ClassCode").AsString(),
+                     qp::Get(r.Get(), L"Value").AsString(), qp::Get(r.Get(), L"Enabled").AsString(),
                      qp::Get(r.Get(), L"CaseSensitive").AsString(),
                      qp::Get(r.Get(), L"mask").AsString()});
   }
@@ -56,7 +57,8 @@ std::vector<Term> TermsInFile() {
   std::vector<Term> terms;
   const long n = qp::Get(nodes.Get(), L"length").AsLong();
   for (long i = 0; i < n; ++i) {
-    qp::ComPtr<IDispatch> node = qp::Get(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
+    qp::ComPtr<IDispatch> node =
+        qp::Get(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
     auto attribute = [&](const wchar_t* name) {
       qp::Variant v = qp::Call(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
       return v.IsEmptyOrNull() ? std::wstring() : v.AsString();

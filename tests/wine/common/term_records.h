@@ -3,8 +3,8 @@
 // (read with the XML parser, not with the store).
 #pragma once
 
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <ostream>
 #include <string>

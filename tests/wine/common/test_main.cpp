@@ -3,7 +3,6 @@
 // ended by the watchdog, which says which test was running and what it waited for, reads and
 // closes the program's windows and exits with a failure, well before CTest's own limit.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstdio>
@@ -16,7 +15,7 @@
 namespace {
 
 // Whole seconds; "--time-limit=N" on the command line changes it.
-unsigned long g_limitSeconds = 120;
+unsigned long g_limitSeconds = 180;
 
 class CurrentTest : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo& info) override {
@@ -43,7 +42,8 @@ DWORD WINAPI Watchdog(void* stop) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i)
-    if (!std::strncmp(argv[i], "--time-limit=", 13)) g_limitSeconds = std::strtoul(argv[i] + 13, nullptr, 10);
+    if (!std::strncmp(argv[i], "--time-limit=", 13))
+      g_limitSeconds = std::strtoul(argv[i] + 13, nullptr, 10);
   ::testing::UnitTest::GetInstance()->listeners().Append(new CurrentTest);
   HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, stop, 0, nullptr);

@@ -106,15 +106,13 @@ std::wstring ResourceText(HMODULE module) {
 // ---- the user's file ---------------------------------------------------------------------------
 
 using qp::test::ConfigFolder;
+using qp::test::ConfigFolderEntries;
 using qp::test::ConfigPath;
+using qp::test::FileBytes;
 using qp::test::LI;
 using qp::test::NewRecord;
-using qp::test::RemoveConfigFolder;
 using qp::test::Term;
-
-std::string ReadBytes(const std::wstring& path) { return qp::test::FileBytes(path); }
-void WriteBytes(const std::wstring&, const std::string& bytes) { qp::test::WriteConfig(bytes); }
-std::vector<std::wstring> FolderEntries() { return qp::test::ConfigFolderEntries(); }
+using qp::test::WriteConfig;
 
 // ---- COM helpers -------------------------------------------------------------------------------
 
@@ -232,7 +230,7 @@ TEST_F(ConfigStore, DefaultDocumentIsCarriedExactlyAndWrittenCleaned) {
   ASSERT_EQ(GetFileAttributesW(ConfigFolder().c_str()), INVALID_FILE_ATTRIBUTES);
   ComPtr<_SmartTagConfig> config = NewConfig();
   ASSERT_TRUE(config);
-  const std::string file = ReadBytes(ConfigPath());
+  const std::string file = FileBytes(ConfigPath());
   EXPECT_EQ(file, Narrow(Joined(lines)));
   EXPECT_EQ(file.rfind("<!--", 0), 0u);
   EXPECT_EQ(file.substr(file.size() - 17), "</SmartTagConfig>");
@@ -243,23 +241,23 @@ TEST_F(ConfigStore, DefaultDocumentIsCarriedExactlyAndWrittenCleaned) {
   EXPECT_EQ(path.str(), ConfigPath());
   EXPECT_EQ(qp::Call(config.Get(), L"GetConfigFilePath").AsString(), ConfigPath());
   // Nothing else was left in the folder.
-  EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
+  EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 
   // A file deleted since is written again by the next GetConfigFilePath.
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
   ASSERT_EQ(config->GetConfigFilePath(path.out()), S_OK);
-  EXPECT_EQ(ReadBytes(ConfigPath()), file);
+  EXPECT_EQ(FileBytes(ConfigPath()), file);
 }
 
 TEST_F(ConfigStore, ExistingFileIsNeverOverwritten) {
   for (const std::string& mine :
        {std::string("<SmartTagConfig><Caption>Mine</Caption></SmartTagConfig>"),
         std::string("not a configuration at all"), std::string()}) {
-    WriteBytes(ConfigPath(), mine);
+    WriteConfig(mine);
     ComPtr<_SmartTagConfig> config = NewConfig();
     Bstr path;
     ASSERT_EQ(config->GetConfigFilePath(path.out()), S_OK);
-    EXPECT_EQ(ReadBytes(ConfigPath()), mine);
+    EXPECT_EQ(FileBytes(ConfigPath()), mine);
   }
 }
 
@@ -337,24 +335,29 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
 }
 
 TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
-  WriteBytes(ConfigPath(),
-             "<SmartTagConfig><RecognizerProvider><Recognizers>"
-             "<Recognizer ClassCode=\"LI\" Enabled=\"yes\">A</Recognizer>"
-             "<Recognizer ClassCode=\"LI\" Enabled=\"No\" Mask=\"m\">B</Recognizer>"
-             "<Recognizer ClassCode=\"LI\" Enabled=\"\">C</Recognizer>"
-             "<Recognizer ClassCode=\"LI\">D</Recognizer>"
-             "<Recognizer ClassCode=\"LI\" Enabled=\"True\">E</Recognizer>"
-             "<Recognizer ClassCode=\"LI\" Enabled=\" Yes\">F</Recognizer>"
-             "<Recognizer classcode=\"LE\" ENABLED=\"YES\">G</Recognizer>"
-             "<Recognizer ClassCode=\"LE\" Enabled=\"YES\" CaseSensitive=\"No\">H</Recognizer>"
-             "</Recognizers></RecognizerProvider><ActionProvider><Actions>"
-             "<Action Name=\"A\" Enabled=\"No\">a</Action><Action Name=\"B\" Enabled=\"yes\">b</Action>"
-             "</Actions></ActionProvider></SmartTagConfig>");
+  WriteConfig(
+      "<SmartTagConfig><RecognizerProvider><Recognizers>"
+      "<Recognizer ClassCode=\"LI\" Enabled=\"yes\">A</Recognizer>"
+      "<Recognizer ClassCode=\"LI\" Enabled=\"No\" Mask=\"m\">B</Recognizer>"
+      "<Recognizer ClassCode=\"LI\" Enabled=\"\">C</Recognizer>"
+      "<Recognizer ClassCode=\"LI\">D</Recognizer>"
+      "<Recognizer ClassCode=\"LI\" Enabled=\"True\">E</Recognizer>"
+      "<Recognizer ClassCode=\"LI\" Enabled=\" Yes\">F</Recognizer>"
+      "<Recognizer classcode=\"LE\" ENABLED=\"YES\">G</Recognizer>"
+      "<Recognizer ClassCode=\"LE\" Enabled=\"YES\" CaseSensitive=\"No\">H</Recognizer>"
+      "</Recognizers></RecognizerProvider><ActionProvider><Actions>"
+      "<Action Name=\"A\" Enabled=\"No\">a</Action><Action Name=\"B\" Enabled=\"yes\">b</Action>"
+      "</Actions></ActionProvider></SmartTagConfig>");
   ComPtr<_SmartTagConfig> config = NewConfig();
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()),
-            (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LI", L"B", L"No", L"", L"m"}, {L"LI", L"C", L"", L"", L""}, {L"LI", L"D", L"", L"", L""},
-                                       {L"LI", L"E", L"True", L"", L""}, {L"LI", L"F", L" Yes", L"", L""}, {L"", L"G", L"", L"", L""},
-                                       {L"LE", L"H", L"YES", L"No", L""}}));
+            (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""},
+                               {L"LI", L"B", L"No", L"", L"m"},
+                               {L"LI", L"C", L"", L"", L""},
+                               {L"LI", L"D", L"", L"", L""},
+                               {L"LI", L"E", L"True", L"", L""},
+                               {L"LI", L"F", L" Yes", L"", L""},
+                               {L"", L"G", L"", L"", L""},
+                               {L"LE", L"H", L"YES", L"No", L""}}));
   EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()),
             (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LE", L"H", L"YES", L"No", L""}}));
   ComPtr<_Records> verbs;
@@ -427,7 +430,8 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   EXPECT_EQ(Text(qp::Get(byName, L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value"),
             L"three");
   qp::Call(byName, L"Remove", {Variant::FromLong(2)});
-  EXPECT_EQ(Terms(byName), (std::vector<Term>{{L"LI", L"one", L"Yes", L"", L""}, {L"LI", L"three", L"Yes", L"", L""}}));
+  EXPECT_EQ(Terms(byName), (std::vector<Term>{{L"LI", L"one", L"Yes", L"", L""},
+                                              {L"LI", L"three", L"Yes", L"", L""}}));
   for (long bad : {0L, 3L, -1L}) {
     Variant item;
     EXPECT_EQ(list->get_Item(*Variant::FromLong(bad).get(), item.out()),
@@ -498,7 +502,7 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
 
   // The file: the comment still first in its container, every term case-sensitive, the
   // attributes in the order of the first term, the verbs' comments untouched.
-  const std::string file = ReadBytes(ConfigPath());
+  const std::string file = FileBytes(ConfigPath());
   const size_t container = file.find("<Recognizers>");
   ASSERT_NE(container, std::string::npos);
   const size_t comment = file.find("<!--", container);
@@ -524,13 +528,13 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
   const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
   EXPECT_GE(flag, earliest);
   EXPECT_LE(flag, qp::test::Stamp(end));
-  EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
+  EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 }
 
 TEST_F(ConfigStore, UpdateRecognizersThatCannotBeDoneLeaveTheFileAsItWas) {
   ComPtr<_SmartTagConfig> config = NewConfig();
   Recognizers(config.Get(), false);
-  const std::string original = ReadBytes(ConfigPath());
+  const std::string original = FileBytes(ConfigPath());
   qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, L"untouched");
 
   // An empty collection: nothing removed, nothing written, no flag.
@@ -550,7 +554,7 @@ TEST_F(ConfigStore, UpdateRecognizersThatCannotBeDoneLeaveTheFileAsItWas) {
   f = FailureOf(Update(config.Get(), wrong.Get()));
   EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(13));
   EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): ", 0), 0u) << f.source;
-  EXPECT_EQ(ReadBytes(ConfigPath()), original);
+  EXPECT_EQ(FileBytes(ConfigPath()), original);
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
   ASSERT_EQ(config->Initialize(), S_OK);
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()).size(), 4u);
@@ -560,30 +564,30 @@ TEST_F(ConfigStore, UpdateRecognizersThatCannotBeDoneLeaveTheFileAsItWas) {
       "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->"
       "<Recognizer ClassCode=\"LI\" Enabled=\"Yes\">A</Recognizer>"
       "</Recognizers></RecognizerProvider></SmartTagConfig>";
-  WriteBytes(ConfigPath(), partial);
+  WriteConfig(partial);
   ASSERT_EQ(config->Initialize(), S_OK);
   Recognizers(config.Get(), false);
   ComPtr<_Records> one = NewList({NewTerm(L"LI", L"B", L"Yes", L"", L"").Get()});
   f = FailureOf(Update(config.Get(), one.Get()));
   EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(qp::kErrObjectNotSet));
   EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): MakeRecognizerNode(): ", 0), 0u) << f.source;
-  EXPECT_EQ(ReadBytes(ConfigPath()), partial);
+  EXPECT_EQ(FileBytes(ConfigPath()), partial);
 
   // No term at all: no template, nothing removed.
   const std::string none = "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->"
                            "</Recognizers></RecognizerProvider></SmartTagConfig>";
-  WriteBytes(ConfigPath(), none);
+  WriteConfig(none);
   ASSERT_EQ(config->Initialize(), S_OK);
   Recognizers(config.Get(), false);
   EXPECT_TRUE(FAILED(Update(config.Get(), one.Get())));
-  EXPECT_EQ(ReadBytes(ConfigPath()), none);
+  EXPECT_EQ(FileBytes(ConfigPath()), none);
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
 }
 
 TEST_F(ConfigStore, AFailedSaveKeepsTheFileAndTheHeldDocument) {
   ComPtr<_SmartTagConfig> config = NewConfig();
   Recognizers(config.Get(), false);
-  const std::string original = ReadBytes(ConfigPath());
+  const std::string original = FileBytes(ConfigPath());
   qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, L"untouched");
   // A file that may not be replaced.
   ASSERT_TRUE(SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_READONLY));
@@ -595,8 +599,8 @@ TEST_F(ConfigStore, AFailedSaveKeepsTheFileAndTheHeldDocument) {
   EXPECT_EQ(f.description.substr(f.description.size() - ConfigPath().size() - 1), L" " + ConfigPath());
   SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_NORMAL);
 
-  EXPECT_EQ(ReadBytes(ConfigPath()), original);
-  EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
+  EXPECT_EQ(FileBytes(ConfigPath()), original);
+  EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
   // The edited document is still held; a later save writes it.
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()),
@@ -611,7 +615,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_EQ(done, VARIANT_TRUE);
   const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
   EXPECT_EQ(flag.size(), 14 + 2 * qp::test::TimeSeparator().size());
-  const std::string afterSet = ReadBytes(ConfigPath());
+  const std::string afterSet = FileBytes(ConfigPath());
   EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/DownloadURL").AsString(), L"urn:example:download");
 
   // Nothing selected: False, and the file as it was.
@@ -620,7 +624,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_EQ(done, VARIANT_FALSE);
   EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem", {Variant::FromString(L"X/Y")}).AsBool(),
             false);
-  EXPECT_EQ(ReadBytes(ConfigPath()), afterSet);
+  EXPECT_EQ(FileBytes(ConfigPath()), afterSet);
 
   EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem",
                      {Variant::FromString(L"SmartTagConfig/NameExt")}).AsBool(),
@@ -649,7 +653,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_EQ(Text(items[1].Get(), L"Name"), L"Insert");
   EXPECT_EQ(Text(items[1].Get(), L"InsertPosition"), L"");
   EXPECT_EQ(Text(items[1].Get(), L"Value"), L"Replace Smart Tag with Quillpoint");
-  EXPECT_NE(ReadBytes(ConfigPath()).find("Valid InsertPosition Codes:"), std::string::npos);
+  EXPECT_NE(FileBytes(ConfigPath()).find("Valid InsertPosition Codes:"), std::string::npos);
 }
 
 // ---- a file that cannot be read --------------------------------------------------------------------
@@ -658,7 +662,7 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   const std::string bad =
       "<!-- mine -->\r\n<SmartTagConfig>\r\n\t<Caption>Norvane Quillpoint</Captoin>\r\n"
       "\t<Name>x</Name>\r\n</SmartTagConfig>";
-  WriteBytes(ConfigPath(), bad);
+  WriteConfig(bad);
   ComPtr<_SmartTagConfig> config = NewConfig();
   ComPtr<_Records> terms;
   const Failure f = FailureOf(config->GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()));
@@ -668,7 +672,7 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   ASSERT_GT(f.description.size(), tail.size());
   EXPECT_EQ(f.description.substr(f.description.size() - tail.size()), tail);
   EXPECT_FALSE(terms);
-  EXPECT_EQ(ReadBytes(ConfigPath()), bad);
+  EXPECT_EQ(FileBytes(ConfigPath()), bad);
 
   // The empty document is kept: no text, no terms, no verbs, and no failure.
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").vt(), VT_EMPTY);
@@ -676,7 +680,7 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   ComPtr<_Records> verbs;
   ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
   EXPECT_EQ(Items(verbs.Get()).size(), 0u);
-  EXPECT_EQ(ReadBytes(ConfigPath()), bad);
+  EXPECT_EQ(FileBytes(ConfigPath()), bad);
 
   // By name on another object, from the first query that loads.
   ComPtr<_SmartTagConfig> other = NewConfig();
@@ -691,7 +695,7 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   }
 
   // Repaired, it is read again after Initialize.
-  WriteBytes(ConfigPath(), "<SmartTagConfig><Caption>Fixed</Caption></SmartTagConfig>");
+  WriteConfig("<SmartTagConfig><Caption>Fixed</Caption></SmartTagConfig>");
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").vt(), VT_EMPTY);
   ASSERT_EQ(config->Initialize(), S_OK);
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), L"Fixed");
