@@ -125,9 +125,7 @@ class Action : public ::testing::Test {
   static void ExpectOneError(const Outcome& o, const std::wstring& message) {
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     ASSERT_EQ(o.windows.size(), 1u);
-    EXPECT_EQ(o.windows[0].title, kBoxTitle);
-    EXPECT_EQ(o.windows[0].text, message);
-    EXPECT_EQ(o.windows[0].buttons, std::vector<std::wstring>{L"OK"});
+    qp::test::ExpectBox(o.windows[0], message);
   }
 
   qp::test::ComApartment com_;
@@ -257,8 +255,7 @@ TEST_F(Action, DefaultInterfaceRunsAVerbByName) {
   }
   EXPECT_HRESULT_SUCCEEDED(hr);
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].title, kBoxTitle);
-  EXPECT_EQ(seen[0].text, Message(104, L"7"));
+  qp::test::ExpectBox(seen[0], Message(104, L"7"));
   SysFreeString(args[4].bstrVal);
   SysFreeString(args[1].bstrVal);
   SysFreeString(args[0].bstrVal);
@@ -339,9 +336,7 @@ TEST_F(Action, AFailingNameShowsOneBox) {
   EXPECT_EQ(Take(name), L"");
   const auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].title, kBoxTitle);
-  EXPECT_EQ(seen[0].text, Message(107, L""));
-  EXPECT_EQ(seen[0].buttons, std::vector<std::wstring>{L"OK"});
+  qp::test::ExpectBox(seen[0], Message(107, L""));
 }
 
 TEST_F(Action, VerbQuestionsBeforeTheVerbCountAreReported) {
@@ -381,9 +376,7 @@ TEST_F(Action, OneMatchAsksBeforeInserting) {
     Outcome o = Run(action.Get(), 1, range.Get(), L"client name", WindowWatcher::Question(c.answer));
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     ASSERT_EQ(o.windows.size(), 1u);
-    EXPECT_EQ(o.windows[0].title, kBoxTitle);
-    EXPECT_EQ(o.windows[0].text, Message(108, L"Client Name"));
-    EXPECT_EQ(o.windows[0].buttons, (std::vector<std::wstring>{L"Yes", L"No", L"Cancel"}));
+    qp::test::ExpectBox(o.windows[0], Message(108, L"Client Name"), {L"Yes", L"No", L"Cancel"});
     EXPECT_EQ(word->Selection(), L"client name");
     const std::vector<std::wstring> calls = AddInCalls();
     EXPECT_TRUE(Called(calls, L"GetQuillpointsByName"));

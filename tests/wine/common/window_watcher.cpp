@@ -89,6 +89,13 @@ SeenWindow ReadWindow(HWND hwnd) {
   return w;
 }
 
+void ExpectBox(const SeenWindow& w, const std::wstring& text,
+               const std::vector<std::wstring>& buttons) {
+  EXPECT_EQ(w.title, L"Quillpoint Smart Tag");
+  EXPECT_EQ(w.text, text);
+  EXPECT_EQ(w.buttons, buttons);
+}
+
 std::wstring Describe(const SeenWindow& w) {
   std::wstring s = L"\"" + w.title + L"\": \"" + w.text + L"\" [";
   for (size_t i = 0; i < w.buttons.size(); ++i) s += (i ? L"|" : L"") + w.buttons[i];

@@ -53,6 +53,10 @@ class WindowWatcher {
   std::thread thread_;
 };
 
+// A box as the product shows it: titled "Quillpoint Smart Tag", with the text and the buttons.
+void ExpectBox(const SeenWindow& w, const std::wstring& text,
+               const std::vector<std::wstring>& buttons = {L"OK"});
+
 // Reads a dialog window as the watcher does.
 SeenWindow ReadWindow(HWND hwnd);
 // "title": "text" [buttons], for failure messages.

@@ -144,9 +144,7 @@ qp::test::Answer Dismiss() { return WindowWatcher::Question(L"Yes"); }
 
 // The error prompt: the error's description, an empty line and the question whether to go on.
 void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
-  EXPECT_EQ(w.title, kBoxTitle);
-  EXPECT_EQ(w.text, description + L"\r\n\r\n" + Message(111, L""));
-  EXPECT_EQ(w.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+  qp::test::ExpectBox(w, description + L"\r\n\r\n" + Message(111, L""), {L"Yes", L"No"});
 }
 
 // A paragraph with one catalog name and one configured term, and its tags.

@@ -163,9 +163,7 @@ TEST_F(Support, ShowErrorShowsTheMappedMessageOrTheDescription) {
   ASSERT_TRUE(watcher.WaitFor(4));
   const auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 4u);
-  EXPECT_EQ(seen[0].title, L"Quillpoint Smart Tag");
-  EXPECT_EQ(seen[0].text, Message(107, L""));
-  EXPECT_EQ(seen[0].buttons, std::vector<std::wstring>{L"OK"});
+  qp::test::ExpectBox(seen[0], Message(107, L""));
   EXPECT_EQ(seen[1].text, L"The file is locked.");
   EXPECT_EQ(seen[2].text, L"Saving the terms\r\nThe file is locked.");
   EXPECT_EQ(seen[3].title, L"Norvane Quillpoint Smart Tag");
@@ -180,10 +178,8 @@ TEST_F(Support, ThePromptAsksYesOrNo) {
   EXPECT_FALSE(qp::ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
   const auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].title, L"Quillpoint Smart Tag");
-  EXPECT_EQ(seen[0].text,
-            L"The catalog is not available.\r\n\r\n" + Message(111, L""));
-  EXPECT_EQ(seen[0].buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+  qp::test::ExpectBox(seen[0], L"The catalog is not available.\r\n\r\n" + Message(111, L""),
+                      {L"Yes", L"No"});
 }
 
 TEST_F(Support, TheDisplaySwitchIsReadFromTheMachineSettings) {

@@ -237,9 +237,7 @@ SeenWindow DialogDriver::WaitForMessageBox(DWORD timeoutMs) {
 void DialogDriver::ExpectError(const std::wstring& text) {
   SeenWindow box = WaitForMessageBox();
   ASSERT_NE(box.hwnd, nullptr) << "no message \"" << Narrow(text) << "\"";
-  EXPECT_EQ(box.title, L"Quillpoint Smart Tag");
-  EXPECT_EQ(box.text, text);
-  EXPECT_EQ(box.buttons, std::vector<std::wstring>{L"OK"});
+  ExpectBox(box, text);
   PressButton(box.hwnd, L"OK");
   qp::test::WaitUntil("the message box to close", [&] { return !IsWindow(box.hwnd); });
 }
