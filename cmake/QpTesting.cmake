@@ -28,7 +28,7 @@ function(qp_add_gtest name)
     if(NOT T_TIME_LIMIT)
       set(T_TIME_LIMIT 180)
     endif()
-    target_link_libraries(${name} PRIVATE ${T_LIBS} qp_test_common gtest gmock)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} qp_test_main gtest gmock)
     add_test(NAME ${name}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run-in-own-prefix ${QP_WINEPREFIX}
                      ${QP_WINEPREFIX}-${name} ${T_TIME_LIMIT} $<TARGET_FILE:${name}>)
