@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "wine_test_env.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -94,6 +96,10 @@ void ExpectBox(const SeenWindow& w, const std::wstring& text,
   EXPECT_EQ(w.title, L"Quillpoint Smart Tag");
   EXPECT_EQ(w.text, text);
   EXPECT_EQ(w.buttons, buttons);
+}
+
+void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
+  ExpectBox(w, description + L"\r\n\r\n" + Message(111, L""), {L"Yes", L"No"});
 }
 
 std::wstring Describe(const SeenWindow& w) {

@@ -56,6 +56,8 @@ class WindowWatcher {
 // A box as the product shows it: titled "Quillpoint Smart Tag", with the text and the buttons.
 void ExpectBox(const SeenWindow& w, const std::wstring& text,
                const std::vector<std::wstring>& buttons = {L"OK"});
+// The error prompt: the failure's description, an empty line, message 111, Yes and No.
+void ExpectPrompt(const SeenWindow& w, const std::wstring& description);
 
 // Reads a dialog window as the watcher does.
 SeenWindow ReadWindow(HWND hwnd);

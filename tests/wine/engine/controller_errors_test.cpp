@@ -29,36 +29,12 @@ using qp::test::Message;
 using qp::test::SeenWindow;
 using qp::test::WindowWatcher;
 
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
-constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";
-
-std::wstring Take(BSTR b) {
-  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
-  SysFreeString(b);
-  return s;
-}
-
-std::wstring AppDataFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
-  return buffer;
-}
-std::wstring ConfigFolder() { return AppDataFolder() + L"\\Norvane"; }
-
-// The user's folder gone with everything in it, as before the first use.
-void RemoveConfigFolder() {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((ConfigFolder() + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        DeleteFileW((ConfigFolder() + L"\\" + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(ConfigFolder().c_str());
-  DeleteFileW(ConfigFolder().c_str());
-}
+using qp::test::ConfigFolder;
+using qp::test::ExpectBox;
+using qp::test::ExpectPrompt;
+using qp::test::kDisplayErrors;
+using qp::test::RemoveConfigFolder;
+using qp::test::Take;
 
 // A file where the folder should be: the folder cannot be made, nor the configuration in it.
 void BlockConfigFolder() {
@@ -87,42 +63,14 @@ struct StoreFailure {
   std::wstring description = SystemText(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
 };
 
-// Presses Yes on a prompt and OK on any other box, so that none can hang the test.
-qp::test::Answer Answering(std::wstring promptAnswer) {
-  return [promptAnswer](const SeenWindow& w) {
-    const bool prompt = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
-    return prompt ? promptAnswer : std::wstring(L"OK");
-  };
-}
-
-void ExpectBox(const SeenWindow& w, const std::wstring& text) {
-  EXPECT_EQ(w.title, kTitle);
-  EXPECT_EQ(w.text, text);
-  EXPECT_EQ(w.buttons, std::vector<std::wstring>{L"OK"});
-}
-void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
-  EXPECT_EQ(w.title, kTitle);
-  EXPECT_EQ(w.text, description + L"\r\n\r\n" + Message(111, L""));
-  EXPECT_EQ(w.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
-}
-
 class ControllerErrors : public ::testing::Test {
  protected:
-  void SetUp() override {
-    RemoveConfigFolder();
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
-  }
-  void TearDown() override {
-    RemoveConfigFolder();
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
-  }
+  void SetUp() override { qp::test::ResetProductState(); }
 
   static ComPtr<_Controller> NewController() {
-    CLSID clsid;
     ComPtr<_Controller> c;
-    EXPECT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"NVSmartTagQuillpoint.Controller", &clsid));
     EXPECT_HRESULT_SUCCEEDED(
-        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&c)));
+        qp::test::CreateByProgId(L"NVSmartTagQuillpoint.Controller", c.GetAddressOf()));
     return c;
   }
   template <class Ask>
@@ -138,7 +86,7 @@ class ControllerErrors : public ::testing::Test {
 TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes) {
   BlockConfigFolder();
   const StoreFailure store;
-  WindowWatcher watcher(Answering(L"Yes"));
+  WindowWatcher watcher(WindowWatcher::Question(L"Yes"));
   ComPtr<_Controller> controller = NewController();
   ASSERT_TRUE(controller);
 
@@ -197,7 +145,7 @@ TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes)
 }
 
 TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
-  WindowWatcher watcher(Answering(L"Yes"));
+  WindowWatcher watcher(WindowWatcher::Question(L"Yes"));
   ComPtr<_Controller> controller = NewController();
   ASSERT_TRUE(controller);
   // The verbs are read from the document the store holds: a caption question loads it.
@@ -216,7 +164,7 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(count, 0);
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].title, kTitle);
+  EXPECT_EQ(seen[0].title, qp::test::kBoxTitle);
 
   // The verbs offered before still answer, without another box.
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionVerbName(2, b); }), L"ViewConfig");

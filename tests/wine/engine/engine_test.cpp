@@ -37,6 +37,7 @@ using qp::test::kBoxTitle;
 using qp::test::kDisplayErrors;
 using qp::test::kFlag;
 using qp::test::ConfigPath;
+using qp::test::ExpectPrompt;
 using qp::test::SetQuillpoints;
 // The flag's resolution is a second: a change must come at least a second after the last one.
 constexpr DWORD kNextSecond = 1100;
@@ -142,10 +143,6 @@ using qp::test::Take;
 // the rest of the program.)
 qp::test::Answer Dismiss() { return WindowWatcher::Question(L"Yes"); }
 
-// The error prompt: the error's description, an empty line and the question whether to go on.
-void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
-  qp::test::ExpectBox(w, description + L"\r\n\r\n" + Message(111, L""), {L"Yes", L"No"});
-}
 
 // A paragraph with one catalog name and one configured term, and its tags.
 constexpr wchar_t kJudgeAndField[] = L"The Judge and the Field";
