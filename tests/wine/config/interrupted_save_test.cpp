@@ -19,12 +19,8 @@ namespace {
 
 constexpr DWORD kStartLimitMs = 60000;  // a new process under Wine, its server and first save
 
-std::wstring ConfigFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, buffer);
-  return std::wstring(buffer) + L"\\Norvane";
-}
-std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
+using qp::test::ConfigFolder;
+using qp::test::ConfigPath;
 
 // Everything beside the configuration file whose name continues it: what saves left there.
 std::vector<std::wstring> LeftBeside() {

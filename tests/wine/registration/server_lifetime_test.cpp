@@ -182,11 +182,8 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
 
   {
     SCOPED_TRACE("the records by name");
-    CLSID clsid;
-    ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kControllerProgId, &clsid));
     ComPtr<IDispatch> controller;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_PPV_ARGS(&controller)));
+    ASSERT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
     ComPtr<IDispatch> config = ObjectOf(ByName(controller.Get(), L"SmartTagConfiguration"));
     ASSERT_TRUE(config);
     for (const wchar_t* list : {L"GetRecognizers", L"GetActions"}) {
