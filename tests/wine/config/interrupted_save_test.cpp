@@ -25,14 +25,8 @@ using qp::test::ConfigPath;
 // Everything beside the configuration file whose name continues it: what saves left there.
 std::vector<std::wstring> LeftBeside() {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((ConfigPath() + L".*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    // The pattern's ".*" takes the file itself too.
-    if (_wcsicmp(found.cFileName, L"nvstagQP.cfg") != 0) names.push_back(found.cFileName);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  for (const std::wstring& name : qp::test::ConfigFolderEntries())
+    if (_wcsnicmp(name.c_str(), L"nvstagQP.cfg.", 13) == 0) names.push_back(name);
   return names;
 }
 
