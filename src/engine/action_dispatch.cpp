@@ -94,7 +94,7 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
   // The lookup may be the first sign that the catalog changed: every term list is then
   // rebuilt. Without a catalog (test mode) there is no one to ask.
   GetCurrentNorvaneCatalog();
-  if (m_oCatalog && Get(m_oCatalog.Get(), L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
+  if (m_oCatalog && m_oCatalog.Call(L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
 
   if (Get(quillpoints.Get(), L"Count").AsLong() != 1) {
     Call(addIn, L"doShowQuillpoints");

@@ -9,6 +9,7 @@
 #include "com/com_object.h"
 #include "recognizer.h"
 #include "support/automation.h"
+#include "support/resources.h"
 #include "term_dictionary.h"
 
 namespace qp {
@@ -53,25 +54,34 @@ class Controller final : public ComObject<Controller, _Controller> {
   bool GetCurrentNorvaneCatalog();
   void RebuildTerms();
   void ReleaseTerms();
+  bool CopyKeys();
 
   // Verbs (action_dispatch.cpp).
   void GetNVWordAddIn(IDispatch* oAppTarget);
   void RunAction(LONG verb, IDispatch* target);
   void InsertQuillpoint(IDispatch* oRange);
 
+  // Kept for the engine's life and released after everything below it.
+  RegistryClassHold m_registryClass;
+
   // Released on termination in this order (see the destructor).
   ComPtr<IDispatch> m_oWordAddIn;
   ComPtr<IDispatch> m_oWordApp;
-  ComPtr<IDispatch> m_oCatalog;
+  LateBound m_oCatalog;
   // The term dictionary: the keyed dictionary object (the catalog's own, when there is a
-  // catalog), and the same keys in a hashed table for matching, rebuilt with it.
-  ComPtr<IDispatch> m_dicTerms;
+  // catalog), and for matching the same keys in a hashed table rebuilt with it, or, when the
+  // dictionary cannot list its keys, a table that asks the dictionary itself.
+  LateBound m_dicTerms;
   engine::TermDictionary m_terms;
   ComPtr<_Records> m_colActions;
   ComPtr<_SmartTagConfig> m_oConfig;
 
   std::wstring m_sSmartTagName;
   std::wstring m_sCacheStamp;
+  // m_sSmartTagName as the site is given it, converted again only when the name changed.
+  std::wstring m_sCommittedName;
+  Bstr m_bstrCommittedName;
+  std::u16string m_typeName;
   std::unique_ptr<engine::Recognizer> m_matcher;  // the matcher's working arrays
 };
 

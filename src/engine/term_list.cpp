@@ -17,51 +17,79 @@ constexpr short kMaxWords = 3;
 // No flag value equals it, so the first check always rebuilds.
 constexpr wchar_t kNeverBuilt[] = L"#@";
 
-bool Exists(IDispatch* dictionary, const std::wstring& key) {
-  return Call(dictionary, L"Exists", {Variant::FromString(key)}).AsBool();
+bool Exists(LateBound& dictionary, const std::wstring& key) {
+  return dictionary.Call(L"Exists", {Variant::FromString(key)}).AsBool();
 }
 
-// The dictionary's keys into the hashed table the matcher reads. Keys that are not text can
-// never equal a candidate and are left out; "$MAXWORDS$" is the table's own entry.
-// Candidates arrive upper-cased; a dictionary that compares text without case (the catalog's
-// may) finds "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
-bool ComparesWithoutCase(IDispatch* dictionary) {
+// What a dictionary offers beyond the members the catalog promises (Exists, Add, Remove,
+// Item), asked without failing: the answer, or an empty value when it has no such member or
+// refuses.
+Variant Optional(LateBound& dictionary, const wchar_t* member) {
   try {
-    return Get(dictionary, L"CompareMode").AsLong() != 0;  // 0 is binary comparison
+    return dictionary.Call(member);
   } catch (...) {
     SetErrorInfo(0, nullptr);
-    return false;  // a dictionary without the property compares as it was given
+    return Variant();
   }
 }
 
-void CopyKeys(IDispatch* dictionary, engine::TermDictionary& terms) {
-  terms.clear();
-  const bool upperCase = ComparesWithoutCase(dictionary);
-  Variant keys = Call(dictionary, L"Keys");
-  const VARIANT* v = keys.get();
-  if (!(v->vt & VT_ARRAY) || !v->parray) return;
-  SAFEARRAY* array = (v->vt & VT_BYREF) ? *v->pparray : v->parray;
-  LONG low = 0, high = -1;
-  SafeArrayGetLBound(array, 1, &low);
-  SafeArrayGetUBound(array, 1, &high);
-  VARIANT* items = nullptr;
-  Check(SafeArrayAccessData(array, reinterpret_cast<void**>(&items)));
-  for (LONG i = 0; i <= high - low; ++i) {
-    if (items[i].vt != VT_BSTR || !items[i].bstrVal) continue;
-    std::u16string_view key(reinterpret_cast<const char16_t*>(items[i].bstrVal),
-                            SysStringLen(items[i].bstrVal));
-    if (key == engine::TermDictionary::kMaxWordsKey) continue;
-    if (!upperCase) {
-      terms.add(key);
-      continue;
-    }
-    const std::wstring upper = Upper(std::wstring(items[i].bstrVal, key.size()));
-    terms.add(std::u16string_view(reinterpret_cast<const char16_t*>(upper.data()), upper.size()));
-  }
-  SafeArrayUnaccessData(array);
+// The array a value holds (looked through a reference), or null.
+SAFEARRAY* ArrayOf(const VARIANT* v) {
+  if (v->vt == (VT_VARIANT | VT_BYREF) && v->pvarVal) v = v->pvarVal;
+  if (!(v->vt & VT_ARRAY)) return nullptr;
+  return (v->vt & VT_BYREF) ? (v->pparray ? *v->pparray : nullptr) : v->parray;
 }
 
 }  // namespace
+
+// The dictionary's keys into the hashed table the matcher reads, when the dictionary can list
+// them: Keys gives a one-dimensional array of texts (as variants or as strings) and
+// CompareMode says how keys compare, 0 binary or 1 text. Otherwise false, and the caller has
+// the matcher ask the dictionary's own Exists. Keys that are not text can never equal a
+// candidate and are left out; "$MAXWORDS$" is the table's own entry. Candidates arrive
+// upper-cased; a dictionary that compares text without case (the catalog's may) finds
+// "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
+bool Controller::CopyKeys() {
+  m_terms.clear();
+  Variant mode = Optional(m_dicTerms, L"CompareMode");
+  long compare = -1;
+  if (mode.vt() == VT_I4 || mode.vt() == VT_I2 || mode.vt() == VT_UI1) compare = mode.AsLong();
+  if (compare != 0 && compare != 1) return false;
+  Variant keys = Optional(m_dicTerms, L"Keys");
+  SAFEARRAY* array = ArrayOf(keys.get());
+  VARTYPE type = VT_EMPTY;
+  if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &type)) ||
+      (type != VT_VARIANT && type != VT_BSTR))
+    return false;
+  LONG low = 0, high = -1;
+  if (FAILED(SafeArrayGetLBound(array, 1, &low)) || FAILED(SafeArrayGetUBound(array, 1, &high)))
+    return false;
+  void* data = nullptr;
+  Check(SafeArrayAccessData(array, &data));
+  std::wstring upper;
+  for (LONG i = 0; i <= high - low; ++i) {
+    BSTR text = nullptr;
+    if (type == VT_BSTR) {
+      text = static_cast<BSTR*>(data)[i];
+    } else {
+      const VARIANT& item = static_cast<VARIANT*>(data)[i];
+      if (item.vt != VT_BSTR) continue;
+      text = item.bstrVal;
+    }
+    if (!text) continue;
+    std::u16string_view key(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
+    if (key == engine::TermDictionary::kMaxWordsKey) continue;
+    if (compare == 0) {
+      m_terms.add(key);
+      continue;
+    }
+    upper.assign(text, key.size());
+    if (!upper.empty()) CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    m_terms.add(std::u16string_view(reinterpret_cast<const char16_t*>(upper.data()), upper.size()));
+  }
+  SafeArrayUnaccessData(array);
+  return true;
+}
 
 bool Controller::GetCurrentNorvaneCatalog() {
   if (IsTestMode()) return false;
@@ -75,8 +103,7 @@ bool Controller::GetCurrentNorvaneCatalog() {
     }
   }
   try {
-    Variant present = Get(m_oCatalog.Get(), L"CatalogPresent");
-    return present.AsBool();
+    return m_oCatalog.Call(L"CatalogPresent").AsBool();
   } catch (...) {
     const Error current = AdoptCurrentException();
     m_oCatalog.Reset();
@@ -94,10 +121,10 @@ void Controller::RebuildTerms() {
   if (IsTestMode()) {
     m_dicTerms = CreateObject(kDictionaryProgId);
   } else {
-    m_dicTerms = Call(m_oCatalog.Get(), L"GetQuillpointNames").AsObject();
+    m_dicTerms = m_oCatalog.Call(L"GetQuillpointNames").AsObject();
     if (!m_dicTerms) RaiseObjectNotSet();
   }
-  IDispatch* terms = m_dicTerms.Get();
+  LateBound& terms = m_dicTerms;
 
   // The user's enabled literal terms, upper-cased (not trimmed).
   _SmartTagConfig* config = GetSmartTagConfig();
@@ -117,14 +144,21 @@ void Controller::RebuildTerms() {
     if (Upper(Get(record.Get(), L"ClassCode").AsString()) != L"LI") continue;
     const std::wstring key = Upper(Get(record.Get(), L"Value").AsString());
     if (!Exists(terms, key))
-      Call(terms, L"Add", {Variant::FromString(key), Variant::FromString(key)});
+      terms.Call(L"Add", {Variant::FromString(key), Variant::FromString(key)});
   }
 
   // The word limit replaces whatever the catalog supplied.
-  if (Exists(terms, kMaxWordsKey)) Call(terms, L"Remove", {Variant::FromString(kMaxWordsKey)});
-  Call(terms, L"Add", {Variant::FromString(kMaxWordsKey), Variant::FromShort(kMaxWords)});
+  if (Exists(terms, kMaxWordsKey)) terms.Call(L"Remove", {Variant::FromString(kMaxWordsKey)});
+  terms.Call(L"Add", {Variant::FromString(kMaxWordsKey), Variant::FromShort(kMaxWords)});
 
-  CopyKeys(terms, m_terms);
+  if (!CopyKeys()) {
+    // Slower, but any dictionary with the promised members will do. The lookup runs only
+    // while DoRecognize matches, and the matcher is handed this very dictionary object, so
+    // it cannot outlive or miss the object it asks.
+    m_terms.askOwner([this](std::u16string_view candidate) {
+      return Exists(m_dicTerms, std::wstring(candidate.begin(), candidate.end()));
+    });
+  }
   m_terms.setMaxWords(kMaxWords);
 }
 
@@ -134,7 +168,7 @@ bool Controller::GetRecognizerList() {
     GetCurrentNorvaneCatalog();
     // In test mode there is no catalog to ask.
     if (!(IsTestMode() && !m_oCatalog)) {
-      if (Get(m_oCatalog.Get(), L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
+      if (m_oCatalog.Call(L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
     }
     if (m_sCacheStamp.empty()) m_sCacheStamp = kNeverBuilt;
     if (GetCacheFlushFlag() == m_sCacheStamp) return true;
@@ -160,12 +194,13 @@ bool Controller::GetRecognizerList() {
 
 namespace {
 
-// Commits tags on the host's site by member name, as Office's site expects to be called.
+// Commits tags on the host's site by member name, as Office's site expects to be called. The
+// site is the caller's for this one call, so its member's id is kept for the call only.
 class SiteCommitter {
  public:
-  explicit SiteCommitter(IDispatch* site) : site_(site) {}
+  SiteCommitter(IDispatch* site, BSTR typeName) : site_(site), typeName_(typeName) {}
 
-  void operator()(std::u16string_view typeName, int32_t start, int32_t length) {
+  void operator()(int32_t start, int32_t length) {
     if (!site_) RaiseObjectNotSet();
     if (id_ == DISPID_UNKNOWN) {
       LPOLESTR name = const_cast<LPOLESTR>(L"CommitSmartTag");
@@ -175,14 +210,10 @@ class SiteCommitter {
         RaiseComError(hr, nullptr, IID_NULL);
       }
     }
-    if (typeName != cachedName_) {
-      cachedName_ = typeName;
-      name_ = Bstr(std::wstring(typeName.begin(), typeName.end()));
-    }
     // Arguments last to first: type name, start, length, no property bag.
     VARIANT args[4];
     args[3].vt = VT_BSTR;
-    args[3].bstrVal = name_.get();
+    args[3].bstrVal = typeName_;
     args[2].vt = VT_I4;
     args[2].lVal = start;
     args[1].vt = VT_I4;
@@ -190,27 +221,13 @@ class SiteCommitter {
     args[0].vt = VT_DISPATCH;
     args[0].pdispVal = nullptr;
     DISPPARAMS params = {args, nullptr, 4, 0};
-    EXCEPINFO excep = {};
-    HRESULT hr = site_->Invoke(id_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                               nullptr, &excep, nullptr);
-    if (hr == DISP_E_EXCEPTION) {
-      if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
-      Error e{HresultToErrorNumber(excep.scode ? excep.scode : E_FAIL),
-              ToString(excep.bstrSource), ToString(excep.bstrDescription)};
-      SysFreeString(excep.bstrSource);
-      SysFreeString(excep.bstrDescription);
-      SysFreeString(excep.bstrHelpFile);
-      if (e.source.empty()) e.source = kLibraryName;
-      Raise(std::move(e));
-    }
-    if (FAILED(hr)) RaiseComError(hr, site_, IID_ISmartTagRecognizerSite);
+    InvokeId(site_, id_, DISPATCH_METHOD, params);
   }
 
  private:
   IDispatch* site_;
+  BSTR typeName_;
   DISPID id_ = DISPID_UNKNOWN;
-  std::u16string cachedName_;
-  Bstr name_;
 };
 
 }  // namespace
@@ -224,35 +241,38 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       // The word limit is taken out of the dictionary while matching, so that the text
       // "$MAXWORDS$" can never be tagged.
       if (!m_dicTerms) RaiseObjectNotSet();
-      Variant limit = Get(m_dicTerms.Get(), L"Item", {Variant::FromString(kMaxWordsKey)});
+      const Variant limitKey = Variant::FromString(kMaxWordsKey);
+      Variant limit = m_dicTerms.Call(L"Item", {limitKey});
       maxWords = limit.IsEmptyOrNull() ? 0 : static_cast<short>(limit.AsLong());
-      Call(m_dicTerms.Get(), L"Remove", {Variant::FromString(kMaxWordsKey)});
+      m_dicTerms.Call(L"Remove", {limitKey});
       if (maxWords == 0) maxWords = kMaxWords;
       m_terms.setMaxWords(maxWords);
 
-      SiteCommitter commit(site ? *site : nullptr);
+      // The type name as the site takes it, converted again only after SmartTagName(1) read
+      // another one.
+      if (m_sCommittedName != m_sSmartTagName || !m_bstrCommittedName.get()) {
+        m_bstrCommittedName = Bstr(m_sSmartTagName);
+        m_typeName.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
+        m_sCommittedName = m_sSmartTagName;
+      }
+      SiteCommitter commit(site ? *site : nullptr, m_bstrCommittedName.get());
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
-      std::u16string typeName(m_sSmartTagName.begin(), m_sSmartTagName.end());
       engine::RecognizeResult result = m_matcher->recognize(
-          received, m_terms, typeName,
-          [&](std::u16string_view type, int32_t start, int32_t length) {
-            commit(type, start, length);
-          });
+          received, m_terms, m_typeName,
+          [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
       if (result.outcome == engine::RecognizeResult::Outcome::PositionOverflow)
         Raise({kErrOverflow, kLibraryName, L"Overflow"});
       if (result.error) std::rethrow_exception(result.error);
 
-      Call(m_dicTerms.Get(), L"Add",
-           {Variant::FromString(kMaxWordsKey), Variant::FromShort(maxWords)});
+      m_dicTerms.Call(L"Add", {limitKey, Variant::FromShort(maxWords)});
       Trace(L"DoRecognize(" + m_sSmartTagName + L")", L"");
     } catch (...) {
       AdoptCurrentException();
       // A failing put-back (no dictionary, or the limit was never taken out) leaves the call:
       // Office gets that failure.
-      Call(m_dicTerms.Get(), L"Add",
-           {Variant::FromString(kMaxWordsKey), Variant::FromShort(maxWords)});
+      m_dicTerms.Call(L"Add", {Variant::FromString(kMaxWordsKey), Variant::FromShort(maxWords)});
       if (lastSentenceResult) ShowError(L"", kTitle, L"");
     }
   });

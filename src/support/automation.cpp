@@ -1,5 +1,6 @@
 #include "automation.h"
 
+#include <iterator>
 #include <vector>
 
 #include "error.h"
@@ -133,23 +134,40 @@ Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
   LPOLESTR name = const_cast<LPOLESTR>(member);
   HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(hr)) Check(hr);
-  // DISPPARAMS holds the arguments last to first.
-  std::vector<VARIANT> reversed(args.size());
+  return InvokeId(object, id, flags, args);
+}
+
+Variant InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<Variant> args) {
+  if (!object) RaiseObjectNotSet();
+  // DISPPARAMS holds the arguments last to first; the members called take a few.
+  VARIANT few[4];
+  std::vector<VARIANT> many;
+  VARIANT* reversed = few;
+  if (args.size() > std::size(few)) {
+    many.resize(args.size());
+    reversed = many.data();
+  }
   size_t i = args.size();
   for (const Variant& a : args) reversed[--i] = *a.get();
-  DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  DISPPARAMS params = {args.size() ? reversed : nullptr, nullptr, static_cast<UINT>(args.size()),
+                       0};
   DISPID named = DISPID_PROPERTYPUT;
   if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
     params.rgdispidNamedArgs = &named;
     params.cNamedArgs = 1;
   }
+  return InvokeId(object, id, flags, params);
+}
+
+Variant InvokeId(IDispatch* object, DISPID id, WORD flags, DISPPARAMS& params) {
+  if (!object) RaiseObjectNotSet();
   Variant result;
   EXCEPINFO excep = {};
   UINT argErr = 0;
-  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                      (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr
-                                                                                : result.out(),
-                      &excep, &argErr);
+  HRESULT hr = object->Invoke(
+      id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+      (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr : result.out(), &excep,
+      &argErr);
   if (hr == DISP_E_EXCEPTION) {
     if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
     Error e;
@@ -169,6 +187,32 @@ Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
 
 void Put(IDispatch* object, const wchar_t* member, const Variant& value) {
   Invoke(object, member, DISPATCH_PROPERTYPUT, {value});
+}
+
+LateBound& LateBound::operator=(ComPtr<IDispatch> object) {
+  if (object.Get() != object_.Get()) ids_.clear();
+  object_ = std::move(object);
+  return *this;
+}
+
+void LateBound::Reset() {
+  object_.Reset();
+  ids_.clear();
+}
+
+DISPID LateBound::IdOf(const wchar_t* member) {
+  if (!object_) RaiseObjectNotSet();
+  for (const auto& [name, id] : ids_)
+    if (name == member) return id;
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR name = const_cast<LPOLESTR>(member);
+  Check(object_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+  ids_.emplace_back(member, id);
+  return id;
+}
+
+Variant LateBound::Call(const wchar_t* member, std::initializer_list<Variant> args) {
+  return InvokeId(object_.Get(), IdOf(member), DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
 }
 
 ComPtr<IDispatch> CreateObject(const std::wstring& progId) {

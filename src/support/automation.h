@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace qp {
 
@@ -79,6 +80,32 @@ inline Variant Get(IDispatch* object, const wchar_t* member,
   return Invoke(object, member, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args);
 }
 void Put(IDispatch* object, const wchar_t* member, const Variant& value);
+// A member whose dispatch id is known; or with its arguments laid out already (last to first,
+// the value of a property put named).
+Variant InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<Variant> args);
+Variant InvokeId(IDispatch* object, DISPID id, WORD flags, DISPPARAMS& params);
+
+// An automation object that its owner keeps and calls by member name again and again. The
+// dispatch ids the object gave are kept with the reference: an object's ids stay the same for
+// as long as it lives (the contract of IDispatch), and another object starts with none.
+class LateBound {
+ public:
+  LateBound() = default;
+  LateBound(ComPtr<IDispatch> object) : object_(std::move(object)) {}
+  LateBound& operator=(ComPtr<IDispatch> object);
+  IDispatch* Get() const { return object_.Get(); }
+  explicit operator bool() const { return object_ != nullptr; }
+  void Reset();
+
+  // As the free Call (method or property get), the member's id asked of the object once.
+  Variant Call(const wchar_t* member, std::initializer_list<Variant> args = {});
+  // The member's id; raises the object's refusal as a name look-up does, and keeps no refusal.
+  DISPID IdOf(const wchar_t* member);
+
+ private:
+  ComPtr<IDispatch> object_;
+  std::vector<std::pair<std::wstring, DISPID>> ids_;
+};
 
 // CreateObject(progId) for an in-process or local automation server.
 ComPtr<IDispatch> CreateObject(const std::wstring& progId);

@@ -91,6 +91,19 @@ std::vector<std::wstring> ParseQuillpointNames(const std::string& utf8) {
   return names;
 }
 
+QuillpointListStamp StampQuillpointList() {
+  QuillpointListStamp stamp;
+  stamp.path = ReadSetting(kListSetting, stamp.found);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (stamp.found && GetFileAttributesExW(stamp.path.c_str(), GetFileExInfoStandard, &data) &&
+      !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    stamp.exists = true;
+    stamp.written = data.ftLastWriteTime;
+    stamp.size = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  }
+  return stamp;
+}
+
 QuillpointList ReadQuillpointList() {
   QuillpointList list;
   bool found = false;

@@ -13,6 +13,9 @@ namespace standin {
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
 inline constexpr wchar_t kListSetting[] = L"QuillpointList";    // path of the list file
 inline constexpr wchar_t kCallLogSetting[] = L"AddInCallLog";   // path of the add-in's log
+// The kind of dictionary the catalog hands out (see catalog.cpp); missing or empty: the
+// scripting runtime's own.
+inline constexpr wchar_t kNamesDictionarySetting[] = L"NamesDictionary";
 
 // The setting's text, environment references expanded; found is false when it is missing,
 // empty or not a string.
@@ -24,6 +27,21 @@ struct QuillpointList {
   std::vector<std::wstring> names;  // in file order, duplicates kept
   bool operator==(const QuillpointList&) const = default;
 };
+
+// What tells that the list may have changed without reading it: the setting, and the size and
+// last-write time of the file it names.
+struct QuillpointListStamp {
+  bool found = false;      // the setting names a file
+  std::wstring path;
+  bool exists = false;     // and the file's attributes could be read
+  FILETIME written = {};
+  ULONGLONG size = 0;
+  bool operator==(const QuillpointListStamp& o) const {
+    return found == o.found && path == o.path && exists == o.exists && size == o.size &&
+           CompareFileTime(&written, &o.written) == 0;
+  }
+};
+QuillpointListStamp StampQuillpointList();
 
 // The list as it is now. File format: UTF-8 (a byte order mark is allowed), lines ended by LF
 // or CR LF; each line is trimmed of spaces and tabs; blank lines and lines starting with '#'

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 namespace qp::engine::test {
 namespace {
@@ -96,6 +98,54 @@ TEST(Recognizer, DatesAreNeverTerms) {
     EXPECT_EQ(tagsOf(u"x 10:30 pm", {u"10:30:00 PM"}), Tags{});  // a date itself is no term
     // A word that only looks like a month starts terms as usual.
     EXPECT_EQ(tagsOf(u"March hare. May", {u"MARCH HARE", u"MAY"}), (Tags{{1, 10}, {13, 3}}));
+}
+
+// A dictionary that cannot list its keys: the table asks its owner about every candidate, and
+// the tags are those of a table that holds the same terms.
+TEST(Recognizer, ATableThatAsksItsOwnerFindsWhatAFullTableFinds) {
+    struct Case {
+        std::u16string text;
+        std::vector<std::u16string> terms;
+        Tags tags;
+    };
+    const Case cases[] = {
+        {u"New York", {u"NEW YORK", u"YORK"}, {{1, 8}, {5, 4}}},
+        {u"a b a b", {u"A", u"A B", u"B", u"B A"}, {{1, 1}, {1, 3}, {3, 1}, {3, 3}, {5, 1}, {5, 3}, {7, 1}}},
+        {u"a b c d", {u"A B C D", u"B C", u" C", u"C ", u"A,B"}, {{3, 3}}},
+        {u"NEW  YORK, York. (YORK", {u"NEW YORK", u"YORK"}, {{6, 4}, {12, 4}}},
+        {u"May 5", {u"MAY 5", u"MAY", u"5"}, {{1, 3}, {5, 1}}},
+        {u"May 5 meeting", {u"5/5/2026 MEETING"}, {{1, 13}}},
+        {kObj + u"Field" + kObj + u" x Field", {u"FIELD"}, {{11, 5}}},
+        {u"$MAXWORDS$ x", {u"X"}, {{12, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+        TermDictionary table;
+        for (const auto& t : c.terms) table.add(t);
+        EXPECT_EQ(recognize(c.text, table).tags, c.tags);
+
+        std::vector<std::u16string> asked;
+        TermDictionary owned;
+        owned.add(u"NOT A TERM");  // what the table held before is gone
+        owned.askOwner([&](std::u16string_view s) {
+            asked.emplace_back(s);
+            return std::find(c.terms.begin(), c.terms.end(), s) != c.terms.end();
+        });
+        EXPECT_TRUE(owned.asksOwner());
+        EXPECT_EQ(recognize(c.text, owned).tags, c.tags);
+        EXPECT_FALSE(asked.empty());
+        // A candidate that reads as a date is never looked up as text.
+        EXPECT_EQ(std::find(asked.begin(), asked.end(), u"MAY 5"), asked.end());
+        EXPECT_EQ(owned.maxWordsEntry(), std::optional<int16_t>(3));
+        owned.clear();
+        EXPECT_FALSE(owned.asksOwner());
+    }
+    // The owner's failure ends matching like a failing commit.
+    TermDictionary failing;
+    failing.askOwner([](std::u16string_view) -> bool { throw std::runtime_error("owner gone"); });
+    Outcome run = recognize(u"a b", failing);
+    EXPECT_EQ(run.result.outcome, RecognizeResult::Outcome::Error);
+    EXPECT_TRUE(run.tags.empty());
 }
 
 TEST(Recognizer, MaxWordsEntryIsUsedAndPutBack) {

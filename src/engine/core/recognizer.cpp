@@ -134,7 +134,7 @@ bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& t
                 continue;
             }
             fromDate = false;
-            if (flags & TermDictionary::kTerm) {
+            if ((flags & TermDictionary::kTerm) && terms.confirm(candidate)) {
                 // Start = sentences before + sentence number + words before + word number - 1,
                 // in 16-bit arithmetic: every term is non-negative, so the total decides.
                 const int64_t wordsBefore = int64_t(words_[s].offset) - int64_t(s);

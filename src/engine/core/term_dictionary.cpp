@@ -173,6 +173,12 @@ void TermDictionary::clear() {
     used_ = occupied_ = terms_ = 0;
     maxWords_.reset();
     generation_ = nextGeneration++;
+    owner_ = nullptr;
+}
+
+void TermDictionary::askOwner(Membership isTerm) {
+    clear();
+    owner_ = std::move(isTerm);
 }
 
 std::size_t TermDictionary::memoryBytes() const {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,8 +40,18 @@ public:
     void setMaxWords(int16_t value) { maxWords_ = value; }
     void removeMaxWords() { maxWords_.reset(); }
 
-    // For the matcher: kTerm / kPrefix bits of `s` (0 when unknown).
+    // Terms that only their owner can tell: a dictionary that cannot list its keys. The table
+    // is emptied and, until clear(), every string may be a term and may grow into one, and
+    // `isTerm` decides (the matcher then asks it for every candidate, as an exhaustive search
+    // would).
+    using Membership = std::function<bool(std::u16string_view)>;
+    void askOwner(Membership isTerm);
+    bool asksOwner() const { return bool(owner_); }
+
+    // For the matcher: kTerm / kPrefix bits of `s` (0 when unknown). A kTerm from a table that
+    // asks its owner still needs confirm().
     uint8_t probe(std::u16string_view s) const {
+        if (owner_) [[unlikely]] return kTerm | kPrefix;
         // Most words of a text are no key: a bit per (length, first unit) settles them
         // before any hashing.
         const std::size_t row = s.size() < kFilterRows ? s.size() : kFilterRows - 1;
@@ -49,6 +60,9 @@ public:
         const Slot* slot = find(s, hash(s));
         return slot ? slot->flags() : 0;
     }
+
+    // Whether a string that probe() called a term is one.
+    bool confirm(std::u16string_view s) const { return !owner_ || owner_(s); }
 
     // Calls f(prefix) for every word prefix of a multiword term.
     template <class F>
@@ -94,6 +108,7 @@ private:
     std::size_t terms_ = 0;
     std::optional<int16_t> maxWords_;
     uint64_t generation_;
+    Membership owner_;
 };
 
 }  // namespace qp::engine

@@ -343,7 +343,23 @@ TEST_F(Engine, RebuildsTheTermsOnlyAfterASaveOrACatalogChange) {
   SetQuillpoints({L"Client Name", L"Clerk"});
   EXPECT_EQ(Recognize(r.Get(), text),
             (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Clerk")}));
-  EXPECT_NE(Flag(), saved);
+  const std::wstring changed = Flag();
+  EXPECT_NE(changed, saved);
+
+  // The list written again with the same names is no change.
+  Sleep(kNextSecond);
+  WriteQuillpoints({L"Client Name", L"Clerk"});
+  EXPECT_EQ(Recognize(r.Get(), text).size(), 3u);
+  EXPECT_EQ(Flag(), changed);
+
+  // The catalog's setting names another list.
+  const std::wstring other = TempPath(L"engine_test_other_quillpoints.txt");
+  WriteAscii(other, L"Ledger\r\n");
+  SetStandInSetting(L"QuillpointList", other);
+  EXPECT_EQ(Recognize(r.Get(), text),
+            (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Ledger")}));
+  EXPECT_NE(Flag(), changed);
+  DeleteFileW(other.c_str());
 
   EXPECT_TRUE(watcher.Seen().empty());
 }
@@ -436,7 +452,7 @@ TEST_F(Engine, ACatalogWithoutItsListRecognisesNothingUntilTheListComesBack) {
   EXPECT_TRUE(watcher.Seen().empty());
 }
 
-TEST_F(Engine, AMissingRegistryComponentFailsTheCallWithoutABox) {
+TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBack) {
   // The switch itself is read through the registry component, so not even a prompt can be
   // shown: the failure goes back to Office.
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
@@ -444,20 +460,73 @@ TEST_F(Engine, AMissingRegistryComponentFailsTheCallWithoutABox) {
   const std::wstring text = kJudgeAndField;
   ComPtr<ISmartTagRecognizer> r = Load();
   ASSERT_TRUE(r);
-  {
-    ProgIdAway away(kRegistryProgId);
+  // The recognizer has used the component before it goes.
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+  auto expectFailures = [&](const char* how) {
     for (int i = 0; i < 2; ++i) {
       std::vector<qp::host::Tag> tags;
       SetErrorInfo(0, nullptr);
-      EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags)));
-      EXPECT_TRUE(tags.empty());
+      EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags))) << how;
+      EXPECT_TRUE(tags.empty()) << how;
       ComPtr<IErrorInfo> info;
-      EXPECT_EQ(GetErrorInfo(0, info.GetAddressOf()), S_OK) << "no error information";
+      EXPECT_EQ(GetErrorInfo(0, info.GetAddressOf()), S_OK) << how << ": no error information";
     }
+  };
+  {
+    ProgIdAway away(kRegistryProgId);
+    expectFailures("ProgID pointed at an unregistered class");
     EXPECT_TRUE(watcher.Seen().empty());
   }
-  // The component is back: the same recognizer builds its terms.
+  // The component is back: the same recognizer goes on with its terms.
   EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+
+  // Unregistered by its own server and registered again.
+  HMODULE server = LoadLibraryW(L"hivereg.dll");
+  ASSERT_NE(server, nullptr);
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  auto unregister = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, "DllUnregisterServer")));
+  auto reregister = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
+  ASSERT_TRUE(unregister && reregister);
+  ASSERT_HRESULT_SUCCEEDED(unregister());
+  expectFailures("unregistered");
+  ASSERT_HRESULT_SUCCEEDED(reregister());
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+  FreeLibrary(server);
+  EXPECT_TRUE(watcher.Seen().empty());
+}
+
+// Any dictionary with Exists, Add, Remove and Item will do as the catalog's, one that cannot
+// list its keys or lists them as strings as well as the scripting runtime's own.
+TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
+  WindowWatcher watcher(Dismiss());
+  const std::wstring first =
+      L"Dear client name: the FIELD of Matter Number 12 and Matter Ref go to the Judge.";
+  const std::wstring second =
+      L"Hidden Term, Excluded; $MAXWORDS$ One Two Three Four.\tdocket! Judges";
+  const std::wstring third = L"The judge, THE JUDGE and the Judge's clerk";
+  const std::vector<std::pair<std::wstring, Tags>> expected = {
+      {first,
+       {TagOver(first, L"client name"), TagOver(first, L"FIELD"), TagOver(first, L"Matter Number"),
+        TagOver(first, L"Matter Ref"), TagOver(first, L"Judge")}},
+      {second, {TagOver(second, L"docket")}},
+      {third, {TagOver(third, L"judge"), TagOver(third, L"JUDGE")}},
+  };
+  for (const wchar_t* kind : {L"", L"ExistsOnly", L"TextKeys"}) {
+    SCOPED_TRACE(::testing::Message() << "dictionary \"" << std::string(kind, kind + wcslen(kind))
+                                      << "\"");
+    SetStandInSetting(L"NamesDictionary", kind);
+    ComPtr<ISmartTagRecognizer> r = Load();
+    ASSERT_TRUE(r);
+    for (int pass = 0; pass < 2; ++pass)  // the word limit is taken out and put back each time
+      for (const auto& [text, tags] : expected) EXPECT_EQ(Recognize(r.Get(), text), tags);
+    // A catalog change reaches a dictionary of this shape too.
+    Sleep(kNextSecond);
+    WriteQuillpoints({L"Clerk"});
+    EXPECT_EQ(Recognize(r.Get(), third), (Tags{TagOver(third, L"clerk")}));
+    WriteQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
+                      L"One Two Three Four"});
+    Sleep(kNextSecond);
+  }
   EXPECT_TRUE(watcher.Seen().empty());
 }
 
