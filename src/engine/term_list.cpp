@@ -4,6 +4,10 @@
 #include "engine/controller.h"
 
 #include <oleauto.h>
+
+#include <utility>
+#include <vector>
+
 #include "support/resources.h"
 
 namespace qp {
@@ -66,7 +70,11 @@ bool Controller::CopyKeys() {
     return false;
   void* data = nullptr;
   Check(SafeArrayAccessData(array, &data));
-  std::wstring upper;
+  // The text keys one after another, upper-cased in one call when the dictionary compares
+  // without case (upper-casing maps unit to unit, so the ends stay where they were).
+  std::wstring all;
+  std::vector<std::pair<size_t, size_t>> spans;  // offset and length in `all`
+  spans.reserve(static_cast<size_t>(high - low + 1));
   for (LONG i = 0; i <= high - low; ++i) {
     BSTR text = nullptr;
     if (type == VT_BSTR) {
@@ -77,17 +85,17 @@ bool Controller::CopyKeys() {
       text = item.bstrVal;
     }
     if (!text) continue;
-    std::u16string_view key(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
-    if (key == engine::TermDictionary::kMaxWordsKey) continue;
-    if (compare == 0) {
-      m_terms.add(key);
-      continue;
-    }
-    upper.assign(text, key.size());
-    if (!upper.empty()) CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    m_terms.add(std::u16string_view(reinterpret_cast<const char16_t*>(upper.data()), upper.size()));
+    spans.emplace_back(all.size(), SysStringLen(text));
+    all.append(text, SysStringLen(text));
   }
   SafeArrayUnaccessData(array);
+  if (compare == 1 && !all.empty()) CharUpperBuffW(all.data(), static_cast<DWORD>(all.size()));
+  const std::u16string_view texts(reinterpret_cast<const char16_t*>(all.data()), all.size());
+  m_terms.reserve(spans.size(), all.size());
+  for (const auto& [offset, length] : spans) {
+    const std::u16string_view key = texts.substr(offset, length);
+    if (key != engine::TermDictionary::kMaxWordsKey) m_terms.add(key);
+  }
   return true;
 }
 

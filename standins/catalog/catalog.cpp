@@ -3,16 +3,18 @@
 //
 // The list is read again only when the setting, or the size or last-write time of its file,
 // changed. The setting "NamesDictionary" beside the list's setting picks the dictionary handed
-// out, so that a caller can be tried with dictionaries that offer more or less than the
-// scripting runtime's:
-//   missing or empty  the scripting runtime's Scripting.Dictionary itself;
-//   "ExistsOnly"      an object that answers only Exists, Add, Remove and Item;
-//   "TextKeys"        the same plus Keys, as an array of strings rather than of variants, and
-//                     CompareMode.
+// out, so that a caller can be tried with dictionaries that offer more or less:
+//   missing or empty  the catalog's own: Item, Add, Exists, Remove, Count, Keys (an array of
+//                     variants) and CompareMode (1, text);
+//   "Scripting"       the scripting runtime's Scripting.Dictionary;
+//   "ExistsOnly"      the catalog's own answering only Item, Add, Exists and Remove;
+//   "TextKeys"        the catalog's own with Keys as an array of strings rather than variants.
 #include <windows.h>
 #include <oleauto.h>
 
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "com_server.h"
@@ -81,112 +83,196 @@ HRESULT NewDictionary(Dictionary** out) {
   return hr;
 }
 
-// A dictionary that offers only some of Scripting.Dictionary's members, over one.
+// The catalog's own dictionary of names: keys compare as texts without regard to case (a key
+// of another type never equals a text), items are kept in the order they were added.
 class NamesDictionary final : public standin::DispatchObject {
  public:
-  enum : DISPID { kItem = DISPID_VALUE, kAdd = 1, kExists, kRemove, kKeys, kCompareMode };
+  enum class Shape { Full, ExistsOnly, TextKeys };
+  enum : DISPID {
+    kItem = DISPID_VALUE, kAdd = 1, kExists, kRemove, kCount, kKeys, kCompareMode
+  };
 
-  // Takes the reference to `inner`.
-  NamesDictionary(Dictionary* inner, bool textKeys)
-      : DispatchObject(L"Scripting.Dictionary", textKeys ? std::span<const standin::Member>(kAll)
-                                                         : std::span<const standin::Member>(
-                                                               kPromised)),
-        inner_(inner) {}
-  ~NamesDictionary() override { inner_->Release(); }
+  explicit NamesDictionary(Shape shape)
+      : DispatchObject(L"NVObjectLibrary.Catalog.Names", shape == Shape::ExistsOnly
+                                                             ? std::span<const standin::Member>(kPromised)
+                                                             : std::span<const standin::Member>(kAll)),
+        shape_(shape) {}
+  ~NamesDictionary() override {
+    for (Entry& e : entries_) VariantClear(&e.item);
+  }
+
+  // A name of the list, its own item; false when the dictionary has it already.
+  bool AddName(const std::wstring& name) {
+    std::wstring index = Index(VT_BSTR, name);
+    if (index_.count(index)) return false;
+    index_.emplace(std::move(index), entries_.size());
+    entries_.push_back(Entry{VT_BSTR, name, {}, true});
+    VariantInit(&entries_.back().item);
+    return true;
+  }
+  void Reserve(size_t n) {
+    entries_.reserve(n);
+    index_.reserve(n);
+  }
 
  protected:
   HRESULT Call(DISPID id, WORD flags, const Arguments& args, VARIANT* result,
                EXCEPINFO* excep) override {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
-    const UINT wanted = id == kAdd ? 2 : (id == kKeys || id == kCompareMode) ? 0 : 1;
+    const UINT wanted = id == kAdd ? 2 : (id == kItem || id == kExists || id == kRemove) ? 1 : 0;
     if (args.count() != wanted) return DISP_E_BADPARAMCOUNT;
-    VARIANT key, item;
-    VariantInit(&key);
-    VariantInit(&item);
-    // The API takes what it only reads as non-const.
-    HRESULT hr = wanted > 0 ? VariantCopyInd(&key, const_cast<VARIANT*>(&args.Value(0))) : S_OK;
-    if (SUCCEEDED(hr) && wanted > 1) hr = VariantCopyInd(&item, const_cast<VARIANT*>(&args.Value(1)));
-    if (SUCCEEDED(hr)) {
-      switch (id) {
-        case kItem:
-          hr = inner_->get_Item(&key, result ? result : &item);
-          break;
-        case kAdd:
-          hr = inner_->Add(&key, &item);
-          break;
-        case kExists: {
-          VARIANT_BOOL exists = VARIANT_FALSE;
-          hr = inner_->Exists(&key, &exists);
-          if (SUCCEEDED(hr)) hr = standin::ReturnBool(result, exists != VARIANT_FALSE);
-          break;
-        }
-        case kRemove:
-          hr = inner_->Remove(&key);
-          break;
-        case kKeys:
-          hr = TextKeys(result);
-          break;
-        default: {
-          LONG mode = 0;
-          hr = inner_->get_CompareMode(&mode);
-          if (SUCCEEDED(hr)) hr = standin::ReturnLong(result, mode);
-        }
+    if (id == kCount) return standin::ReturnLong(result, static_cast<long>(index_.size()));
+    if (id == kCompareMode) return standin::ReturnLong(result, kTextCompare);
+    if (id == kKeys) return Keys(result);
+    std::wstring index;
+    HRESULT hr = KeyIndex(args.Value(0), index);
+    if (FAILED(hr)) return hr;
+    auto found = index_.find(index);
+    switch (id) {
+      case kItem:
+        // A key that is not there reads as Empty.
+        if (found == index_.end() || !result) return S_OK;
+        return ItemOf(entries_[found->second], *result);
+      case kExists:
+        return standin::ReturnBool(result, found != index_.end());
+      case kRemove:
+        if (found == index_.end())
+          return Raise({CTL_E_ELEMENT_NOT_FOUND, L"Element not found"}, excep);
+        entries_[found->second].live = false;
+        VariantClear(&entries_[found->second].item);
+        index_.erase(found);
+        return S_OK;
+      default: {  // kAdd
+        if (found != index_.end())
+          return Raise({CTL_E_KEY_ALREADY_EXISTS,
+                        L"This key is already associated with an element of this collection"},
+                       excep);
+        const VARIANT& key = args.Value(0);
+        Entry entry{static_cast<VARTYPE>(V_VT(&key) & ~VT_BYREF), {}, {}, false};
+        VariantInit(&entry.item);
+        hr = KeyText(key, entry.key);
+        if (SUCCEEDED(hr)) hr = VariantCopyInd(&entry.item, const_cast<VARIANT*>(&args.Value(1)));
+        if (FAILED(hr)) return hr;
+        index_.emplace(std::move(index), entries_.size());
+        entries_.push_back(entry);
+        return S_OK;
       }
     }
-    VariantClear(&key);
-    VariantClear(&item);
-    if (FAILED(hr)) return Raise({hr, L"The dictionary of Quillpoint names refused the call"}, excep);
-    return S_OK;
   }
 
  private:
+  static constexpr LONG kTextCompare = 1;
+  // Scripting's codes for a key that is taken and one that is missing.
+  static constexpr HRESULT CTL_E_KEY_ALREADY_EXISTS = static_cast<HRESULT>(0x800A01C9);
+  static constexpr HRESULT CTL_E_ELEMENT_NOT_FOUND = static_cast<HRESULT>(0x800A802B);
+
   static constexpr standin::Member kPromised[] = {
       {L"Item", kItem}, {L"Add", kAdd}, {L"Exists", kExists}, {L"Remove", kRemove}};
   static constexpr standin::Member kAll[] = {
-      {L"Item", kItem},     {L"Add", kAdd},   {L"Exists", kExists},
-      {L"Remove", kRemove}, {L"Keys", kKeys}, {L"CompareMode", kCompareMode}};
+      {L"Item", kItem},   {L"Add", kAdd},   {L"Exists", kExists},          {L"Remove", kRemove},
+      {L"Count", kCount}, {L"Keys", kKeys}, {L"CompareMode", kCompareMode}};
 
-  // The keys as a one-dimensional array of strings (VT_ARRAY | VT_BSTR).
-  HRESULT TextKeys(VARIANT* result) {
-    VARIANT keys;
-    VariantInit(&keys);
-    HRESULT hr = inner_->Keys(&keys);
-    if (FAILED(hr)) return hr;
-    if (V_VT(&keys) != (VT_ARRAY | VT_VARIANT)) {
-      VariantClear(&keys);
-      return DISP_E_TYPEMISMATCH;
+  struct Entry {
+    VARTYPE type;     // of the key
+    std::wstring key;  // its text
+    VARIANT item;
+    bool itemIsKey;   // a name of the list: its item is its own text
+    bool live = true;
+  };
+
+  // The lookup form of a key: its type, then its text upper-cased.
+  static std::wstring Index(VARTYPE type, const std::wstring& text) {
+    std::wstring index;
+    index.reserve(text.size() + 1);
+    index.push_back(static_cast<wchar_t>(type));
+    bool ascii = true;
+    for (wchar_t c : text) {
+      ascii = ascii && c < 0x80;
+      index.push_back(c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 0x20) : c);
     }
-    LONG low = 0, high = -1;
-    SafeArrayGetLBound(V_ARRAY(&keys), 1, &low);
-    SafeArrayGetUBound(V_ARRAY(&keys), 1, &high);
-    SAFEARRAY* texts = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(high - low + 1));
-    if (!texts) hr = E_OUTOFMEMORY;
-    for (LONG i = low; SUCCEEDED(hr) && i <= high; ++i) {
-      VARIANT key, text;
-      VariantInit(&key);
-      VariantInit(&text);
-      hr = SafeArrayGetElement(V_ARRAY(&keys), &i, &key);
-      if (SUCCEEDED(hr)) hr = VariantChangeType(&text, &key, 0, VT_BSTR);
-      LONG at = i - low;
-      if (SUCCEEDED(hr)) hr = SafeArrayPutElement(texts, &at, V_BSTR(&text));  // copies it
-      VariantClear(&key);
-      VariantClear(&text);
-    }
-    VariantClear(&keys);
-    if (FAILED(hr)) {
-      if (texts) SafeArrayDestroy(texts);
-      return hr;
-    }
-    if (!result) {
-      SafeArrayDestroy(texts);
+    // Beyond ASCII, as the platform upper-cases.
+    if (!ascii) CharUpperBuffW(index.data() + 1, static_cast<DWORD>(text.size()));
+    return index;
+  }
+  static HRESULT KeyText(const VARIANT& key, std::wstring& text) {
+    if (V_VT(&key) == VT_BSTR) {
+      text.assign(V_BSTR(&key) ? V_BSTR(&key) : L"", SysStringLen(V_BSTR(&key)));
       return S_OK;
     }
-    V_VT(result) = VT_ARRAY | VT_BSTR;
-    V_ARRAY(result) = texts;
+    VARIANT converted;
+    VariantInit(&converted);
+    HRESULT hr = VariantChangeType(&converted, const_cast<VARIANT*>(&key), 0, VT_BSTR);
+    if (FAILED(hr)) return hr;
+    text.assign(V_BSTR(&converted), SysStringLen(V_BSTR(&converted)));
+    VariantClear(&converted);
+    return S_OK;
+  }
+  static HRESULT KeyIndex(const VARIANT& key, std::wstring& index) {
+    std::wstring text;
+    HRESULT hr = KeyText(key, text);
+    if (SUCCEEDED(hr)) index = Index(static_cast<VARTYPE>(V_VT(&key) & ~VT_BYREF), text);
+    return hr;
+  }
+
+  static HRESULT KeyOf(const Entry& e, VARIANT& out) {
+    VARIANT text;
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocStringLen(e.key.data(), static_cast<UINT>(e.key.size()));
+    if (!V_BSTR(&text)) return E_OUTOFMEMORY;
+    if (e.type == VT_BSTR) {
+      out = text;
+      return S_OK;
+    }
+    HRESULT hr = VariantChangeType(&out, &text, 0, e.type);
+    VariantClear(&text);
+    return hr;
+  }
+  static HRESULT ItemOf(const Entry& e, VARIANT& out) {
+    if (e.itemIsKey) return KeyOf(e, out);
+    return VariantCopy(&out, const_cast<VARIANT*>(&e.item));
+  }
+
+  // The live keys in the order they were added: variants, or strings for Shape::TextKeys.
+  HRESULT Keys(VARIANT* result) const {
+    if (!result) return S_OK;
+    const VARTYPE element = shape_ == Shape::TextKeys ? VT_BSTR : VT_VARIANT;
+    SAFEARRAY* keys = SafeArrayCreateVector(element, 0, static_cast<ULONG>(index_.size()));
+    if (!keys) return E_OUTOFMEMORY;
+    void* data = nullptr;
+    HRESULT hr = SafeArrayAccessData(keys, &data);
+    size_t at = 0;
+    for (const Entry& e : entries_) {
+      if (FAILED(hr)) break;
+      if (!e.live) continue;
+      VARIANT key;
+      VariantInit(&key);
+      hr = KeyOf(e, key);
+      if (FAILED(hr)) break;
+      if (element == VT_VARIANT) {
+        static_cast<VARIANT*>(data)[at++] = key;
+      } else if (V_VT(&key) == VT_BSTR) {
+        static_cast<BSTR*>(data)[at++] = V_BSTR(&key);
+      } else {
+        VARIANT text;
+        VariantInit(&text);
+        hr = VariantChangeType(&text, &key, 0, VT_BSTR);
+        VariantClear(&key);
+        if (SUCCEEDED(hr)) static_cast<BSTR*>(data)[at++] = V_BSTR(&text);
+      }
+    }
+    SafeArrayUnaccessData(keys);
+    if (FAILED(hr)) {
+      SafeArrayDestroy(keys);
+      return hr;
+    }
+    V_VT(result) = VT_ARRAY | element;
+    V_ARRAY(result) = keys;
     return S_OK;
   }
 
-  Dictionary* inner_;
+  Shape shape_;
+  std::vector<Entry> entries_;
+  std::unordered_map<std::wstring, size_t> index_;  // lookup form to entry
 };
 
 class Catalog final : public standin::DispatchObject {
@@ -238,6 +324,28 @@ class Catalog final : public standin::DispatchObject {
                                 L"\" names no readable file"},
                    excep);
     }
+    bool kindFound = false;
+    const std::wstring kind = standin::ReadSetting(standin::kNamesDictionarySetting, kindFound);
+    if (kindFound && kind == L"Scripting") return ScriptingNames(result, excep);
+    NamesDictionary::Shape shape = NamesDictionary::Shape::Full;
+    if (kindFound && kind == L"ExistsOnly") shape = NamesDictionary::Shape::ExistsOnly;
+    if (kindFound && kind == L"TextKeys") shape = NamesDictionary::Shape::TextKeys;
+    NamesDictionary* names = nullptr;
+    try {
+      names = new NamesDictionary(shape);
+      names->Reserve(list_.names.size());
+      for (const std::wstring& name : list_.names) names->AddName(name);
+    } catch (const std::bad_alloc&) {
+      if (names) names->Release();
+      return E_OUTOFMEMORY;
+    }
+    HRESULT done = standin::ReturnObject(result, names);
+    names->Release();
+    return done;
+  }
+
+  // The names in the scripting runtime's dictionary, put in through its vtable.
+  HRESULT ScriptingNames(VARIANT* result, EXCEPINFO* excep) const {
     Dictionary* dictionary = nullptr;
     HRESULT hr = NewDictionary(&dictionary);
     for (const std::wstring& name : list_.names) {
@@ -255,19 +363,8 @@ class Catalog final : public standin::DispatchObject {
       if (dictionary) dictionary->Release();
       return Raise({hr, L"Cannot build the dictionary of Quillpoint names"}, excep);
     }
-    bool kindFound = false;
-    const std::wstring kind = standin::ReadSetting(standin::kNamesDictionarySetting, kindFound);
-    IDispatch* handedOut = dictionary;
-    if (kindFound && (kind == L"ExistsOnly" || kind == L"TextKeys")) {
-      try {
-        handedOut = new NamesDictionary(dictionary, kind == L"TextKeys");
-      } catch (...) {
-        dictionary->Release();
-        return E_OUTOFMEMORY;
-      }
-    }
-    HRESULT done = standin::ReturnObject(result, handedOut);
-    handedOut->Release();
+    HRESULT done = standin::ReturnObject(result, dictionary);
+    dictionary->Release();
     return done;
   }
 

@@ -1,5 +1,6 @@
 #include "quillpoint_list.h"
 
+#include <string_view>
 #include <vector>
 
 namespace standin {
@@ -72,20 +73,19 @@ std::wstring ReadSetting(const wchar_t* name, bool& found) {
 }
 
 std::vector<std::wstring> ParseQuillpointNames(const std::string& utf8) {
-  std::string text = utf8;
-  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  const std::wstring wide = FromUtf8(text);
+  std::string_view text = utf8;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::wstring wide = FromUtf8(std::string(text));
+  const std::wstring_view all = wide;
   std::vector<std::wstring> names;
   size_t start = 0;
-  while (start <= wide.size()) {
-    size_t end = wide.find(L'\n', start);
-    if (end == std::wstring::npos) end = wide.size();
-    std::wstring line = wide.substr(start, end - start);
+  while (start <= all.size()) {
+    size_t end = all.find(L'\n', start);
+    if (end == std::wstring_view::npos) end = all.size();
+    const std::wstring_view line = all.substr(start, end - start);
     const size_t first = line.find_first_not_of(L" \t\r");
-    if (first != std::wstring::npos) {
-      line = line.substr(first, line.find_last_not_of(L" \t\r") - first + 1);
-      if (line[0] != L'#') names.push_back(line);
-    }
+    if (first != std::wstring_view::npos && line[first] != L'#')
+      names.emplace_back(line.substr(first, line.find_last_not_of(L" \t\r") - first + 1));
     start = end + 1;
   }
   return names;

@@ -120,6 +120,15 @@ void TermDictionary::rehash(std::size_t slotCount) {
     }
 }
 
+void TermDictionary::reserve(std::size_t keys, std::size_t units) {
+    // A multiword term brings its prefixes: count a slot and a half a key.
+    const std::size_t wanted = (used_ + keys + keys / 2) * 10 / 7 + 1;
+    std::size_t slots = slots_.size();
+    while (slots < wanted) slots *= 2;
+    if (slots != slots_.size()) rehash(slots);
+    arena_.reserve(arena_.size() + units + units / 2);
+}
+
 bool TermDictionary::add(std::u16string_view key) {
     if (key == kMaxWordsKey) {
         if (maxWords_) return false;

@@ -29,6 +29,9 @@ public:
     // Keys are taken as given (the caller upper-cases). Adding "$MAXWORDS$" creates an
     // empty "$MAXWORDS$" entry (read as 0) when there is none. Return whether it changed.
     bool add(std::u16string_view key);
+    // Room for about `keys` more keys of `units` UTF-16 units in all, their prefixes included,
+    // so that adding them does not grow the table step by step.
+    void reserve(std::size_t keys, std::size_t units);
     bool remove(std::u16string_view key);
     bool contains(std::u16string_view key) const;
     // Number of keys, the "$MAXWORDS$" entry included.

@@ -495,8 +495,8 @@ TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBa
   EXPECT_TRUE(watcher.Seen().empty());
 }
 
-// Any dictionary with Exists, Add, Remove and Item will do as the catalog's, one that cannot
-// list its keys or lists them as strings as well as the scripting runtime's own.
+// Any dictionary with Exists, Add, Remove and Item will do as the catalog's: the scripting
+// runtime's, one that cannot list its keys, one that lists them as strings.
 TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
   WindowWatcher watcher(Dismiss());
   const std::wstring first =
@@ -511,7 +511,7 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
       {second, {TagOver(second, L"docket")}},
       {third, {TagOver(third, L"judge"), TagOver(third, L"JUDGE")}},
   };
-  for (const wchar_t* kind : {L"", L"ExistsOnly", L"TextKeys"}) {
+  for (const wchar_t* kind : {L"", L"Scripting", L"ExistsOnly", L"TextKeys"}) {
     SCOPED_TRACE(::testing::Message() << "dictionary \"" << std::string(kind, kind + wcslen(kind))
                                       << "\"");
     SetStandInSetting(L"NamesDictionary", kind);
