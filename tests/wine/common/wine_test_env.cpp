@@ -139,20 +139,23 @@ std::wstring QuillpointListPath() { return TempPath(L"qp_test_quillpoints.txt");
 std::wstring AddInLogPath() { return TempPath(L"qp_test_addin.log"); }
 }  // namespace
 
+void SetStandInSetting(const wchar_t* name, const std::wstring& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kStandInKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
 void SetQuillpoints(const std::vector<std::wstring>& names) {
   std::string text;
   for (const auto& n : names) text += Ascii(n) + "\r\n";
   if (!WriteFileBytes(QuillpointListPath(), text)) ADD_FAILURE() << "cannot write the Quillpoints";
   DeleteFileW(AddInLogPath().c_str());
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kStandInKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  for (auto [name, value] : {std::pair{L"QuillpointList", QuillpointListPath()},
-                             {L"AddInCallLog", AddInLogPath()}})
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
+  SetStandInSetting(L"QuillpointList", QuillpointListPath());
+  SetStandInSetting(L"AddInCallLog", AddInLogPath());
 }
 
 std::vector<std::wstring> AddInCalls() {

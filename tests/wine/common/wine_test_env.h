@@ -50,6 +50,8 @@ void RemoveConfigFolder();
 // Names of the entries of the configuration folder.
 std::vector<std::wstring> ConfigFolderEntries();
 
+// A value of the stand-ins' settings key (the list they read, the dictionary they hand out).
+void SetStandInSetting(const wchar_t* name, const std::wstring& value);
 // The stand-in catalog's and Word add-in's Quillpoints (one a line in a file the stand-ins'
 // registry key names) and the add-in's log of calls, started empty.
 void SetQuillpoints(const std::vector<std::wstring>& names);

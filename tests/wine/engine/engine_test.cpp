@@ -39,6 +39,7 @@ using qp::test::kFlag;
 using qp::test::ConfigPath;
 using qp::test::ExpectPrompt;
 using qp::test::SetQuillpoints;
+using qp::test::SetStandInSetting;
 // The flag's resolution is a second: a change must come at least a second after the last one.
 constexpr DWORD kNextSecond = 1100;
 
@@ -348,13 +349,13 @@ TEST_F(Engine, RebuildsTheTermsOnlyAfterASaveOrACatalogChange) {
 
   // The list written again with the same names is no change.
   Sleep(kNextSecond);
-  WriteQuillpoints({L"Client Name", L"Clerk"});
+  SetQuillpoints({L"Client Name", L"Clerk"});
   EXPECT_EQ(Recognize(r.Get(), text).size(), 3u);
   EXPECT_EQ(Flag(), changed);
 
   // The catalog's setting names another list.
-  const std::wstring other = TempPath(L"engine_test_other_quillpoints.txt");
-  WriteAscii(other, L"Ledger\r\n");
+  const std::wstring other = qp::test::TempPath(L"engine_test_other_quillpoints.txt");
+  ASSERT_TRUE(qp::test::WriteFileBytes(other, "Ledger\r\n"));
   SetStandInSetting(L"QuillpointList", other);
   EXPECT_EQ(Recognize(r.Get(), text),
             (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Ledger")}));
@@ -521,9 +522,9 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
       for (const auto& [text, tags] : expected) EXPECT_EQ(Recognize(r.Get(), text), tags);
     // A catalog change reaches a dictionary of this shape too.
     Sleep(kNextSecond);
-    WriteQuillpoints({L"Clerk"});
+    SetQuillpoints({L"Clerk"});
     EXPECT_EQ(Recognize(r.Get(), third), (Tags{TagOver(third, L"clerk")}));
-    WriteQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
+    SetQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
                       L"One Two Three Four"});
     Sleep(kNextSecond);
   }
