@@ -72,18 +72,19 @@ bool Controller::CopyKeys() {
   Check(SafeArrayAccessData(array, &data));
   // The text keys one after another, upper-cased in one call when the dictionary compares
   // without case (upper-casing maps unit to unit, so the ends stay where they were).
+  auto textAt = [&](LONG i) -> BSTR {  // null for a key that is not text
+    if (type == VT_BSTR) return static_cast<BSTR*>(data)[i];
+    const VARIANT& item = static_cast<VARIANT*>(data)[i];
+    return item.vt == VT_BSTR ? item.bstrVal : nullptr;
+  };
+  size_t units = 0;
+  for (LONG i = 0; i <= high - low; ++i) units += SysStringLen(textAt(i));
   std::wstring all;
+  all.reserve(units);  // one allocation, not one for every doubling
   std::vector<std::pair<size_t, size_t>> spans;  // offset and length in `all`
   spans.reserve(static_cast<size_t>(high - low + 1));
   for (LONG i = 0; i <= high - low; ++i) {
-    BSTR text = nullptr;
-    if (type == VT_BSTR) {
-      text = static_cast<BSTR*>(data)[i];
-    } else {
-      const VARIANT& item = static_cast<VARIANT*>(data)[i];
-      if (item.vt != VT_BSTR) continue;
-      text = item.bstrVal;
-    }
+    const BSTR text = textAt(i);
     if (!text) continue;
     spans.emplace_back(all.size(), SysStringLen(text));
     all.append(text, SysStringLen(text));

@@ -12,8 +12,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -83,8 +85,50 @@ HRESULT NewDictionary(Dictionary** out) {
   return hr;
 }
 
+// One reading of the list as the catalog's dictionaries look names up: the distinct names (the
+// first of names that differ only in case) in file order, found by their upper-case text.
+// Built once a reading and never changed after, so every dictionary handed out for the reading
+// refers to it instead of copying ten thousand names.
+class NameIndex {
+ public:
+  explicit NameIndex(std::shared_ptr<const standin::QuillpointList> list) : list_(std::move(list)) {
+    const std::vector<std::wstring>& names = list_->names;
+    size_t units = 0;
+    for (const std::wstring& name : names) units += name.size();
+    // All names upper-cased in one call (it maps unit to unit), then found by views into it:
+    // the texts do not move once the index is built.
+    upper_.reserve(units);
+    for (const std::wstring& name : names) upper_ += name;
+    if (!upper_.empty()) CharUpperBuffW(upper_.data(), static_cast<DWORD>(upper_.size()));
+    names_.reserve(names.size());
+    found_.reserve(names.size());
+    size_t at = 0;
+    for (const std::wstring& name : names) {
+      const std::wstring_view upper(upper_.data() + at, name.size());
+      at += name.size();
+      if (found_.emplace(upper, static_cast<uint32_t>(names_.size())).second)
+        names_.push_back(&name);
+    }
+  }
+  size_t size() const { return names_.size(); }
+  const std::wstring& name(size_t i) const { return *names_[i]; }
+  // The position of the name with this upper-case text, or npos.
+  size_t find(std::wstring_view upper) const {
+    auto it = found_.find(upper);
+    return it == found_.end() ? std::wstring_view::npos : it->second;
+  }
+
+ private:
+  std::shared_ptr<const standin::QuillpointList> list_;
+  std::wstring upper_;
+  std::vector<const std::wstring*> names_;  // into list_
+  std::unordered_map<std::wstring_view, uint32_t> found_;
+};
+
 // The catalog's own dictionary of names: keys compare as texts without regard to case (a key
-// of another type never equals a text), items are kept in the order they were added.
+// of another type never equals a text), items are kept in the order they were added. The
+// list's names are the reading's shared index with the ones removed from this dictionary
+// marked; keys added by the caller follow them in an overlay of their own.
 class NamesDictionary final : public standin::DispatchObject {
  public:
   enum class Shape { Full, ExistsOnly, TextKeys };
@@ -92,27 +136,15 @@ class NamesDictionary final : public standin::DispatchObject {
     kItem = DISPID_VALUE, kAdd = 1, kExists, kRemove, kCount, kKeys, kCompareMode
   };
 
-  explicit NamesDictionary(Shape shape)
+  NamesDictionary(Shape shape, std::shared_ptr<const NameIndex> names)
       : DispatchObject(L"NVObjectLibrary.Catalog.Names", shape == Shape::ExistsOnly
                                                              ? std::span<const standin::Member>(kPromised)
                                                              : std::span<const standin::Member>(kAll)),
-        shape_(shape) {}
+        shape_(shape),
+        names_(std::move(names)),
+        listed_(names_->size()) {}
   ~NamesDictionary() override {
     for (Entry& e : entries_) VariantClear(&e.item);
-  }
-
-  // A name of the list, its own item; false when the dictionary has it already.
-  bool AddName(const std::wstring& name) {
-    std::wstring index = Index(VT_BSTR, name);
-    if (index_.count(index)) return false;
-    index_.emplace(std::move(index), entries_.size());
-    entries_.push_back(Entry{VT_BSTR, name, {}, true});
-    VariantInit(&entries_.back().item);
-    return true;
-  }
-  void Reserve(size_t n) {
-    entries_.reserve(n);
-    index_.reserve(n);
   }
 
  protected:
@@ -121,34 +153,47 @@ class NamesDictionary final : public standin::DispatchObject {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
     const UINT wanted = id == kAdd ? 2 : (id == kItem || id == kExists || id == kRemove) ? 1 : 0;
     if (args.count() != wanted) return DISP_E_BADPARAMCOUNT;
-    if (id == kCount) return standin::ReturnLong(result, static_cast<long>(index_.size()));
+    if (id == kCount) return standin::ReturnLong(result, static_cast<long>(listed_ + index_.size()));
     if (id == kCompareMode) return standin::ReturnLong(result, kTextCompare);
     if (id == kKeys) return Keys(result);
     std::wstring index;
     HRESULT hr = KeyIndex(args.Value(0), index);
     if (FAILED(hr)) return hr;
     auto found = index_.find(index);
+    // A text key not added here may be one of the list's names still in the dictionary.
+    size_t name = std::wstring_view::npos;
+    if (found == index_.end() && index[0] == VT_BSTR) {
+      name = names_->find(std::wstring_view(index).substr(1));
+      if (name != std::wstring_view::npos && IsRemoved(name)) name = std::wstring_view::npos;
+    }
+    const bool exists = found != index_.end() || name != std::wstring_view::npos;
     switch (id) {
       case kItem:
         // A key that is not there reads as Empty.
-        if (found == index_.end() || !result) return S_OK;
+        if (!exists || !result) return S_OK;
+        if (name != std::wstring_view::npos) return standin::ReturnText(result, names_->name(name));
         return ItemOf(entries_[found->second], *result);
       case kExists:
-        return standin::ReturnBool(result, found != index_.end());
+        return standin::ReturnBool(result, exists);
       case kRemove:
-        if (found == index_.end())
-          return Raise({CTL_E_ELEMENT_NOT_FOUND, L"Element not found"}, excep);
+        if (!exists) return Raise({CTL_E_ELEMENT_NOT_FOUND, L"Element not found"}, excep);
+        if (name != std::wstring_view::npos) {
+          if (removed_.empty()) removed_.resize(names_->size());
+          removed_[name] = true;
+          --listed_;
+          return S_OK;
+        }
         entries_[found->second].live = false;
         VariantClear(&entries_[found->second].item);
         index_.erase(found);
         return S_OK;
       default: {  // kAdd
-        if (found != index_.end())
+        if (exists)
           return Raise({CTL_E_KEY_ALREADY_EXISTS,
                         L"This key is already associated with an element of this collection"},
                        excep);
         const VARIANT& key = args.Value(0);
-        Entry entry{static_cast<VARTYPE>(V_VT(&key) & ~VT_BYREF), {}, {}, false};
+        Entry entry{static_cast<VARTYPE>(V_VT(&key) & ~VT_BYREF), {}, {}};
         VariantInit(&entry.item);
         hr = KeyText(key, entry.key);
         if (SUCCEEDED(hr)) hr = VariantCopyInd(&entry.item, const_cast<VARIANT*>(&args.Value(1)));
@@ -172,13 +217,15 @@ class NamesDictionary final : public standin::DispatchObject {
       {L"Item", kItem},   {L"Add", kAdd},   {L"Exists", kExists},          {L"Remove", kRemove},
       {L"Count", kCount}, {L"Keys", kKeys}, {L"CompareMode", kCompareMode}};
 
+  // A key the caller added.
   struct Entry {
     VARTYPE type;     // of the key
     std::wstring key;  // its text
     VARIANT item;
-    bool itemIsKey;   // a name of the list: its item is its own text
     bool live = true;
   };
+
+  bool IsRemoved(size_t name) const { return !removed_.empty() && removed_[name]; }
 
   // The lookup form of a key: its type, then its text upper-cased.
   static std::wstring Index(VARTYPE type, const std::wstring& text) {
@@ -228,26 +275,22 @@ class NamesDictionary final : public standin::DispatchObject {
     return hr;
   }
   static HRESULT ItemOf(const Entry& e, VARIANT& out) {
-    if (e.itemIsKey) return KeyOf(e, out);
     return VariantCopy(&out, const_cast<VARIANT*>(&e.item));
   }
 
-  // The live keys in the order they were added: variants, or strings for Shape::TextKeys.
+  // The live keys in the order they were added, the list's names first: variants, or strings
+  // for Shape::TextKeys.
   HRESULT Keys(VARIANT* result) const {
     if (!result) return S_OK;
     const VARTYPE element = shape_ == Shape::TextKeys ? VT_BSTR : VT_VARIANT;
-    SAFEARRAY* keys = SafeArrayCreateVector(element, 0, static_cast<ULONG>(index_.size()));
+    SAFEARRAY* keys =
+        SafeArrayCreateVector(element, 0, static_cast<ULONG>(listed_ + index_.size()));
     if (!keys) return E_OUTOFMEMORY;
     void* data = nullptr;
     HRESULT hr = SafeArrayAccessData(keys, &data);
     size_t at = 0;
-    for (const Entry& e : entries_) {
-      if (FAILED(hr)) break;
-      if (!e.live) continue;
-      VARIANT key;
-      VariantInit(&key);
-      hr = KeyOf(e, key);
-      if (FAILED(hr)) break;
+    // Stored into the array as soon as made, so that a failure leaves nothing to free twice.
+    auto put = [&](VARIANT& key) {
       if (element == VT_VARIANT) {
         static_cast<VARIANT*>(data)[at++] = key;
       } else if (V_VT(&key) == VT_BSTR) {
@@ -259,6 +302,23 @@ class NamesDictionary final : public standin::DispatchObject {
         VariantClear(&key);
         if (SUCCEEDED(hr)) static_cast<BSTR*>(data)[at++] = V_BSTR(&text);
       }
+    };
+    for (size_t i = 0; SUCCEEDED(hr) && i < names_->size(); ++i) {
+      if (IsRemoved(i)) continue;
+      const std::wstring& name = names_->name(i);
+      VARIANT key;
+      V_VT(&key) = VT_BSTR;
+      V_BSTR(&key) = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+      if (!V_BSTR(&key)) hr = E_OUTOFMEMORY;
+      if (SUCCEEDED(hr)) put(key);
+    }
+    for (const Entry& e : entries_) {
+      if (FAILED(hr)) break;
+      if (!e.live) continue;
+      VARIANT key;
+      VariantInit(&key);
+      hr = KeyOf(e, key);
+      if (SUCCEEDED(hr)) put(key);
     }
     SafeArrayUnaccessData(keys);
     if (FAILED(hr)) {
@@ -271,6 +331,9 @@ class NamesDictionary final : public standin::DispatchObject {
   }
 
   Shape shape_;
+  std::shared_ptr<const NameIndex> names_;
+  std::vector<bool> removed_;  // by position in names_; empty while none was removed
+  size_t listed_;              // the list's names still in the dictionary
   std::vector<Entry> entries_;
   std::unordered_map<std::wstring, size_t> index_;  // lookup form to entry
 };
@@ -290,7 +353,7 @@ class Catalog final : public standin::DispatchObject {
     Refresh();
     switch (id) {
       case kCatalogPresent:
-        return standin::ReturnBool(result, list_.present);
+        return standin::ReturnBool(result, list_->present);
       case kHasCatalogChanged: {
         // True once for every change since the catalog last looked.
         const bool changed = version_ != seenVersion_;
@@ -310,15 +373,16 @@ class Catalog final : public standin::DispatchObject {
     standin::QuillpointListStamp now = standin::StampQuillpointList();
     if (now == stamp_) return;
     stamp_ = std::move(now);
-    standin::QuillpointList list = standin::ReadQuillpointList();
-    if (list == list_) return;  // touched, not changed
+    auto list = std::make_shared<const standin::QuillpointList>(standin::ReadQuillpointList());
+    if (*list == *list_) return;  // touched, not changed
     list_ = std::move(list);
+    names_.reset();
     ++version_;
   }
 
   // A new dictionary every time: the caller adds its own terms to the one it is given.
-  HRESULT Names(VARIANT* result, EXCEPINFO* excep) const {
-    if (!list_.present) {
+  HRESULT Names(VARIANT* result, EXCEPINFO* excep) {
+    if (!list_->present) {
       return Raise({E_FAIL, L"No Quillpoint list: the setting \"" +
                                 std::wstring(standin::kListSetting) +
                                 L"\" names no readable file"},
@@ -332,11 +396,11 @@ class Catalog final : public standin::DispatchObject {
     if (kindFound && kind == L"TextKeys") shape = NamesDictionary::Shape::TextKeys;
     NamesDictionary* names = nullptr;
     try {
-      names = new NamesDictionary(shape);
-      names->Reserve(list_.names.size());
-      for (const std::wstring& name : list_.names) names->AddName(name);
+      // Indexed at the first request after a change, so that a catalog only asked whether it
+      // is present or has changed never indexes.
+      if (!names_) names_ = std::make_shared<const NameIndex>(list_);
+      names = new NamesDictionary(shape, names_);
     } catch (const std::bad_alloc&) {
-      if (names) names->Release();
       return E_OUTOFMEMORY;
     }
     HRESULT done = standin::ReturnObject(result, names);
@@ -348,7 +412,7 @@ class Catalog final : public standin::DispatchObject {
   HRESULT ScriptingNames(VARIANT* result, EXCEPINFO* excep) const {
     Dictionary* dictionary = nullptr;
     HRESULT hr = NewDictionary(&dictionary);
-    for (const std::wstring& name : list_.names) {
+    for (const std::wstring& name : list_->names) {
       if (FAILED(hr)) break;
       VARIANT key;
       V_VT(&key) = VT_BSTR;
@@ -369,7 +433,9 @@ class Catalog final : public standin::DispatchObject {
   }
 
   standin::QuillpointListStamp stamp_;
-  standin::QuillpointList list_;
+  std::shared_ptr<const standin::QuillpointList> list_ =
+      std::make_shared<const standin::QuillpointList>();
+  std::shared_ptr<const NameIndex> names_;  // of list_, made when first asked for
   unsigned version_ = 0;      // counts the changes of list_
   unsigned seenVersion_ = 0;  // the version HasCatalogChanged or GetQuillpointNames last saw
 };

@@ -17,6 +17,7 @@
 
 #include "nvstagQP.h"
 #include "office_host.h"
+#include "support/automation.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 
@@ -529,6 +530,73 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
     Sleep(kNextSecond);
   }
   EXPECT_TRUE(watcher.Seen().empty());
+}
+
+// The catalog's own dictionary: the list's names compared without case, a name listed twice
+// kept once; what a caller removes or adds stays in the dictionary it was given.
+TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
+  SetQuillpoints({L"Client Name", L"Judge", L"JUDGE", L"Clerk"});
+  const ComPtr<IDispatch> catalog = qp::CreateObject(L"NVObjectLibrary.Catalog");
+  ASSERT_TRUE(catalog);
+  auto names = [&] { return qp::Call(catalog.Get(), L"GetQuillpointNames").AsObject(); };
+  auto keys = [](IDispatch* dictionary) {
+    std::vector<std::wstring> texts;
+    const qp::Variant all = qp::Get(dictionary, L"Keys");
+    const VARIANT* v = all.get();
+    EXPECT_EQ(v->vt, VT_ARRAY | VT_VARIANT);
+    if (v->vt != (VT_ARRAY | VT_VARIANT)) return texts;
+    LONG high = -1;
+    SafeArrayGetUBound(v->parray, 1, &high);
+    for (LONG i = 0; i <= high; ++i) {
+      VARIANT key;
+      VariantInit(&key);
+      SafeArrayGetElement(v->parray, &i, &key);
+      texts.push_back(key.vt == VT_BSTR ? std::wstring(key.bstrVal, SysStringLen(key.bstrVal))
+                                        : L"(not text)");
+      VariantClear(&key);
+    }
+    return texts;
+  };
+  auto exists = [](IDispatch* dictionary, const wchar_t* key) {
+    return qp::Call(dictionary, L"Exists", {qp::Variant::FromString(key)}).AsBool();
+  };
+  const std::vector<std::wstring> listed = {L"Client Name", L"Judge", L"Clerk"};
+
+  const ComPtr<IDispatch> first = names(), second = names();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(keys(first.Get()), listed);
+  EXPECT_EQ(qp::Get(first.Get(), L"Count").AsLong(), 3);
+  EXPECT_TRUE(exists(first.Get(), L"client NAME"));
+  EXPECT_FALSE(exists(first.Get(), L"Client"));
+  EXPECT_EQ(qp::Get(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsString(), L"Judge");
+
+  // A listed name taken out and put back under another case and item goes to the end.
+  qp::Call(first.Get(), L"Remove", {qp::Variant::FromString(L"judge")});
+  EXPECT_FALSE(exists(first.Get(), L"Judge"));
+  EXPECT_TRUE(qp::Get(first.Get(), L"Item", {qp::Variant::FromString(L"Judge")}).IsEmptyOrNull());
+  EXPECT_ANY_THROW(qp::Call(first.Get(), L"Remove", {qp::Variant::FromString(L"Judge")}));
+  qp::Call(first.Get(), L"Add", {qp::Variant::FromString(L"judge"), qp::Variant::FromShort(7)});
+  EXPECT_EQ(qp::Get(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsLong(), 7);
+  EXPECT_ANY_THROW(
+      qp::Call(first.Get(), L"Add", {qp::Variant::FromString(L"CLERK"), qp::Variant::FromShort(1)}));
+  qp::Call(first.Get(), L"Add",
+           {qp::Variant::FromString(L"$MAXWORDS$"), qp::Variant::FromShort(3)});
+  EXPECT_EQ(keys(first.Get()),
+            (std::vector<std::wstring>{L"Client Name", L"Clerk", L"judge", L"$MAXWORDS$"}));
+  EXPECT_EQ(qp::Get(first.Get(), L"Count").AsLong(), 4);
+
+  // The other dictionary, and one handed out after, still have the list as it is.
+  for (const ComPtr<IDispatch>& other : {second, names()}) {
+    EXPECT_EQ(keys(other.Get()), listed);
+    EXPECT_TRUE(exists(other.Get(), L"Judge"));
+    EXPECT_FALSE(exists(other.Get(), L"$MAXWORDS$"));
+  }
+
+  // A changed list is what the next dictionary holds; the ones handed out keep theirs.
+  Sleep(kNextSecond);
+  SetQuillpoints({L"Ledger"});
+  EXPECT_EQ(keys(names().Get()), (std::vector<std::wstring>{L"Ledger"}));
+  EXPECT_EQ(keys(second.Get()), listed);
 }
 
 TEST_F(Engine, EachRecognizerHasItsOwnAnswers) {
