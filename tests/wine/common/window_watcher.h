@@ -14,6 +14,11 @@
 
 namespace qp::test {
 
+// How long a wait for something that is bound to come lasts before it fails. A wait ends as
+// soon as its condition holds, so this costs nothing when all is well; it is long because on a
+// fully loaded machine a Wine window can take seconds to come.
+inline constexpr DWORD kPatience = 20000;
+
 struct SeenWindow {
   HWND hwnd = nullptr;
   std::wstring title;
@@ -41,7 +46,7 @@ class WindowWatcher {
 
   std::vector<SeenWindow> Seen() const;
   // Waits until `count` windows were seen; a failure after the timeout.
-  bool WaitFor(size_t count, DWORD timeoutMs = 10000) const;
+  bool WaitFor(size_t count, DWORD timeoutMs = kPatience) const;
 
  private:
   void Run();
@@ -81,7 +86,7 @@ std::vector<HWND> OpenBoxesAndMenus();
 
 // Waits until the condition holds; after the timeout a failure naming `what` and false.
 bool WaitUntil(const std::string& what, const std::function<bool()>& condition,
-               DWORD timeoutMs = 5000);
+               DWORD timeoutMs = kPatience);
 
 // What the program is doing, for the watchdog's report: the running test and the wait it is in.
 void SetActivity(const std::string& test);

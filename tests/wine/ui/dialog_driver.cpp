@@ -109,20 +109,26 @@ RECT DialogDriver::ItemRect(int item, int part) const {
   return r;
 }
 
-void DialogDriver::Click(int controlId) { PostMessageW(Control(controlId), BM_CLICK, 0, 0); }
+void DialogDriver::Click(int controlId) {
+  Sync();
+  PostMessageW(Control(controlId), BM_CLICK, 0, 0);
+}
 
 void DialogDriver::ClickItem(int item) {
+  Sync();
   RECT r = ItemRect(item, LVIR_LABEL);
   PostClick(list_, {r.left + 4, (r.top + r.bottom) / 2}, false);
 }
 
 bool DialogDriver::Select(int item) {
   ClickItem(item);
-  return Await("item " + std::to_string(item) + " to be selected",
-               [&] { return Selected() == item; });
+  if (!Sync()) return false;
+  EXPECT_EQ(Selected(), item) << "the item clicked is not the selected one";
+  return Selected() == item;
 }
 
 void DialogDriver::ClickCheckBox(int item) {
+  Sync();
   // The check box is the state image, left of the item's label.
   RECT bounds = ItemRect(item, LVIR_BOUNDS), label = ItemRect(item, LVIR_ICON);
   LVHITTESTINFO hit = {};
@@ -136,31 +142,41 @@ void DialogDriver::ClickCheckBox(int item) {
 }
 
 void DialogDriver::ClickBelowItems() {
+  Sync();
   RECT client;
   GetClientRect(list_, &client);
   PostClick(list_, {client.right / 2, client.bottom - 5}, false);
 }
 
 void DialogDriver::RightClickItem(int item) {
+  Sync();
   RECT r = ItemRect(item, LVIR_LABEL);
   PostClick(list_, {r.left + 4, (r.top + r.bottom) / 2}, true);
 }
 
 void DialogDriver::RightClickBelowItems() {
+  Sync();
   RECT client;
   GetClientRect(list_, &client);
   PostClick(list_, {client.right / 2, client.bottom - 5}, true);
 }
 
 void DialogDriver::ClickHeader() {
+  Sync();
   RECT r = {};
   Header_GetItemRect(header_, 0, &r);
   PostClick(header_, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
 }
 
-void DialogDriver::CloseBox() { PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0); }
+void DialogDriver::CloseBox() {
+  Sync();
+  PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
 
 void DialogDriver::Key(WORD vk) {
+  // The focus is read once the dialog has handled what came before: an edit that just ended
+  // may still hold it until then.
+  Sync();
   HWND target = Focus();
   if (!target) target = dialog_;
   const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
@@ -183,10 +199,14 @@ void DialogDriver::Type(const std::wstring& text, bool confirm) {
   const WORD vk = confirm ? VK_RETURN : VK_ESCAPE;
   const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
   PostMessageW(editor, WM_KEYDOWN, vk, 1 | (scan << 16));
-  // The edit ends, or a message about it comes first (for the script to claim).
-  qp::test::WaitUntil("the edit to end", [&] {
-    return !IsWindow(editor) || !IsWindowVisible(editor) || NewBox() != nullptr;
+  // The edit ends, or a message about it comes first (for the script to claim): the list
+  // reports the edit's end while its editor is still there.
+  bool boxCame = false;
+  const bool ended = qp::test::WaitUntil("the edit to end", [&] {
+    boxCame = NewBox() != nullptr;
+    return boxCame || !IsWindow(editor);
   });
+  if (ended && !boxCame) Sync();
 }
 
 HWND DialogDriver::NewBox() const {
@@ -214,14 +234,21 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
   return false;
 }
 
-bool DialogDriver::Sync() {
+bool DialogDriver::Sync() { return SyncFor("the dialog to handle the input"); }
+
+bool DialogDriver::SyncFor(const std::string& what) {
   // Twice: what the dialog posts to itself while it handles the input comes after the first.
   for (int round = 0; round < 2; ++round) {
     const long target = g_markersHandled + 1;
     PostMessageW(marker_, kMarker, 0, 0);
-    if (!Await("the dialog to handle the input", [&] { return g_markersHandled >= target; }))
-      return false;
+    if (!Await(what, [&] { return g_markersHandled >= target; })) return false;
   }
+  // A repaint comes only once no input is left, after the markers; and the dialog's repaint
+  // changes the selection. It has been handled when the dialog has nothing left to paint.
+  if (IsWindowVisible(dialog_) &&
+      !Await(what + " and repaint itself",
+             [&] { return !GetUpdateRect(dialog_, nullptr, FALSE) || !IsWindowVisible(dialog_); }))
+    return false;
   return Await("no message box", [] { return true; });
 }
 
@@ -239,7 +266,9 @@ void DialogDriver::ExpectError(const std::wstring& text) {
   ASSERT_NE(box.hwnd, nullptr) << "no message \"" << Narrow(text) << "\"";
   ExpectBox(box, text);
   PressButton(box.hwnd, L"OK");
-  qp::test::WaitUntil("the message box to close", [&] { return !IsWindow(box.hwnd); });
+  if (qp::test::WaitUntil("the message box to close", [&] { return !IsWindow(box.hwnd); }) &&
+      IsWindowVisible(dialog_))
+    Sync();  // what was behind the box is painted again
 }
 
 HWND DialogDriver::OpenMenu() const { return FindWindowW(L"#32768", nullptr); }
@@ -267,8 +296,10 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
       if (!dialog && box) close(box, "a message box came instead of the dialog: ");
     }
     if (dialog) {
-      EXPECT_EQ(WindowText(dialog), caption) << "the dialog's caption";
       DialogDriver d(dialog, marker.hwnd());
+      // Shown is not ready: input that came before its first paint would be undone by it.
+      d.SyncFor("the dialog to handle its showing");
+      EXPECT_EQ(WindowText(dialog), caption) << "the dialog's caption";
       script(d);
       // A script that stopped at a failure left the dialog open: it is closed below.
       if (!::testing::Test::HasFatalFailure())

@@ -157,14 +157,15 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 
     // Once painted, the first term is selected, Rename and Delete are enabled, New has the
     // focus.
-    EXPECT_TRUE(d.Await("the first term to be selected", [&] { return d.Selected() == 0; }));
+    EXPECT_EQ(d.Selected(), 0);
     EXPECT_TRUE(d.Enabled(kNew) && d.Enabled(kRename) && d.Enabled(kDelete));
     EXPECT_EQ(d.Focus(), d.Control(kNew));
 
     // A repaint of the dialog selects the first term again.
     d.Select(3);
     RedrawWindow(d.dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
-    EXPECT_TRUE(d.Await("the first term to be selected again", [&] { return d.Selected() == 0; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Selected(), 0);
 
     d.Key(VK_ESCAPE);
   });
@@ -227,7 +228,8 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
       if (std::string(way.name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
         PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.list()), TRUE);
-        d.Await("the focus on the list", [&] { return d.Focus() == d.list(); });
+        ASSERT_TRUE(d.Sync());
+        ASSERT_EQ(d.Focus(), d.list());
       }
       way.close(d);
     });
@@ -289,12 +291,14 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
     // Delete the last item: the new last one is selected.
     ASSERT_TRUE(d.Select(5));
     d.Key(VK_DELETE);
-    EXPECT_TRUE(d.Await("5 items", [&] { return d.Count() == 5; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Count(), 5);
     EXPECT_EQ(d.Selected(), 4);
     // Delete one in the middle with the button: the one that took its place is selected.
     ASSERT_TRUE(d.Select(1));
     d.Click(kDelete);
-    EXPECT_TRUE(d.Await("4 items", [&] { return d.Count() == 4; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Count(), 4);
     EXPECT_EQ(d.Selected(), 1);
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"Field Name", L"Client Full Name",
                                                     L"Effective Date"}));
@@ -360,15 +364,17 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   qp::Put(lost.Get(), L"ClassCode", qp::Variant::FromString(L"D"));
   qp::test::RunDialog(caption_, [&] { form.Show(); }, [&](DialogDriver& d) {
     ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
-    ASSERT_TRUE(d.Await("the first term to be selected", [&] { return d.Selected() == 0; }));
+    ASSERT_EQ(d.Selected(), 0);
     d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
     EXPECT_TRUE(d.Sync());
     EXPECT_EQ(d.Count(), 2);
     d.Click(kDelete);
-    EXPECT_TRUE(d.Await("one item left", [&] { return d.Count() == 1; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Count(), 1);
     EXPECT_EQ(d.Selected(), 0);
     d.Click(kDelete);
-    EXPECT_TRUE(d.Await("an empty list", [&] { return d.Count() == 0; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Count(), 0);
     EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
     EXPECT_EQ(d.Focus(), d.list());
     // With the buttons disabled, the keys do nothing either.
@@ -389,9 +395,10 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one"), LI(L"two"), LI(L"three")});
   FrmConfig form;
   Run(form, collection.Get(), [&](DialogDriver& d) {
-    ASSERT_TRUE(d.Await("the first term to be selected", [&] { return d.Selected() == 0; }));
+    ASSERT_EQ(d.Selected(), 0);
     d.ClickBelowItems();
-    ASSERT_TRUE(d.Await("no selection", [&] { return d.Selected() == -1; }));
+    ASSERT_TRUE(d.Sync());
+    ASSERT_EQ(d.Selected(), -1);
     // No selection: no context menu, and Delete reports instead of deleting.
     d.RightClickBelowItems();
     EXPECT_TRUE(d.Sync());
@@ -431,24 +438,28 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     const std::vector<std::wstring> ascending = {L"Alpha", L"Bravo", L"charlie", L"delta"};
     const std::vector<std::wstring> descending(ascending.rbegin(), ascending.rend());
     d.ClickHeader();
-    EXPECT_TRUE(d.Await("ascending order", [&] { return d.Texts() == ascending; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Texts(), ascending);
     EXPECT_EQ(d.HeaderImage(), 0);
     EXPECT_EQ(d.HeaderFormat() & (HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_JUSTIFYMASK),
               HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_LEFT);
     // The check states travel with their terms.
     EXPECT_EQ(d.Checks(), (std::vector<bool>{true, true, false, true}));
     d.ClickHeader();
-    EXPECT_TRUE(d.Await("descending order", [&] { return d.Texts() == descending; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Texts(), descending);
     EXPECT_EQ(d.HeaderImage(), 1);
     d.ClickHeader();
-    EXPECT_TRUE(d.Await("ascending order again", [&] { return d.Texts() == ascending; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Texts(), ascending);
     EXPECT_EQ(d.HeaderImage(), 0);
     // Adding, renaming and deleting terms keep the arrow.
     d.Click(kNew);
     d.Type(L"Echo");
     EXPECT_EQ(d.HeaderImage(), 0);
     d.ClickHeader();
-    EXPECT_TRUE(d.Await("the down arrow", [&] { return d.HeaderImage() == 1; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.HeaderImage(), 1);
     auto at = [&](const std::wstring& text) {
       const auto texts = d.Texts();
       return static_cast<int>(std::find(texts.begin(), texts.end(), text) - texts.begin());
@@ -456,11 +467,11 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     ASSERT_TRUE(d.Select(at(L"Echo")));
     d.Click(kRename);
     d.Type(L"Foxtrot");
-    EXPECT_TRUE(d.Sync());
     EXPECT_EQ(d.HeaderImage(), 1);
     ASSERT_TRUE(d.Select(at(L"delta")));
     d.Click(kDelete);
-    EXPECT_TRUE(d.Await("4 items", [&] { return d.Count() == 4; }));
+    ASSERT_TRUE(d.Sync());
+    EXPECT_EQ(d.Count(), 4);
     EXPECT_EQ(d.HeaderImage(), 1);
     d.Click(kOK);
   });
@@ -540,19 +551,17 @@ class HtmlHelpSpy {
 
 // The HTML Help viewer's top-level window in this process ("HH Parent"), or null after the
 // timeout.
-HWND WaitForHelpWindow(DWORD timeoutMs = 10000) {
+HWND WaitForHelpWindow() {
   HWND found = nullptr;
-  DialogDriver::WaitUntil(
-      [&] {
-        for (HWND w = FindWindowW(L"HH Parent", nullptr); w;
-             w = FindWindowExW(nullptr, w, L"HH Parent", nullptr)) {
-          DWORD pid = 0;
-          GetWindowThreadProcessId(w, &pid);
-          if (pid == GetCurrentProcessId() && IsWindowVisible(w)) found = w;
-        }
-        return found != nullptr;
-      },
-      timeoutMs);
+  qp::test::WaitUntil("the help window", [&] {
+    for (HWND w = FindWindowW(L"HH Parent", nullptr); w;
+         w = FindWindowExW(nullptr, w, L"HH Parent", nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      if (pid == GetCurrentProcessId() && IsWindowVisible(w)) found = w;
+    }
+    return found != nullptr;
+  });
   return found;
 }
 
@@ -591,7 +600,8 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
   Run(form, collection.Get(), [&](DialogDriver& d) {
     for (int id : {kNew, kList, kOK}) {
       PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
-      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return d.Focus() == d.Control(id); }));
+      ASSERT_TRUE(d.Sync());
+      ASSERT_EQ(d.Focus(), d.Control(id));
       const DWORD topic = GetWindowContextHelpId(d.Control(id));
       d.Key(VK_F1);
       // The viewer at the contents of nvauthor.chm: its window title and its table of contents,
@@ -607,8 +617,7 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
       EXPECT_EQ(TreeView_GetCount(contents), 7u);
       EXPECT_EQ(TreeItemText(contents, TreeView_GetRoot(contents)), L"Quillpoint Smart Tag");
       PostMessageW(help, WM_CLOSE, 0, 0);
-      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return !IsWindow(help); }))
-          << "the help window did not close";
+      ASSERT_TRUE(qp::test::WaitUntil("the help window to close", [&] { return !IsWindow(help); }));
       EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), topic) << id;
       EXPECT_TRUE(IsWindowVisible(d.dialog()));
     }
@@ -718,12 +727,14 @@ TEST_F(TermsThroughWord, CancelWritesNothing) {
 TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
   MaintainTerms([&](DialogDriver& d) {
     d.ClickCheckBox(0);
-    ASSERT_TRUE(d.Await("QP unchecked", [&] { return !d.Checks()[0]; }));
+    ASSERT_TRUE(d.Sync());
+    ASSERT_FALSE(d.Checks()[0]);
     d.Click(kNew);
     d.Type(L"Client Name");
     ASSERT_TRUE(d.Select(1));
     d.Click(kDelete);
-    ASSERT_TRUE(d.Await("3 items", [&] { return d.Count() == 3; }));
+    ASSERT_TRUE(d.Sync());
+    ASSERT_EQ(d.Count(), 3);
     d.Click(kOK);
   });
   EXPECT_EQ(TermsInFile(), (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"),
@@ -736,7 +747,8 @@ TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
     for (int left = 3; left > 0; --left) {
       ASSERT_TRUE(d.Select(0));
       d.Click(kDelete);
-      ASSERT_TRUE(d.Await(std::to_string(left - 1) + " items", [&] { return d.Count() == left - 1; }));
+      ASSERT_TRUE(d.Sync());
+      ASSERT_EQ(d.Count(), left - 1);
     }
     d.Click(kOK);
   });
