@@ -232,7 +232,6 @@ void WindowWatcher::Run() {
                    handled_.end());
     for (HWND hwnd : OpenDialogs()) {
       if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end()) continue;
-      Sleep(50);  // let the window finish laying itself out
       SeenWindow seen = ReadWindow(hwnd);
       handled_.push_back(hwnd);
       {

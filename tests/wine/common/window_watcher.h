@@ -64,7 +64,8 @@ void ExpectBox(const SeenWindow& w, const std::wstring& text,
 // The error prompt: the failure's description, an empty line, message 111, Yes and No.
 void ExpectPrompt(const SeenWindow& w, const std::wstring& description);
 
-// Reads a dialog window as the watcher does.
+// Reads a dialog window as the watcher does. A dialog is shown only once it has set up its
+// texts and buttons (a message box in its WM_INITDIALOG), so a visible one is read at once.
 SeenWindow ReadWindow(HWND hwnd);
 // "title": "text" [buttons], for failure messages.
 std::wstring Describe(const SeenWindow& w);

@@ -220,7 +220,6 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
   Awaiting awaiting(what);
   for (DWORD start = GetTickCount();; Sleep(20)) {
     if (HWND box = NewBox()) {
-      Sleep(50);  // let it lay itself out
       ADD_FAILURE() << "while waiting for " << what << ", a message box came and was closed: "
                     << Narrow(Describe(ReadWindow(box)));
       claimed_.push_back(box);
@@ -257,7 +256,6 @@ SeenWindow DialogDriver::WaitForMessageBox(DWORD timeoutMs) {
   if (!qp::test::WaitUntil("a message box", [&] { return (box = NewBox()) != nullptr; }, timeoutMs))
     return {};
   claimed_.push_back(box);
-  Sleep(50);  // let it lay itself out
   return ReadWindow(box);
 }
 
@@ -282,7 +280,6 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
     std::vector<HWND> closed;  // reported and closed already
     auto close = [&](HWND w, const char* why) {
       closed.push_back(w);
-      Sleep(50);  // let it lay itself out
       ADD_FAILURE() << why << Narrow(Describe(ReadWindow(w)));
       Dismiss(w);
     };
