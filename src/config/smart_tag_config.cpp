@@ -177,11 +177,7 @@ void SmartTagConfig::ConfigFileLoad() {
     // Held also when the load fails: later queries then see a document without elements.
     m_oConfigDoc = NewXmlDocument();
     const std::wstring& path = ConfigFilePath();
-    // A load that returned before the document is there would answer nothing useful.
-    Check(m_oConfigDoc->put_async(VARIANT_FALSE));
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = m_oConfigDoc->load(*Variant::FromString(path).get(), &loaded);
-    if (FAILED(hr) || loaded != VARIANT_TRUE) {
+    if (!LoadXmlFile(m_oConfigDoc.Get(), path)) {
       const ParseFailure failure = DescribeParseFailure(m_oConfigDoc.Get(), path);
       RaiseError(kErrConfigParse, failure.srcText.empty() ? kLibraryName : failure.srcText,
                  failure.reason, L"");

@@ -27,6 +27,10 @@ inline constexpr wchar_t kSaxReaderProgId[] = L"MSXML2.SAXXMLReader";
 // A new, empty DOM document.
 ComPtr<IXMLDOMDocument2> NewXmlDocument();
 
+// Loads the file at `path` into `doc`, synchronously; false when the file cannot be read or is
+// not well-formed, and the document's parse error then says why.
+bool LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path);
+
 struct ParseFailure {
   std::wstring reason;   // why the file is not well-formed
   std::wstring srcText;  // the text of the offending line, "" when unknown

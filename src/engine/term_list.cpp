@@ -5,8 +5,6 @@
 
 #include <oleauto.h>
 
-#include <utility>
-#include <vector>
 
 #include "support/resources.h"
 
@@ -70,33 +68,27 @@ bool Controller::CopyKeys() {
     return false;
   void* data = nullptr;
   Check(SafeArrayAccessData(array, &data));
-  // The text keys one after another, upper-cased in one call when the dictionary compares
-  // without case (upper-casing maps unit to unit, so the ends stay where they were).
   auto textAt = [&](LONG i) -> BSTR {  // null for a key that is not text
     if (type == VT_BSTR) return static_cast<BSTR*>(data)[i];
     const VARIANT& item = static_cast<VARIANT*>(data)[i];
     return item.vt == VT_BSTR ? item.bstrVal : nullptr;
   };
+  const LONG count = high - low + 1;
   size_t units = 0;
-  for (LONG i = 0; i <= high - low; ++i) units += SysStringLen(textAt(i));
-  std::wstring all;
-  all.reserve(units);  // one allocation, not one for every doubling
-  std::vector<std::pair<size_t, size_t>> spans;  // offset and length in `all`
-  spans.reserve(static_cast<size_t>(high - low + 1));
-  for (LONG i = 0; i <= high - low; ++i) {
+  for (LONG i = 0; i < count; ++i) units += SysStringLen(textAt(i));
+  m_terms.reserve(static_cast<size_t>(count), units);
+  // The keys go into the table from where they are: the array is this call's own copy, so
+  // they are upper-cased in place (one unit for one) rather than copied first, which for ten
+  // thousand names would be as much fresh memory again.
+  for (LONG i = 0; i < count; ++i) {
     const BSTR text = textAt(i);
     if (!text) continue;
-    spans.emplace_back(all.size(), SysStringLen(text));
-    all.append(text, SysStringLen(text));
-  }
-  SafeArrayUnaccessData(array);
-  if (compare == 1 && !all.empty()) CharUpperBuffW(all.data(), static_cast<DWORD>(all.size()));
-  const std::u16string_view texts(reinterpret_cast<const char16_t*>(all.data()), all.size());
-  m_terms.reserve(spans.size(), all.size());
-  for (const auto& [offset, length] : spans) {
-    const std::u16string_view key = texts.substr(offset, length);
+    const UINT length = SysStringLen(text);
+    if (compare == 1 && length) CharUpperBuffW(text, length);
+    const std::u16string_view key(reinterpret_cast<const char16_t*>(text), length);
     if (key != engine::TermDictionary::kMaxWordsKey) m_terms.add(key);
   }
+  SafeArrayUnaccessData(array);
   return true;
 }
 

@@ -88,41 +88,55 @@ HRESULT NewDictionary(Dictionary** out) {
 // One reading of the list as the catalog's dictionaries look names up: the distinct names (the
 // first of names that differ only in case) in file order, found by their upper-case text.
 // Built once a reading and never changed after, so every dictionary handed out for the reading
-// refers to it instead of copying ten thousand names.
+// refers to it instead of copying ten thousand names. The table holds positions only, a
+// quarter of the slots empty at least, so that a reading of ten thousand names costs a few
+// hundred kilobytes and no allocation a name.
 class NameIndex {
  public:
+  static constexpr size_t npos = std::wstring_view::npos;
+
   explicit NameIndex(std::shared_ptr<const standin::QuillpointList> list) : list_(std::move(list)) {
-    const std::vector<std::wstring>& names = list_->names;
-    size_t units = 0;
-    for (const std::wstring& name : names) units += name.size();
-    // All names upper-cased in one call (it maps unit to unit), then found by views into it:
-    // the texts do not move once the index is built.
-    upper_.reserve(units);
-    for (const std::wstring& name : names) upper_ += name;
+    // All names upper-cased in one call (it maps unit to unit), at the same offsets.
+    upper_ = list_->text;
     if (!upper_.empty()) CharUpperBuffW(upper_.data(), static_cast<DWORD>(upper_.size()));
-    names_.reserve(names.size());
-    found_.reserve(names.size());
-    size_t at = 0;
-    for (const std::wstring& name : names) {
-      const std::wstring_view upper(upper_.data() + at, name.size());
-      at += name.size();
-      if (found_.emplace(upper, static_cast<uint32_t>(names_.size())).second)
-        names_.push_back(&name);
+    size_t slots = 16;
+    while (slots * 3 < list_->size() * 4) slots *= 2;
+    slots_.assign(slots, kFree);
+    names_.reserve(list_->size());
+    for (size_t i = 0; i < list_->size(); ++i) {
+      uint32_t& slot = slots_[SlotOf(Upper(i))];
+      if (slot != kFree) continue;
+      slot = static_cast<uint32_t>(names_.size());
+      names_.push_back(static_cast<uint32_t>(i));
     }
   }
   size_t size() const { return names_.size(); }
-  const std::wstring& name(size_t i) const { return *names_[i]; }
+  std::wstring_view name(size_t i) const { return list_->name(names_[i]); }
   // The position of the name with this upper-case text, or npos.
   size_t find(std::wstring_view upper) const {
-    auto it = found_.find(upper);
-    return it == found_.end() ? std::wstring_view::npos : it->second;
+    const uint32_t at = slots_[SlotOf(upper)];
+    return at == kFree ? npos : at;
   }
 
  private:
+  static constexpr uint32_t kFree = UINT32_MAX;
+
+  std::wstring_view Upper(size_t listed) const {
+    const auto& span = list_->spans[listed];
+    return std::wstring_view(upper_).substr(span.offset, span.length);
+  }
+  // The slot that holds this text, or the free one where it would go.
+  size_t SlotOf(std::wstring_view upper) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = std::hash<std::wstring_view>{}(upper) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == kFree || Upper(names_[slots_[i]]) == upper) return i;
+    }
+  }
+
   std::shared_ptr<const standin::QuillpointList> list_;
-  std::wstring upper_;
-  std::vector<const std::wstring*> names_;  // into list_
-  std::unordered_map<std::wstring_view, uint32_t> found_;
+  std::wstring upper_;            // list_->text upper-cased
+  std::vector<uint32_t> names_;   // position in the list of each distinct name
+  std::vector<uint32_t> slots_;   // position in names_, or kFree
 };
 
 // The catalog's own dictionary of names: keys compare as texts without regard to case (a key
@@ -305,7 +319,7 @@ class NamesDictionary final : public standin::DispatchObject {
     };
     for (size_t i = 0; SUCCEEDED(hr) && i < names_->size(); ++i) {
       if (IsRemoved(i)) continue;
-      const std::wstring& name = names_->name(i);
+      const std::wstring_view name = names_->name(i);
       VARIANT key;
       V_VT(&key) = VT_BSTR;
       V_BSTR(&key) = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
@@ -412,8 +426,9 @@ class Catalog final : public standin::DispatchObject {
   HRESULT ScriptingNames(VARIANT* result, EXCEPINFO* excep) const {
     Dictionary* dictionary = nullptr;
     HRESULT hr = NewDictionary(&dictionary);
-    for (const std::wstring& name : list_->names) {
+    for (size_t i = 0; i < list_->size(); ++i) {
       if (FAILED(hr)) break;
+      const std::wstring_view name = list_->name(i);
       VARIANT key;
       V_VT(&key) = VT_BSTR;
       V_BSTR(&key) = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));

@@ -75,7 +75,7 @@ HRESULT Arguments::Object(UINT index, IDispatch** out) const {
   return FAILED(hr) ? Mismatch(index, DISP_E_TYPEMISMATCH) : S_OK;
 }
 
-HRESULT ReturnText(VARIANT* result, const std::wstring& text) {
+HRESULT ReturnText(VARIANT* result, std::wstring_view text) {
   if (!result) return S_OK;
   BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   if (!b) return E_OUTOFMEMORY;

@@ -55,7 +55,7 @@ class Arguments {
 };
 
 // Results; each returns S_OK or E_OUTOFMEMORY. A null result (caller wants none) is fine.
-HRESULT ReturnText(VARIANT* result, const std::wstring& text);
+HRESULT ReturnText(VARIANT* result, std::wstring_view text);
 HRESULT ReturnBool(VARIANT* result, bool value);
 HRESULT ReturnLong(VARIANT* result, long value);
 HRESULT ReturnObject(VARIANT* result, IDispatch* object);  // AddRef'ed into the result

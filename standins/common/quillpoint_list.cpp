@@ -1,5 +1,6 @@
 #include "quillpoint_list.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -16,25 +17,21 @@ std::string ToUtf8(const std::wstring& text) {
   return out;
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  // In one piece as far as the size is known, then on in chunks for a file that grew meanwhile.
+  LARGE_INTEGER size = {};
   bytes.clear();
-  char chunk[4096];
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (1 << 30))
+    bytes.resize(static_cast<size_t>(size.QuadPart));
   DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) && got > 0) {
+  bool ok = bytes.empty() || ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  bytes.resize(ok ? got : 0);
+  char chunk[4096];
+  while (ok && (ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) && got > 0)
     bytes.append(chunk, got);
-  }
   CloseHandle(file);
   return ok;
 }
@@ -72,23 +69,31 @@ std::wstring ReadSetting(const wchar_t* name, bool& found) {
   return text;
 }
 
-std::vector<std::wstring> ParseQuillpointNames(const std::string& utf8) {
-  std::string_view text = utf8;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  const std::wstring wide = FromUtf8(std::string(text));
-  const std::wstring_view all = wide;
-  std::vector<std::wstring> names;
+void ParseQuillpointNames(std::string_view utf8, QuillpointList& list) {
+  if (utf8.substr(0, 3) == "\xEF\xBB\xBF") utf8.remove_prefix(3);
+  std::wstring& all = list.text;
+  all.clear();
+  list.spans.clear();
+  if (!utf8.empty()) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    all.resize(static_cast<size_t>(n));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), all.data(), n);
+  }
+  // The names stay where the lines put them; only the spans say where each one is.
+  const std::wstring_view text = all;
+  list.spans.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), L'\n')) + 1);
   size_t start = 0;
-  while (start <= all.size()) {
-    size_t end = all.find(L'\n', start);
-    if (end == std::wstring_view::npos) end = all.size();
-    const std::wstring_view line = all.substr(start, end - start);
+  while (start <= text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring_view::npos) end = text.size();
+    const std::wstring_view line = text.substr(start, end - start);
     const size_t first = line.find_first_not_of(L" \t\r");
-    if (first != std::wstring_view::npos && line[first] != L'#')
-      names.emplace_back(line.substr(first, line.find_last_not_of(L" \t\r") - first + 1));
+    if (first != std::wstring_view::npos && line[first] != L'#') {
+      const size_t last = line.find_last_not_of(L" \t\r");
+      list.spans.push_back({static_cast<uint32_t>(start + first), static_cast<uint32_t>(last - first + 1)});
+    }
     start = end + 1;
   }
-  return names;
 }
 
 QuillpointListStamp StampQuillpointList() {
@@ -112,13 +117,14 @@ QuillpointList ReadQuillpointList() {
   std::string bytes;
   if (!ReadWholeFile(list.path, bytes)) return list;
   list.present = true;
-  list.names = ParseQuillpointNames(bytes);
+  ParseQuillpointNames(bytes, list);
   return list;
 }
 
-std::wstring UpperCase(std::wstring text) {
-  if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-  return text;
+std::wstring UpperCase(std::wstring_view text) {
+  std::wstring upper(text);
+  if (!upper.empty()) CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  return upper;
 }
 
 bool AppendLine(const std::wstring& path, const std::wstring& line) {

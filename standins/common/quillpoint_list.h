@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace standin {
@@ -21,10 +23,20 @@ inline constexpr wchar_t kNamesDictionarySetting[] = L"NamesDictionary";
 // empty or not a string.
 std::wstring ReadSetting(const wchar_t* name, bool& found);
 
+// The names of one reading, all in one text: ten thousand names are one allocation, not ten
+// thousand.
 struct QuillpointList {
-  bool present = false;             // the setting names a file that could be read
-  std::wstring path;                // as the setting gave it
-  std::vector<std::wstring> names;  // in file order, duplicates kept
+  bool present = false;  // the setting names a file that could be read
+  std::wstring path;     // as the setting gave it
+  std::wstring text;     // the names one after another
+  struct Span {
+    uint32_t offset, length;
+    bool operator==(const Span&) const = default;
+  };
+  std::vector<Span> spans;  // the names in file order, duplicates kept
+
+  size_t size() const { return spans.size(); }
+  std::wstring_view name(size_t i) const { return std::wstring_view(text).substr(spans[i].offset, spans[i].length); }
   bool operator==(const QuillpointList&) const = default;
 };
 
@@ -48,11 +60,11 @@ QuillpointListStamp StampQuillpointList();
 // are passed over.
 QuillpointList ReadQuillpointList();
 
-// Text to names, as ReadQuillpointList() splits a file.
-std::vector<std::wstring> ParseQuillpointNames(const std::string& utf8);
+// The names of a file's bytes, as ReadQuillpointList() splits them.
+void ParseQuillpointNames(std::string_view utf8, QuillpointList& list);
 
 // Upper case as the product compares terms (CharUpperBuffW, one unit for one).
-std::wstring UpperCase(std::wstring text);
+std::wstring UpperCase(std::wstring_view text);
 
 // Appends one line (UTF-8, CR LF) to the file; false when it cannot be opened or written.
 bool AppendLine(const std::wstring& path, const std::wstring& line);

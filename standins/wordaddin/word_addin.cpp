@@ -111,8 +111,9 @@ class AddIn final : public standin::DispatchObject {
     // A tag's range may carry the space after the word; names are compared without case.
     const std::wstring wanted = standin::UpperCase(Trimmed(text));
     std::vector<std::wstring> found;
-    for (std::wstring& name : standin::ReadQuillpointList().names)
-      if (standin::UpperCase(name) == wanted) found.push_back(std::move(name));
+    const standin::QuillpointList quillpoints = standin::ReadQuillpointList();
+    for (size_t i = 0; i < quillpoints.size(); ++i)
+      if (standin::UpperCase(quillpoints.name(i)) == wanted) found.emplace_back(quillpoints.name(i));
     Log(L"GetQuillpointsByName(" + text + L") = " + std::to_wstring(found.size()));
     auto* list = new Quillpoints(std::move(found));
     hr = standin::ReturnObject(result, list);

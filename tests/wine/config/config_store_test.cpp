@@ -6,10 +6,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/config.h"
+#include "config/xml_document.h"
 #include "nvstagQP.h"
 #include "support/automation.h"
 #include "support/error.h"
@@ -654,6 +656,85 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_EQ(Text(items[1].Get(), L"InsertPosition"), L"");
   EXPECT_EQ(Text(items[1].Get(), L"Value"), L"Replace Smart Tag with Quillpoint");
   EXPECT_NE(FileBytes(ConfigPath()).find("Valid InsertPosition Codes:"), std::string::npos);
+}
+
+// ---- the user's file in the encodings the parser knows --------------------------------------------
+
+// The caption as the platform's parser reads the file from its path on its own; nullopt when it
+// does not load the file.
+std::optional<std::wstring> CaptionAsTheParserReadsIt(const std::wstring& path) {
+  ComPtr<IXMLDOMDocument2> doc = qp::NewXmlDocument();
+  doc->put_async(VARIANT_FALSE);
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (FAILED(doc->load(*Variant::FromString(path).get(), &loaded)) || loaded != VARIANT_TRUE)
+    return std::nullopt;
+  ComPtr<IXMLDOMNode> caption;
+  Bstr xql(L"SmartTagConfig/Caption"), text;
+  if (doc->selectSingleNode(xql.get(), caption.GetAddressOf()) != S_OK) return std::nullopt;
+  caption->get_text(text.out());
+  return text.str();
+}
+
+TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
+  const std::wstring caption = L"Caf\u00E9 Z\u00FCrich", term = L"Cr\u00E8me br\u00FBl\u00E9e";
+  const std::wstring body =
+      L"<SmartTagConfig><Caption>" + caption + L"</Caption><RecognizerProvider><Recognizers>"
+      L"<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\">" + term +
+      L"</Recognizer></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
+  auto declared = [](const wchar_t* encoding) {
+    return L"<?xml version=\"1.0\" encoding=\"" + std::wstring(encoding) + L"\"?>\r\n";
+  };
+  auto utf8 = [](const std::wstring& text) {
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(
+        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+        static_cast<int>(bytes.size()), nullptr, nullptr)));
+    return bytes;
+  };
+  auto latin1 = [](const std::wstring& text) {  // the texts here are all below U+0100
+    std::string bytes;
+    for (wchar_t c : text) bytes.push_back(static_cast<char>(c));
+    return bytes;
+  };
+  auto utf16 = [](const std::wstring& text) {
+    return std::string("\xFF\xFE") +
+           std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool known;  // an encoding every parser reads; of the others, what it reads is compared
+  };
+  const Case cases[] = {
+      {"UTF-8 without declaration", utf8(body), true},
+      {"UTF-8 with byte order mark", "\xEF\xBB\xBF" + utf8(declared(L"UTF-8") + body), true},
+      {"UTF-16 with byte order mark", utf16(declared(L"UTF-16") + body), true},
+      {"ISO-8859-1", latin1(declared(L"ISO-8859-1") + body), true},
+      {"windows-1252", latin1(declared(L"windows-1252") + body), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteConfig(c.bytes);
+    const std::optional<std::wstring> expected = CaptionAsTheParserReadsIt(ConfigPath());
+    if (c.known) {
+      ASSERT_EQ(expected, caption);
+    }
+    ComPtr<_SmartTagConfig> config = NewConfig();
+    Variant item;
+    Bstr xql(L"SmartTagConfig/Caption");
+    const HRESULT hr = config->GetConfigurationItem(xql.get(), item.out());
+    if (!expected) {
+      EXPECT_EQ(hr, static_cast<HRESULT>(kErrParse));
+      continue;
+    }
+    ASSERT_EQ(hr, S_OK) << FailureOf(hr).description;
+    EXPECT_EQ(item.AsString(), *expected);
+    // Where the parser reads the file right, so do the terms.
+    if (*expected == caption) {
+      EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), std::vector<Term>{LI(term)});
+    }
+    EXPECT_EQ(FileBytes(ConfigPath()), c.bytes);  // read, never rewritten
+  }
 }
 
 // ---- a file that cannot be read --------------------------------------------------------------------
