@@ -27,7 +27,8 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (1 << 30))
     bytes.resize(static_cast<size_t>(size.QuadPart));
   DWORD got = 0;
-  bool ok = bytes.empty() || ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  bool ok = bytes.empty() ||
+            ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
   bytes.resize(ok ? got : 0);
   char chunk[4096];
   while (ok && (ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) && got > 0)
@@ -75,9 +76,10 @@ void ParseQuillpointNames(std::string_view utf8, QuillpointList& list) {
   all.clear();
   list.spans.clear();
   if (!utf8.empty()) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    const int size = static_cast<int>(utf8.size());
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
     all.resize(static_cast<size_t>(n));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), all.data(), n);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, all.data(), n);
   }
   // The names stay where the lines put them; only the spans say where each one is.
   const std::wstring_view text = all;
@@ -90,7 +92,8 @@ void ParseQuillpointNames(std::string_view utf8, QuillpointList& list) {
     const size_t first = line.find_first_not_of(L" \t\r");
     if (first != std::wstring_view::npos && line[first] != L'#') {
       const size_t last = line.find_last_not_of(L" \t\r");
-      list.spans.push_back({static_cast<uint32_t>(start + first), static_cast<uint32_t>(last - first + 1)});
+      list.spans.push_back(
+          {static_cast<uint32_t>(start + first), static_cast<uint32_t>(last - first + 1)});
     }
     start = end + 1;
   }

@@ -31,13 +31,21 @@ struct QuillpointList {
   std::wstring text;     // the names one after another
   struct Span {
     uint32_t offset, length;
-    bool operator==(const Span&) const = default;
   };
   std::vector<Span> spans;  // the names in file order, duplicates kept
 
   size_t size() const { return spans.size(); }
-  std::wstring_view name(size_t i) const { return std::wstring_view(text).substr(spans[i].offset, spans[i].length); }
-  bool operator==(const QuillpointList&) const = default;
+  std::wstring_view name(size_t i) const {
+    return std::wstring_view(text).substr(spans[i].offset, spans[i].length);
+  }
+  // The same names in the same order: a file edited only in its comments or blank lines
+  // lists what it listed.
+  bool operator==(const QuillpointList& o) const {
+    if (present != o.present || path != o.path || size() != o.size()) return false;
+    for (size_t i = 0; i < size(); ++i)
+      if (name(i) != o.name(i)) return false;
+    return true;
+  }
 };
 
 // What tells that the list may have changed without reading it: the setting, and the size and

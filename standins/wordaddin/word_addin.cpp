@@ -112,8 +112,10 @@ class AddIn final : public standin::DispatchObject {
     const std::wstring wanted = standin::UpperCase(Trimmed(text));
     std::vector<std::wstring> found;
     const standin::QuillpointList quillpoints = standin::ReadQuillpointList();
-    for (size_t i = 0; i < quillpoints.size(); ++i)
-      if (standin::UpperCase(quillpoints.name(i)) == wanted) found.emplace_back(quillpoints.name(i));
+    for (size_t i = 0; i < quillpoints.size(); ++i) {
+      const std::wstring_view name = quillpoints.name(i);
+      if (standin::UpperCase(name) == wanted) found.emplace_back(name);
+    }
     Log(L"GetQuillpointsByName(" + text + L") = " + std::to_wstring(found.size()));
     auto* list = new Quillpoints(std::move(found));
     hr = standin::ReturnObject(result, list);

@@ -658,7 +658,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_NE(FileBytes(ConfigPath()).find("Valid InsertPosition Codes:"), std::string::npos);
 }
 
-// ---- the user's file in the encodings the parser knows --------------------------------------------
+// ---- the user's file in the encodings the parser knows -------------------------------------
 
 // The caption as the platform's parser reads the file from its path on its own; nullopt when it
 // does not load the file.
