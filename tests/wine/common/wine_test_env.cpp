@@ -1,5 +1,7 @@
 #include "wine_test_env.h"
 
+#include "window_watcher.h"
+
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -23,13 +25,19 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
   line.push_back(L'\0');
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &pi))
+                      &pi)) {
+    const DWORD error = GetLastError();
+    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << error;
     return static_cast<DWORD>(-1);
+  }
   DWORD code = static_cast<DWORD>(-2);
-  if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
+  if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
     GetExitCodeProcess(pi.hProcess, &code);
-  else
+  } else {
+    ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << Narrow(commandLine)
+                  << " to end; it was ended";
     TerminateProcess(pi.hProcess, code);
+  }
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return code;

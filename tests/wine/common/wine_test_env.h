@@ -12,7 +12,8 @@ namespace qp::test {
 
 // The folder of the running test program: the build's "bin", beside the servers.
 std::wstring BinFolder();
-// Runs a command line (e.g. L"regsvr32 /s x.dll"), waits, returns its exit code.
+// Runs a command line (e.g. L"regsvr32 /s x.dll"), waits, returns its exit code. A program
+// that cannot start, or is still running after the time given, fails the test.
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";
