@@ -64,6 +64,28 @@ class FirstError final : public ISAXErrorHandler {
   }
 };
 
+// The bytes in a stream of its own; null when there is no memory for it.
+ComPtr<IStream> StreamOf(const std::string& bytes) {
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size() ? bytes.size() : 1);
+  void* at = memory ? GlobalLock(memory) : nullptr;
+  if (!at) {
+    if (memory) GlobalFree(memory);
+    return nullptr;
+  }
+  std::memcpy(at, bytes.data(), bytes.size());
+  GlobalUnlock(memory);
+  ComPtr<IStream> stream;
+  if (FAILED(CreateStreamOnHGlobal(memory, TRUE, stream.GetAddressOf()))) {
+    GlobalFree(memory);
+    return nullptr;
+  }
+  // Cut to the bytes (the block may be larger); from here the stream owns the memory.
+  ULARGE_INTEGER length;
+  length.QuadPart = bytes.size();
+  if (FAILED(stream->SetSize(length))) return nullptr;
+  return stream;
+}
+
 }  // namespace
 
 ComPtr<IXMLDOMDocument2> NewXmlDocument() {
@@ -81,21 +103,7 @@ bool LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path) {
   // parse. The parser finds the encoding in the bytes either way.
   ComPtr<IStream> stream;
   std::string bytes;
-  if (ReadFileBytes(path, bytes)) {
-    // The stream owns the memory once made.
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size() ? bytes.size() : 1);
-    if (void* at = memory ? GlobalLock(memory) : nullptr) {
-      std::memcpy(at, bytes.data(), bytes.size());
-      GlobalUnlock(memory);
-    }
-    ULARGE_INTEGER length;
-    length.QuadPart = bytes.size();
-    if (memory && (FAILED(CreateStreamOnHGlobal(memory, TRUE, stream.GetAddressOf())) ||
-                   FAILED(stream->SetSize(length)))) {
-      if (!stream) GlobalFree(memory);
-      stream.Reset();
-    }
-  }
+  if (ReadFileBytes(path, bytes)) stream = StreamOf(bytes);
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr;
   if (stream) {

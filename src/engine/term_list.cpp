@@ -5,7 +5,6 @@
 
 #include <oleauto.h>
 
-
 #include "support/resources.h"
 
 namespace qp {

@@ -277,9 +277,7 @@ class NamesDictionary final : public standin::DispatchObject {
 
   static HRESULT KeyOf(const Entry& e, VARIANT& out) {
     VARIANT text;
-    V_VT(&text) = VT_BSTR;
-    V_BSTR(&text) = SysAllocStringLen(e.key.data(), static_cast<UINT>(e.key.size()));
-    if (!V_BSTR(&text)) return E_OUTOFMEMORY;
+    if (FAILED(standin::ReturnText(&text, e.key))) return E_OUTOFMEMORY;
     if (e.type == VT_BSTR) {
       out = text;
       return S_OK;
@@ -319,11 +317,8 @@ class NamesDictionary final : public standin::DispatchObject {
     };
     for (size_t i = 0; SUCCEEDED(hr) && i < names_->size(); ++i) {
       if (IsRemoved(i)) continue;
-      const std::wstring_view name = names_->name(i);
       VARIANT key;
-      V_VT(&key) = VT_BSTR;
-      V_BSTR(&key) = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-      if (!V_BSTR(&key)) hr = E_OUTOFMEMORY;
+      hr = standin::ReturnText(&key, names_->name(i));
       if (SUCCEEDED(hr)) put(key);
     }
     for (const Entry& e : entries_) {
@@ -428,11 +423,9 @@ class Catalog final : public standin::DispatchObject {
     HRESULT hr = NewDictionary(&dictionary);
     for (size_t i = 0; i < list_->size(); ++i) {
       if (FAILED(hr)) break;
-      const std::wstring_view name = list_->name(i);
       VARIANT key;
-      V_VT(&key) = VT_BSTR;
-      V_BSTR(&key) = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-      if (!V_BSTR(&key)) hr = E_OUTOFMEMORY;
+      VariantInit(&key);
+      hr = standin::ReturnText(&key, list_->name(i));
       VARIANT_BOOL exists = VARIANT_FALSE;
       if (SUCCEEDED(hr)) hr = dictionary->Exists(&key, &exists);
       if (SUCCEEDED(hr) && !exists) hr = dictionary->Add(&key, &key);
