@@ -31,8 +31,8 @@ using qp::test::Message;
 using qp::test::SeenWindow;
 using qp::test::WindowWatcher;
 
-constexpr wchar_t kActionProgId[] = L"NVSmartTagQuillpoint.Action";
-constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
+using qp::test::kActionProgId;
+using qp::test::kControllerProgId;
 constexpr wchar_t kExcelProgId[] = L"Excel.Application";
 
 // The default configuration's texts.

@@ -43,6 +43,17 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   return code;
 }
 
+std::vector<std::wstring> SubkeyNames(HKEY key) {
+  std::vector<std::wstring> names;
+  wchar_t name[256];  // the longest key name the registry allows, and its end
+  for (DWORD i = 0;; ++i) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return names;
+    names.emplace_back(name, length);
+  }
+}
+
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(hive, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,

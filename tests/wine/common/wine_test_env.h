@@ -21,6 +21,13 @@ inline constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";          // HKEY_C
 inline constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";          // HKEY_LOCAL_MACHINE
 inline constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
 inline constexpr wchar_t kBoxTitle[] = L"Quillpoint Smart Tag";
+// The server's classes.
+inline constexpr wchar_t kRecognizerProgId[] = L"NVSmartTagQuillpoint.Recognizer";
+inline constexpr wchar_t kActionProgId[] = L"NVSmartTagQuillpoint.Action";
+inline constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
+// The names of a key's subkeys, in the registry's order.
+std::vector<std::wstring> SubkeyNames(HKEY key);
+
 // Sets (or with nullptr deletes) a string value of the settings key in a hive.
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value);
 // The setting's text, or nullptr-like empty with found=false.

@@ -70,7 +70,7 @@ class ControllerErrors : public ::testing::Test {
   static ComPtr<_Controller> NewController() {
     ComPtr<_Controller> c;
     EXPECT_HRESULT_SUCCEEDED(
-        qp::test::CreateByProgId(L"NVSmartTagQuillpoint.Controller", c.GetAddressOf()));
+        qp::test::CreateByProgId(qp::test::kControllerProgId, c.GetAddressOf()));
     return c;
   }
   template <class Ask>
@@ -207,7 +207,7 @@ TEST_F(ControllerErrors, NoToTheErrorPromptSilencesItYesKeepsIt) {
   });
   ComPtr<ISmartTagRecognizer> first;
   ASSERT_HRESULT_SUCCEEDED(
-      qp::host::CreateRecognizer(L"NVSmartTagQuillpoint.Recognizer", &first));
+      qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &first));
 
   // Yes: the next failure asks again.
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Name(1033, b); }), L"");
@@ -222,7 +222,7 @@ TEST_F(ControllerErrors, NoToTheErrorPromptSilencesItYesKeepsIt) {
   // Every recognizer of the process stays quiet now, and still answers empty.
   ComPtr<ISmartTagRecognizer> second;
   ASSERT_HRESULT_SUCCEEDED(
-      qp::host::CreateRecognizer(L"NVSmartTagQuillpoint.Recognizer", &second));
+      qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &second));
   for (ISmartTagRecognizer* r : {first.Get(), second.Get()}) {
     EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
     EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");

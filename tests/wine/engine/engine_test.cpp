@@ -28,8 +28,9 @@ using qp::test::Message;
 using qp::test::SeenWindow;
 using qp::test::WindowWatcher;
 
-constexpr wchar_t kRecognizerProgId[] = L"NVSmartTagQuillpoint.Recognizer";
-constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
+using qp::test::kActionProgId;
+using qp::test::kControllerProgId;
+using qp::test::kRecognizerProgId;
 constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
 constexpr wchar_t kRegistryProgId[] = L"HiveLibrary.Registry";
 constexpr wchar_t kTypeName[] = L"urn:test:engine#quillpoint";
@@ -254,7 +255,7 @@ TEST_F(Engine, TagsConfiguredAndCatalogTermsInParagraphsOnly) {
   // Office finds the recognizer through its discovery key and the registered ProgID.
   CLSID recognizer, action;
   ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kRecognizerProgId, &recognizer));
-  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"NVSmartTagQuillpoint.Action", &action));
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kActionProgId, &action));
   qp::host::RegisterForOffice(recognizer, action);
   const std::vector<std::wstring> found = qp::host::FindRecognizers();
   for (const wchar_t* root : {qp::host::kRecognizersKey, qp::host::kActionsKey})

@@ -27,7 +27,6 @@ using qp::test::RunProgram;
 
 constexpr wchar_t kClasses[] = L"Software\\Classes";
 constexpr wchar_t kOfficeKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag";
-constexpr wchar_t kStandInsKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
 constexpr DWORD kInstallTimeoutMs = 180000;
 
 std::wstring Env(const wchar_t* name) {
@@ -86,14 +85,6 @@ std::wstring StringValue(HKEY root, const std::wstring& key, const wchar_t* name
   return buffer;
 }
 
-void SetStringValue(HKEY root, const std::wstring& key, const wchar_t* name,
-                    const std::wstring& value) {
-  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-            ERROR_SUCCESS)
-      << Narrow(key);
-}
-
 // Every value below a key as "SUBKEY\PATH|NAME=DATA" (key names upper-cased: their case does
 // not matter to Windows). Paths that Windows Installer writes for a folder end in a backslash,
 // paths that a program computes do not; both name the same folder.
@@ -102,13 +93,7 @@ void Collect(HKEY root, const std::wstring& path, const std::wstring& shown,
   HKEY key = nullptr;
   if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   wchar_t name[256];
-  std::vector<std::wstring> subkeys;
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLen = 256;
-    if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    subkeys.emplace_back(name, nameLen);
-  }
+  const std::vector<std::wstring> subkeys = qp::test::SubkeyNames(key);
   for (DWORD i = 0;; ++i) {
     BYTE data[4096] = {};
     DWORD nameLen = 256, dataLen = sizeof data - 2, type = 0;
@@ -143,13 +128,7 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
   RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
   FreeLibrary(module);
   // Two levels: "CLSID\{...}", "TypeLib\{...}", "Interface\{...}", and the ProgIDs themselves.
-  wchar_t name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLen = 256;
-    if (RegEnumKeyExW(scratch, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    const std::wstring top(name, nameLen);
+  for (const std::wstring& top : qp::test::SubkeyNames(scratch)) {
     const std::wstring upper = Upper(top);
     if (upper != L"CLSID" && upper != L"TYPELIB" && upper != L"INTERFACE") {
       roots.push_back(top);
@@ -157,12 +136,8 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
     }
     HKEY group = nullptr;
     RegOpenKeyExW(scratch, top.c_str(), 0, KEY_READ, &group);
-    for (DWORD j = 0;; ++j) {
-      DWORD len = 256;
-      if (RegEnumKeyExW(group, j, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        break;
-      roots.push_back(top + L"\\" + std::wstring(name, len));
-    }
+    for (const std::wstring& member : qp::test::SubkeyNames(group))
+      roots.push_back(top + L"\\" + member);
     RegCloseKey(group);
   }
   for (const auto& root : roots) Collect(scratch, root, root, values);
@@ -279,7 +254,7 @@ void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kClasses) + L"\\" + root))
         << Narrow(root);
   }
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"NVSmartTagQuillpoint.Recognizer"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kOfficeKey) + L"\\Recognizers\\" +
                                                 Guid(CLSID_Recognizer)));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER,
@@ -301,14 +276,14 @@ class InstalledProduct : public ::testing::Test {
     for (const wchar_t* standIn : {L"hivereg.dll", L"nvcatalog.dll", L"nvwordaddin.dll"})
       ASSERT_EQ(RunProgram(L"regsvr32 /s \"" + BinFolder() + L"\\" + standIn + L"\""), 0u)
           << Narrow(standIn);
-    SetStringValue(HKEY_CURRENT_USER, kStandInsKey, L"QuillpointList", Env(L"QP_QUILLPOINTS"));
+    qp::test::SetStandInSetting(L"QuillpointList", Env(L"QP_QUILLPOINTS"));
   }
   qp::test::ComApartment com_;
   std::wstring package_;
 };
 
 TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
-  ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"NVSmartTagQuillpoint.Recognizer"))
+  ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId))
       << "the prefix must not hold the build's registration";
   ASSERT_EQ(Msiexec(L"/i", package_), 0u) << "msiexec /i";
 
@@ -355,7 +330,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
   GetTempPathW(MAX_PATH, temp);
   const std::wstring callLog = std::wstring(temp) + L"addin_calls.txt";
   DeleteFileW(callLog.c_str());
-  SetStringValue(HKEY_CURRENT_USER, kStandInsKey, L"AddInCallLog", callLog);
+  qp::test::SetStandInSetting(L"AddInCallLog", callLog);
   {
     // Verb 1 on a Quillpoint's name: one match, so the user is asked, and Yes inserts it.
     Harness host(L"--verb 1 \"Policy Number\"");

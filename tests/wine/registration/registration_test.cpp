@@ -15,6 +15,7 @@ namespace {
 
 using qp::test::BinFolder;
 using qp::test::RunProgram;
+using qp::test::SubkeyNames;
 
 std::wstring Upper(std::wstring s) {
   CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
@@ -42,14 +43,7 @@ void Collect(HKEY root, const std::wstring& path, std::set<std::wstring>& out) {
                                        : L"<" + std::to_wstring(type) + L">";
     out.insert(path + L"|" + name + L"=" + text);
   }
-  std::set<std::wstring> subkeys;
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLen = 512;
-    if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    subkeys.insert(name);
-  }
+  const std::vector<std::wstring> subkeys = SubkeyNames(key);
   RegCloseKey(key);
   for (const auto& sub : subkeys) Collect(root, path.empty() ? sub : path + L"\\" + sub, out);
 }
@@ -58,13 +52,7 @@ std::set<std::wstring> Snapshot() {
   std::set<std::wstring> all;
   // ProgIDs live at the top level: take the top-level keys and what lies below ours.
   HKEY root = HKEY_CLASSES_ROOT;
-  wchar_t name[512];
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLen = 512;
-    if (RegEnumKeyExW(root, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    const std::wstring top = name;
+  for (const std::wstring& top : SubkeyNames(root)) {
     const std::wstring upper = Upper(top);
     if (upper == L"CLSID" || upper == L"INTERFACE" || upper == L"TYPELIB" ||
         upper.rfind(L"NVSMARTTAG", 0) == 0)
@@ -102,9 +90,9 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   const struct {
     const wchar_t* progId;
     CLSID clsid;
-  } classes[] = {{L"NVSmartTagQuillpoint.Recognizer", CLSID_Recognizer},
-                 {L"NVSmartTagQuillpoint.Action", CLSID_Action},
-                 {L"NVSmartTagQuillpoint.Controller", CLSID_Controller}};
+  } classes[] = {{qp::test::kRecognizerProgId, CLSID_Recognizer},
+                 {qp::test::kActionProgId, CLSID_Action},
+                 {qp::test::kControllerProgId, CLSID_Controller}};
   for (const auto& c : classes) {
     const std::wstring clsid = Guid(c.clsid);
     const std::wstring key = L"CLSID\\" + clsid;
@@ -167,8 +155,8 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
 
 TEST(Registration, ClassesAreCreatedByProgIdThroughTheRegistry) {
   qp::test::ComApartment com;
-  for (const wchar_t* progId : {L"NVSmartTagQuillpoint.Recognizer", L"NVSmartTagQuillpoint.Action",
-                                L"NVSmartTagQuillpoint.Controller"}) {
+  for (const wchar_t* progId :
+       {qp::test::kRecognizerProgId, qp::test::kActionProgId, qp::test::kControllerProgId}) {
     IDispatch* object = nullptr;
     ASSERT_EQ(qp::test::CreateByProgId(progId, &object), S_OK) << qp::test::Narrow(progId);
     UINT count = 0;

@@ -9,7 +9,6 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,10 +26,9 @@ using qp::test::Message;
 using qp::test::SeenWindow;
 using qp::test::WindowWatcher;
 
-constexpr wchar_t kRecognizerProgId[] = L"NVSmartTagQuillpoint.Recognizer";
-constexpr wchar_t kActionProgId[] = L"NVSmartTagQuillpoint.Action";
-constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
-constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
+using qp::test::kActionProgId;
+using qp::test::kControllerProgId;
+using qp::test::kRecognizerProgId;
 
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -103,19 +101,10 @@ class ServerLifetime : public ::testing::Test {
     ASSERT_TRUE(canUnloadNow_ && getClassObject_);
 
     // The catalog and the Word add-in stand-ins read their Quillpoints from this list.
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    listPath_ = std::wstring(folder) + L"server_lifetime_quillpoints.txt";
-    std::ofstream(listPath_.c_str(), std::ios::binary | std::ios::trunc)
-        << "Client Name\r\nMatter Number\r\nJudge\r\n";
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kStandInKey, L"QuillpointList", REG_SZ,
-                              listPath_.c_str(),
-                              static_cast<DWORD>((listPath_.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Judge"});
   }
   void TearDown() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kStandInKey);
-    DeleteFileW(listPath_.c_str());
+    qp::test::RemoveStandInSettings();
     if (module_) FreeLibrary(module_);
   }
 
@@ -128,7 +117,6 @@ class ServerLifetime : public ::testing::Test {
   HMODULE module_ = nullptr;
   CanUnloadNow canUnloadNow_ = nullptr;
   GetClassObject getClassObject_ = nullptr;
-  std::wstring listPath_;
 };
 
 TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {

@@ -685,7 +685,7 @@ class TermsThroughWord : public TermsDialog {
     TermsDialog::SetUp();
     qp::test::ResetProductState();
     ASSERT_HRESULT_SUCCEEDED(
-        qp::host::CreateAction(L"NVSmartTagQuillpoint.Action", action_.GetAddressOf()));
+        qp::host::CreateAction(qp::test::kActionProgId, action_.GetAddressOf()));
     word_.SetDocumentType(qp::host::kWordTemplate);
     ASSERT_HRESULT_SUCCEEDED(word_.AddNorvaneAddIn());
   }
