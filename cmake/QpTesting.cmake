@@ -30,7 +30,7 @@ function(qp_add_gtest name)
     endif()
     target_link_libraries(${name} PRIVATE ${T_LIBS} qp_test_main gtest gmock)
     add_test(NAME ${name}
-             COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run-in-own-prefix ${QP_WINEPREFIX}
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run-in-own-prefix ${QP_RUN_WINE} ${QP_WINEPREFIX}
                      ${QP_WINEPREFIX}-${name} ${T_TIME_LIMIT} $<TARGET_FILE:${name}>)
     # Beside the server, so that the language folder "1033" is found the same way.
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
