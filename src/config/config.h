@@ -3,15 +3,19 @@
 
 #include <windows.h>
 
+#include "config/terms_dialog.h"
+
 namespace qp {
 
-// A new SmartTagConfig; the user's configuration file exists once it has been created.
-// (Also declared in com/classes.h beside the other classes' creation functions.)
-HRESULT CreateSmartTagConfig(REFIID iid, void** out);
+// A new SmartTagConfig; the user's configuration file exists once it has been created. Its
+// VisualConfig shows the dialog that makeDialog makes (none: it answers E_NOTIMPL).
+HRESULT CreateSmartTagConfig(MakeTermsDialog makeDialog, REFIID iid, void** out);
 
 // Empty record collections and records, for those who build term lists themselves.
 HRESULT CreateRecords(REFIID iid, void** out);
 HRESULT CreateRecognizerProps(REFIID iid, void** out);
 HRESULT CreateActionProps(REFIID iid, void** out);
+// A new term record, empty.
+ComPtr<IDispatch> NewRecognizerRecord();
 
 }  // namespace qp

@@ -163,5 +163,6 @@ void Records::Append(IDispatch* item) { m_items.push_back(Variant::FromObject(it
 HRESULT CreateRecords(REFIID iid, void** out) { return Records::Create(iid, out); }
 HRESULT CreateRecognizerProps(REFIID iid, void** out) { return RecognizerProps::Create(iid, out); }
 HRESULT CreateActionProps(REFIID iid, void** out) { return ActionProps::Create(iid, out); }
+ComPtr<IDispatch> NewRecognizerRecord() { return RecognizerProps::New()->AsDispatch(); }
 
 }  // namespace qp

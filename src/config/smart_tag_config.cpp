@@ -2,10 +2,10 @@
 
 #include <utility>
 
+#include "config/config.h"
 #include "config/config_file.h"
 #include "config/records.h"
 #include "support/resources.h"
-#include "ui/frm_config.h"
 
 namespace qp {
 namespace {
@@ -152,7 +152,8 @@ ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabl
 
 }  // namespace
 
-SmartTagConfig::SmartTagConfig() : m_sConfigFilePath(qp::GetConfigFilePath()) {}
+SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
+    : m_makeDialog(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
 
 // ---- file lifecycle ----------------------------------------------------------------------------
 
@@ -439,7 +440,9 @@ STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pD
 // The user maintains the terms in the dialog; only a confirmed dialog changes the file. Nothing
 // is raised: a failure is shown, and the dialog goes in every case.
 STDMETHODIMP SmartTagConfig::VisualConfig() {
-  FrmConfig dialog;
+  if (!m_makeDialog) return E_NOTIMPL;
+  const std::unique_ptr<TermsDialog> made = m_makeDialog(NewRecognizerRecord);
+  TermsDialog& dialog = *made;
   try {
     ComPtr<_Records> terms;
     Check(GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()));
@@ -460,6 +463,8 @@ STDMETHODIMP SmartTagConfig::VisualConfig() {
   return S_OK;
 }
 
-HRESULT CreateSmartTagConfig(REFIID iid, void** out) { return SmartTagConfig::Create(iid, out); }
+HRESULT CreateSmartTagConfig(MakeTermsDialog makeDialog, REFIID iid, void** out) {
+  return SmartTagConfig::Create(iid, out, makeDialog);
+}
 
 }  // namespace qp

@@ -6,13 +6,15 @@
 #include <string>
 
 #include "com/com_object.h"
+#include "config/terms_dialog.h"
 #include "config/xml_document.h"
 
 namespace qp {
 
 class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
  public:
-  SmartTagConfig();  // raises when the file can neither be found nor written
+  // Raises when the file can neither be found nor written.
+  explicit SmartTagConfig(MakeTermsDialog makeDialog);
 
   STDMETHODIMP VisualConfig() override;
   STDMETHODIMP GetConfigurationItem(BSTR sXQL, VARIANT* pItem) override;
@@ -42,6 +44,7 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
                        const wchar_t* containerPath, const wchar_t* elementName,
                        const FillElement& fill);
 
+  MakeTermsDialog m_makeDialog;
   ComPtr<IXMLDOMDocument2> m_oConfigDoc;
   std::wstring m_sConfigFilePath;
   std::wstring m_sLastModified;

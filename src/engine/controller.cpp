@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "com/classes.h"
+#include "config/config.h"
 #include "support/resources.h"
 #include "win_platform.h"
 
@@ -60,7 +60,7 @@ void RequireText(const std::wstring& value, const wchar_t* source) {
 
 bool IsTestMode() { return t_testMode; }
 
-Controller::Controller() {
+Controller::Controller(MakeTermsDialog makeDialog) : m_makeDialog(makeDialog) {
   SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
   // A library that cannot be loaded leaves the thread's handle null; its strings then come
   // back empty.
@@ -83,7 +83,7 @@ _SmartTagConfig* Controller::GetSmartTagConfig() {
   if (!m_oConfig) {
     // The store's own failure (its file can neither be found nor written) is the one to
     // report: it says what is wrong and where.
-    const HRESULT hr = CreateSmartTagConfig(IID__SmartTagConfig,
+    const HRESULT hr = CreateSmartTagConfig(m_makeDialog, IID__SmartTagConfig,
                                             reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
     if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
     if (!m_oConfig)
@@ -305,6 +305,5 @@ STDMETHODIMP Controller::SetTestModeOn() {
   return S_OK;
 }
 
-HRESULT CreateController(REFIID iid, void** out) { return Controller::Create(iid, out); }
 
 }  // namespace qp

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "com/com_object.h"
+#include "config/terms_dialog.h"
 #include "recognizer.h"
 #include "support/automation.h"
 #include "support/resources.h"
@@ -16,7 +17,8 @@ namespace qp {
 
 class Controller final : public ComObject<Controller, _Controller> {
  public:
-  Controller();
+  // makeDialog: the terms dialog that the configuration store shows.
+  explicit Controller(MakeTermsDialog makeDialog);
   ~Controller() override;
 
   // _Controller
@@ -74,6 +76,7 @@ class Controller final : public ComObject<Controller, _Controller> {
   LateBound m_dicTerms;
   engine::TermDictionary m_terms;
   ComPtr<_Records> m_colActions;
+  MakeTermsDialog m_makeDialog;
   ComPtr<_SmartTagConfig> m_oConfig;
 
   std::wstring m_sSmartTagName;

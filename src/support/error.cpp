@@ -191,6 +191,11 @@ void ShowError(const std::wstring& heading, const std::wstring& title, const std
   }
 }
 
+void ShowCaughtError(const std::wstring& extra) {
+  AdoptCurrentException();
+  ShowError(L"", kMessageTitle, extra);
+}
+
 bool ShowErrorPrompt(const std::wstring& heading, const std::wstring& title,
                      const std::wstring& extra) {
   std::wstring message =

@@ -82,6 +82,9 @@ HRESULT ComBoundary(Body&& body) noexcept {
 int ShowMessage(const std::wstring& prompt, const std::wstring& title, UINT buttons,
                 const std::wstring& helpFile, DWORD helpContext) noexcept;
 void ShowError(const std::wstring& heading, const std::wstring& title, const std::wstring& extra);
+// Inside a catch: what was caught, shown in the component's error box (for the operations that
+// report rather than raise).
+void ShowCaughtError(const std::wstring& extra);
 bool ShowErrorPrompt(const std::wstring& heading, const std::wstring& title,
                      const std::wstring& extra);
 bool IsErrorDisplayOn();

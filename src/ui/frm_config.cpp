@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "config/records.h"
 #include "support/error.h"
 #include "support/resources.h"
 #include "ui/ui_resources.h"
@@ -62,8 +61,6 @@ const HelpId kHelpIds[] = {
 };
 
 inline constexpr wchar_t kDesignCaption[] = L"Quillpoint Smart Tag Terms";
-inline constexpr wchar_t kKeyPrefix[] = L"nv_";
-inline constexpr short kMaxNewTerms = 1000;
 inline constexpr int kColumnMargin = 300;  // twips between the column's and the list's width
 inline constexpr int kFormMargin = 165;    // twips right of and below the edge controls
 inline constexpr COLORREF kMaskColour = RGB(192, 192, 192);
@@ -73,10 +70,9 @@ inline constexpr int kIconUp = 0;    // "ICON_UP", ascending
 inline constexpr int kIconDown = 1;  // "ICON_DOWN", descending
 static_assert(kIconUp == 0 && kIconDown == 1);
 
-inline constexpr UINT kLvmGetHeader = 0x101F;
-inline constexpr UINT kHdmSetItemA = 0x1204;
-
-// The header item record in its short form: the members up to iOrder.
+// The header item record of the ANSI message HDM_SETITEMA in its first, short form (the members
+// up to iOrder), which every version of the common controls takes: the sort arrow needs no
+// more, and no text goes with it, so the ANSI message serves as well as the wide one.
 struct HeaderItemRecord {
   UINT mask;
   int cxy;
@@ -91,8 +87,8 @@ struct HeaderItemRecord {
 #ifndef _WIN64
 static_assert(sizeof(HeaderItemRecord) == 36);
 #endif
-inline constexpr UINT kHeaderMask = 0x0004 | 0x0020;           // HDI_FORMAT | HDI_IMAGE
-inline constexpr int kHeaderFormat = 0x4000 | 0x1000 | 0x0800;  // string, image on the right
+inline constexpr UINT kHeaderMask = HDI_FORMAT | HDI_IMAGE;
+inline constexpr int kHeaderFormat = HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE;
 
 HMODULE ResourceModule() {
   HMODULE module = ComponentModule();
@@ -130,31 +126,6 @@ TwipRect ControlTwips(HWND control) {
   return {r.left * x, r.top * y, (r.right - r.left) * x, (r.bottom - r.top) * y};
 }
 
-// The list control refused something it is asked to do.
-[[noreturn]] void RaiseListFailure(const wchar_t* what) {
-  Raise({static_cast<long>(E_FAIL), L"ListView", what});
-}
-
-void ReportFailure(const std::wstring& extra) {
-  AdoptCurrentException();
-  ShowError(L"", kMessageTitle, extra);
-}
-
-std::wstring TextProperty(IDispatch* record, const wchar_t* name) {
-  return Get(record, name).AsString();
-}
-
-// The collection's records by 1-based position.
-long RecordCount(IDispatch* records) {
-  if (!records) RaiseObjectNotSet();
-  return Get(records, L"Count").AsLong();
-}
-ComPtr<IDispatch> RecordAt(IDispatch* records, long position) {
-  ComPtr<IDispatch> record = Get(records, L"Item", {Variant::FromLong(position)}).AsObject();
-  if (!record) RaiseObjectNotSet();
-  return record;
-}
-
 bool ModifierDown() {
   return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
 }
@@ -173,18 +144,27 @@ BOOL CALLBACK DisableOther(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
-}  // namespace
-
 // Sorting compares the items' texts in the user's locale, without regard to case.
-struct FrmConfig::SortKeys {
+struct SortKeys {
   std::unordered_map<LPARAM, std::wstring> text;  // by the item's data
   short order;
 };
 
-struct FrmConfig::Item {
-  std::wstring key;
-  std::wstring tag;  // the term as last written to its record
-};
+int CALLBACK CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
+  const auto* sort = reinterpret_cast<const SortKeys*>(keys);
+  const std::wstring& a = sort->text.at(left);
+  const std::wstring& b = sort->text.at(right);
+  const int order = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
+                                   static_cast<int>(a.size()), b.c_str(),
+                                   static_cast<int>(b.size())) - CSTR_EQUAL;
+  return sort->order == 0 ? order : -order;
+}
+
+}  // namespace
+
+std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord) {
+  return std::make_unique<FrmConfig>(newRecord);
+}
 
 double TwipsPerPixelX() { return TwipsPerPixel(LOGPIXELSX); }
 double TwipsPerPixelY() { return TwipsPerPixel(LOGPIXELSY); }
@@ -243,9 +223,9 @@ void FrmConfig::CreateControls() {
     if (!control) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
   }
-  m_hWndList = Control(kLvSelectItems);
+  m_list.Attach(Control(kLvSelectItems));
   SendMessageW(m_hWnd, DM_SETDEFID, kCmdOK, 0);
-  ListView_SetExtendedListViewStyleEx(m_hWndList, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+  m_list.ShowCheckBoxes();
 
   m_mnuPopUpMenu = CreatePopupMenu();
   AppendMenuW(m_mnuPopUpMenu, MF_STRING, kMnuPopUpMenuRename, L"&Rename");
@@ -262,11 +242,10 @@ void FrmConfig::Form_Load() {
   SizeFormToControl(m_hWnd, Control(kCmdCancel));
   for (const HelpId& h : kHelpIds) SetWindowContextHelpId(Control(h.control), h.id);
   // The selection stays visible while another control has the focus.
-  SetWindowLongPtrW(m_hWndList, GWL_STYLE,
-                    GetWindowLongPtrW(m_hWndList, GWL_STYLE) | LVS_SHOWSELALWAYS);
-  m_hWndHeader = reinterpret_cast<HWND>(SendMessageW(m_hWndList, kLvmGetHeader, 0, 0));
+  m_list.AddStyle(LVS_SHOWSELALWAYS);
+  m_hWndHeader = ListView_GetHeader(m_list.Handle());
   SetWindowTextW(m_hWnd, GetResourceString(kMsgTermsCaption, {L""}).c_str());
-  SendMessageW(m_hWndHeader, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_imgHeaderIcons));
+  m_list.SetHeaderImages(m_imgHeaderIcons);
   SetupColumns();
 
   // Centred on the screen's work area.
@@ -312,12 +291,13 @@ void FrmConfig::Unload() {
   if (m_hWnd) {
     if (ActiveForm() == m_hWnd) SetActiveForm(nullptr);
     DestroyWindow(m_hWnd);  // the list's items go with it (LVN_DELETEITEM)
-    m_hWnd = m_hWndList = m_hWndHeader = nullptr;
+    m_hWnd = m_hWndHeader = nullptr;
+    m_list.Attach(nullptr);
   }
   if (m_imgHeaderIcons) ImageList_Destroy(std::exchange(m_imgHeaderIcons, nullptr));
   if (m_mnuPopUpMenu) DestroyMenu(std::exchange(m_mnuPopUpMenu, nullptr));
   if (m_hFont) DeleteObject(std::exchange(m_hFont, nullptr));
-  m_keys.clear();
+  m_editor.Clear();
 }
 
 bool FrmConfig::PreviewKey(const MSG& msg) {
@@ -345,7 +325,7 @@ INT_PTR CALLBACK FrmConfig::DialogProc(HWND hwnd, UINT message, WPARAM wParam, L
   try {
     return self->HandleMessage(message, wParam, lParam);
   } catch (...) {
-    ReportFailure(L"");
+    ShowCaughtError(L"");
     return FALSE;
   }
 }
@@ -377,7 +357,7 @@ INT_PTR FrmConfig::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header->hwndFrom != m_hWndList) return FALSE;
+      if (header->hwndFrom != m_list.Handle()) return FALSE;
       SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(header));
       return TRUE;
     }
@@ -391,7 +371,7 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
     case LVN_ENDLABELEDIT: {
       const auto* edit = reinterpret_cast<const NMLVDISPINFOW*>(header);
       // No text: the user abandoned the edit.
-      if (edit->item.pszText) lvSelectItems_AfterLabelEdit(edit->item.iItem, edit->item.pszText);
+      if (edit->item.pszText) m_editor.RenameTerm(edit->item.iItem, edit->item.pszText);
       return FALSE;  // the handler sets the text itself, or keeps it
     }
     case LVN_ITEMCHANGED: {
@@ -399,19 +379,14 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
       const UINT before = change->uOldState & LVIS_STATEIMAGEMASK;
       const UINT after = change->uNewState & LVIS_STATEIMAGEMASK;
       // A check box the user toggled (an item's first check-box image is no toggle).
-      if (m_iOwnChanges == 0 && (change->uChanged & LVIF_STATE) && change->iItem >= 0 &&
+      if (!m_list.ChangingItself() && (change->uChanged & LVIF_STATE) && change->iItem >= 0 &&
           before != 0 && after != 0 && before != after)
         lvSelectItems_ItemCheck(change->iItem);
       return 0;
     }
-    case LVN_DELETEITEM: {
-      const auto* deleted = reinterpret_cast<const NMLISTVIEW*>(header);
-      if (auto* item = reinterpret_cast<Item*>(deleted->lParam)) {
-        m_keys.erase(KeyIdentity(item->key));
-        delete item;
-      }
+    case LVN_DELETEITEM:
+      m_editor.ItemDeleted(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
       return 0;
-    }
     case LVN_KEYDOWN:
       lvSelectItems_KeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
       return 0;
@@ -434,39 +409,18 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
 
 void FrmConfig::SetData(IDispatch* oRecognizers) {
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  long count = 0;
-  try {
-    count = oRecognizers ? RecordCount(oRecognizers) : 0;
-  } catch (...) {
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    ReportFailure(L"");
-    return;
-  }
-  if (count == 0) {
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    return;
-  }
-  Load();  // the list's first use
-  try {
-    m_iNewTermCounter = 0;
-    RemoveAllItems();
-    SetWindowLongPtrW(m_hWndList, GWL_STYLE,
-                      (GetWindowLongPtrW(m_hWndList, GWL_STYLE) & ~LVS_TYPEMASK) | LVS_REPORT);
-    for (long i = 1; i <= count; ++i) {
-      ComPtr<IDispatch> record = RecordAt(oRecognizers, i);
-      if (TextProperty(record.Get(), L"ClassCode") != L"LI") continue;
-      const std::wstring value = TextProperty(record.Get(), L"Value");
-      const int item = AddItem(kKeyPrefix + value, value);
-      if (item < 0) continue;  // a second record of the same term gets no item
-      SetItemChecked(item, Upper(TextProperty(record.Get(), L"Enabled")) != L"NO");
-      ItemData(item).tag = value;
+  const long count = m_editor.CountRecords(oRecognizers);
+  if (count > 0) {
+    Load();  // the list's first use
+    try {
+      m_list.SetReportView();
+      m_editor.Fill(oRecognizers, count);
+      UpdateButtons();
+    } catch (...) {
+      SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+      ShowCaughtError(L"");
+      return;
     }
-    UpdateButtons();
-    m_colRecognizers = oRecognizers;
-  } catch (...) {
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    ReportFailure(L"");
-    return;
   }
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
 }
@@ -477,9 +431,9 @@ void FrmConfig::Form_Activate() { SendMessageW(m_hWnd, WM_NEXTDLGCTL,
                                                reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE); }
 
 void FrmConfig::Form_Paint() {
-  if (ItemCount() > 0) {
-    ListView_EnsureVisible(m_hWndList, 0, FALSE);
-    SelectItem(0);
+  if (m_list.Count() > 0) {
+    m_list.EnsureVisible(0);
+    m_list.Select(0);
   }
   UpdateButtons();
 }
@@ -511,29 +465,12 @@ void FrmConfig::cmdCancel_Click() {
   m_bCancelled = true;
 }
 
-void FrmConfig::cmdRename_Click() {
-  const int item = SelectedItem();
-  if (item >= 0) StartEditing(item);
-}
-
 // ---- list events
 
-void FrmConfig::lvSelectItems_AfterLabelEdit(int item, const std::wstring& text) {
-  try {
-    if (!SetItemKey(item, kKeyPrefix + text))
-      Raise({kErrKeyNotUnique, L"ListItem", L"Key is not unique in collection"});
-  } catch (...) {
-    ReportFailure(ItemText(item));
-    return;
-  }
-  SetItemText(item, text);
-  UpdateTermFromItem(item);
-}
-
 void FrmConfig::lvSelectItems_ItemCheck(int item) {
-  SelectItem(item);
+  m_list.Select(item);
   UpdateButtons();
-  UpdateTermFromItem(item);
+  m_editor.UpdateTermFromItem(item);
 }
 
 void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
@@ -546,7 +483,7 @@ void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
       if (IsWindowEnabled(Control(kCmdDelete))) DeleteSelectedTerms();
       break;
     case VK_F2:
-      StartEditing(SelectedItem());
+      StartEditing(m_list.Selected());
       break;
     default:
       break;
@@ -554,7 +491,7 @@ void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
 }
 
 void FrmConfig::lvSelectItems_MouseUp(int button) {
-  if (button != 2 || SelectedItem() < 0) return;
+  if (button != 2 || m_list.Selected() < 0) return;
   const DWORD at = GetMessagePos();
   const UINT chosen = static_cast<UINT>(
       TrackPopupMenu(m_mnuPopUpMenu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
@@ -571,24 +508,14 @@ void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
   m_bSorted = true;
   // The list hands the comparison its items' data; their texts are taken beforehand.
   SortKeys keys{{}, m_iSortOrder};
-  for (int i = 0; i < ItemCount(); ++i) keys.text[ItemParam(i)] = ItemText(i);
-  ListView_SortItems(m_hWndList, CompareItems, reinterpret_cast<LPARAM>(&keys));
+  for (int i = 0; i < m_list.Count(); ++i) keys.text[m_list.Param(i)] = m_list.Text(i);
+  m_list.Sort(CompareItems, reinterpret_cast<LPARAM>(&keys));
   SetHeaderIcon(m_hWndHeader, oColumn, newOrder);
 }
 
-int CALLBACK FrmConfig::CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
-  const auto* sort = reinterpret_cast<const SortKeys*>(keys);
-  const std::wstring& a = sort->text.at(left);
-  const std::wstring& b = sort->text.at(right);
-  const int order = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
-                                   static_cast<int>(a.size()), b.c_str(),
-                                   static_cast<int>(b.size())) - CSTR_EQUAL;
-  return sort->order == 0 ? order : -order;
-}
-
 void FrmConfig::lvSelectItems_GotFocus() {
-  const int selected = SelectedItem();
-  if (ItemCount() > 0 && selected >= 0) ListView_EnsureVisible(m_hWndList, selected, FALSE);
+  const int selected = m_list.Selected();
+  if (m_list.Count() > 0 && selected >= 0) m_list.EnsureVisible(selected);
 }
 
 void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder) {
@@ -597,7 +524,7 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
   record.fmt = kHeaderFormat;
   record.iImage = iSortOrder;
   const long index = CheckedLong(static_cast<long long>(oColumn.Index) - 1);
-  SendMessageA(hwndColumn, kHdmSetItemA, static_cast<WPARAM>(index),
+  SendMessageA(hwndColumn, HDM_SETITEMA, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(&record));
 }
 
@@ -605,220 +532,45 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
 
 void FrmConfig::SetupColumns() {
   try {
-    while (ListView_DeleteColumn(m_hWndList, 0)) {
-    }
-    RemoveAllItems();
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_FMT;
-    column.fmt = LVCFMT_LEFT;
-    wchar_t text[] = L"Terms";
-    column.pszText = text;
-    if (ListView_InsertColumn(m_hWndList, 0, &column) < 0)
-      RaiseListFailure(L"The column could not be added");
-    const TwipRect list = ControlTwips(m_hWndList);
-    ListView_SetColumnWidth(m_hWndList, 0, Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
-    SetWindowLongPtrW(m_hWndList, GWL_STYLE,
-                      GetWindowLongPtrW(m_hWndList, GWL_STYLE) & ~LVS_NOCOLUMNHEADER);
+    m_list.DeleteAllColumns();
+    m_list.DeleteAll();
+    if (!m_list.InsertColumn(L"Terms"))
+      Raise({static_cast<long>(E_FAIL), L"ListView", L"The column could not be added"});
+    const TwipRect list = ControlTwips(m_list.Handle());
+    m_list.SetColumnWidth(Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
+    m_list.RemoveStyle(LVS_NOCOLUMNHEADER);
   } catch (...) {
-    ReportFailure(L"");
+    ShowCaughtError(L"");
   }
 }
 
 void FrmConfig::UpdateButtons() {
-  const BOOL any = ItemCount() > 0;
+  const BOOL any = m_list.Count() > 0;
   EnableWindow(Control(kCmdDelete), any);
   EnableWindow(Control(kCmdRename), any);
   EnableWindow(Control(kCmdNew), TRUE);
 }
 
 void FrmConfig::AddNewTerm() {
-  ComPtr<IDispatch> record = RecognizerProps::New()->AsDispatch();
-  std::wstring name;
-  int item = -1;
-  while (m_iNewTermCounter < kMaxNewTerms) {
-    ++m_iNewTermCounter;
-    name = L"(New Term " + std::to_wstring(m_iNewTermCounter) + L")";
-    DeselectAll();
-    item = AddItem(kKeyPrefix + name, name);
-    if (item >= 0) {
-      SelectItem(item);
-      break;
-    }
-  }
-  if (item < 0) return;  // every number is used
-  try {
-    Put(record.Get(), L"Enabled", Variant::FromString(L"Yes"));
-    Put(record.Get(), L"ClassCode", Variant::FromString(L"LI"));
-    Put(record.Get(), L"CaseSensitive", Variant::FromString(L"Yes"));
-    Put(record.Get(), L"mask", Variant::FromString(L""));
-    Put(record.Get(), L"Value", Variant::FromString(name));
-    if (!m_colRecognizers) RaiseObjectNotSet();
-    Call(m_colRecognizers.Get(), L"Add", {Variant::FromObject(record.Get())});
-    SetItemChecked(item, true);
-    ItemData(item).tag = name;
-    // The user types the real term at once.
-    SetFocus(m_hWndList);
-    SelectItem(item);
-    ListView_EnsureVisible(m_hWndList, item, FALSE);
-    ListView_EditLabel(m_hWndList, item);
-    UpdateButtons();
-  } catch (...) {
-    ReportFailure(L"");
-  }
-}
-
-void FrmConfig::DeleteSelectedTerms() {
-  try {
-    const int position = SelectedItem();
-    if (position < 0) RaiseObjectNotSet();
-    for (int i = ItemCount() - 1; i >= 0; --i) {
-      if (!(ListView_GetItemState(m_hWndList, i, LVIS_SELECTED) & LVIS_SELECTED)) continue;
-      const std::wstring tag = ItemData(i).tag;
-      for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
-        ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
-        const std::wstring classCode = TextProperty(record.Get(), L"ClassCode");
-        if (TextProperty(record.Get(), L"Value") == tag &&
-            (classCode == L"LI" || classCode == L"LE")) {
-          Call(m_colRecognizers.Get(), L"Remove", {Variant::FromLong(r)});
-          break;
-        }
-      }
-      RemoveItem(i);
-    }
-    const int count = ItemCount();
-    if (count > 0) {
-      // The item that took the deleted one's place, or the new last one.
-      SelectItem(position + 1 < count ? position : count - 1);
-    } else {
-      SetFocus(m_hWndList);
-    }
-  } catch (...) {
-    ReportFailure(L"");
-  }
+  const int item = m_editor.AddNewTerm();
+  if (item < 0) return;
+  // The user types the real term at once.
+  SetFocus(m_list.Handle());
+  m_list.Select(item);
+  m_list.EnsureVisible(item);
+  m_list.EditLabel(item);
   UpdateButtons();
 }
 
-void FrmConfig::UpdateTermFromItem(int item) {
-  try {
-    Item& data = ItemData(item);
-    const long count = RecordCount(m_colRecognizers.Get());
-    for (long r = 1; r <= count; ++r) {
-      ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
-      if (TextProperty(record.Get(), L"Value") != data.tag) continue;
-      const std::wstring text = ItemText(item);
-      Put(record.Get(), L"Value", Variant::FromString(text));
-      data.tag = text;
-      Put(record.Get(), L"Enabled", Variant::FromString(ItemChecked(item) ? L"Yes" : L"No"));
-    }
-  } catch (...) {
-    ReportFailure(L"");
-  }
-}
-
-// ---- the list's items
-
-std::wstring FrmConfig::KeyIdentity(const std::wstring& key) { return Upper(key); }
-
-int FrmConfig::ItemCount() const { return ListView_GetItemCount(m_hWndList); }
-
-int FrmConfig::SelectedItem() const {
-  return m_hWndList ? ListView_GetNextItem(m_hWndList, -1, LVNI_SELECTED) : -1;
-}
-
-int FrmConfig::AddItem(const std::wstring& key, const std::wstring& text) {
-  const std::wstring identity = KeyIdentity(key);
-  if (m_keys.count(identity)) return -1;
-  auto* data = new Item{key, L""};
-  LVITEMW item = {};
-  item.mask = LVIF_TEXT | LVIF_PARAM;
-  item.iItem = ItemCount();
-  item.pszText = const_cast<wchar_t*>(text.c_str());
-  item.lParam = reinterpret_cast<LPARAM>(data);
-  ++m_iOwnChanges;
-  const int added = ListView_InsertItem(m_hWndList, &item);
-  --m_iOwnChanges;
-  if (added < 0) {
-    delete data;
-    return -1;
-  }
-  m_keys.insert(identity);
-  return added;
-}
-
-void FrmConfig::RemoveItem(int item) { ListView_DeleteItem(m_hWndList, item); }
-
-void FrmConfig::RemoveAllItems() { ListView_DeleteAllItems(m_hWndList); }
-
-LPARAM FrmConfig::ItemParam(int item) const {
-  LVITEMW lv = {};
-  lv.mask = LVIF_PARAM;
-  lv.iItem = item;
-  if (!ListView_GetItem(m_hWndList, &lv) || !lv.lParam) RaiseListFailure(L"No such item");
-  return lv.lParam;
-}
-
-FrmConfig::Item& FrmConfig::ItemData(int item) const {
-  return *reinterpret_cast<Item*>(ItemParam(item));
-}
-
-std::wstring FrmConfig::ItemText(int item) const {
-  std::wstring text(256, L'\0');
-  for (;;) {
-    LVITEMW lv = {};
-    lv.iSubItem = 0;
-    lv.pszText = text.data();
-    lv.cchTextMax = static_cast<int>(text.size());
-    const int length = static_cast<int>(
-        SendMessageW(m_hWndList, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv)));
-    if (length < static_cast<int>(text.size()) - 1) {
-      text.resize(static_cast<size_t>(length));
-      return text;
-    }
-    text.resize(text.size() * 2);
-  }
-}
-
-void FrmConfig::SetItemText(int item, const std::wstring& text) {
-  ListView_SetItemText(m_hWndList, item, 0, const_cast<wchar_t*>(text.c_str()));
-}
-
-bool FrmConfig::ItemChecked(int item) const {
-  return ListView_GetCheckState(m_hWndList, item) != 0;
-}
-
-void FrmConfig::SetItemChecked(int item, bool checked) {
-  ++m_iOwnChanges;
-  ListView_SetCheckState(m_hWndList, item, checked);
-  --m_iOwnChanges;
-}
-
-void FrmConfig::SelectItem(int item) {
-  ++m_iOwnChanges;
-  ListView_SetItemState(m_hWndList, item, LVIS_SELECTED | LVIS_FOCUSED,
-                        LVIS_SELECTED | LVIS_FOCUSED);
-  --m_iOwnChanges;
-}
-
-void FrmConfig::DeselectAll() {
-  ++m_iOwnChanges;
-  ListView_SetItemState(m_hWndList, -1, 0, LVIS_SELECTED);
-  --m_iOwnChanges;
+void FrmConfig::DeleteSelectedTerms() {
+  m_editor.DeleteSelectedTerms();
+  UpdateButtons();
 }
 
 void FrmConfig::StartEditing(int item) {
   if (item < 0) return;
-  SetFocus(m_hWndList);
-  ListView_EditLabel(m_hWndList, item);
-}
-
-bool FrmConfig::SetItemKey(int item, const std::wstring& key) {
-  Item& data = ItemData(item);
-  const std::wstring identity = KeyIdentity(key), own = KeyIdentity(data.key);
-  if (identity != own && m_keys.count(identity)) return false;
-  m_keys.erase(own);
-  m_keys.insert(identity);
-  data.key = key;
-  return true;
+  SetFocus(m_list.Handle());
+  m_list.EditLabel(item);
 }
 
 }  // namespace qp

@@ -187,7 +187,7 @@ class ConfigStore : public ::testing::Test {
 
   static ComPtr<_SmartTagConfig> NewConfig() {
     ComPtr<_SmartTagConfig> config;
-    HRESULT hr = qp::CreateSmartTagConfig(IID__SmartTagConfig,
+    HRESULT hr = qp::CreateSmartTagConfig(nullptr, IID__SmartTagConfig,
                                           reinterpret_cast<void**>(config.GetAddressOf()));
     EXPECT_EQ(hr, S_OK) << FailureOf(hr).source;
     return config;
@@ -270,7 +270,7 @@ TEST_F(ConfigStore, CreationFailsWhenTheFileCanNeitherBeFoundNorWritten) {
   ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
   CloseHandle(blocker);
   ComPtr<_SmartTagConfig> config;
-  const HRESULT hr = qp::CreateSmartTagConfig(IID__SmartTagConfig,
+  const HRESULT hr = qp::CreateSmartTagConfig(nullptr, IID__SmartTagConfig,
                                               reinterpret_cast<void**>(config.GetAddressOf()));
   const Failure f = FailureOf(hr);
   EXPECT_TRUE(FAILED(hr));

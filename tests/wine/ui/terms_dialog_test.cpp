@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "action_host.h"
+#include "config/config.h"
 #include "dialog_driver.h"
 #include "support/automation.h"
 #include "support/error.h"
@@ -72,7 +73,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
       LI(L"Delta", L"NO"), LI(L"Eps", L""),     LI(L"Zeta", L"maybe"), {L"LE", L"Excluded"},
       {L"li", L"lower"},   LI(L"Alpha", L"No"), LI(L"Eta", L"yes")};
   ComPtr<IDispatch> collection = NewCollection(terms);
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     // Only "LI" records, the first of two with the same term, in record order.
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma", L"Delta", L"Eps",
@@ -184,7 +185,7 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
   for (bool empty : {true, false}) {
     SCOPED_TRACE(empty ? "empty collection" : "no collection");
     ComPtr<IDispatch> collection = empty ? NewCollection({}) : nullptr;
-    FrmConfig form;
+    FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       EXPECT_EQ(d.Count(), 0);
       EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
@@ -204,7 +205,7 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
   // Records of other classes only: an empty list that keeps the collection as it came.
   const std::vector<Term> others = {{L"LE", L"Excluded"}, {L"D", L""}, {L"LE", L"Other", L"No"}};
   ComPtr<IDispatch> collection = NewCollection(others);
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     EXPECT_EQ(d.Count(), 0);
     EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
@@ -223,7 +224,7 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
                          Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
     SCOPED_TRACE(way.name);
     ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
-    FrmConfig form;
+    FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       if (std::string(way.name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
@@ -243,7 +244,7 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
 TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
   ComPtr<IDispatch> collection =
       NewCollection({{L"D", L""}, LI(L"QP"), LI(L"QUILLPOINT", L"yes"), LI(L"FIELD", L"")});
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     // New three times: numbered names, checked, each being edited when it comes.
     d.Click(kNew);
@@ -320,7 +321,7 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
 TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
   {
     ComPtr<IDispatch> collection = NewCollection({LI(L"(New Term 1)"), LI(L"(new term 3)")});
-    FrmConfig form;
+    FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       d.Click(kNew);
       ASSERT_NE(d.WaitForEditor(), nullptr);
@@ -339,7 +340,7 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
     std::vector<Term> taken;
     for (int n = 1; n <= 1000; ++n) taken.push_back(LI(L"(New Term " + std::to_wstring(n) + L")"));
     ComPtr<IDispatch> collection = NewCollection(taken);
-    FrmConfig form;
+    FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       EXPECT_EQ(d.Count(), 1000);
       d.Click(kNew);
@@ -357,7 +358,7 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   // The last "LI"/"LE" record of the term goes; "D" records of the same text stay.
   ComPtr<IDispatch> collection = NewCollection(
       {{L"D", L"only"}, LI(L"only"), {L"LE", L"only"}, {L"D", L"other"}, LI(L"lost")});
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   form.SetData(collection.Get());
   // The record of "lost" changes its class behind the dialog's back: no record is found for it.
   ComPtr<IDispatch> lost = qp::Get(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
@@ -393,7 +394,7 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
 
 TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one"), LI(L"two"), LI(L"three")});
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     ASSERT_EQ(d.Selected(), 0);
     d.ClickBelowItems();
@@ -433,7 +434,7 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
 TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
   ComPtr<IDispatch> collection =
       NewCollection({LI(L"delta"), LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo")});
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     const std::vector<std::wstring> ascending = {L"Alpha", L"Bravo", L"charlie", L"delta"};
     const std::vector<std::wstring> descending(ascending.rbegin(), ascending.rend());
@@ -596,7 +597,7 @@ std::wstring TreeItemText(HWND tree, HTREEITEM item) {
 
 TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsTheyWere) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     for (int id : {kNew, kList, kOK}) {
       PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
@@ -635,7 +636,7 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
   HtmlHelpSpy spy;
   ASSERT_TRUE(spy.installed()) << "the program does not import HtmlHelpW";
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
-  FrmConfig form;
+  FrmConfig form(qp::NewRecognizerRecord);
   const std::vector<std::pair<int, DWORD>> topics = {{kCancel, 30000}, {kOK, 30010},
                                                      {kDelete, 40000}, {kNew, 40010},
                                                      {kList, 40040},   {kRename, 40050}};

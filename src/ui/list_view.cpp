@@ -1,0 +1,115 @@
+#include "ui/list_view.h"
+
+namespace qp {
+
+int ListView::Count() const { return ListView_GetItemCount(m_hWnd); }
+
+int ListView::Selected() const {
+  return m_hWnd ? ListView_GetNextItem(m_hWnd, -1, LVNI_SELECTED) : -1;
+}
+
+bool ListView::IsSelected(int item) const {
+  return (ListView_GetItemState(m_hWnd, item, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+}
+
+int ListView::Insert(const std::wstring& text, LPARAM param) {
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = Count();
+  item.pszText = const_cast<wchar_t*>(text.c_str());
+  item.lParam = param;
+  return Own([&] { return ListView_InsertItem(m_hWnd, &item); });
+}
+
+void ListView::Delete(int item) { ListView_DeleteItem(m_hWnd, item); }
+
+void ListView::DeleteAll() { ListView_DeleteAllItems(m_hWnd); }
+
+LPARAM ListView::Param(int item) const {
+  LVITEMW lv = {};
+  lv.mask = LVIF_PARAM;
+  lv.iItem = item;
+  return ListView_GetItem(m_hWnd, &lv) ? lv.lParam : 0;
+}
+
+std::wstring ListView::Text(int item) const {
+  std::wstring text(256, L'\0');
+  for (;;) {
+    LVITEMW lv = {};
+    lv.pszText = text.data();
+    lv.cchTextMax = static_cast<int>(text.size());
+    const int length = static_cast<int>(
+        SendMessageW(m_hWnd, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv)));
+    // A text that filled the buffer may have been cut short.
+    if (length < static_cast<int>(text.size()) - 1) {
+      text.resize(static_cast<size_t>(length));
+      return text;
+    }
+    text.resize(text.size() * 2);
+  }
+}
+
+void ListView::SetText(int item, const std::wstring& text) {
+  ListView_SetItemText(m_hWnd, item, 0, const_cast<wchar_t*>(text.c_str()));
+}
+
+bool ListView::Checked(int item) const { return ListView_GetCheckState(m_hWnd, item) != 0; }
+
+void ListView::SetChecked(int item, bool checked) {
+  Own([&] { ListView_SetCheckState(m_hWnd, item, checked); });
+}
+
+void ListView::Select(int item) {
+  Own([&] {
+    ListView_SetItemState(m_hWnd, item, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+  });
+}
+
+void ListView::DeselectAll() { Own([&] { ListView_SetItemState(m_hWnd, -1, 0, LVIS_SELECTED); }); }
+
+void ListView::EnsureVisible(int item) { ListView_EnsureVisible(m_hWnd, item, FALSE); }
+
+void ListView::EditLabel(int item) { ListView_EditLabel(m_hWnd, item); }
+
+void ListView::Sort(PFNLVCOMPARE compare, LPARAM context) {
+  ListView_SortItems(m_hWnd, compare, context);
+}
+
+void ListView::AddStyle(LONG_PTR style) {
+  SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetWindowLongPtrW(m_hWnd, GWL_STYLE) | style);
+}
+
+void ListView::RemoveStyle(LONG_PTR style) {
+  SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~style);
+}
+
+void ListView::SetReportView() {
+  RemoveStyle(LVS_TYPEMASK);
+  AddStyle(LVS_REPORT);
+}
+
+void ListView::ShowCheckBoxes() {
+  ListView_SetExtendedListViewStyleEx(m_hWnd, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+}
+
+void ListView::SetHeaderImages(HIMAGELIST images) {
+  SendMessageW(ListView_GetHeader(m_hWnd), HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+}
+
+void ListView::DeleteAllColumns() {
+  while (ListView_DeleteColumn(m_hWnd, 0)) {
+  }
+}
+
+bool ListView::InsertColumn(const wchar_t* text) {
+  LVCOLUMNW column = {};
+  column.mask = LVCF_TEXT | LVCF_FMT;
+  column.fmt = LVCFMT_LEFT;
+  column.pszText = const_cast<wchar_t*>(text);
+  return ListView_InsertColumn(m_hWnd, 0, &column) >= 0;
+}
+
+void ListView::SetColumnWidth(int pixels) { ListView_SetColumnWidth(m_hWnd, 0, pixels); }
+
+}  // namespace qp

@@ -1,0 +1,63 @@
+// A thin wrapper over a list-view control in report mode with one column: its messages behind
+// named members, so that the dialog's code reads as what it does. Items are numbered from 0.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+namespace qp {
+
+class ListView {
+ public:
+  void Attach(HWND hwnd) { m_hWnd = hwnd; }
+  HWND Handle() const { return m_hWnd; }
+
+  // Changes made through this wrapper notify the parent as the user's would; while one is under
+  // way this is true, so that the parent can tell them apart.
+  bool ChangingItself() const { return m_iOwnChanges > 0; }
+
+  int Count() const;
+  int Selected() const;  // the first selected item, -1 when none
+  bool IsSelected(int item) const;
+  int Insert(const std::wstring& text, LPARAM param);  // at the end; -1 when refused
+  void Delete(int item);
+  void DeleteAll();
+  LPARAM Param(int item) const;  // 0 when there is no such item
+  std::wstring Text(int item) const;
+  void SetText(int item, const std::wstring& text);
+  bool Checked(int item) const;
+  void SetChecked(int item, bool checked);
+  void Select(int item);  // and gives it the focus rectangle
+  void DeselectAll();
+  void EnsureVisible(int item);
+  void EditLabel(int item);
+  void Sort(PFNLVCOMPARE compare, LPARAM context);
+
+  void AddStyle(LONG_PTR style);
+  void RemoveStyle(LONG_PTR style);
+  void SetReportView();
+  void ShowCheckBoxes();
+  void SetHeaderImages(HIMAGELIST images);
+  void DeleteAllColumns();
+  bool InsertColumn(const wchar_t* text);  // a left-aligned column at the front
+  void SetColumnWidth(int pixels);
+
+ private:
+  // Counts itself around a change of ours.
+  template <class Change>
+  auto Own(Change change) {
+    ++m_iOwnChanges;
+    struct Done {
+      int& count;
+      ~Done() { --count; }
+    } done{m_iOwnChanges};
+    return change();
+  }
+
+  HWND m_hWnd = nullptr;
+  int m_iOwnChanges = 0;
+};
+
+}  // namespace qp

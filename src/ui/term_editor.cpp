@@ -1,0 +1,190 @@
+#include "ui/term_editor.h"
+
+#include "support/error.h"
+
+namespace qp {
+namespace {
+
+// Items carry a key made of this and their term, as the dialog's list always has.
+constexpr wchar_t kKeyPrefix[] = L"nv_";
+constexpr short kMaxNewTerms = 1000;
+
+std::wstring KeyIdentity(const std::wstring& key) { return Upper(key); }
+
+std::wstring TextProperty(IDispatch* record, const wchar_t* name) {
+  return Get(record, name).AsString();
+}
+
+// The collection's records by 1-based position.
+long RecordCount(IDispatch* records) {
+  if (!records) RaiseObjectNotSet();
+  return Get(records, L"Count").AsLong();
+}
+ComPtr<IDispatch> RecordAt(IDispatch* records, long position) {
+  ComPtr<IDispatch> record = Get(records, L"Item", {Variant::FromLong(position)}).AsObject();
+  if (!record) RaiseObjectNotSet();
+  return record;
+}
+
+}  // namespace
+
+struct TermEditor::Item {
+  std::wstring key;
+  std::wstring tag;  // the term as last written to its record
+};
+
+long TermEditor::CountRecords(IDispatch* records) {
+  try {
+    return records ? RecordCount(records) : 0;
+  } catch (...) {
+    ShowCaughtError(L"");
+    return -1;
+  }
+}
+
+void TermEditor::Fill(IDispatch* records, long count) {
+  m_iNewTermCounter = 0;
+  m_list.DeleteAll();
+  for (long i = 1; i <= count; ++i) {
+    ComPtr<IDispatch> record = RecordAt(records, i);
+    if (TextProperty(record.Get(), L"ClassCode") != L"LI") continue;
+    const std::wstring value = TextProperty(record.Get(), L"Value");
+    const int item = AddItem(value);
+    if (item < 0) continue;  // a second record of the same term gets no item
+    m_list.SetChecked(item, Upper(TextProperty(record.Get(), L"Enabled")) != L"NO");
+    ItemData(item).tag = value;
+  }
+  m_colRecognizers = records;
+}
+
+int TermEditor::AddNewTerm() {
+  ComPtr<IDispatch> record = m_newRecord();
+  std::wstring name;
+  int item = -1;
+  while (m_iNewTermCounter < kMaxNewTerms) {
+    ++m_iNewTermCounter;
+    name = L"(New Term " + std::to_wstring(m_iNewTermCounter) + L")";
+    m_list.DeselectAll();
+    item = AddItem(name);
+    if (item >= 0) {
+      m_list.Select(item);
+      break;
+    }
+  }
+  if (item < 0) return -1;  // every number is used
+  try {
+    Put(record.Get(), L"Enabled", Variant::FromString(L"Yes"));
+    Put(record.Get(), L"ClassCode", Variant::FromString(L"LI"));
+    Put(record.Get(), L"CaseSensitive", Variant::FromString(L"Yes"));
+    Put(record.Get(), L"mask", Variant::FromString(L""));
+    Put(record.Get(), L"Value", Variant::FromString(name));
+    if (!m_colRecognizers) RaiseObjectNotSet();
+    Call(m_colRecognizers.Get(), L"Add", {Variant::FromObject(record.Get())});
+    m_list.SetChecked(item, true);
+    ItemData(item).tag = name;
+    return item;
+  } catch (...) {
+    ShowCaughtError(L"");
+    return -1;
+  }
+}
+
+void TermEditor::DeleteSelectedTerms() {
+  try {
+    const int position = m_list.Selected();
+    if (position < 0) RaiseObjectNotSet();
+    for (int i = m_list.Count() - 1; i >= 0; --i) {
+      if (!m_list.IsSelected(i)) continue;
+      const std::wstring tag = ItemData(i).tag;
+      for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
+        ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
+        const std::wstring classCode = TextProperty(record.Get(), L"ClassCode");
+        if (TextProperty(record.Get(), L"Value") == tag &&
+            (classCode == L"LI" || classCode == L"LE")) {
+          Call(m_colRecognizers.Get(), L"Remove", {Variant::FromLong(r)});
+          break;
+        }
+      }
+      m_list.Delete(i);
+    }
+    const int count = m_list.Count();
+    if (count > 0) {
+      // The item that took the deleted one's place, or the new last one.
+      m_list.Select(position + 1 < count ? position : count - 1);
+    } else {
+      SetFocus(m_list.Handle());
+    }
+  } catch (...) {
+    ShowCaughtError(L"");
+  }
+}
+
+void TermEditor::RenameTerm(int item, const std::wstring& text) {
+  try {
+    if (!SetItemKey(item, kKeyPrefix + text))
+      Raise({kErrKeyNotUnique, L"ListItem", L"Key is not unique in collection"});
+  } catch (...) {
+    ShowCaughtError(m_list.Text(item));
+    return;
+  }
+  m_list.SetText(item, text);
+  UpdateTermFromItem(item);
+}
+
+void TermEditor::UpdateTermFromItem(int item) {
+  try {
+    Item& data = ItemData(item);
+    const long count = RecordCount(m_colRecognizers.Get());
+    for (long r = 1; r <= count; ++r) {
+      ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
+      if (TextProperty(record.Get(), L"Value") != data.tag) continue;
+      const std::wstring text = m_list.Text(item);
+      Put(record.Get(), L"Value", Variant::FromString(text));
+      data.tag = text;
+      Put(record.Get(), L"Enabled", Variant::FromString(m_list.Checked(item) ? L"Yes" : L"No"));
+    }
+  } catch (...) {
+    ShowCaughtError(L"");
+  }
+}
+
+void TermEditor::ItemDeleted(LPARAM param) {
+  if (auto* item = reinterpret_cast<Item*>(param)) {
+    m_keys.erase(KeyIdentity(item->key));
+    delete item;
+  }
+}
+
+void TermEditor::Clear() { m_keys.clear(); }
+
+int TermEditor::AddItem(const std::wstring& text) {
+  const std::wstring key = kKeyPrefix + text;
+  const std::wstring identity = KeyIdentity(key);
+  if (m_keys.count(identity)) return -1;
+  auto* data = new Item{key, L""};
+  const int added = m_list.Insert(text, reinterpret_cast<LPARAM>(data));
+  if (added < 0) {
+    delete data;
+    return -1;
+  }
+  m_keys.insert(identity);
+  return added;
+}
+
+TermEditor::Item& TermEditor::ItemData(int item) const {
+  auto* data = reinterpret_cast<Item*>(m_list.Param(item));
+  if (!data) Raise({static_cast<long>(E_FAIL), L"ListView", L"No such item"});
+  return *data;
+}
+
+bool TermEditor::SetItemKey(int item, const std::wstring& key) {
+  Item& data = ItemData(item);
+  const std::wstring identity = KeyIdentity(key), own = KeyIdentity(data.key);
+  if (identity != own && m_keys.count(identity)) return false;
+  m_keys.erase(own);
+  m_keys.insert(identity);
+  data.key = key;
+  return true;
+}
+
+}  // namespace qp
