@@ -1,6 +1,6 @@
-// The shape of every automation class of the server: reference counting that keeps the module
-// alive, QueryInterface over the class's interfaces, IDispatch from the embedded type library,
-// and ISupportErrorInfo.
+// The shape of every COM class of the server: one IUnknown for all (reference counting that
+// keeps the module alive, QueryInterface over the interfaces the class lists), and for the
+// automation classes IDispatch from the embedded type library and ISupportErrorInfo.
 #pragma once
 
 #include <oaidl.h>
@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 #include "nvstagQP.h"
 #include "support/automation.h"
@@ -21,7 +23,8 @@ void ModuleRelease() noexcept;
 long ModuleCount() noexcept;
 
 // The type information of one of our interfaces, from the library embedded in the DLL.
-ITypeInfo* TypeInfoFor(REFIID iid);  // raises on failure; not AddRef'd (cached for the process)
+// Raises on failure; not AddRef'd: kept for the process until the server may unload.
+ITypeInfo* TypeInfoFor(REFIID iid);
 
 // IDispatch of one dual interface, delegated to its type information.
 template <class Iface>
@@ -57,14 +60,30 @@ class DualImpl : public Iface {
   }
 };
 
-// Derived implements the members of Ifaces; the first interface is the default dispatch one.
-template <class Derived, class First, class... Rest>
-class ComObject : public DualImpl<First>, public DualImpl<Rest>..., public ISupportErrorInfo {
+template <class Base>
+struct InterfaceOf {
+  using type = Base;
+};
+template <class Iface>
+struct InterfaceOf<DualImpl<Iface>> {
+  using type = Iface;
+};
+// An interface's identifier; specialised where the SDK's headers declare none.
+template <class Iface>
+const IID& IidOf() {
+  return __uuidof(Iface);
+}
+
+// The one IUnknown of the server's classes: reference counting that keeps the module alive, and
+// QueryInterface over the interfaces the class names as its bases, in their order (the first
+// also answers for IUnknown, and for IDispatch when it is a dispatch interface).
+template <class Derived, class FirstBase, class... Bases>
+class ComClass : public FirstBase, public Bases... {
  public:
-  ComObject() { ModuleAddRef(); }
-  virtual ~ComObject() { ModuleRelease(); }
-  ComObject(const ComObject&) = delete;
-  ComObject& operator=(const ComObject&) = delete;
+  ComClass() { ModuleAddRef(); }
+  virtual ~ComClass() { ModuleRelease(); }
+  ComClass(const ComClass&) = delete;
+  ComClass& operator=(const ComClass&) = delete;
 
   // New object whose one reference the returned pointer holds. Adopted through GetAddressOf:
   // this WRL's ComPtr::Attach adds a reference of its own, which the object would never lose.
@@ -90,14 +109,15 @@ class ComObject : public DualImpl<First>, public DualImpl<Rest>..., public ISupp
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *out = static_cast<First*>(this);
-    } else if (iid == IID_ISupportErrorInfo) {
-      *out = static_cast<ISupportErrorInfo*>(this);
-    } else if (iid == __uuidof(First)) {
-      *out = static_cast<First*>(this);
+    using First = typename InterfaceOf<FirstBase>::type;
+    if (iid == IID_IUnknown || iid == IidOf<First>() ||
+        (std::is_base_of_v<IDispatch, First> && iid == IID_IDispatch)) {
+      *out = static_cast<First*>(static_cast<FirstBase*>(this));
     } else {
-      ((iid == __uuidof(Rest) ? (void)(*out = static_cast<Rest*>(this)) : (void)0), ...);
+      (void)((iid == IidOf<typename InterfaceOf<Bases>::type>() &&
+              (*out = static_cast<typename InterfaceOf<Bases>::type*>(static_cast<Bases*>(this)),
+               true)) ||
+             ...);
     }
     if (!*out) return E_NOINTERFACE;
     AddRef();
@@ -109,6 +129,17 @@ class ComObject : public DualImpl<First>, public DualImpl<Rest>..., public ISupp
     if (n == 0) delete static_cast<Derived*>(this);
     return n;
   }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+// An automation class: Derived implements the members of its dual interfaces, the first of which
+// is the default dispatch one, and says that they carry error information.
+template <class Derived, class First, class... Rest>
+class ComObject
+    : public ComClass<Derived, DualImpl<First>, DualImpl<Rest>..., ISupportErrorInfo> {
+ public:
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override {
     if (iid == __uuidof(First)) return S_OK;
     return ((iid == __uuidof(Rest)) || ...) ? S_OK : S_FALSE;
@@ -116,9 +147,6 @@ class ComObject : public DualImpl<First>, public DualImpl<Rest>..., public ISupp
 
   // The default interface, for handing the object out as IDispatch.
   IDispatch* AsDispatch() { return static_cast<First*>(this); }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace qp

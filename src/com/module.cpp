@@ -3,6 +3,10 @@
 // module count.
 #include <windows.h>
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "com/classes.h"
 #include "com/com_object.h"
 #include "support/resources.h"
@@ -23,25 +27,10 @@ const ClassEntry kClasses[] = {
     {&CLSID_Controller, CreateController},
 };
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
  public:
-  explicit ClassFactory(HRESULT (*create)(REFIID, void**)) : create_(create) { ModuleAddRef(); }
-  ~ClassFactory() { ModuleRelease(); }
+  explicit ClassFactory(HRESULT (*create)(REFIID, void**)) : create_(create) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -58,7 +47,6 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   HRESULT (*create_)(REFIID, void**);
 };
 
@@ -72,8 +60,36 @@ ITypeLib* LoadOwnTypeLib() {
     // Linked into a program rather than loaded as the server: the registered library.
     Check(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib));
   }
-  return lib;  // kept for the life of the process
+  return lib;
 }
+
+// The type information of our interfaces, one for the process: a type library's objects are not
+// bound to an apartment, and Word calls us from several. Let go when the server may unload.
+class TypeInfoCache {
+ public:
+  ITypeInfo* For(REFIID iid) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& [known, info] : infos_)
+      if (known == iid) return info.Get();
+    if (!lib_) *lib_.GetAddressOf() = LoadOwnTypeLib();
+    ComPtr<ITypeInfo> info;
+    Check(lib_->GetTypeInfoOfGuid(iid, info.GetAddressOf()));
+    infos_.emplace_back(iid, info);
+    return info.Get();
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> hold(lock_);
+    infos_.clear();
+    lib_.Reset();
+  }
+
+ private:
+  std::mutex lock_;
+  ComPtr<ITypeLib> lib_;
+  std::vector<std::pair<IID, ComPtr<ITypeInfo>>> infos_;  // a handful: a list beats a map
+};
+// Never destroyed: at the process's end, releasing into oleaut32 from our DllMain is not safe.
+TypeInfoCache& g_typeInfo = *new TypeInfoCache;
 
 }  // namespace
 
@@ -81,22 +97,7 @@ void ModuleAddRef() noexcept { ++g_moduleCount; }
 void ModuleRelease() noexcept { --g_moduleCount; }
 long ModuleCount() noexcept { return g_moduleCount; }
 
-ITypeInfo* TypeInfoFor(REFIID iid) {
-  static ITypeLib* const lib = LoadOwnTypeLib();
-  // A handful of interfaces: a short list beats a map here.
-  struct Cached {
-    IID iid;
-    ITypeInfo* info;
-  };
-  static thread_local Cached cache[16];
-  static thread_local int used = 0;
-  for (int i = 0; i < used; ++i)
-    if (cache[i].iid == iid) return cache[i].info;
-  ITypeInfo* info = nullptr;
-  Check(lib->GetTypeInfoOfGuid(iid, &info));
-  if (used < 16) cache[used++] = {iid, info};
-  return info;
-}
+ITypeInfo* TypeInfoFor(REFIID iid) { return g_typeInfo.For(iid); }
 
 }  // namespace qp
 
@@ -124,6 +125,11 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllCanUnloadNow() { return qp::ModuleCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+  if (qp::ModuleCount() != 0) return S_FALSE;
+  // No object of ours is left to use the type information; one created later loads it again.
+  qp::g_typeInfo.Clear();
+  return S_OK;
+}
 
 }  // extern "C"

@@ -15,27 +15,10 @@ HRESULT SetText(std::wstring& field, BSTR value) noexcept {
 }
 
 // The enumerator behind For Each: a snapshot of the list taken when the loop starts.
-class RecordEnum final : public IEnumVARIANT {
+class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
  public:
-  RecordEnum(std::vector<Variant> items, size_t next) : items_(std::move(items)), next_(next) {
-    ModuleAddRef();
-  }
-  ~RecordEnum() { ModuleRelease(); }
+  RecordEnum(std::vector<Variant> items, size_t next) : items_(std::move(items)), next_(next) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IEnumVARIANT) return E_NOINTERFACE;
-    *out = static_cast<IEnumVARIANT*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
   STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) override {
     if (!out) return E_POINTER;
     ULONG done = 0;
@@ -71,7 +54,6 @@ class RecordEnum final : public IEnumVARIANT {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::vector<Variant> items_;
   size_t next_;
 };

@@ -2,10 +2,17 @@
 
 #include <cstring>
 
+#include "com/com_object.h"
 #include "config/config_file.h"
 #include "support/error.h"
 
 namespace qp {
+
+template <>
+const IID& IidOf<ISAXErrorHandler>() {
+  return kIID_ISAXErrorHandler;
+}
+
 namespace {
 
 std::wstring TrimLineEnd(std::wstring s) {
@@ -29,18 +36,8 @@ std::wstring DecodeLine(const std::string& bytes) {
 }
 
 // Keeps the first fatal error the SAX reader reports, with its line.
-class FirstError final : public ISAXErrorHandler {
+class FirstError final : public ComClass<FirstError, ISAXErrorHandler> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != kIID_ISAXErrorHandler) return E_NOINTERFACE;
-    *out = static_cast<ISAXErrorHandler*>(this);
-    return S_OK;
-  }
-  // Lives on the stack of the one parse that uses it.
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
     Keep(locator, message);
     return S_OK;
@@ -154,13 +151,13 @@ ParseFailure DescribeParseFailure(IXMLDOMDocument2* doc, const std::wstring& pat
     ComPtr<ISAXXMLReader> reader;
     Check(created->QueryInterface(kIID_ISAXXMLReader,
                                   reinterpret_cast<void**>(reader.GetAddressOf())));
-    FirstError handler;
-    Check(reader->putErrorHandler(&handler));
+    ComPtr<FirstError> handler = FirstError::New();
+    Check(reader->putErrorHandler(handler.Get()));
     reader->parseURL(path.c_str());
     reader->putErrorHandler(nullptr);
-    if (handler.seen) {
-      if (!handler.message.empty()) failure.reason = handler.message;
-      failure.srcText = FileLine(path, handler.line);
+    if (handler->seen) {
+      if (!handler->message.empty()) failure.reason = handler->message;
+      failure.srcText = FileLine(path, handler->line);
     }
   } catch (const Error&) {
     // Without a SAX reader the DOM's own answer is all there is.
