@@ -2,8 +2,8 @@
 // hands every other question to its own Controller, so that the verb list and the type name it
 // caches are this Action's and no one else's.
 #include "com/classes.h"
-#include "com/com_object.h"
-#include "support/automation.h"
+#include "platform/com_object.h"
+#include "platform/automation.h"
 
 namespace qp {
 namespace {

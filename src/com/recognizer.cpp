@@ -1,8 +1,8 @@
 // The class Office creates to have terms marked: answers a constant or hands the call to its
 // own Controller.
 #include "com/classes.h"
-#include "com/com_object.h"
-#include "support/automation.h"
+#include "platform/com_object.h"
+#include "platform/automation.h"
 
 namespace qp {
 namespace {

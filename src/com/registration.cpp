@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "com/com_object.h"
-#include "support/resources.h"
+#include "platform/com_object.h"
+#include "platform/resources.h"
 
 namespace qp {
 namespace {

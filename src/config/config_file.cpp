@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <utility>
 
-#include "support/error.h"
-#include "support/resources.h"
+#include "platform/error.h"
+#include "platform/resources.h"
 
 namespace qp {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "com/com_object.h"
+#include "platform/com_object.h"
 #include "config/config.h"
-#include "support/automation.h"
+#include "platform/automation.h"
 
 namespace qp {
 

@@ -5,7 +5,7 @@
 #include "config/config.h"
 #include "config/config_file.h"
 #include "config/records.h"
-#include "support/resources.h"
+#include "platform/resources.h"
 
 namespace qp {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "com/com_object.h"
+#include "platform/com_object.h"
 #include "config/terms_dialog.h"
 #include "config/xml_document.h"
 

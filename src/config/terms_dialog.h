@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "support/automation.h"
+#include "platform/automation.h"
 
 namespace qp {
 

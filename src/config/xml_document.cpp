@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "com/com_object.h"
+#include "platform/com_object.h"
 #include "config/config_file.h"
-#include "support/error.h"
+#include "platform/error.h"
 
 namespace qp {
 

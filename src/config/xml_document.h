@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "support/automation.h"
+#include "platform/automation.h"
 
 namespace qp {
 

@@ -3,7 +3,7 @@
 // active document. Word's objects and the add-in are reached by member name.
 #include "engine/controller.h"
 
-#include "support/resources.h"
+#include "platform/resources.h"
 
 namespace qp {
 namespace {

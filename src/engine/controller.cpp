@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "config/config.h"
-#include "support/resources.h"
-#include "win_platform.h"
+#include "platform/resources.h"
+#include "platform/win_platform.h"
 
 namespace qp {
 namespace {

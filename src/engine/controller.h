@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "com/com_object.h"
+#include "platform/com_object.h"
 #include "config/terms_dialog.h"
-#include "recognizer.h"
-#include "support/automation.h"
-#include "support/resources.h"
-#include "term_dictionary.h"
+#include "core/recognizer.h"
+#include "platform/automation.h"
+#include "platform/resources.h"
+#include "core/term_dictionary.h"
 
 namespace qp {
 

@@ -5,7 +5,7 @@
 
 #include <oleauto.h>
 
-#include "support/resources.h"
+#include "platform/resources.h"
 
 namespace qp {
 namespace {

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "support/error.h"
-#include "support/resources.h"
+#include "platform/error.h"
+#include "platform/resources.h"
 #include "ui/ui_resources.h"
 
 namespace qp {

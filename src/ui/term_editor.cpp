@@ -1,6 +1,6 @@
 #include "ui/term_editor.h"
 
-#include "support/error.h"
+#include "platform/error.h"
 
 namespace qp {
 namespace {

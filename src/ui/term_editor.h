@@ -9,7 +9,7 @@
 #include <unordered_set>
 
 #include "config/terms_dialog.h"
-#include "support/automation.h"
+#include "platform/automation.h"
 #include "ui/list_view.h"
 
 namespace qp {

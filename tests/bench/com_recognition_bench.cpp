@@ -15,8 +15,8 @@
 // their medians are compared.
 #include "bench_support.h"
 #include "office_host.h"
-#include "recognizer.h"
-#include "win_platform.h"
+#include "core/recognizer.h"
+#include "platform/win_platform.h"
 
 #include <windows.h>
 #include <ole2.h>

@@ -4,8 +4,8 @@
 // the way the recognizer does and upper-cased (at most N distinct ones), every K-th word of
 // the word list, and a set of tricky strings. Prints counts; exits 1 on any disagreement.
 #include "bench_support.h"
-#include "date_shortcut.h"
-#include "win_platform.h"
+#include "core/date_shortcut.h"
+#include "platform/win_platform.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -11,8 +11,8 @@
 // inside the text as received; the tags, their order, the outcome and the last
 // sentence's result equal the model's (a tag spans the words it was read from); the dictionary ends with its terms unchanged and
 // "$MAXWORDS$" present, holding the limit that was used.
-#include "native_platform.h"
-#include "recognizer.h"
+#include "core/native_platform.h"
+#include "core/recognizer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#include "date_shortcut.h"
-#include "native_platform.h"
+#include "core/date_shortcut.h"
+#include "core/native_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "term_dictionary.h"
+#include "core/term_dictionary.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Shared helpers: run the recognizer over a text with a fake commit site.
 #pragma once
 
-#include "native_platform.h"
-#include "recognizer.h"
+#include "core/native_platform.h"
+#include "core/recognizer.h"
 
 #include <initializer_list>
 #include <stdexcept>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/automation.h"
+#include "platform/automation.h"
 
 namespace qp::test {
 

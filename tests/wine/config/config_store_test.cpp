@@ -13,9 +13,9 @@
 #include "config/config.h"
 #include "config/xml_document.h"
 #include "nvstagQP.h"
-#include "support/automation.h"
-#include "support/error.h"
-#include "support/resources.h"
+#include "platform/automation.h"
+#include "platform/error.h"
+#include "platform/resources.h"
 #include "term_records.h"
 #include "wine_test_env.h"
 

@@ -17,7 +17,7 @@
 
 #include "nvstagQP.h"
 #include "office_host.h"
-#include "support/automation.h"
+#include "platform/automation.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "support/error.h"
-#include "support/resources.h"
+#include "platform/error.h"
+#include "platform/resources.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 

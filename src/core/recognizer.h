@@ -9,8 +9,8 @@
 // all committed.
 #pragma once
 
-#include "platform.h"
-#include "term_dictionary.h"
+#include "core/platform_services.h"
+#include "core/term_dictionary.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "date_shortcut.h"
+#include "core/date_shortcut.h"
 
 #include <algorithm>
 #include <iterator>

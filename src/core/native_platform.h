@@ -17,7 +17,7 @@
 // the zero date (12/30/1899) prints as the time alone, midnight as the date alone.
 #pragma once
 
-#include "platform.h"
+#include "core/platform_services.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "recognizer.h"
+#include "core/recognizer.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>

@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "nvstagQP.h"
-#include "support/automation.h"
-#include "support/error.h"
+#include "platform/automation.h"
+#include "platform/error.h"
 
 namespace qp {
 
@@ -25,6 +25,8 @@ long ModuleCount() noexcept;
 // The type information of one of our interfaces, from the library embedded in the DLL.
 // Raises on failure; not AddRef'd: kept for the process until the server may unload.
 ITypeInfo* TypeInfoFor(REFIID iid);
+// When no object of the module is left: the type information goes, and comes again with the next.
+void ReleaseTypeInfo();
 
 // IDispatch of one dual interface, delegated to its type information.
 template <class Iface>

@@ -1,6 +1,6 @@
-#include "native_platform.h"
+#include "core/native_platform.h"
 
-#include "date_shortcut.h"
+#include "core/date_shortcut.h"
 
 #include <array>
 #include <chrono>

@@ -1,8 +1,8 @@
 // The Windows services behind PlatformServices (Windows builds only).
 #pragma once
 
-#include "date_shortcut.h"
-#include "platform.h"
+#include "core/date_shortcut.h"
+#include "core/platform_services.h"
 
 namespace qp::engine {
 

@@ -1,4 +1,4 @@
-#include "win_platform.h"
+#include "platform/win_platform.h"
 
 #include <windows.h>
 #include <oleauto.h>
