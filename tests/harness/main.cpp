@@ -99,8 +99,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> progIds = progId.empty() ? qp::host::FindRecognizers()
                                                      : std::vector<std::wstring>{progId};
   if (progIds.empty()) {
-    Print(L"No Smart Tag recognizer is registered for Office (HKCU\\" +
-          std::wstring(qp::host::kRecognizersKey) + L").\n");
+    Print(L"No Smart Tag recognizer is registered for Office (" +
+          std::wstring(qp::host::kRecognizersKey) + L" of the user or the machine).\n");
     return 2;
   }
   int status = 0;

@@ -216,30 +216,37 @@ STDMETHODIMP RecognizerSite::CommitSmartTag(BSTR name, INT start, INT length,
 
 // ---- discovery and the questions Office asks ---------------------------------------------
 
+// Office lists the recognizers of the user's hive and of the machine's: an installation for one
+// user writes the first, one for every user the second. A class listed in both is one recognizer.
 std::vector<std::wstring> FindRecognizers() {
   std::vector<std::wstring> progIds;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRecognizersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return progIds;
-  wchar_t name[64];
-  for (DWORD i = 0;; ++i) {
-    DWORD len = 64;
-    if (RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    DWORD status = 0, size = sizeof status;
-    if (RegGetValueW(key, name, L"Status", RRF_RT_REG_DWORD, nullptr, &status, &size) ==
-            ERROR_SUCCESS &&
-        (status & kStatusWordOff))
-      continue;
-    CLSID clsid;
-    if (FAILED(CLSIDFromString(name, &clsid))) continue;
-    LPOLESTR progId = nullptr;
-    if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
-      progIds.push_back(progId);
-      CoTaskMemFree(progId);
+  std::vector<CLSID> seen;
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(hive, kRecognizersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+      DWORD len = 64;
+      if (RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      DWORD status = 0, size = sizeof status;
+      if (RegGetValueW(key, name, L"Status", RRF_RT_REG_DWORD, nullptr, &status, &size) ==
+              ERROR_SUCCESS &&
+          (status & kStatusWordOff))
+        continue;
+      CLSID clsid;
+      if (FAILED(CLSIDFromString(name, &clsid)) ||
+          std::find(seen.begin(), seen.end(), clsid) != seen.end())
+        continue;
+      seen.push_back(clsid);
+      LPOLESTR progId = nullptr;
+      if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
+        progIds.push_back(progId);
+        CoTaskMemFree(progId);
+      }
     }
+    RegCloseKey(key);
   }
-  RegCloseKey(key);
   return progIds;
 }
 

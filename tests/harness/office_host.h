@@ -45,14 +45,14 @@ class RecognizerSite final : public ISmartTagRecognizerSite {
   ITypeInfo* info_ = nullptr;
 };
 
-// Office's discovery key of the recognizers of the current user.
+// Office's discovery keys, in the user's hive and in the machine's.
 inline constexpr wchar_t kRecognizersKey[] =
     L"Software\\Microsoft\\Office\\Common\\Smart Tag\\Recognizers";
 inline constexpr wchar_t kActionsKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag\\Actions";
 inline constexpr DWORD kStatusWordOff = 0x08;
 
 // The ProgIDs of the recognizers Office would load into Word: the CLSIDs under the discovery
-// key that Word is not switched off for, each through its registered ProgID.
+// keys of both hives that Word is not switched off for, each through its registered ProgID.
 std::vector<std::wstring> FindRecognizers();
 // Writes the discovery keys for a class, as the installer does.
 void RegisterForOffice(const CLSID& recognizer, const CLSID& action);

@@ -1,7 +1,7 @@
-// The product as a Word user gets it: the package installed with msiexec into a prefix in which
-// nothing of the build is registered, the Norvane stand-ins registered beside it, the Office
-// host harness recognising the sample letter and running both verbs through the installed copy,
-// then an upgrade in place and the removal.
+// The product as a Word user and as an administrator get it: the package installed with msiexec,
+// for the user or for the machine, into a prefix in which nothing of the build is registered, the
+// Norvane stand-ins registered beside it, the Office host harness recognising the sample letter
+// (and running both verbs) through the installed copy, then an upgrade in place and the removal.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -24,9 +24,11 @@ namespace {
 
 using qp::test::BinFolder;
 using qp::test::RunProgram;
+using qp::test::kDisplayErrors;
 
 constexpr wchar_t kClasses[] = L"Software\\Classes";
 constexpr wchar_t kOfficeKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag";
+constexpr wchar_t kInstallKey[] = L"Software\\Norvane\\Quillpoint Smart Tag";
 constexpr DWORD kInstallTimeoutMs = 180000;
 
 std::wstring Env(const wchar_t* name) {
@@ -61,9 +63,25 @@ std::wstring KnownFolder(int csidl) {
   return path;
 }
 
-std::wstring InstallFolder() {
-  return KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Norvane\\Quillpoint Smart Tag";
+// The two ways the package installs: the hive of the install key and Office's keys, the folder
+// that gets "Norvane", and what asks msiexec for it. Wine's Windows Installer is that of 4.5,
+// which ignores MSIINSTALLPERUSER and installs ALLUSERS=2 per machine for an administrator: the
+// installation for the user alone is asked for as it is there, with ALLUSERS="".
+struct Scope {
+  HKEY hive;
+  std::wstring programs;
+  const wchar_t* properties;
+};
+Scope PerUser() {
+  return {HKEY_CURRENT_USER, KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs", L"ALLUSERS=\"\""};
 }
+// The Program Files of the test's bitness, which is the package's.
+Scope PerMachine() { return {HKEY_LOCAL_MACHINE, KnownFolder(CSIDL_PROGRAM_FILES), L"ALLUSERS=1"}; }
+
+std::wstring InstallFolder(const Scope& scope) {
+  return scope.programs + L"\\Norvane\\Quillpoint Smart Tag";
+}
+std::wstring ServerIn(const Scope& scope) { return InstallFolder(scope) + L"\\nvstagQP.dll"; }
 
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -161,8 +179,10 @@ std::string Join(const std::set<std::wstring>& lines) {
   return out;
 }
 
-DWORD Msiexec(const std::wstring& options, const std::wstring& package) {
-  return RunProgram(L"msiexec " + options + L" \"" + package + L"\" /qn", kInstallTimeoutMs);
+DWORD Msiexec(const std::wstring& options, const std::wstring& package,
+              const std::wstring& properties) {
+  return RunProgram(L"msiexec " + options + L" \"" + package + L"\" " + properties + L" /qn",
+                    kInstallTimeoutMs);
 }
 
 // The harness run as a separate program, as Office is, with its output in a file; its windows
@@ -247,23 +267,77 @@ std::string ReadFile(const std::wstring& path) {
   return text.str();
 }
 
-// The product's own registry entries and files, none of which may outlive an uninstall.
+// The product's own registry entries and files, in either scope, none of which may outlive an
+// uninstall.
 void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
   for (const auto& root : roots) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, root)) << Narrow(root);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kClasses) + L"\\" + root))
-        << Narrow(root);
+    for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      EXPECT_FALSE(KeyExists(hive, std::wstring(kClasses) + L"\\" + root)) << Narrow(root);
   }
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kOfficeKey) + L"\\Recognizers\\" +
-                                                Guid(CLSID_Recognizer)));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER,
-                         std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Norvane\\Quillpoint Smart Tag"));
-  EXPECT_FALSE(FileExists(InstallFolder() + L"\\nvstagQP.dll"));
-  EXPECT_FALSE(FileExists(InstallFolder() + L"\\1033\\nvauthor.chm"));
-  EXPECT_FALSE(FileExists(InstallFolder())) << "the install folder is left";
-  EXPECT_FALSE(FileExists(KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Norvane"));
+  for (const Scope& scope : {PerUser(), PerMachine()}) {
+    EXPECT_FALSE(KeyExists(scope.hive, std::wstring(kOfficeKey) + L"\\Recognizers\\" +
+                                           Guid(CLSID_Recognizer)));
+    EXPECT_FALSE(
+        KeyExists(scope.hive, std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
+    EXPECT_FALSE(KeyExists(scope.hive, kInstallKey));
+    EXPECT_FALSE(FileExists(ServerIn(scope)));
+    EXPECT_FALSE(FileExists(InstallFolder(scope) + L"\\1033\\nvauthor.chm"));
+    EXPECT_FALSE(FileExists(InstallFolder(scope))) << "the install folder is left";
+    EXPECT_FALSE(FileExists(scope.programs + L"\\Norvane"));
+  }
+}
+
+// Office's way in: the recognizers listed under its keys, over the sample letter. The tags are
+// the Quillpoints of samples/quillpoints.txt and the default term "QUILLPOINT".
+void ExpectTheLetterTagged() {
+  Harness host(L"\"" + Env(L"QP_DOCUMENT") + L"\"");
+  ASSERT_TRUE(host.started());
+  const std::string out = host.Finish();
+  EXPECT_NE(out.find("Recognizer NVSmartTagQuillpoint.Recognizer"), std::string::npos) << out;
+  EXPECT_NE(out.find("ProgId: Norvane Quillpoint Smart Tag.Recognizer"), std::string::npos) << out;
+  for (const char* tag : {"[account manager]", "[policy number]", "[premium summary]",
+                          "[claims contact]", "[client address]", "[company logo]",
+                          "[signature block]", "[Quillpoint]"})
+    EXPECT_NE(out.find(tag), std::string::npos) << tag << " in\n" << out;
+}
+
+// The products of the package's upgrade code, of any scope.
+std::vector<std::wstring> InstalledProducts(const std::wstring& upgradeCode) {
+  std::vector<std::wstring> products;
+  wchar_t product[39];
+  for (DWORD i = 0; MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, product) == ERROR_SUCCESS;
+       ++i)
+    products.push_back(product);
+  return products;
+}
+
+// A property of a package as its Property table holds it.
+std::wstring PackageProperty(const std::wstring& package, const std::wstring& name) {
+  MSIHANDLE db = 0, view = 0, record = 0;
+  std::wstring code(64, L'\0');
+  DWORD size = 64;
+  const std::wstring query = L"SELECT `Value` FROM `Property` WHERE `Property` = '" + name + L"'";
+  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &db) == ERROR_SUCCESS &&
+      MsiDatabaseOpenViewW(db, query.c_str(), &view) == ERROR_SUCCESS &&
+      MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS)
+    MsiRecordGetStringW(record, 1, code.data(), &size);
+  code.resize(size);
+  for (MSIHANDLE h : {record, view, db})
+    if (h) MsiCloseHandle(h);
+  return code;
+}
+std::wstring UpgradeCode(const std::wstring& package) {
+  return PackageProperty(package, L"UpgradeCode");
+}
+// Whether Windows Installer has the package's product installed. Wine's Windows Installer loses
+// the upgrade code's list of products when a package that offers both scopes upgrades an older
+// one (its removal of the older runs in the other scope), so one product after an upgrade is
+// counted by product code.
+bool Installed(const std::wstring& package) {
+  return MsiQueryProductStateW(PackageProperty(package, L"ProductCode").c_str()) ==
+         INSTALLSTATE_DEFAULT;
 }
 
 class InstalledProduct : public ::testing::Test {
@@ -285,9 +359,9 @@ class InstalledProduct : public ::testing::Test {
 TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
   ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId))
       << "the prefix must not hold the build's registration";
-  ASSERT_EQ(Msiexec(L"/i", package_), 0u) << "msiexec /i";
+  ASSERT_EQ(Msiexec(L"/i", package_, PerUser().properties), 0u) << "msiexec /i";
 
-  const std::wstring folder = InstallFolder();
+  const std::wstring folder = InstallFolder(PerUser());
   for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
     EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
 
@@ -311,20 +385,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
   EXPECT_TRUE(
       KeyExists(HKEY_CURRENT_USER, std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
 
-  {
-    // Office's way in: the recognizers listed under its key, over the sample letter. The tags
-    // are the Quillpoints of samples/quillpoints.txt and the default term "QUILLPOINT".
-    Harness host(L"\"" + Env(L"QP_DOCUMENT") + L"\"");
-    ASSERT_TRUE(host.started());
-    const std::string out = host.Finish();
-    EXPECT_NE(out.find("Recognizer NVSmartTagQuillpoint.Recognizer"), std::string::npos) << out;
-    EXPECT_NE(out.find("ProgId: Norvane Quillpoint Smart Tag.Recognizer"), std::string::npos)
-        << out;
-    for (const char* tag : {"[account manager]", "[policy number]", "[premium summary]",
-                            "[claims contact]", "[client address]", "[company logo]",
-                            "[signature block]", "[Quillpoint]"})
-      EXPECT_NE(out.find(tag), std::string::npos) << tag << " in\n" << out;
-  }
+  ExpectTheLetterTagged();
 
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
@@ -357,64 +418,128 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
   const std::wstring config = KnownFolder(CSIDL_APPDATA) + L"\\Norvane\\nvstagQP.cfg";
   EXPECT_TRUE(FileExists(config)) << "the first use writes the user's configuration";
 
-  ASSERT_EQ(Msiexec(L"/x", package_), 0u) << "msiexec /x";
+  ASSERT_EQ(Msiexec(L"/x", package_, PerUser().properties), 0u) << "msiexec /x";
   ExpectNothingLeft(roots);
   EXPECT_TRUE(FileExists(config)) << "the user's configuration stays";
+}
+
+TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCleanly) {
+  const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
+  ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+  ASSERT_EQ(Msiexec(L"/i", package_, L"ALLUSERS=1 DISPLAYERRORS=Yes"), 0u) << "msiexec /i";
+
+  const std::wstring folder = InstallFolder(PerMachine());
+  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
+    EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
+  // The machine's classes hold exactly what the installed DLL's self-registration writes, and
+  // COM finds the server in Program Files; Office's keys are the machine's, none the user's.
+  std::vector<std::wstring> roots;
+  const std::set<std::wstring> expected = SelfRegistration(ServerIn(PerMachine()), roots);
+  std::set<std::wstring> installed;
+  for (const auto& root : roots)
+    Collect(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\" + root, root, installed);
+  EXPECT_EQ(installed, expected) << "installed:\n" << Join(installed) << "regsvr32:\n"
+                                 << Join(expected);
+  CLSID clsid = {};
+  ASSERT_EQ(CLSIDFromProgID(qp::test::kRecognizerProgId, &clsid), S_OK);
+  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(clsid) + L"\\InprocServer32",
+                              nullptr)),
+            Upper(ServerIn(PerMachine())));
+  for (const std::wstring& key : {std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer),
+                                  std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)}) {
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key)) << Narrow(key);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
+  }
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kInstallKey));
+  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
+
+  ExpectTheLetterTagged();
+  {
+    // The server reads the switch the package set: with the user's configuration folder
+    // blocked, the recognizer's name fails and is put to the user in the yes/no prompt.
+    // The harness asks only what Office asks on loading it.
+    qp::test::RemoveConfigFolder();
+    ASSERT_TRUE(qp::test::WriteFileBytes(qp::test::ConfigFolder(), "in the way"));
+    Harness host(L"--describe-only \"" + Env(L"QP_DOCUMENT") + L"\"");
+    HWND prompt = host.WaitForWindow(qp::test::kBoxTitle);
+    ASSERT_NE(prompt, nullptr) << "no error prompt from the recognizer";
+    const qp::test::SeenWindow seen = qp::test::ReadWindow(prompt);
+    EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+    EXPECT_NE(seen.text.find(qp::test::Message(111, L"")), std::wstring::npos);
+    // The harness, with its further reports, is ended with the block.
+  }
+  qp::test::RemoveConfigFolder();
+
+  // A copy for the user alone is refused beside the machine's, and writes nothing.
+  EXPECT_NE(Msiexec(L"/i", newer, PerUser().properties), 0u) << "a per-user copy was installed";
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kInstallKey));
+  EXPECT_FALSE(FileExists(ServerIn(PerUser())));
+
+  // An upgrade that does not name the switch keeps the one the older package set.
+  ASSERT_EQ(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "msiexec /i the newer package";
+  EXPECT_TRUE(Installed(newer));
+  EXPECT_FALSE(Installed(package_));
+  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
+  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
+                              L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
+            Upper(ServerIn(PerMachine())));
+  ASSERT_EQ(Msiexec(L"/x", newer, PerMachine().properties), 0u) << "msiexec /x";
+  ExpectNothingLeft(roots);
+  bool found = true;
+  qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, &found);
+  EXPECT_FALSE(found) << "the switch the package set is left";
+
+  // Without DISPLAYERRORS the package leaves the switch as it finds it, through the uninstall.
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"No");
+  ASSERT_EQ(Msiexec(L"/i", package_, PerMachine().properties), 0u) << "msiexec /i";
+  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
+  ASSERT_EQ(Msiexec(L"/x", package_, PerMachine().properties), 0u) << "msiexec /x";
+  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
+  ExpectNothingLeft(roots);
+  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
 }
 
 TEST_F(InstalledProduct, ANewerPackageReplacesTheOlderOneInPlace) {
   const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
   ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
   // Both packages are one product to Windows Installer: the same upgrade code.
-  auto upgradeCode = [](const std::wstring& package) {
-    MSIHANDLE db = 0, view = 0, record = 0;
-    std::wstring code(64, L'\0');
-    DWORD size = 64;
-    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &db) == ERROR_SUCCESS &&
-        MsiDatabaseOpenViewW(db, L"SELECT `Value` FROM `Property` WHERE `Property` = 'UpgradeCode'",
-                             &view) == ERROR_SUCCESS &&
-        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS)
-      MsiRecordGetStringW(record, 1, code.data(), &size);
-    code.resize(size);
-    for (MSIHANDLE h : {record, view, db})
-      if (h) MsiCloseHandle(h);
-    return code;
-  };
-  const std::wstring code = upgradeCode(package_);
+  const std::wstring code = UpgradeCode(package_);
   ASSERT_FALSE(code.empty());
-  ASSERT_EQ(upgradeCode(newer), code);
-  auto installedProducts = [&] {
-    std::vector<std::wstring> products;
-    wchar_t product[39];
-    for (DWORD i = 0; MsiEnumRelatedProductsW(code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
-      products.push_back(product);
-    return products;
-  };
+  ASSERT_EQ(UpgradeCode(newer), code);
+  auto installedProducts = [&] { return InstalledProducts(code); };
 
-  ASSERT_EQ(Msiexec(L"/i", package_), 0u) << "msiexec /i the older package";
+  ASSERT_EQ(Msiexec(L"/i", package_, PerUser().properties), 0u) << "msiexec /i the older package";
   ASSERT_EQ(installedProducts().size(), 1u);
   const std::wstring older = installedProducts()[0];
-  ASSERT_EQ(Msiexec(L"/i", newer), 0u) << "msiexec /i the newer package";
+  // Windows Installer upgrades only within one scope: the machine's copy is refused while the
+  // user has one, and writes nothing.
+  EXPECT_NE(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "a machine copy was installed";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
+  EXPECT_FALSE(FileExists(ServerIn(PerMachine())));
+  EXPECT_EQ(installedProducts(), std::vector<std::wstring>{older});
+  ASSERT_EQ(Msiexec(L"/i", newer, PerUser().properties), 0u) << "msiexec /i the newer package";
 
-  const std::vector<std::wstring> products = installedProducts();
-  ASSERT_EQ(products.size(), 1u) << "one product after the upgrade";
-  EXPECT_NE(products[0], older);
+  ASSERT_TRUE(Installed(newer));
+  EXPECT_FALSE(Installed(package_)) << "the older product is left beside the newer";
   wchar_t version[64] = {};
   DWORD size = 64;
-  MsiGetProductInfoW(products[0].c_str(), INSTALLPROPERTY_VERSIONSTRING, version, &size);
+  MsiGetProductInfoW(PackageProperty(newer, L"ProductCode").c_str(), INSTALLPROPERTY_VERSIONSTRING,
+                     version, &size);
   wchar_t newerName[MAX_PATH];
   wcscpy(newerName, newer.substr(newer.find_last_of(L'\\') + 1).c_str());
   EXPECT_NE(std::wstring(newerName).find(std::wstring(L"-") + version + L"-"), std::wstring::npos)
       << Narrow(version) << " is not the version in " << Narrow(newerName);
   // The newer copy is in place and registered.
-  EXPECT_TRUE(FileExists(InstallFolder() + L"\\nvstagQP.dll"));
+  EXPECT_TRUE(FileExists(ServerIn(PerUser())));
   EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
                               L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
-            Upper(InstallFolder() + L"\\nvstagQP.dll"));
+            Upper(ServerIn(PerUser())));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
                         std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
 
-  ASSERT_EQ(Msiexec(L"/x", newer), 0u) << "msiexec /x the newer package";
+  ASSERT_EQ(Msiexec(L"/x", newer, PerUser().properties), 0u) << "msiexec /x the newer package";
+  EXPECT_FALSE(Installed(newer));
   EXPECT_TRUE(installedProducts().empty());
   std::vector<std::wstring> roots = {L"CLSID\\" + Guid(CLSID_Recognizer),
                                      L"CLSID\\" + Guid(CLSID_Action),
