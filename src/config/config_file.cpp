@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/error_display.h"
 #include "platform/resources.h"
 
 namespace qp {

@@ -6,6 +6,7 @@
 #include "config/config_file.h"
 #include "config/records.h"
 #include "platform/resources.h"
+#include "platform/error_display.h"
 
 namespace qp {
 namespace {

@@ -4,6 +4,7 @@
 #include "engine/controller.h"
 
 #include "platform/resources.h"
+#include "platform/error_display.h"
 
 namespace qp {
 namespace {

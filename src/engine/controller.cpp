@@ -5,6 +5,7 @@
 #include "config/config.h"
 #include "platform/resources.h"
 #include "platform/win_platform.h"
+#include "platform/error_display.h"
 
 namespace qp {
 namespace {

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include "platform/resources.h"
+#include "platform/error_display.h"
 
 namespace qp {
 namespace {

@@ -1,18 +1,17 @@
-#include "error.h"
+#include "platform/error.h"
 
 #include <oleauto.h>
 
 #include <new>
 
-#include "automation.h"
-#include "resources.h"
+#include "platform/automation.h"
+#include "platform/resources.h"
 
 namespace qp {
 namespace {
 
 thread_local Error t_current;
 thread_local bool t_hasCurrent = false;
-thread_local HWND t_activeForm = nullptr;
 
 std::wstring SystemMessage(HRESULT hr) {
   wchar_t* text = nullptr;
@@ -30,15 +29,6 @@ std::wstring SystemMessage(HRESULT hr) {
     s = buf;
   }
   return s;
-}
-
-std::wstring ResolveTitle(const std::wstring& title) {
-  if (!title.empty()) return title;
-  if (HWND form = t_activeForm) {
-    wchar_t caption[512] = {};
-    if (GetWindowTextW(form, caption, 512) > 0) return caption;
-  }
-  return kComponentTitle;
 }
 
 }  // namespace
@@ -156,69 +146,5 @@ HRESULT ReportToCaller() noexcept {
   }
   return ErrorNumberToHresult(e.number);
 }
-
-int ShowMessage(const std::wstring& prompt, const std::wstring& title, UINT buttons,
-                const std::wstring& helpFile, DWORD helpContext) noexcept {
-  try {
-    std::wstring caption = ResolveTitle(title);
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    MSGBOXPARAMSW params = {};
-    params.cbSize = sizeof params;
-    params.hwndOwner = t_activeForm;
-    params.lpszText = prompt.c_str();
-    params.lpszCaption = caption.c_str();
-    params.dwStyle = buttons | (t_activeForm ? 0 : MB_TASKMODAL);
-    params.dwContextHelpId = helpContext;
-    (void)helpFile;  // message boxes here carry no help file of their own
-    return MessageBoxIndirectW(&params);
-  } catch (...) {
-    return 0;
-  }
-}
-
-void ShowError(const std::wstring& heading, const std::wstring& title, const std::wstring& extra) {
-  const Error current = t_current;
-  std::wstring message;
-  if (long id = ErrorMessageId(current.number)) {
-    message = GetResourceString(static_cast<UINT>(id), {extra});
-  } else {
-    message = current.description;
-  }
-  try {
-    if (!heading.empty()) message = heading + L"\r\n" + message;
-    ShowMessage(message, ResolveTitle(title), MB_OK | MB_ICONEXCLAMATION, L"", 0);
-  } catch (...) {
-  }
-}
-
-void ShowCaughtError(const std::wstring& extra) {
-  AdoptCurrentException();
-  ShowError(L"", kMessageTitle, extra);
-}
-
-bool ShowErrorPrompt(const std::wstring& heading, const std::wstring& title,
-                     const std::wstring& extra) {
-  std::wstring message =
-      t_current.description + L"\r\n\r\n" + GetResourceString(kMsgPromptQuestion, {extra});
-  try {
-    if (!heading.empty()) message = heading + L"\r\n" + message;
-    return ShowMessage(message, ResolveTitle(title), MB_YESNO | MB_ICONEXCLAMATION, L"", 0) ==
-           IDYES;
-  } catch (...) {
-    return false;
-  }
-}
-
-bool IsErrorDisplayOn() {
-  std::wstring value =
-      Upper(RegistryGetValue(kHiveLocalMachine, kSettingsKey, L"DisplayErrors", nullptr));
-  if (value.empty()) value = L"N";
-  return value == L"-1" || value[0] == L'T' || value[0] == L'Y' || value[0] == L'1';
-}
-
-void Trace(const std::wstring&, const std::wstring&) {}
-
-void SetActiveForm(HWND form) { t_activeForm = form; }
-HWND ActiveForm() { return t_activeForm; }
 
 }  // namespace qp

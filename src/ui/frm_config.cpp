@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/error_display.h"
 #include "platform/resources.h"
 #include "ui/ui_resources.h"
 

@@ -1,6 +1,7 @@
 #include "ui/term_editor.h"
 
 #include "platform/error.h"
+#include "platform/error_display.h"
 
 namespace qp {
 namespace {

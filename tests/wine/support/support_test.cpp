@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/error_display.h"
 #include "platform/resources.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
