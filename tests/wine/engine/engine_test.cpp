@@ -141,10 +141,10 @@ std::tuple<std::wstring, int, int> TagOver(const std::wstring& text, const std::
 
 using qp::test::Take;
 
-// Presses Yes on a question and OK on anything else: an unexpected box must not hang the test;
-// the test then finds it among the windows seen. (No to the error prompt would silence it for
+// Presses No on a question and OK on anything else: an unexpected box must not hang the test;
+// the test then finds it among the windows seen. (Yes to the error prompt would silence it for
 // the rest of the program.)
-qp::test::Answer Dismiss() { return WindowWatcher::Question(L"Yes"); }
+qp::test::Answer Dismiss() { return WindowWatcher::Question(L"No"); }
 
 
 // A paragraph with one catalog name and one configured term, and its tags.
@@ -414,9 +414,9 @@ TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown)
       EXPECT_EQ(Recognize(r.Get(), text), Tags{});
       EXPECT_TRUE(watcher.Seen().empty());
     }
-    // Switched on: every check asks, as long as the user answers Yes.
+    // Switched on: every check asks, as long as the user answers No.
     qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"yes");
-    WindowWatcher watcher(WindowWatcher::Always(L"Yes"));
+    WindowWatcher watcher(WindowWatcher::Always(L"No"));
     ComPtr<ISmartTagRecognizer> r = Load();
     ASSERT_TRUE(r);
     EXPECT_EQ(Recognize(r.Get(), text), Tags{});
@@ -634,7 +634,7 @@ TEST_F(Engine, SmartTagNameTwoAnswersOnlyAfterSmartTagNameOne) {
     EXPECT_TRUE(watcher.Seen().empty());
   }
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"1");
-  WindowWatcher watcher(WindowWatcher::Always(L"Yes"));
+  WindowWatcher watcher(WindowWatcher::Always(L"No"));
   ComPtr<ISmartTagRecognizer> r = Create();
   ASSERT_TRUE(r);
   BSTR name = nullptr;
