@@ -181,7 +181,14 @@ bool Controller::GetRecognizerList() {
     HRESULT hr = config->Initialize();
     if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
     if (!GetCurrentNorvaneCatalog() && !IsTestMode()) return false;
-    RebuildTerms();
+    try {
+      RebuildTerms();
+    } catch (...) {
+      // Part-way the dictionary may hold the catalog's names without the user's terms. A failed
+      // rebuild leaves none, so that recognition fails until the flag moves again.
+      ReleaseTerms();
+      throw;
+    }
     return true;
   } catch (...) {
     AdoptCurrentException();

@@ -455,6 +455,39 @@ TEST_F(Engine, ACatalogWithoutItsListRecognisesNothingUntilTheListComesBack) {
   EXPECT_TRUE(watcher.Seen().empty());
 }
 
+// A rebuild that fails after the catalog handed over its names (the user's file is read after
+// them) leaves no term list: recognition fails back to Office until the flag moves again,
+// even once the file is repaired; it does not go on with the names and no terms.
+TEST_F(Engine, ARebuildOverABrokenFileRecognisesNothingUntilTheFlagMoves) {
+  WindowWatcher watcher(Dismiss());
+  const std::wstring text = kJudgeAndField;
+  ComPtr<ISmartTagRecognizer> r = Load();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+
+  WriteConfigText(L"<SmartTagConfig>\r\n\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n");
+  Sleep(kNextSecond);
+  SetQuillpoints({L"Judge", L"Clerk"});
+  // The check that rebuilds fails: no tag, and nothing for Office to see.
+  EXPECT_EQ(Recognize(r.Get(), text), Tags{});
+  const std::wstring failed = Flag();
+  auto expectFailure = [&](const char* when) {
+    std::vector<qp::host::Tag> tags;
+    EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags))) << when;
+    EXPECT_TRUE(tags.empty()) << when;
+  };
+  expectFailure("after the failed rebuild");
+  expectFailure("after the failed rebuild, again");
+  WriteConfigText(ConfigDocument(StandardTerms()));
+  expectFailure("with the file repaired and the flag where it was");
+  EXPECT_EQ(Flag(), failed);
+
+  Sleep(kNextSecond);
+  SetQuillpoints({L"Judge"});
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+  EXPECT_TRUE(watcher.Seen().empty());
+}
+
 TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBack) {
   // The switch itself is read through the registry component, so not even a prompt can be
   // shown: the failure goes back to Office.
