@@ -532,7 +532,9 @@ TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBa
 }
 
 // Any dictionary with Exists, Add, Remove and Item will do as the catalog's: the scripting
-// runtime's, one that cannot list its keys, one that lists them as strings.
+// runtime's, one that cannot list its keys, one that lists them as strings, and one that lends
+// its own array of keys by reference, which must come back unwritten and unlocked (its next
+// call fails otherwise).
 TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
   WindowWatcher watcher(Dismiss());
   const std::wstring first =
@@ -547,7 +549,8 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
       {second, {TagOver(second, L"docket")}},
       {third, {TagOver(third, L"judge"), TagOver(third, L"JUDGE")}},
   };
-  for (const wchar_t* kind : {L"", L"Scripting", L"ExistsOnly", L"TextKeys"}) {
+  for (const wchar_t* kind :
+       {L"", L"Scripting", L"ExistsOnly", L"TextKeys", L"LentKeys"}) {
     SCOPED_TRACE(::testing::Message() << "dictionary \"" << std::string(kind, kind + wcslen(kind))
                                       << "\"");
     SetStandInSetting(L"NamesDictionary", kind);
