@@ -14,8 +14,9 @@ constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 
 thread_local bool t_testMode = false;
 
-// The user answered No to the error prompt's question whether to go on: the recognizer side
-// stays quiet for as long as this process keeps the component loaded.
+// The user answered Yes to the error prompt's question whether to stop: the recognizer side
+// stays quiet for as long as this process keeps the component loaded. No, or a prompt that
+// could not be shown, changes nothing.
 std::atomic<bool> g_bErrorPromptsOff{false};
 
 std::wstring Num(long n) { return std::to_wstring(n); }
@@ -109,7 +110,7 @@ bool Controller::IsWordApplication(const std::wstring& appName) {
 
 void Controller::ReportControllerError() {
   if (!IsErrorDisplayOn() || g_bErrorPromptsOff) return;
-  if (!ShowErrorPrompt(L"", kTitle, L"")) g_bErrorPromptsOff = true;
+  if (ShowErrorPrompt(L"", kTitle, L"")) g_bErrorPromptsOff = true;
 }
 
 // ---- properties --------------------------------------------------------------------------

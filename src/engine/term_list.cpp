@@ -42,6 +42,22 @@ SAFEARRAY* ArrayOf(const VARIANT* v) {
   return (v->vt & VT_BYREF) ? (v->pparray ? *v->pparray : nullptr) : v->parray;
 }
 
+// An array's elements, accessible while this lives and given back on every way out.
+class ArrayData {
+ public:
+  explicit ArrayData(SAFEARRAY* array) : array_(array) {
+    Check(SafeArrayAccessData(array, &data_));
+  }
+  ~ArrayData() { SafeArrayUnaccessData(array_); }
+  ArrayData(const ArrayData&) = delete;
+  ArrayData& operator=(const ArrayData&) = delete;
+  void* get() const { return data_; }
+
+ private:
+  SAFEARRAY* array_;
+  void* data_ = nullptr;
+};
+
 }  // namespace
 
 // The dictionary's keys into the hashed table the matcher reads, when the dictionary can list
@@ -66,8 +82,8 @@ bool Controller::CopyKeys() {
   LONG low = 0, high = -1;
   if (FAILED(SafeArrayGetLBound(array, 1, &low)) || FAILED(SafeArrayGetUBound(array, 1, &high)))
     return false;
-  void* data = nullptr;
-  Check(SafeArrayAccessData(array, &data));
+  const ArrayData access(array);
+  void* const data = access.get();
   auto textAt = [&](LONG i) -> BSTR {  // null for a key that is not text
     if (type == VT_BSTR) return static_cast<BSTR*>(data)[i];
     const VARIANT& item = static_cast<VARIANT*>(data)[i];
@@ -77,18 +93,21 @@ bool Controller::CopyKeys() {
   size_t units = 0;
   for (LONG i = 0; i < count; ++i) units += SysStringLen(textAt(i));
   m_terms.reserve(static_cast<size_t>(count), units);
-  // The keys go into the table from where they are: the array is this call's own copy, so
-  // they are upper-cased in place (one unit for one) rather than copied first, which for ten
-  // thousand names would be as much fresh memory again.
+  // The keys are read where they are and never written: the array may be the dictionary's own,
+  // lent by reference. A key to upper-case goes through one buffer kept for all of them, so
+  // ten thousand names cost no fresh memory beyond the longest.
+  std::u16string upper;
   for (LONG i = 0; i < count; ++i) {
     const BSTR text = textAt(i);
     if (!text) continue;
-    const UINT length = SysStringLen(text);
-    if (compare == 1 && length) CharUpperBuffW(text, length);
-    const std::u16string_view key(reinterpret_cast<const char16_t*>(text), length);
+    std::u16string_view key(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
+    if (compare == 1 && !key.empty()) {
+      upper.assign(key);
+      CharUpperBuffW(reinterpret_cast<wchar_t*>(upper.data()), static_cast<DWORD>(upper.size()));
+      key = upper;
+    }
     if (key != engine::TermDictionary::kMaxWordsKey) m_terms.add(key);
   }
-  SafeArrayUnaccessData(array);
   return true;
 }
 
@@ -182,7 +201,14 @@ bool Controller::GetRecognizerList() {
     HRESULT hr = config->Initialize();
     if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
     if (!GetCurrentNorvaneCatalog() && !IsTestMode()) return false;
-    RebuildTerms();
+    try {
+      RebuildTerms();
+    } catch (...) {
+      // Part-way the dictionary may hold the catalog's names without the user's terms. A failed
+      // rebuild leaves none, so that recognition fails until the flag moves again.
+      ReleaseTerms();
+      throw;
+    }
     return true;
   } catch (...) {
     AdoptCurrentException();

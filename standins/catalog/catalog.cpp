@@ -8,7 +8,10 @@
 //                     variants) and CompareMode (1, text);
 //   "Scripting"       the scripting runtime's Scripting.Dictionary;
 //   "ExistsOnly"      the catalog's own answering only Item, Add, Exists and Remove;
-//   "TextKeys"        the catalog's own with Keys as an array of strings rather than variants.
+//   "TextKeys"        the catalog's own with Keys as an array of strings rather than variants;
+//   "LentKeys"        the catalog's own with Keys lent by reference: an array of variants that
+//                     the dictionary keeps, and every later call fails when the borrower wrote
+//                     into it or left it locked.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -145,7 +148,7 @@ class NameIndex {
 // marked; keys added by the caller follow them in an overlay of their own.
 class NamesDictionary final : public standin::DispatchObject {
  public:
-  enum class Shape { Full, ExistsOnly, TextKeys };
+  enum class Shape { Full, ExistsOnly, TextKeys, LentKeys };
   enum : DISPID {
     kItem = DISPID_VALUE, kAdd = 1, kExists, kRemove, kCount, kKeys, kCompareMode
   };
@@ -159,6 +162,7 @@ class NamesDictionary final : public standin::DispatchObject {
         listed_(names_->size()) {}
   ~NamesDictionary() override {
     for (Entry& e : entries_) VariantClear(&e.item);
+    if (lent_) SafeArrayDestroy(lent_);
   }
 
  protected:
@@ -167,6 +171,7 @@ class NamesDictionary final : public standin::DispatchObject {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
     const UINT wanted = id == kAdd ? 2 : (id == kItem || id == kExists || id == kRemove) ? 1 : 0;
     if (args.count() != wanted) return DISP_E_BADPARAMCOUNT;
+    if (HRESULT hr = CheckLent(excep); FAILED(hr)) return hr;
     if (id == kCount) return standin::ReturnLong(result, static_cast<long>(listed_ + index_.size()));
     if (id == kCompareMode) return standin::ReturnLong(result, kTextCompare);
     if (id == kKeys) return Keys(result);
@@ -291,8 +296,8 @@ class NamesDictionary final : public standin::DispatchObject {
   }
 
   // The live keys in the order they were added, the list's names first: variants, or strings
-  // for Shape::TextKeys.
-  HRESULT Keys(VARIANT* result) const {
+  // for Shape::TextKeys; for Shape::LentKeys a reference to an array the dictionary keeps.
+  HRESULT Keys(VARIANT* result) {
     if (!result) return S_OK;
     const VARTYPE element = shape_ == Shape::TextKeys ? VT_BSTR : VT_VARIANT;
     SAFEARRAY* keys =
@@ -334,8 +339,40 @@ class NamesDictionary final : public standin::DispatchObject {
       SafeArrayDestroy(keys);
       return hr;
     }
+    if (shape_ == Shape::LentKeys) return Lend(keys, result);
     V_VT(result) = VT_ARRAY | element;
     V_ARRAY(result) = keys;
+    return S_OK;
+  }
+
+  // A key's text as it stands in the array; a key that is not text reads as its type.
+  static std::wstring TextOf(const VARIANT& key) {
+    if (V_VT(&key) != VT_BSTR) return L"(type " + std::to_wstring(V_VT(&key)) + L")";
+    return std::wstring(V_BSTR(&key), SysStringLen(V_BSTR(&key)));
+  }
+  // Keeps the array and hands out a reference to it, with the texts it holds now.
+  HRESULT Lend(SAFEARRAY* keys, VARIANT* result) {
+    if (lent_) SafeArrayDestroy(lent_);
+    lent_ = keys;
+    lentTexts_.clear();
+    const VARIANT* data = static_cast<const VARIANT*>(keys->pvData);
+    for (ULONG i = 0; i < keys->rgsabound[0].cElements; ++i) lentTexts_.push_back(TextOf(data[i]));
+    V_VT(result) = VT_ARRAY | VT_VARIANT | VT_BYREF;
+    V_ARRAYREF(result) = &lent_;
+    return S_OK;
+  }
+  // The lent array as it was handed out, and not locked by the borrower.
+  HRESULT CheckLent(EXCEPINFO* excep) const {
+    if (!lent_) return S_OK;
+    if (lent_->cLocks != 0)
+      return Raise({E_UNEXPECTED, L"The keys lent out were left locked"}, excep);
+    const VARIANT* data = static_cast<const VARIANT*>(lent_->pvData);
+    for (size_t i = 0; i < lentTexts_.size(); ++i) {
+      if (TextOf(data[i]) != lentTexts_[i])
+        return Raise({E_UNEXPECTED, L"The keys lent out were written into: \"" + lentTexts_[i] +
+                                        L"\" was changed"},
+                     excep);
+    }
     return S_OK;
   }
 
@@ -345,6 +382,8 @@ class NamesDictionary final : public standin::DispatchObject {
   size_t listed_;              // the list's names still in the dictionary
   std::vector<Entry> entries_;
   std::unordered_map<std::wstring, size_t> index_;  // lookup form to entry
+  SAFEARRAY* lent_ = nullptr;             // the keys last lent, for Shape::LentKeys
+  std::vector<std::wstring> lentTexts_;  // their texts when lent
 };
 
 class Catalog final : public standin::DispatchObject {
@@ -403,6 +442,7 @@ class Catalog final : public standin::DispatchObject {
     NamesDictionary::Shape shape = NamesDictionary::Shape::Full;
     if (kindFound && kind == L"ExistsOnly") shape = NamesDictionary::Shape::ExistsOnly;
     if (kindFound && kind == L"TextKeys") shape = NamesDictionary::Shape::TextKeys;
+    if (kindFound && kind == L"LentKeys") shape = NamesDictionary::Shape::LentKeys;
     NamesDictionary* names = nullptr;
     try {
       // Indexed at the first request after a change, so that a catalog only asked whether it

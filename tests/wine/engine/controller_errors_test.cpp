@@ -1,10 +1,10 @@
 // How the engine's failures reach the user and other clients, seen from outside through the
 // registered server: the configuration store's own failure when the user's "Norvane\" folder
-// cannot be made, the error prompt whose No silences it, and a verb list that a failed
+// cannot be made, the error prompt whose Yes silences it, and a verb list that a failed
 // re-read must not lose. The boxes are the real ones, read and answered by a watcher thread.
 //
-// No to the prompt holds for as long as the process keeps the server loaded, so the test that
-// answers No is the last of this program.
+// Yes to the prompt holds for as long as the process keeps the server loaded, so the test that
+// answers Yes is the last of this program.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -86,7 +86,7 @@ class ControllerErrors : public ::testing::Test {
 TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes) {
   BlockConfigFolder();
   const StoreFailure store;
-  WindowWatcher watcher(WindowWatcher::Question(L"Yes"));
+  WindowWatcher watcher(WindowWatcher::Question(L"No"));
   ComPtr<_Controller> controller = NewController();
   ASSERT_TRUE(controller);
 
@@ -145,7 +145,7 @@ TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes)
 }
 
 TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
-  WindowWatcher watcher(WindowWatcher::Question(L"Yes"));
+  WindowWatcher watcher(WindowWatcher::Question(L"No"));
   ComPtr<_Controller> controller = NewController();
   ASSERT_TRUE(controller);
   // The verbs are read from the document the store holds: a caption question loads it.
@@ -193,27 +193,27 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
-// Last of the program: No silences the prompts for as long as the server stays loaded.
-TEST_F(ControllerErrors, NoToTheErrorPromptSilencesItYesKeepsIt) {
+// Last of the program: Yes silences the prompts for as long as the server stays loaded.
+TEST_F(ControllerErrors, YesToTheErrorPromptSilencesItNoKeepsIt) {
   BlockConfigFolder();
   const StoreFailure store;
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
-  // The prompts are answered Yes, Yes, No, and Yes again should one still come; boxes OK.
+  // The prompts are answered No, No, Yes, and No again should one still come; boxes OK.
   auto prompts = std::make_shared<int>(0);
   WindowWatcher watcher([prompts](const SeenWindow& w) {
     const bool prompt = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
     if (!prompt) return std::wstring(L"OK");
-    return std::wstring(++*prompts == 3 ? L"No" : L"Yes");
+    return std::wstring(++*prompts == 3 ? L"Yes" : L"No");
   });
   ComPtr<ISmartTagRecognizer> first;
   ASSERT_HRESULT_SUCCEEDED(
       qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &first));
 
-  // Yes: the next failure asks again.
+  // No: the next failure asks again.
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Name(1033, b); }), L"");
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Desc(1033, b); }), L"");
   ASSERT_EQ(watcher.Seen().size(), 2u);
-  // No: this one is the last.
+  // Yes: this one is the last.
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_SmartTagName(1, b); }), L"");
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);

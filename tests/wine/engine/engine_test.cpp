@@ -141,10 +141,10 @@ std::tuple<std::wstring, int, int> TagOver(const std::wstring& text, const std::
 
 using qp::test::Take;
 
-// Presses Yes on a question and OK on anything else: an unexpected box must not hang the test;
-// the test then finds it among the windows seen. (No to the error prompt would silence it for
+// Presses No on a question and OK on anything else: an unexpected box must not hang the test;
+// the test then finds it among the windows seen. (Yes to the error prompt would silence it for
 // the rest of the program.)
-qp::test::Answer Dismiss() { return WindowWatcher::Question(L"Yes"); }
+qp::test::Answer Dismiss() { return WindowWatcher::Question(L"No"); }
 
 
 // A paragraph with one catalog name and one configured term, and its tags.
@@ -414,9 +414,9 @@ TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown)
       EXPECT_EQ(Recognize(r.Get(), text), Tags{});
       EXPECT_TRUE(watcher.Seen().empty());
     }
-    // Switched on: every check asks, as long as the user answers Yes.
+    // Switched on: every check asks, as long as the user answers No.
     qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"yes");
-    WindowWatcher watcher(WindowWatcher::Always(L"Yes"));
+    WindowWatcher watcher(WindowWatcher::Always(L"No"));
     ComPtr<ISmartTagRecognizer> r = Load();
     ASSERT_TRUE(r);
     EXPECT_EQ(Recognize(r.Get(), text), Tags{});
@@ -449,6 +449,39 @@ TEST_F(Engine, ACatalogWithoutItsListRecognisesNothingUntilTheListComesBack) {
   EXPECT_TRUE(watcher.Seen().empty());
 
   // The list is back: the catalog reports a change, and the terms are built.
+  Sleep(kNextSecond);
+  SetQuillpoints({L"Judge"});
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+  EXPECT_TRUE(watcher.Seen().empty());
+}
+
+// A rebuild that fails after the catalog handed over its names (the user's file is read after
+// them) leaves no term list: recognition fails back to Office until the flag moves again,
+// even once the file is repaired; it does not go on with the names and no terms.
+TEST_F(Engine, ARebuildOverABrokenFileRecognisesNothingUntilTheFlagMoves) {
+  WindowWatcher watcher(Dismiss());
+  const std::wstring text = kJudgeAndField;
+  ComPtr<ISmartTagRecognizer> r = Load();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+
+  WriteConfigText(L"<SmartTagConfig>\r\n\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n");
+  Sleep(kNextSecond);
+  SetQuillpoints({L"Judge", L"Clerk"});
+  // The check that rebuilds fails: no tag, and nothing for Office to see.
+  EXPECT_EQ(Recognize(r.Get(), text), Tags{});
+  const std::wstring failed = Flag();
+  auto expectFailure = [&](const char* when) {
+    std::vector<qp::host::Tag> tags;
+    EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags))) << when;
+    EXPECT_TRUE(tags.empty()) << when;
+  };
+  expectFailure("after the failed rebuild");
+  expectFailure("after the failed rebuild, again");
+  WriteConfigText(ConfigDocument(StandardTerms()));
+  expectFailure("with the file repaired and the flag where it was");
+  EXPECT_EQ(Flag(), failed);
+
   Sleep(kNextSecond);
   SetQuillpoints({L"Judge"});
   EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
@@ -499,7 +532,9 @@ TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBa
 }
 
 // Any dictionary with Exists, Add, Remove and Item will do as the catalog's: the scripting
-// runtime's, one that cannot list its keys, one that lists them as strings.
+// runtime's, one that cannot list its keys, one that lists them as strings, and one that lends
+// its own array of keys by reference, which must come back unwritten and unlocked (its next
+// call fails otherwise).
 TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
   WindowWatcher watcher(Dismiss());
   const std::wstring first =
@@ -514,7 +549,8 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
       {second, {TagOver(second, L"docket")}},
       {third, {TagOver(third, L"judge"), TagOver(third, L"JUDGE")}},
   };
-  for (const wchar_t* kind : {L"", L"Scripting", L"ExistsOnly", L"TextKeys"}) {
+  for (const wchar_t* kind :
+       {L"", L"Scripting", L"ExistsOnly", L"TextKeys", L"LentKeys"}) {
     SCOPED_TRACE(::testing::Message() << "dictionary \"" << std::string(kind, kind + wcslen(kind))
                                       << "\"");
     SetStandInSetting(L"NamesDictionary", kind);
@@ -634,7 +670,7 @@ TEST_F(Engine, SmartTagNameTwoAnswersOnlyAfterSmartTagNameOne) {
     EXPECT_TRUE(watcher.Seen().empty());
   }
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"1");
-  WindowWatcher watcher(WindowWatcher::Always(L"Yes"));
+  WindowWatcher watcher(WindowWatcher::Always(L"No"));
   ComPtr<ISmartTagRecognizer> r = Create();
   ASSERT_TRUE(r);
   BSTR name = nullptr;
