@@ -221,7 +221,7 @@ STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) {
     const std::wstring& path = ConfigFilePath();
     ComPtr<IDispatch> files = CreateObject(kFileSystemProgId);
     ComPtr<IDispatch> file = Call(files.Get(), L"GetFile", {Variant::FromString(path)}).AsObject();
-    const std::wstring modified = Get(file.Get(), L"DateLastModified").AsString();
+    const std::wstring modified = Call(file.Get(), L"DateLastModified").AsString();
     if (modified != m_sLastModified) {
       m_sLastModified = modified;
       *pChanged = VARIANT_TRUE;
@@ -307,7 +307,7 @@ STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** pp
 void SmartTagConfig::ReplaceElements(IDispatch* records, const wchar_t* elementPath,
                                      const wchar_t* containerPath, const wchar_t* elementName,
                                      const FillElement& fill) {
-  if (Get(records, L"Count").AsLong() <= 0) return;  // nothing removed, nothing saved
+  if (Call(records, L"Count").AsLong() <= 0) return;  // nothing removed, nothing saved
   IXMLDOMDocument2* doc = HeldDocument();
   ComPtr<IXMLDOMNode> first = SelectFirst(doc, elementPath);
   if (!first) RaiseObjectNotSet();

@@ -9,7 +9,6 @@
 namespace qp {
 namespace {
 
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 constexpr wchar_t kWordAddInProgId[] = L"NVWordAddIn.Connect";
 constexpr long kTemplateDocument = 1;  // Word's document type of a template
 
@@ -21,13 +20,13 @@ void Controller::GetNVWordAddIn(IDispatch* oAppTarget) {
   try {
     // Looked for once: an add-in that was missing then stays missing for this Controller.
     if (m_oWordAddIn || m_oWordApp) return;
-    m_oWordApp = Get(oAppTarget, L"Application").AsObject();
-    ComPtr<IDispatch> addIns = Get(m_oWordApp.Get(), L"COMAddIns").AsObject();
-    const long count = Get(addIns.Get(), L"Count").AsLong();
+    m_oWordApp = Call(oAppTarget, L"Application").AsObject();
+    ComPtr<IDispatch> addIns = Call(m_oWordApp.Get(), L"COMAddIns").AsObject();
+    const long count = Call(addIns.Get(), L"Count").AsLong();
     for (long i = 1; i <= count; ++i) {
       ComPtr<IDispatch> addIn = Call(addIns.Get(), L"Item", {Variant::FromLong(i)}).AsObject();
-      if (Get(addIn.Get(), L"ProgId").AsString() == kWordAddInProgId) {
-        m_oWordAddIn = Get(addIn.Get(), L"Object").AsObject();
+      if (Call(addIn.Get(), L"ProgId").AsString() == kWordAddInProgId) {
+        m_oWordAddIn = Call(addIn.Get(), L"Object").AsObject();
         break;
       }
     }
@@ -50,9 +49,9 @@ STDMETHODIMP Controller::DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch*
                    GetResourceString(kMsgMissingComponent, {kWordAddInProgId}), L"");
 
       // The target is the tagged Word range; its document must be a template.
-      ComPtr<IDispatch> app = Get(oAppTarget, L"Application").AsObject();
-      ComPtr<IDispatch> document = Get(app.Get(), L"ActiveDocument").AsObject();
-      if (Get(document.Get(), L"Type").AsLong() != kTemplateDocument)
+      ComPtr<IDispatch> app = Call(oAppTarget, L"Application").AsObject();
+      ComPtr<IDispatch> document = Call(app.Get(), L"ActiveDocument").AsObject();
+      if (Call(document.Get(), L"Type").AsLong() != kTemplateDocument)
         RaiseError(kErrNotTemplate, L"DoAction()", GetResourceString(kMsgNotTemplate, {L""}),
                    L"");
 
@@ -60,7 +59,7 @@ STDMETHODIMP Controller::DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch*
       Trace(call + L" = ", L"");
     } catch (...) {
       AdoptCurrentException();
-      ShowError(L"", kTitle, L"");
+      ShowError(L"", kMessageTitle, L"");
     }
   });
 }
@@ -88,7 +87,7 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
   IDispatch* addIn = m_oWordAddIn.Get();
   Call(oRange, L"Select");
   // The add-in takes the name by reference.
-  Variant name = Variant::FromString(Get(oRange, L"Text").AsString());
+  Variant name = Variant::FromString(Call(oRange, L"Text").AsString());
   ComPtr<IDispatch> quillpoints =
       Call(addIn, L"GetQuillpointsByName", {Variant::ByRef(name.get())}).AsObject();
 
@@ -97,14 +96,14 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
   GetCurrentNorvaneCatalog();
   if (m_oCatalog && m_oCatalog.Call(L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
 
-  if (Get(quillpoints.Get(), L"Count").AsLong() != 1) {
+  if (Call(quillpoints.Get(), L"Count").AsLong() != 1) {
     Call(addIn, L"doShowQuillpoints");
     return;
   }
   ComPtr<IDispatch> quillpoint = Call(quillpoints.Get(), L"Item", {Variant::FromLong(1)}).AsObject();
   const std::wstring question =
-      GetResourceString(kMsgInsertQuillpoint, {Get(quillpoint.Get(), L"Name").AsString()});
-  switch (ShowMessage(question, kTitle, MB_YESNOCANCEL | MB_ICONQUESTION, L"", 0)) {
+      GetResourceString(kMsgInsertQuillpoint, {Call(quillpoint.Get(), L"Name").AsString()});
+  switch (ShowMessage(question, kMessageTitle, MB_YESNOCANCEL | MB_ICONQUESTION, L"", 0)) {
     case IDYES:
       Call(addIn, L"InsertQuillpoint", {Variant::FromObject(quillpoint.Get())});
       break;

@@ -10,8 +10,6 @@
 namespace qp {
 namespace {
 
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
-
 thread_local bool t_testMode = false;
 
 // The user answered Yes to the error prompt's question whether to stop: the recognizer side
@@ -108,9 +106,29 @@ bool Controller::IsWordApplication(const std::wstring& appName) {
   return Upper(appName).find(L"WORD.APP") != std::wstring::npos;
 }
 
+HRESULT Controller::ConfiguredText(BSTR* out, const wchar_t* name, LONG locale, const wchar_t* path,
+                                   Side side) {
+  return TextProperty(
+      out,
+      [&](std::wstring& r) {
+        const std::wstring call = name + (L"(" + Num(locale) + L")");
+        Trace(call, L"");
+        r = ConfigurationItem(path);
+        RequireText(r, (name + std::wstring(L"()")).c_str());
+        Trace(call + L" = " + r, L"");
+      },
+      [&] {
+        if (side == Side::Recognizer) {
+          ReportControllerError();
+        } else {
+          ShowError(L"", kMessageTitle, L"");
+        }
+      });
+}
+
 void Controller::ReportControllerError() {
   if (!IsErrorDisplayOn() || g_bErrorPromptsOff) return;
-  if (ShowErrorPrompt(L"", kTitle, L"")) g_bErrorPromptsOff = true;
+  if (ShowErrorPrompt(L"", kMessageTitle, L"")) g_bErrorPromptsOff = true;
 }
 
 // ---- properties --------------------------------------------------------------------------
@@ -136,43 +154,19 @@ STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) {
         r = ConfigurationItem(L"SmartTagConfig/DownloadURL");
         Trace(L"SmartTagDownloadURL() = " + r, L"");
       },
-      [] { ShowError(L"", kTitle, L""); });
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 STDMETHODIMP Controller::get_ActionName(LONG locale, BSTR* out) {
-  return TextProperty(
-      out,
-      [&](std::wstring& r) {
-        Trace(L"ActionName(" + Num(locale) + L")", L"");
-        r = ConfigurationItem(L"SmartTagConfig/ActionProvider/Name");
-        RequireText(r, L"ActionName()");
-        Trace(L"ActionName(" + Num(locale) + L") = " + r, L"");
-      },
-      [] { ShowError(L"", kTitle, L""); });
+  return ConfiguredText(out, L"ActionName", locale, L"SmartTagConfig/ActionProvider/Name", Side::Action);
 }
 
 STDMETHODIMP Controller::get_ActionDescription(LONG locale, BSTR* out) {
-  return TextProperty(
-      out,
-      [&](std::wstring& r) {
-        Trace(L"ActionDescription(" + Num(locale) + L")", L"");
-        r = ConfigurationItem(L"SmartTagConfig/ActionProvider/Description");
-        RequireText(r, L"ActionDescription()");
-        Trace(L"ActionDescription(" + Num(locale) + L") = " + r, L"");
-      },
-      [] { ShowError(L"", kTitle, L""); });
+  return ConfiguredText(out, L"ActionDescription", locale, L"SmartTagConfig/ActionProvider/Description", Side::Action);
 }
 
 STDMETHODIMP Controller::get_ActionCaption(LONG locale, BSTR* out) {
-  return TextProperty(
-      out,
-      [&](std::wstring& r) {
-        Trace(L"ActionCaption(" + Num(locale) + L")", L"");
-        r = ConfigurationItem(L"SmartTagConfig/Caption");
-        RequireText(r, L"ActionCaption()");
-        Trace(L"ActionCaption(" + Num(locale) + L") = " + r, L"");
-      },
-      [] { ShowError(L"", kTitle, L""); });
+  return ConfiguredText(out, L"ActionCaption", locale, L"SmartTagConfig/Caption", Side::Action);
 }
 
 STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) {
@@ -193,7 +187,7 @@ STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) {
         r = count;
         Trace(L"ActionVerbCount() = " + Num(r), L"");
       },
-      [] { ShowError(L"", kTitle, L""); });
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) {
@@ -203,7 +197,7 @@ STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) {
         Trace(L"ActionVerbID(" + Num(verb) + L")", L"");
         r = verb;
       },
-      [] { ShowError(L"", kTitle, L""); });
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 namespace {
@@ -215,7 +209,7 @@ std::wstring VerbMember(_Records* actions, LONG verb, const wchar_t* member) {
   Variant item;
   HRESULT hr = actions->get_Item(*index.get(), item.out());
   if (FAILED(hr)) RaiseComError(hr, actions, IID__Records);
-  return Get(item.AsObject().Get(), member).AsString();
+  return Call(item.AsObject().Get(), member).AsString();
 }
 
 }  // namespace
@@ -229,7 +223,7 @@ STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) {
         RequireText(r, L"ActionVerbName()");
         Trace(L"ActionVerbName(" + Num(verb) + L") = " + r, L"");
       },
-      [] { ShowError(L"", kTitle, L""); });
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG locale, BSTR* out) {
@@ -245,7 +239,7 @@ STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG loc
         RequireText(r, L"ActionVerbCaption()");
         Trace(call + L" = " + r, L"");
       },
-      [] { ShowError(L"", kTitle, L""); });
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) {
@@ -255,31 +249,15 @@ STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) {
         r = 1;
         Trace(L"ActionSmartTagCount() = 1", L"");
       },
-      [] { ShowError(L"", kTitle, L""); });
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 STDMETHODIMP Controller::get_RecognizerName(LONG locale, BSTR* out) {
-  return TextProperty(
-      out,
-      [&](std::wstring& r) {
-        Trace(L"RecognizerName(" + Num(locale) + L")", L"");
-        r = ConfigurationItem(L"SmartTagConfig/RecognizerProvider/Name");
-        RequireText(r, L"RecognizerName()");
-        Trace(L"RecognizerName(" + Num(locale) + L") = " + r, L"");
-      },
-      [&] { ReportControllerError(); });
+  return ConfiguredText(out, L"RecognizerName", locale, L"SmartTagConfig/RecognizerProvider/Name", Side::Recognizer);
 }
 
 STDMETHODIMP Controller::get_RecognizerDescription(LONG locale, BSTR* out) {
-  return TextProperty(
-      out,
-      [&](std::wstring& r) {
-        Trace(L"RecognizerDescription(" + Num(locale) + L")", L"");
-        r = ConfigurationItem(L"SmartTagConfig/RecognizerProvider/Description");
-        RequireText(r, L"RecognizerDescription()");
-        Trace(L"RecognizerDescription(" + Num(locale) + L") = " + r, L"");
-      },
-      [&] { ReportControllerError(); });
+  return ConfiguredText(out, L"RecognizerDescription", locale, L"SmartTagConfig/RecognizerProvider/Description", Side::Recognizer);
 }
 
 STDMETHODIMP Controller::get_RecognizerSmartTagCount(LONG* out) {

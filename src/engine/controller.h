@@ -49,6 +49,12 @@ class Controller final : public ComObject<Controller, _Controller> {
   _SmartTagConfig* GetSmartTagConfig();
   std::wstring ConfigurationItem(const wchar_t* path);
   static bool IsWordApplication(const std::wstring& appName);
+  // The recognizer's failures go to the error prompt, the action handler's to a box.
+  enum class Side { Recognizer, Action };
+  // A descriptive text of the configuration that may not be empty, as the host asks for it by
+  // locale: the call traced, the item read and required, the answer traced.
+  HRESULT ConfiguredText(BSTR* out, const wchar_t* name, LONG locale, const wchar_t* path,
+                         Side side);
   void ReportControllerError();
 
   // Term list (term_list.cpp).

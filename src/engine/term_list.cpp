@@ -11,7 +11,6 @@
 namespace qp {
 namespace {
 
-constexpr wchar_t kTitle[] = L"Quillpoint Smart Tag";
 constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
 constexpr wchar_t kDictionaryProgId[] = L"Scripting.Dictionary";
 constexpr wchar_t kMaxWordsKey[] = L"$MAXWORDS$";
@@ -161,8 +160,8 @@ void Controller::RebuildTerms() {
     hr = records->get_Item(*index.get(), item.out());
     if (FAILED(hr)) RaiseComError(hr, records.Get(), IID__Records);
     ComPtr<IDispatch> record = item.AsObject();
-    if (Upper(Get(record.Get(), L"ClassCode").AsString()) != L"LI") continue;
-    const std::wstring key = Upper(Get(record.Get(), L"Value").AsString());
+    if (Upper(Call(record.Get(), L"ClassCode").AsString()) != L"LI") continue;
+    const std::wstring key = Upper(Call(record.Get(), L"Value").AsString());
     if (!Exists(terms, key))
       terms.Call(L"Add", {Variant::FromString(key), Variant::FromString(key)});
   }
@@ -300,7 +299,7 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       // A failing put-back (no dictionary, or the limit was never taken out) leaves the call:
       // Office gets that failure.
       m_dicTerms.Call(L"Add", {Variant::FromString(kMaxWordsKey), Variant::FromShort(maxWords)});
-      if (lastSentenceResult) ShowError(L"", kTitle, L"");
+      if (lastSentenceResult) ShowError(L"", kMessageTitle, L"");
     }
   });
 }

@@ -71,13 +71,10 @@ class Variant {
 // Member access by name at run time. Arguments are given first to last.
 Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
                std::initializer_list<Variant> args = {});
+// A method or a property read: automation lets the object decide which the member is.
 inline Variant Call(IDispatch* object, const wchar_t* member,
                     std::initializer_list<Variant> args = {}) {
   return Invoke(object, member, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
-}
-inline Variant Get(IDispatch* object, const wchar_t* member,
-                   std::initializer_list<Variant> args = {}) {
-  return Invoke(object, member, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args);
 }
 void Put(IDispatch* object, const wchar_t* member, const Variant& value);
 // A member whose dispatch id is known; or with its arguments laid out already (last to first,

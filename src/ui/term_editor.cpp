@@ -13,16 +13,16 @@ constexpr short kMaxNewTerms = 1000;
 std::wstring KeyIdentity(const std::wstring& key) { return Upper(key); }
 
 std::wstring TextProperty(IDispatch* record, const wchar_t* name) {
-  return Get(record, name).AsString();
+  return Call(record, name).AsString();
 }
 
 // The collection's records by 1-based position.
 long RecordCount(IDispatch* records) {
   if (!records) RaiseObjectNotSet();
-  return Get(records, L"Count").AsLong();
+  return Call(records, L"Count").AsLong();
 }
 ComPtr<IDispatch> RecordAt(IDispatch* records, long position) {
-  ComPtr<IDispatch> record = Get(records, L"Item", {Variant::FromLong(position)}).AsObject();
+  ComPtr<IDispatch> record = Call(records, L"Item", {Variant::FromLong(position)}).AsObject();
   if (!record) RaiseObjectNotSet();
   return record;
 }

@@ -36,13 +36,13 @@ qp::ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms) {
 
 std::vector<Term> ReadTerms(IDispatch* collection) {
   std::vector<Term> terms;
-  const long n = qp::Get(collection, L"Count").AsLong();
+  const long n = qp::Call(collection, L"Count").AsLong();
   for (long i = 1; i <= n; ++i) {
-    qp::ComPtr<IDispatch> r = qp::Get(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
-    terms.push_back({qp::Get(r.Get(), L"ClassCode").AsString(),
-                     qp::Get(r.Get(), L"Value").AsString(), qp::Get(r.Get(), L"Enabled").AsString(),
-                     qp::Get(r.Get(), L"CaseSensitive").AsString(),
-                     qp::Get(r.Get(), L"mask").AsString()});
+    qp::ComPtr<IDispatch> r = qp::Call(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
+    terms.push_back({qp::Call(r.Get(), L"ClassCode").AsString(),
+                     qp::Call(r.Get(), L"Value").AsString(), qp::Call(r.Get(), L"Enabled").AsString(),
+                     qp::Call(r.Get(), L"CaseSensitive").AsString(),
+                     qp::Call(r.Get(), L"mask").AsString()});
   }
   return terms;
 }
@@ -55,15 +55,15 @@ std::vector<Term> TermsInFile() {
   qp::ComPtr<IDispatch> nodes =
       qp::Call(doc.Get(), L"selectNodes", {qp::Variant::FromString(L"//Recognizer")}).AsObject();
   std::vector<Term> terms;
-  const long n = qp::Get(nodes.Get(), L"length").AsLong();
+  const long n = qp::Call(nodes.Get(), L"length").AsLong();
   for (long i = 0; i < n; ++i) {
     qp::ComPtr<IDispatch> node =
-        qp::Get(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
+        qp::Call(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
     auto attribute = [&](const wchar_t* name) {
       qp::Variant v = qp::Call(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
       return v.IsEmptyOrNull() ? std::wstring() : v.AsString();
     };
-    terms.push_back({attribute(L"ClassCode"), qp::Get(node.Get(), L"text").AsString(),
+    terms.push_back({attribute(L"ClassCode"), qp::Call(node.Get(), L"text").AsString(),
                      attribute(L"Enabled"), attribute(L"CaseSensitive"), attribute(L"Mask")});
   }
   return terms;

@@ -139,13 +139,13 @@ Failure FailureOf(HRESULT hr) {
 }
 
 std::wstring Text(IDispatch* record, const wchar_t* property) {
-  return qp::Get(record, property).AsString();
+  return qp::Call(record, property).AsString();
 }
 
 // The items of any collection, through its enumerator.
 std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
   std::vector<ComPtr<IDispatch>> items;
-  Variant unknown = qp::Get(collection, L"_NewEnum");
+  Variant unknown = qp::Call(collection, L"_NewEnum");
   ComPtr<IEnumVARIANT> items_enum;
   EXPECT_EQ(unknown.get()->punkVal->QueryInterface(IID_IEnumVARIANT,
                                                     reinterpret_cast<void**>(items_enum.GetAddressOf())),
@@ -332,7 +332,7 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
     EXPECT_EQ(name.str(), want[0]);
   }
   // The collection's own default member answers by name too.
-  ComPtr<IDispatch> second = qp::Get(verbs.Get(), L"Item", {Variant::FromLong(2)}).AsObject();
+  ComPtr<IDispatch> second = qp::Call(verbs.Get(), L"Item", {Variant::FromLong(2)}).AsObject();
   EXPECT_EQ(Text(second.Get(), L"Name"), L"ViewConfig");
 }
 
@@ -427,9 +427,9 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   IDispatch* byName = list.Get();
   for (const wchar_t* v : {L"one", L"two", L"three"})
     qp::Call(byName, L"Add", {Variant::FromObject(NewTerm(L"LI", v, L"Yes", L"", L"").Get())});
-  EXPECT_EQ(qp::Get(byName, L"Count").AsLong(), 3);
-  EXPECT_EQ(Text(qp::Get(byName, L"Item", {Variant::FromLong(1)}).AsObject().Get(), L"Value"), L"one");
-  EXPECT_EQ(Text(qp::Get(byName, L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value"),
+  EXPECT_EQ(qp::Call(byName, L"Count").AsLong(), 3);
+  EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromLong(1)}).AsObject().Get(), L"Value"), L"one");
+  EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value"),
             L"three");
   qp::Call(byName, L"Remove", {Variant::FromLong(2)});
   EXPECT_EQ(Terms(byName), (std::vector<Term>{{L"LI", L"one", L"Yes", L"", L""},

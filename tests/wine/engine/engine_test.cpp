@@ -578,7 +578,7 @@ TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
   auto names = [&] { return qp::Call(catalog.Get(), L"GetQuillpointNames").AsObject(); };
   auto keys = [](IDispatch* dictionary) {
     std::vector<std::wstring> texts;
-    const qp::Variant all = qp::Get(dictionary, L"Keys");
+    const qp::Variant all = qp::Call(dictionary, L"Keys");
     const VARIANT* v = all.get();
     EXPECT_EQ(v->vt, VT_ARRAY | VT_VARIANT);
     if (v->vt != (VT_ARRAY | VT_VARIANT)) return texts;
@@ -602,25 +602,25 @@ TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
   const ComPtr<IDispatch> first = names(), second = names();
   ASSERT_TRUE(first && second);
   EXPECT_EQ(keys(first.Get()), listed);
-  EXPECT_EQ(qp::Get(first.Get(), L"Count").AsLong(), 3);
+  EXPECT_EQ(qp::Call(first.Get(), L"Count").AsLong(), 3);
   EXPECT_TRUE(exists(first.Get(), L"client NAME"));
   EXPECT_FALSE(exists(first.Get(), L"Client"));
-  EXPECT_EQ(qp::Get(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsString(), L"Judge");
+  EXPECT_EQ(qp::Call(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsString(), L"Judge");
 
   // A listed name taken out and put back under another case and item goes to the end.
   qp::Call(first.Get(), L"Remove", {qp::Variant::FromString(L"judge")});
   EXPECT_FALSE(exists(first.Get(), L"Judge"));
-  EXPECT_TRUE(qp::Get(first.Get(), L"Item", {qp::Variant::FromString(L"Judge")}).IsEmptyOrNull());
+  EXPECT_TRUE(qp::Call(first.Get(), L"Item", {qp::Variant::FromString(L"Judge")}).IsEmptyOrNull());
   EXPECT_ANY_THROW(qp::Call(first.Get(), L"Remove", {qp::Variant::FromString(L"Judge")}));
   qp::Call(first.Get(), L"Add", {qp::Variant::FromString(L"judge"), qp::Variant::FromShort(7)});
-  EXPECT_EQ(qp::Get(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsLong(), 7);
+  EXPECT_EQ(qp::Call(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsLong(), 7);
   EXPECT_ANY_THROW(
       qp::Call(first.Get(), L"Add", {qp::Variant::FromString(L"CLERK"), qp::Variant::FromShort(1)}));
   qp::Call(first.Get(), L"Add",
            {qp::Variant::FromString(L"$MAXWORDS$"), qp::Variant::FromShort(3)});
   EXPECT_EQ(keys(first.Get()),
             (std::vector<std::wstring>{L"Client Name", L"Clerk", L"judge", L"$MAXWORDS$"}));
-  EXPECT_EQ(qp::Get(first.Get(), L"Count").AsLong(), 4);
+  EXPECT_EQ(qp::Call(first.Get(), L"Count").AsLong(), 4);
 
   // The other dictionary, and one handed out after, still have the list as it is.
   for (const ComPtr<IDispatch>& other : {second, names()}) {

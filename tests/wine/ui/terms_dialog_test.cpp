@@ -361,7 +361,7 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   FrmConfig form(qp::NewRecognizerRecord);
   form.SetData(collection.Get());
   // The record of "lost" changes its class behind the dialog's back: no record is found for it.
-  ComPtr<IDispatch> lost = qp::Get(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
+  ComPtr<IDispatch> lost = qp::Call(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
   qp::Put(lost.Get(), L"ClassCode", qp::Variant::FromString(L"D"));
   qp::test::RunDialog(caption_, [&] { form.Show(); }, [&](DialogDriver& d) {
     ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
