@@ -159,117 +159,124 @@ bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& t
     return result;
 }
 
+bool Recognizer::prepare(std::u16string_view text) {
+    // One pass: objects become spaces, and it tells whether there are objects and whether a
+    // split marker may be typed (nothing upper-cases to '%').
+    size_t length = text.size();
+    work_.resize(length);
+    unsigned objects = 0, percents = 0;
+    const char16_t* in = text.data();
+    char16_t* out = work_.data();
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t c = in[i];
+        const unsigned object = c == kObject;
+        objects |= object;
+        percents |= unsigned(c == u'%');
+        out[i] = object ? char16_t(u' ') : c;
+    }
+    hasObject_ = objects != 0;
+    if (hasObject_) {
+        upperReceived_.assign(text);
+        platform_.upperCase(upperReceived_);
+        // Objects read as spaces; trailing ones are dropped.
+        while (length && work_[length - 1] == u' ') --length;
+        work_.resize(length);
+    }
+    // Upper-casing maps unit to unit, so it may come before the delimiters are marked.
+    platform_.upperCase(work_);
+    return percents != 0;
+}
+
+void Recognizer::cutAtBreaks(const SentenceFn& match) {
+    // Without a '%' no marker can be typed or formed with a delimiter's marker: every
+    // delimiter ends a sentence, nothing else does. Words and sentences are cut in one pass.
+    const char16_t* const data = work_.data();
+    const size_t size = work_.size();
+    size_t begin = 0, word = 0;
+    words_.clear();
+    auto cut = [&](size_t i, char16_t c) {
+        words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
+        word = i + 1;
+        if (c == u' ') return;
+        match(begin, i);
+        words_.clear();
+        begin = word;
+    };
+    size_t i = 0;
+#ifdef __SSE2__
+    // Eight units at a time: only units below 64 can be breaks.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= size; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        unsigned low =
+            unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(v, 6), zero))) & 0x5555u;
+        while (low) {
+            const size_t at = i + size_t(__builtin_ctz(low)) / 2;
+            low &= low - 1;
+            const char16_t c = data[at];
+            if ((kBreaks >> c) & 1) cut(at, c);
+        }
+    }
+#endif
+    for (; i < size; ++i) {
+        const char16_t c = data[i];
+        if (c < 64 && ((kBreaks >> c) & 1)) cut(i, c);
+    }
+    words_.push_back({uint32_t(word - begin), uint32_t(size - word)});
+    match(begin, size);
+}
+
+void Recognizer::cutAtMarkers(const SentenceFn& match) {
+    // A typed marker splits too, and a partial one can take the first characters of a
+    // delimiter's marker: split the marked text exactly as it reads.
+    marked_.clear();
+    marked_.reserve(work_.size() + work_.size() / 4);
+    for (char16_t c : work_) {
+        if (isDelimiter(c)) marked_.append(kSplitMarker);
+        else marked_.push_back(c);
+    }
+    const std::u16string_view all = marked_;
+    size_t begin = 0;
+    auto matchWords = [&](size_t end) {
+        words_.clear();
+        size_t word = begin;
+        for (size_t i = begin; i < end; ++i) {
+            if (marked_[i] != u' ') continue;
+            words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
+            word = i + 1;
+        }
+        words_.push_back({uint32_t(word - begin), uint32_t(end - word)});
+        match(begin, end);
+    };
+    for (size_t at; (at = all.find(kSplitMarker, begin)) != std::u16string_view::npos;
+         begin = at + kSplitMarker.size())
+        matchWords(at);
+    matchWords(all.size());
+}
+
 RecognizeResult Recognizer::recognize(std::u16string_view text, TermDictionary& terms,
                                       std::u16string_view typeName, const CommitFn& commit) {
     RecognizeResult r;
     MaxWordsLease lease(terms);
     try {
-        // One pass: objects become spaces, and it tells whether there are objects and
-        // whether a split marker may be typed (nothing upper-cases to '%').
-        size_t length = text.size();
-        work_.resize(length);
-        unsigned objects = 0, percents = 0;
-        {
-            const char16_t* in = text.data();
-            char16_t* out = work_.data();
-            for (size_t i = 0; i < length; ++i) {
-                const char16_t c = in[i];
-                const unsigned object = c == kObject;
-                objects |= object;
-                percents |= unsigned(c == u'%');
-                out[i] = object ? char16_t(u' ') : c;
-            }
-        }
-        hasObject_ = objects != 0;
-        const bool typedPercent = percents != 0;
-        if (hasObject_) {
-            upperReceived_.assign(text);
-            platform_.upperCase(upperReceived_);
-            // Objects read as spaces; trailing ones are dropped.
-            while (length && work_[length - 1] == u' ') --length;
-            work_.resize(length);
-        }
-        // Upper-casing maps unit to unit, so it may come before the delimiters are marked.
-        platform_.upperCase(work_);
+        const bool typedPercent = prepare(text);
         refreshDatePrefixes(terms);
+        if (work_.empty()) return r;  // no sentence at all
 
         Sentence sentence{};
-        auto match = [&](size_t begin, size_t end) {
-            sentence.text = std::u16string_view(sentence.all).substr(begin, end - begin);
+        const SentenceFn match = [&](size_t begin, size_t end) {
+            // The text the sentences are cut from; the marked one is made by cutAtMarkers.
+            sentence.all = typedPercent ? marked_ : work_;
+            sentence.text = sentence.all.substr(begin, end - begin);
             ++sentence.number;
             r.lastSentenceResult =
                 matchSentence(sentence, terms, lease.maxWords(), typeName, commit, r.commits);
             sentence.before += int64_t(end - begin);
         };
-        if (work_.empty()) {
-            // no sentence at all
-        } else if (!typedPercent) {
-            // Without a '%' no marker can be typed or formed with a delimiter's marker:
-            // every delimiter ends a sentence, nothing else does. Words and sentences are
-            // cut in one pass.
-            sentence.all = work_;
-            const char16_t* const data = work_.data();
-            const size_t size = work_.size();
-            size_t begin = 0, word = 0;
-            words_.clear();
-            auto cut = [&](size_t i, char16_t c) {
-                words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
-                word = i + 1;
-                if (c == u' ') return;
-                match(begin, i);
-                words_.clear();
-                begin = word;
-            };
-            size_t i = 0;
-#ifdef __SSE2__
-            // Eight units at a time: only units below 64 can be breaks.
-            const __m128i zero = _mm_setzero_si128();
-            for (; i + 8 <= size; i += 8) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-                unsigned low = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(v, 6), zero))) & 0x5555u;
-                while (low) {
-                    const size_t at = i + size_t(__builtin_ctz(low)) / 2;
-                    low &= low - 1;
-                    const char16_t c = data[at];
-                    if ((kBreaks >> c) & 1) cut(at, c);
-                }
-            }
-#endif
-            for (; i < size; ++i) {
-                const char16_t c = data[i];
-                if (c < 64 && ((kBreaks >> c) & 1)) cut(i, c);
-            }
-            words_.push_back({uint32_t(word - begin), uint32_t(size - word)});
-            match(begin, size);
+        if (typedPercent) {
+            cutAtMarkers(match);
         } else {
-            // A typed marker splits too, and a partial one can take the first characters of
-            // a delimiter's marker: split the marked text exactly as it reads.
-            marked_.clear();
-            marked_.reserve(work_.size() + work_.size() / 4);
-            for (char16_t c : work_) {
-                if (isDelimiter(c)) marked_.append(kSplitMarker);
-                else marked_.push_back(c);
-            }
-            sentence.all = marked_;
-            size_t begin = 0;
-            auto matchWords = [&](size_t end) {
-                words_.clear();
-                size_t word = begin;
-                for (size_t i = begin; i < end; ++i) {
-                    if (marked_[i] != u' ') continue;
-                    words_.push_back({uint32_t(word - begin), uint32_t(i - word)});
-                    word = i + 1;
-                }
-                words_.push_back({uint32_t(word - begin), uint32_t(end - word)});
-                match(begin, end);
-            };
-            while (true) {
-                const size_t at = sentence.all.find(kSplitMarker, begin);
-                if (at == std::u16string_view::npos) break;
-                matchWords(at);
-                begin = at + kSplitMarker.size();
-            }
-            matchWords(sentence.all.size());
+            cutAtBreaks(match);
         }
     } catch (const PositionOverflow&) {
         r.outcome = RecognizeResult::Outcome::PositionOverflow;

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,14 @@ private:
     // Matches `sentence`, whose words are in words_ (offsets within the sentence).
     bool matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
                        std::u16string_view typeName, const CommitFn& commit, int32_t& commits);
+    // Fills work_ from the text (objects as spaces, upper-cased); true when a '%' was typed.
+    bool prepare(std::u16string_view text);
+    // Cut work_ into sentences and the sentences into words_, handing each sentence's place
+    // (begin, end) in its text to match: at delimiters and spaces, or, where a marker may have
+    // been typed, at the split markers of the marked text.
+    using SentenceFn = std::function<void(size_t begin, size_t end)>;
+    void cutAtBreaks(const SentenceFn& match);
+    void cutAtMarkers(const SentenceFn& match);
     bool isDate(std::u16string_view candidate);
     bool embeddedObjectOnly(std::u16string_view candidate, int32_t start);
     void refreshDatePrefixes(const TermDictionary& terms);
