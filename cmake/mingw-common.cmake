@@ -18,6 +18,13 @@ else()
   find_program(QP_WINE wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 endif()
 
+# widl's standard IDL imports (oaidl.idl, ocidl.idl) and stdole2.tlb come from Wine's packages
+# (libwine-dev, wine64).
+find_path(QP_WINE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows NO_DEFAULT_PATH REQUIRED)
+find_path(QP_STDOLE2_DIR stdole2.tlb
+          PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/i386-linux-gnu/wine/i386-windows
+          NO_DEFAULT_PATH REQUIRED)
+
 set(CMAKE_FIND_ROOT_PATH /usr/${QP_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
