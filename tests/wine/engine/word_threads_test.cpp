@@ -260,6 +260,13 @@ void EditorThread(Shared& run) {
   }
 }
 
+DWORD WINAPI RunTask(void* task) {
+  auto* body = static_cast<std::function<void()>*>(task);
+  (*body)();
+  delete body;
+  return 0;
+}
+
 class WordThreads : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -287,15 +294,7 @@ TEST_F(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoSt
   std::vector<std::string> names;
   auto start = [&](std::string name, auto body) {
     auto* task = new std::function<void()>(body);
-    threads.push_back(CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-          auto* f = static_cast<std::function<void()>*>(p);
-          (*f)();
-          delete f;
-          return 0;
-        },
-        task, 0, nullptr));
+    threads.push_back(CreateThread(nullptr, 0, RunTask, task, 0, nullptr));
     names.push_back(std::move(name));
   };
   for (int n = 1; n <= kRecognizerThreads; ++n)
