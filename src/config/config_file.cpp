@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <iterator>
 #include <utility>
 
 #include "platform/error.h"
@@ -57,9 +58,40 @@ class Handle {
   HANDLE h_;
 };
 
-// A process as it names the new files it writes: its id and the moment it started, so that a
-// later process with the same id is not taken for it.
+// A call refused because another handle has the file open (a reader of another apartment or
+// process, a virus scanner, an indexer) is tried again for this long before it is reported.
+constexpr ULONGLONG kSharingPatienceMs = 2000;
+constexpr DWORD kSharingRetryMs = 20;
+
+bool IsSharingViolation(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+// Windows refuses to replace a file that another handle holds open with access denied.
+bool IsPassingRefusal(DWORD error) {
+  return IsSharingViolation(error) || error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `attempt` until it succeeds, fails for another reason, or the patience is spent; the
+// last error stays that of the last attempt.
+template <class Attempt>
+bool PatientlyWhileShared(Attempt attempt, bool (*passing)(DWORD)) {
+  const ULONGLONG until = GetTickCount64() + kSharingPatienceMs;
+  for (;;) {
+    if (attempt()) return true;
+    const DWORD error = GetLastError();
+    if (!passing(error) || GetTickCount64() >= until) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(kSharingRetryMs);
+  }
+}
+
+// A process as it names the new files it writes: its machine, its id and the moment it
+// started, so that a later process with the same id is not taken for it, nor a process of
+// another machine that shares the folder (a roaming or redirected profile) for one of ours.
 struct FileOwner {
+  std::wstring machine;
   DWORD pid = 0;
   unsigned long long started = 0;  // creation time, in 100 ns
 };
@@ -70,38 +102,65 @@ unsigned long long StartOf(HANDLE process) {
   return (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
+std::wstring MachineName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) return L"UNKNOWN";
+  // The name ends where the new file's parts begin.
+  std::wstring machine(name, size);
+  for (wchar_t& c : machine)
+    if (c == L'.') c = L'_';
+  return machine;
+}
+
 const FileOwner& ThisProcess() {
-  static const FileOwner self{GetCurrentProcessId(), StartOf(GetCurrentProcess())};
+  static const FileOwner self{MachineName(), GetCurrentProcessId(), StartOf(GetCurrentProcess())};
   return self;
 }
 
 constexpr wchar_t kNewFileEnd[] = L".new";
 
-// The new file's name beside the target: "<target>.<pid>-<start>.<n>.new". Unique per save, so
-// that two engines saving at the same moment never write into one another's file, and naming
-// its owner, so that the file of a save that was killed can be told from one in progress.
+// New files this old that no running save of this machine claims are leftovers, whoever wrote
+// them: a save writes, flushes and renames its file within moments, so one of another machine
+// that is still this old belongs to a save that was killed or a machine that went away.
+constexpr ULONGLONG kLeftoverAge = 60ull * 60 * 10000000;  // an hour, in 100 ns
+
+// The new file's name beside the target: "<target>.<machine>.<pid>-<start>.<n>.new". Unique
+// per save, so that two engines saving at the same moment never write into one another's
+// file, and naming its owner, so that the file of a save that was killed can be told from one
+// in progress.
 std::wstring NewFileBeside(const std::wstring& path) {
   static std::atomic<unsigned long> saves{0};
+  const FileOwner& self = ThisProcess();
   wchar_t owner[48];
-  wsprintfW(owner, L"%lu-%08lX%08lX", ThisProcess().pid,
-            static_cast<unsigned long>(ThisProcess().started >> 32),
-            static_cast<unsigned long>(ThisProcess().started & 0xFFFFFFFFu));
-  return path + L"." + owner + L"." + std::to_wstring(++saves) + kNewFileEnd;
+  wsprintfW(owner, L"%lu-%08lX%08lX", self.pid, static_cast<unsigned long>(self.started >> 32),
+            static_cast<unsigned long>(self.started & 0xFFFFFFFFu));
+  return path + L"." + self.machine + L"." + owner + L"." + std::to_wstring(++saves) + kNewFileEnd;
 }
 
-// The owner a new file's name gives (the part after "<target>."); false for any other name.
+// The owner a new file's name gives (the part after "<target>."); false for any other name,
+// among them those of the earlier schemes, "<pid>-<start>.<n>.new" and "<pid>.<tick>.new".
 bool OwnerOf(const std::wstring& tail, FileOwner& owner) {
-  unsigned long pid = 0, high = 0, low = 0, save = 0;
-  wchar_t end[8] = {};
-  if (swscanf(tail.c_str(), L"%lu-%8lx%8lx.%lu%7ls", &pid, &high, &low, &save, end) != 5 ||
-      std::wstring(end) != kNewFileEnd)
+  const size_t endLength = std::size(kNewFileEnd) - 1;
+  if (tail.size() <= endLength || tail.compare(tail.size() - endLength, endLength, kNewFileEnd))
     return false;
-  owner = {pid, (static_cast<unsigned long long>(high) << 32) | low};
+  const std::wstring rest = tail.substr(0, tail.size() - endLength);
+  const size_t countAt = rest.find_last_of(L'.');
+  if (countAt == std::wstring::npos || countAt == 0) return false;
+  const size_t processAt = rest.find_last_of(L'.', countAt - 1);
+  if (processAt == std::wstring::npos || processAt == 0) return false;
+  unsigned long pid = 0, high = 0, low = 0;
+  wchar_t more = 0;
+  if (swscanf(rest.c_str() + processAt + 1, L"%lu-%8lx%8lx%lc", &pid, &high, &low, &more) != 4 ||
+      more != L'.')
+    return false;
+  owner = {rest.substr(0, processAt), pid, (static_cast<unsigned long long>(high) << 32) | low};
   return true;
 }
 
-// Whether the process that wrote a new file may still be saving. Only a process that is
-// certainly gone (no such process, ended, or another one under its id) counts as dead.
+// Whether the process of this machine that wrote a new file may still be saving. Only a
+// process that is certainly gone (no such process, ended, or another one under its id) counts
+// as dead.
 bool MaySaveStill(const FileOwner& owner) {
   if (owner.pid == ThisProcess().pid) return owner.started == ThisProcess().started;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner.pid);
@@ -113,8 +172,27 @@ bool MaySaveStill(const FileOwner& owner) {
   return running;
 }
 
-// Removes the new files that saves of processes no longer running left beside `path` when they
-// were stopped between writing and replacing. Best effort: what cannot be removed stays.
+ULONGLONG AgeOf(const FILETIME& written) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG then = (static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+  const ULONGLONG at = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return at > then ? at - then : 0;
+}
+
+// Whether a new file beside the target is a leftover that no save can still want: one of this
+// machine's whose process is gone, or any other (another machine's, or one of the earlier
+// naming schemes) once it is old.
+bool IsLeftover(const std::wstring& tail, const FILETIME& written) {
+  FileOwner owner;
+  if (OwnerOf(tail, owner) && CompareStringOrdinal(owner.machine.c_str(), -1,
+                                                   ThisProcess().machine.c_str(), -1, TRUE) == CSTR_EQUAL)
+    return !MaySaveStill(owner);
+  return AgeOf(written) >= kLeftoverAge;
+}
+
+// Removes the new files that saves no longer running left beside `path` when they were stopped
+// between writing and replacing. Best effort: what cannot be removed stays.
 void RemoveLeftNewFiles(const std::wstring& path) {
   const size_t slash = path.find_last_of(L'\\');
   const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
@@ -124,13 +202,19 @@ void RemoveLeftNewFiles(const std::wstring& path) {
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     const std::wstring name = found.cFileName;
-    FileOwner owner;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.rfind(prefix, 0) != 0 ||
-        !OwnerOf(name.substr(prefix.size()), owner) || MaySaveStill(owner))
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= prefix.size() ||
+        CompareStringOrdinal(name.c_str(), static_cast<int>(prefix.size()), prefix.c_str(), -1,
+                             TRUE) != CSTR_EQUAL ||
+        !IsLeftover(name.substr(prefix.size()), found.ftLastWriteTime))
       continue;
     DeleteFileW((folder + name).c_str());
   } while (FindNextFileW(search, &found));
   FindClose(search);
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // What was written must be on the disk before the name points at it.
@@ -187,20 +271,40 @@ std::wstring CleanDefaultConfig(std::wstring text) {
 void WriteDefaultConfigFile(const std::wstring& path) {
   const std::string text = WideToAnsi(CleanDefaultConfig(DefaultConfigResource()));
   const std::wstring folder = GetUserConfigFolder();
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) RaiseLastError();
-  }
-  ReplaceFileSafely(path, [&](const std::wstring& newFile) {
-    Handle file(CreateFileW(newFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.ok()) RaiseLastError();
-    DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size())
+  // Another apartment or process of the user may make it at the same moment.
+  if (!IsFolder(folder) && !CreateDirectoryW(folder.c_str(), nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS || !IsFolder(folder)) {
+      SetLastError(error);
       RaiseLastError();
-    file.close();
-  });
+    }
+  }
+  // Written whole beside the file and put in place only where there is none: of several
+  // engines that start at once, the first one's file stays and the others read it.
+  const std::wstring newFile = NewFileBeside(path);
+  try {
+    {
+      Handle file(CreateFileW(newFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.ok()) RaiseLastError();
+      DWORD written = 0;
+      if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+          written != text.size() || !FlushFileBuffers(file.get()))
+        RaiseLastError();
+      file.close();
+    }
+    if (!MoveFileExW(newFile.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      const DWORD error = GetLastError();
+      if ((error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) || !FileExists(path)) {
+        SetLastError(error);
+        RaiseLastError();
+      }
+      DeleteFileW(newFile.c_str());
+    }
+  } catch (...) {
+    DeleteFileW(newFile.c_str());
+    throw;
+  }
 }
 
 std::wstring GetConfigFilePath() {
@@ -228,8 +332,12 @@ void ReplaceFileSafely(const std::wstring& path,
   try {
     write(newFile);
     FlushToDisk(newFile);
-    if (!MoveFileExW(newFile.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!PatientlyWhileShared(
+            [&] {
+              return MoveFileExW(newFile.c_str(), path.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+            },
+            IsPassingRefusal))
       RaiseLastError();
   } catch (...) {
     DeleteFileW(newFile.c_str());
@@ -239,8 +347,17 @@ void ReplaceFileSafely(const std::wstring& path,
 }
 
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Shared for deletion too: a save replaces the file by renaming its new one over it.
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  PatientlyWhileShared(
+      [&] {
+        opened = CreateFileW(path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return opened != INVALID_HANDLE_VALUE;
+      },
+      IsSharingViolation);
+  Handle file(opened);
   if (!file.ok()) return false;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size)) return false;

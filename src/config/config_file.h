@@ -25,6 +25,8 @@ std::wstring DefaultConfigResource();
 // the closing root tag.
 std::wstring CleanDefaultConfig(std::wstring text);
 // Writes the cleaned default document to `path` as ANSI text, creating the folder when needed.
+// Only where there is no file yet: when several engines start at once, the first complete
+// file stays and is what all of them read.
 void WriteDefaultConfigFile(const std::wstring& path);
 // The configuration file's full path; writes the default file when there is none. Failures
 // carry "SmarTagConfigGetConfigFilePath()" in front of their source.
@@ -32,12 +34,16 @@ std::wstring GetConfigFilePath();
 
 // Replaces the file at `path` in one step with what `write` puts into the file it is given,
 // a new file beside `path`. Either the old file or the complete new one is there afterwards,
-// even when the process dies in between; the new files such deaths left are removed by the
-// next replacement (those of saves still running in other processes stay).
+// even when the process dies in between. A replacement refused because another handle has the
+// file open is tried again for about two seconds before it fails. The new files that such
+// deaths left are removed by the next replacement: those of this machine's processes that are
+// gone at once, any other (another machine's in a shared folder, or of an earlier naming)
+// once it is an hour old, so that a save still running anywhere keeps its file.
 void ReplaceFileSafely(const std::wstring& path,
                        const std::function<void(const std::wstring& newFile)>& write);
 
-// The whole file; false when it cannot be read.
+// The whole file; false when it cannot be read. Opened for reading only, sharing reading,
+// writing and deletion with every other handle, so that a save may replace it meanwhile.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 
 }  // namespace qp

@@ -198,10 +198,17 @@ void SmartTagConfig::ConfigFileSave() {
     ReplaceFileSafely(path, [&](const std::wstring& newFile) {
       Check(doc->save(*Variant::FromString(newFile).get()));
     });
+    SYSTEMTIME replaced;
+    GetLocalTime(&replaced);
     // Hold exactly what the file now holds.
     m_oConfigDoc.Reset();
     ConfigFileLoad();
-    SetCacheFlushFlag();
+    // The flag has one-second resolution: an engine of another apartment or process may have
+    // rebuilt from the old file in the second of the replacement and stamped itself with that
+    // second. The flag therefore carries a later second than the replacement's, which holds the
+    // save back by up to a second when it falls into the second of the replacement; then every
+    // running recognizer reads the new file at its next Recognize.
+    SetCacheFlushFlagAfter(replaced);
   } catch (...) {
     const Error e = AdoptCurrentException();
     RaiseError(e.number, L"ConfigFileSave(): " + e.source,

@@ -10,7 +10,8 @@ namespace {
 
 HMODULE g_componentModule = nullptr;
 thread_local HMODULE g_hResourceLibrary = nullptr;
-std::wstring g_appHelpFile;
+// Set by every engine's creation on its own thread and read by that thread's forms.
+thread_local std::wstring g_appHelpFile;
 
 void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
   if (what.empty()) return;
@@ -242,13 +243,35 @@ std::wstring FormatCacheFlushStamp(const SYSTEMTIME& t, const std::wstring& sep)
   return std::wstring(date) + sep + minute + sep + second;
 }
 
+namespace {
+
+std::wstring StampNow(const SYSTEMTIME& now) {
+  wchar_t sep[8] = L":";
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, sep, 8) <= 0) lstrcpyW(sep, L":");
+  return FormatCacheFlushStamp(now, sep);
+}
+
+void WriteCacheFlushFlag(const std::wstring& stamp) {
+  RegistrySetValue(kHiveCurrentUser, kSettingsKey, L"SmartTagCacheFlushFlag", stamp);
+}
+
+}  // namespace
+
 void SetCacheFlushFlag() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  wchar_t sep[8] = L":";
-  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, sep, 8) <= 0) lstrcpyW(sep, L":");
-  RegistrySetValue(kHiveCurrentUser, kSettingsKey, L"SmartTagCacheFlushFlag",
-                   FormatCacheFlushStamp(now, sep));
+  WriteCacheFlushFlag(StampNow(now));
+}
+
+void SetCacheFlushFlagAfter(const SYSTEMTIME& moment) {
+  const std::wstring then = StampNow(moment);
+  for (;;) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::wstring stamp = StampNow(now);
+    if (stamp != then) return WriteCacheFlushFlag(stamp);
+    Sleep(1001u - now.wMilliseconds);
+  }
 }
 
 }  // namespace qp

@@ -50,7 +50,8 @@ std::wstring GetResourceString(UINT id, const std::vector<std::wstring>& args);
 // The placeholder and line-break rules alone, on a loaded text.
 std::wstring FormatResourceText(std::wstring text, const std::vector<std::wstring>& args);
 
-// The component's help file: the forms' What's-This topics come from it.
+// The component's help file: the forms' What's-This topics come from it. One per thread, set
+// by the engines created on it.
 void SetAppHelpFile(const std::wstring& path);
 std::wstring AppHelpFile();
 bool ShowHelp(HWND window, const std::wstring& helpFile, DWORD topicId);
@@ -60,6 +61,11 @@ void ShowHelpPopup(HWND window, const std::wstring& popupTopics, DWORD topicId, 
 // Term-cache invalidation stamp, shared by every engine of the user.
 std::wstring GetCacheFlushFlag();
 void SetCacheFlushFlag();
+// Writes the stamp of a moment later than `moment` by at least its second: when the clock
+// still shows that second, waits for the next one (at most a second). An engine that took the
+// flag as its stamp at or before `moment` thus finds the flag changed at its next check, even
+// where it rebuilt in the very second of the moment.
+void SetCacheFlushFlagAfter(const SYSTEMTIME& moment);
 // "YYYYMMDDHH:MM:SS" with the locale's time separator.
 std::wstring FormatCacheFlushStamp(const SYSTEMTIME& time, const std::wstring& timeSeparator);
 

@@ -1,5 +1,7 @@
 #include "wine_test_env.h"
 
+#include "nvstagQP.h"
+
 #include "window_watcher.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +215,16 @@ std::wstring Stamp(const SYSTEMTIME& t) {
   wsprintfW(text, L"%04u%02u%02u%02u%s%02u%s%02u", t.wYear, t.wMonth, t.wDay, t.wHour, sep.c_str(),
             t.wMinute, sep.c_str(), t.wSecond);
   return text;
+}
+
+std::wstring RegisteredServerPath() {
+  wchar_t clsid[64] = {};
+  StringFromGUID2(CLSID_Recognizer, clsid, 64);
+  const std::wstring key = std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32";
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD size = sizeof path;
+  RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size);
+  return path;
 }
 
 HRESULT CreateByProgId(const std::wstring& progId, REFIID iid, void** out) {

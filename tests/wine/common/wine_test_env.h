@@ -76,6 +76,9 @@ std::wstring TimeSeparator();
 // The cache flush stamp a moment has in the user's locale: "YYYYMMDDHH" sep "MM" sep "SS".
 std::wstring Stamp(const SYSTEMTIME& t);
 
+// The server's DLL as the registry names it: the very module COM loads.
+std::wstring RegisteredServerPath();
+
 // An object created by ProgID through the registry, as Office and Word create them.
 HRESULT CreateByProgId(const std::wstring& progId, REFIID iid, void** out);
 template <class T>

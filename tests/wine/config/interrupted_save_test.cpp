@@ -1,13 +1,16 @@
 // Saves of the terms that never finish: a process killed while it saves, at random moments, and
 // a process frozen halfway through its save while another one saves. The user's file must be
 // whole every time, what the killed saves left beside it must go with the next save, and a
-// save still in progress must not be disturbed. The saves are those of the registered server,
-// run by a helper program (config_saver).
+// save still in progress must not be disturbed, not even one of another machine that shares
+// the folder. And saves that all finish: two processes saving at once while a third reads,
+// from a first use on. The saves are those of the registered server, run by a helper program
+// (config_saver).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -46,17 +49,17 @@ std::vector<std::wstring> LeftBeside() {
   return ::testing::AssertionSuccess();
 }
 
-// One run of the helper that saves the terms again and again.
+// One run of the helper that saves the terms again and again (or reads them: mode "read").
 class Saver {
  public:
-  explicit Saver(unsigned long count = 0) {
+  explicit Saver(unsigned long count = 0, const std::wstring& mode = L"") {
     static int runs = 0;
     const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
     const std::wstring readyName = L"qp_saver_ready_" + tag, stopName = L"qp_saver_stop_" + tag;
     ready_ = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
     stop_ = CreateEventW(nullptr, TRUE, FALSE, stopName.c_str());
     std::wstring command = L"\"" + qp::test::BinFolder() + L"\\config_saver.exe\" " + readyName +
-                           L" " + stopName + L" " + std::to_wstring(count);
+                           L" " + stopName + L" " + std::to_wstring(count) + L" " + mode;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -76,7 +79,7 @@ class Saver {
   Saver(const Saver&) = delete;
   Saver& operator=(const Saver&) = delete;
 
-  // Started, and through its first complete save.
+  // Started, and through its first complete save (or read).
   ::testing::AssertionResult Saving() {
     if (!started_) return ::testing::AssertionFailure() << "config_saver did not start";
     HANDLE either[] = {ready_, process_.hProcess};
@@ -129,14 +132,24 @@ TEST_F(InterruptedSaves, AKilledSaveLeavesAWholeFileAndTheNextSaveTakesWhatItLef
   const unsigned seed = GetTickCount();
   SCOPED_TRACE("random seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::uniform_int_distribution<DWORD> moment(0, 120);
+  // A save spends most of its time after the replacement (the flag waits for the next second),
+  // so moments drawn at random would seldom fall between writing and replacing: the saver is
+  // frozen at random moments and killed at the first at which its new file is there, or at a
+  // moment drawn for this kill.
+  std::uniform_int_distribution<DWORD> moment(0, 15);
+  std::uniform_int_distribution<int> freezes(1, 80);
   int killsThatLeftAFile = 0;
   for (int kill = 1; kill <= 30; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     Saver saver;
     ASSERT_TRUE(saver.Saving());
-    // Not a wait for something: the moment of the kill, somewhere in the saves that follow.
-    Sleep(moment(random));
+    for (int freeze = freezes(random); freeze > 0; --freeze) {
+      ASSERT_NE(SuspendThread(saver.Thread()), static_cast<DWORD>(-1));
+      if (freeze == 1 || !LeftBeside().empty()) break;
+      ResumeThread(saver.Thread());
+      // Not a wait for something: the moment of the next freeze.
+      Sleep(moment(random));
+    }
     saver.Kill();
     ASSERT_TRUE(IsWhole(qp::test::FileBytes(ConfigPath())));
     // The saver's first save removed what the kill before left; only this kill's file can be
@@ -185,6 +198,68 @@ TEST_F(InterruptedSaves, ASaveInProgressInAnotherProcessIsNotDisturbed) {
   EXPECT_EQ(frozen.StopAndWait(), 0u) << "a save of the frozen process failed";
   EXPECT_EQ(LeftBeside(), std::vector<std::wstring>{});
   EXPECT_TRUE(IsWhole(qp::test::FileBytes(ConfigPath())));
+}
+
+// A new file of another machine's save, or of the earlier naming, with its time of writing.
+void PutBeside(const std::wstring& name, ULONGLONG ageSeconds) {
+  const std::wstring path = ConfigFolder() + L"\\" + name;
+  ASSERT_TRUE(qp::test::WriteFileBytes(path, "<SmartTagConfig>")) << qp::test::Ascii(name);
+  HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER at = {{now.dwLowDateTime, now.dwHighDateTime}};
+  at.QuadPart -= ageSeconds * 10000000ull;
+  const FILETIME written = {at.LowPart, at.HighPart};
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+  CloseHandle(file);
+}
+
+TEST_F(InterruptedSaves, NewFilesOfOtherMachinesAndEarlierNamesStayUntilTheyAreOld) {
+  {
+    Saver first(1);
+    ASSERT_EQ(first.Wait(), 0u) << "the first save failed";
+  }
+  // A roaming profile's folder: a process of that number runs on the other machine, not here.
+  const std::vector<std::wstring> young = {
+      L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.1.new",
+      L"nvstagQP.cfg.4242-01DA000011112222.2.new",
+      L"nvstagQP.cfg.4242.977001.new"};
+  const std::vector<std::wstring> old = {
+      L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.3.new",
+      L"nvstagQP.cfg.4242-01DA000011112222.4.new",
+      L"nvstagQP.cfg.4242.977002.new"};
+  for (const std::wstring& name : young) PutBeside(name, 60);
+  for (const std::wstring& name : old) PutBeside(name, 2 * 60 * 60);
+
+  Saver next(1);
+  ASSERT_EQ(next.Wait(), 0u) << "the next save failed";
+  std::vector<std::wstring> left = LeftBeside();
+  std::sort(left.begin(), left.end());
+  std::vector<std::wstring> expected = young;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected) << "a save that may still run lost its file, or a leftover stayed";
+  EXPECT_TRUE(IsWhole(qp::test::FileBytes(ConfigPath())));
+}
+
+TEST_F(InterruptedSaves, TwoProcessesSaveAtOnceWhileAThirdReadsFromAFirstUseOn) {
+  qp::test::RemoveConfigFolder();
+  constexpr unsigned long kSaves = 6;
+  // All three start at once with no configuration file.
+  Saver reader(0, L"read"), first(kSaves, L"mark:FIRST"), second(kSaves, L"mark:SECOND");
+  ASSERT_TRUE(reader.Saving());
+  EXPECT_EQ(first.Wait(), 0u) << "a save of the first process failed";
+  EXPECT_EQ(second.Wait(), 0u) << "a save of the second process failed";
+  EXPECT_EQ(reader.StopAndWait(), 0u) << "a read failed";
+
+  // The last save wins whole: one process's last list, not an earlier one of either.
+  const std::string file = qp::test::FileBytes(ConfigPath());
+  EXPECT_TRUE(IsWhole(file));
+  const bool firstLast = file.find(">FIRST6<") != std::string::npos;
+  const bool secondLast = file.find(">SECOND6<") != std::string::npos;
+  EXPECT_TRUE(firstLast != secondLast) << file;
+  EXPECT_EQ(LeftBeside(), std::vector<std::wstring>{});
 }
 
 }  // namespace

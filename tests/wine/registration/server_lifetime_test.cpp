@@ -33,16 +33,6 @@ using qp::test::kRecognizerProgId;
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
-std::wstring RegisteredServerPath() {
-  wchar_t clsid[64] = {};
-  StringFromGUID2(CLSID_Recognizer, clsid, 64);
-  const std::wstring key = std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32";
-  wchar_t path[MAX_PATH * 2] = {};
-  DWORD size = sizeof path;
-  RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size);
-  return path;
-}
-
 // A member by name, as a script calls it; the arguments first to last.
 VARIANT ByName(IDispatch* object, const wchar_t* member, std::vector<VARIANT> args = {}) {
   VARIANT result;
@@ -91,7 +81,7 @@ VARIANT Bool(bool b) {
 class ServerLifetime : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ = LoadLibraryW(RegisteredServerPath().c_str());
+    module_ = LoadLibraryW(qp::test::RegisteredServerPath().c_str());
     ASSERT_NE(module_, nullptr) << "the registered server cannot be loaded";
     canUnloadNow_ = reinterpret_cast<CanUnloadNow>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));

@@ -1,0 +1,333 @@
+// Word's threads in one process, from a user's very first use (no configuration file yet):
+// recognizers on background apartments whose objects Word releases and creates again now and
+// then, an action handler on another, and the terms editor on a third that saves a changed
+// term again and again. No call may fail, every recognition must give exactly the tags of one
+// saved list (never a mix of two, never a torn tag), a save must reach every recognizer at its
+// next Recognize, nothing may hang, and the server must be free to unload at the end.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "action_host.h"
+#include "nvstagQP.h"
+#include "office_host.h"
+#include "platform/automation.h"
+#include "window_watcher.h"
+#include "wine_test_env.h"
+
+namespace {
+
+using qp::host::Tag;
+using qp::test::kActionProgId;
+using qp::test::kControllerProgId;
+using qp::test::kRecognizerProgId;
+
+constexpr int kRecognizerThreads = 4;
+constexpr int kSaves = 12;
+constexpr int kRecognitionsPerObject = 5;  // then Word releases the recognizer and makes another
+// Starting a thread's apartment and its first objects under a loaded Wine; the end of the run
+// after the last save (every recognizer through one more Recognize); the threads' ends.
+constexpr DWORD kStartLimitMs = 60000;
+constexpr DWORD kFinishLimitMs = 60000;
+
+// The two terms that the editor's save `version` holds in place of the default list's
+// QUILLPOINT and FIELD (version 0: the default list itself).
+std::wstring FirstTerm(int version) {
+  wchar_t text[16];
+  wsprintfW(text, L"ALPHA%02d", version);
+  return version == 0 ? L"QUILLPOINT" : text;
+}
+std::wstring SecondTerm(int version) {
+  wchar_t text[16];
+  wsprintfW(text, L"OMEGA%02d", version);
+  return version == 0 ? L"FIELD" : text;
+}
+
+// One paragraph with the terms of every version and a catalog name; where each word stands.
+struct Paragraph {
+  std::wstring text;
+  std::vector<std::pair<std::wstring, int>> words;  // word, 1-based start
+  void Add(const std::wstring& word) {
+    if (!text.empty()) text += L' ';
+    words.push_back({word, static_cast<int>(text.size()) + 1});
+    text += word;
+  }
+  int StartOf(const std::wstring& word) const {
+    for (const auto& [w, start] : words)
+      if (w == word) return start;
+    return 0;
+  }
+};
+
+Paragraph TestParagraph() {
+  Paragraph p;
+  p.Add(L"QP");
+  for (int version = 0; version <= kSaves; ++version) {
+    p.Add(FirstTerm(version));
+    p.Add(SecondTerm(version));
+  }
+  p.Add(L"Judge");
+  p.Add(L"ends.");
+  return p;
+}
+
+// The tags a recognizer must commit on the paragraph when its list is that of `version`.
+std::vector<Tag> ExpectedTags(const Paragraph& p, const std::wstring& type, int version) {
+  std::vector<Tag> tags;
+  for (const std::wstring& word : {std::wstring(L"QP"), FirstTerm(version), SecondTerm(version),
+                                   std::wstring(L"Judge")})
+    tags.push_back({type, p.StartOf(word), static_cast<int>(word.size())});
+  std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.start < b.start; });
+  return tags;
+}
+
+std::string Describe(const std::vector<Tag>& tags) {
+  std::string s;
+  for (const Tag& t : tags)
+    s += " [" + qp::test::Ascii(t.type) + " " + std::to_string(t.start) + "+" +
+         std::to_string(t.length) + "]";
+  return s.empty() ? " none" : s;
+}
+
+bool SameTags(const std::vector<Tag>& a, const std::vector<Tag>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Tag& x, const Tag& y) {
+    return x.type == y.type && x.start == y.start && x.length == y.length;
+  });
+}
+
+// What the threads share: the start signal, how far the editor got, and what went wrong.
+struct Shared {
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Paragraph paragraph = TestParagraph();
+  std::atomic<int> saved{0};  // the version of the last save that returned
+  std::atomic<int> saves{0};  // how many of them succeeded
+  std::atomic<bool> editorDone{false};
+  std::atomic<long> calls{0}, failures{0}, recognitions{0};
+  std::atomic<int> recognizersUpToDate{0};  // through a Recognize begun after the editor's end
+  std::mutex mutex;
+  std::vector<std::string> problems;
+
+  ~Shared() {
+    CloseHandle(go);
+    CloseHandle(stop);
+  }
+  void Problem(const std::string& what) {
+    ++failures;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (problems.size() < 20) problems.push_back(what);
+  }
+  bool Check(HRESULT hr, const std::string& what) {
+    ++calls;
+    if (SUCCEEDED(hr)) return true;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+    // The failure's own words, where the call left them.
+    std::string said;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+      BSTR source = nullptr, description = nullptr;
+      info->GetSource(&source);
+      info->GetDescription(&description);
+      said = " (" + qp::test::Narrow(qp::test::Take(source)) + ": " +
+             qp::test::Narrow(qp::test::Take(description)) + ")";
+      info->Release();
+    }
+    Problem(what + " failed: " + code + said);
+    return false;
+  }
+  bool Started(const char* who) {
+    if (WaitForSingleObject(go, kStartLimitMs) == WAIT_OBJECT_0) return true;
+    Problem(std::string(who) + ": the start signal never came");
+    return false;
+  }
+  bool Stopping() const { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; }
+};
+
+// A background recognizer thread of Word: one object after another, each asked what Office
+// asks and then handed the paragraph a few times.
+void RecognizerThread(Shared& run, int number) {
+  qp::test::ComApartment com;
+  const std::string me = "recognizer thread " + std::to_string(number);
+  if (!run.Started(me.c_str())) return;
+  int lastVersion = 0;
+  bool upToDate = false;
+  while (!run.Stopping()) {
+    qp::ComPtr<ISmartTagRecognizer> recognizer;
+    if (!run.Check(qp::host::CreateRecognizer(kRecognizerProgId, recognizer.GetAddressOf()),
+                   me + ": creating a Recognizer"))
+      continue;
+    qp::host::RecognizerInfo info;
+    if (!run.Check(qp::host::Describe(recognizer.Get(), info), me + ": what Office asks"))
+      continue;
+    if (info.smartTagName.empty()) run.Problem(me + ": a Recognizer without a type name");
+    for (int i = 0; i < kRecognitionsPerObject && !run.Stopping(); ++i) {
+      const bool editorDone = run.editorDone;
+      const int savedBefore = run.saved;
+      std::vector<Tag> tags;
+      if (!run.Check(qp::host::RecognizeParagraph(recognizer.Get(), run.paragraph.text, tags),
+                     me + ": Recognize"))
+        continue;
+      ++run.recognitions;
+      std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.start < b.start; });
+      int version = -1;
+      for (int v = 0; v <= kSaves && version < 0; ++v)
+        if (SameTags(tags, ExpectedTags(run.paragraph, info.smartTagName, v))) version = v;
+      if (version < 0) {
+        run.Problem(me + ": tags of no single list:" + Describe(tags));
+      } else if (version < savedBefore || version < lastVersion) {
+        run.Problem(me + ": the list of save " + std::to_string(version) +
+                    " after save " + std::to_string(std::max(savedBefore, lastVersion)) +
+                    " had returned or been seen");
+      } else {
+        lastVersion = version;
+      }
+      if (editorDone && !upToDate) {
+        upToDate = true;
+        ++run.recognizersUpToDate;
+      }
+    }
+  }
+}
+
+// The action handler on Word's UI thread: created, asked for its types and verbs, released.
+void ActionThread(Shared& run) {
+  qp::test::ComApartment com;
+  if (!run.Started("action thread")) return;
+  while (!run.Stopping()) {
+    qp::ComPtr<ISmartTagAction> action;
+    if (!run.Check(qp::host::CreateAction(kActionProgId, action.GetAddressOf()),
+                   "action thread: creating an Action"))
+      continue;
+    const qp::host::ActionInfo info = qp::host::DescribeAction(action.Get(), L"Word.Application.10");
+    if (run.Check(info.failure, "action thread: what Office asks") &&
+        (info.types.empty() || info.types[0].verbs.size() != 2))
+      run.Problem("action thread: the verbs are not both there");
+  }
+}
+
+// The terms editor: each save changes the list's last two terms to the next version's. A save
+// that fails is counted and the next version saved.
+void EditorThread(Shared& run) {
+  struct Done {
+    Shared& run;
+    ~Done() { run.editorDone = true; }
+  } done{run};
+  qp::test::ComApartment com;
+  if (!run.Started("editor thread")) return;
+  qp::ComPtr<_Controller> controller;
+  if (!run.Check(qp::test::CreateByProgId(kControllerProgId, IID__Controller,
+                                          reinterpret_cast<void**>(controller.GetAddressOf())),
+                 "editor thread: creating a Controller"))
+    return;
+  qp::ComPtr<_SmartTagConfig> config;
+  if (!run.Check(controller->get_SmartTagConfiguration(config.GetAddressOf()),
+                 "editor thread: SmartTagConfiguration"))
+    return;
+  for (int version = 1; version <= kSaves; ++version) {
+    const std::string save = "editor thread: save " + std::to_string(version);
+    qp::ComPtr<_Records> terms;
+    if (!run.Check(config->GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()),
+                   save + ", GetRecognizers"))
+      continue;
+    try {
+      const long count = qp::Call(terms.Get(), L"Count").AsLong();
+      if (count != 4) {
+        run.Problem(save + ": " + std::to_string(count) + " terms in the list");
+        return;
+      }
+      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(3)}).AsObject().Get(),
+              L"Value", qp::Variant::FromString(FirstTerm(version)));
+      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(4)}).AsObject().Get(),
+              L"Value", qp::Variant::FromString(SecondTerm(version)));
+    } catch (...) {
+      run.Problem(save + ": the records cannot be changed");
+      return;
+    }
+    IDispatch* list = terms.Get();
+    if (!run.Check(config->UpdateRecognizers(&list), save + ", UpdateRecognizers")) continue;
+    run.saved = version;
+    ++run.saves;
+  }
+}
+
+DWORD WINAPI RunTask(void* task) {
+  auto* body = static_cast<std::function<void()>*>(task);
+  (*body)();
+  delete body;
+  return 0;
+}
+
+class WordThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qp::test::ResetProductState();
+    qp::test::SetQuillpoints({L"Judge"});
+    // The very module COM loads, held so that its object count can be read at the end.
+    server_ = LoadLibraryW(qp::test::RegisteredServerPath().c_str());
+  }
+  void TearDown() override {
+    qp::test::RemoveStandInSettings();
+    if (server_) FreeLibrary(server_);
+  }
+  HMODULE server_ = nullptr;
+};
+
+TEST_F(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoStale) {
+  ASSERT_NE(server_, nullptr) << "the registered server cannot be loaded";
+  ASSERT_EQ(GetFileAttributesW(qp::test::ConfigPath().c_str()), INVALID_FILE_ATTRIBUTES)
+      << "not a first use";
+  // An error box would stop its thread until answered: each one is closed and fails the test.
+  qp::test::WindowWatcher watcher(qp::test::WindowWatcher::Always(L"OK"));
+
+  Shared run;
+  std::vector<HANDLE> threads;
+  std::vector<std::string> names;
+  auto start = [&](std::string name, auto body) {
+    auto* task = new std::function<void()>(body);
+    threads.push_back(CreateThread(nullptr, 0, RunTask, task, 0, nullptr));
+    names.push_back(std::move(name));
+  };
+  for (int n = 1; n <= kRecognizerThreads; ++n)
+    start("recognizer thread " + std::to_string(n), [&run, n] { RecognizerThread(run, n); });
+  start("action thread", [&run] { ActionThread(run); });
+  start("editor thread", [&run] { EditorThread(run); });
+  SetEvent(run.go);
+
+  // Done when the editor has made its last save and every recognizer has recognized once since.
+  const bool finished = qp::test::WaitUntil(
+      "the editor's last save and a Recognize on every recognizer thread after it",
+      [&] { return run.editorDone && run.recognizersUpToDate == kRecognizerThreads; },
+      kFinishLimitMs + kStartLimitMs);
+  SetEvent(run.stop);
+  for (size_t i = 0; i < threads.size(); ++i) {
+    EXPECT_EQ(WaitForSingleObject(threads[i], kFinishLimitMs), WAIT_OBJECT_0)
+        << names[i] << " did not end";
+    CloseHandle(threads[i]);
+  }
+
+  std::printf("calls %ld (recognitions %ld), saves %d of %d, failures %ld\n", run.calls.load(),
+              run.recognitions.load(), run.saves.load(), kSaves, run.failures.load());
+  for (const std::string& problem : run.problems) ADD_FAILURE() << problem;
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(run.saves, kSaves);
+  EXPECT_EQ(run.failures, 0);
+  for (const qp::test::SeenWindow& box : watcher.Seen())
+    ADD_FAILURE() << "a box came up: " << qp::test::Narrow(qp::test::Describe(box));
+  // Every thread released what it made: COM may unload the server.
+  auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(server_, "DllCanUnloadNow")));
+  ASSERT_NE(canUnloadNow, nullptr);
+  EXPECT_EQ(canUnloadNow(), S_OK) << "an object of the server outlives its apartment";
+}
+
+}  // namespace
