@@ -5,7 +5,7 @@
 
 #include "com/classes.h"
 #include "platform/com_object.h"
-#include "platform/resources.h"
+#include "platform/paths.h"
 
 namespace qp {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/com_object.h"
-#include "platform/resources.h"
+#include "platform/paths.h"
 
 namespace qp {
 namespace {

@@ -7,9 +7,10 @@
 #include <iterator>
 #include <utility>
 
+#include "platform/automation.h"
 #include "platform/error.h"
 #include "platform/error_display.h"
-#include "platform/resources.h"
+#include "platform/paths.h"
 
 namespace qp {
 namespace {
@@ -28,15 +29,6 @@ char ToAnsi(wchar_t c) {
   char a[8] = {};
   WideCharToMultiByte(CP_ACP, 0, &c, 1, a, sizeof a, nullptr, nullptr);
   return a[0];
-}
-
-std::string WideToAnsi(const std::wstring& s) {
-  if (s.empty()) return std::string();
-  const int len = static_cast<int>(s.size());
-  int n = WideCharToMultiByte(CP_ACP, 0, s.data(), len, nullptr, 0, nullptr, nullptr);
-  std::string a(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s.data(), len, a.data(), n, nullptr, nullptr);
-  return a;
 }
 
 class Handle {
@@ -231,14 +223,7 @@ std::wstring GetUserConfigFolder() {
   char buffer[MAX_PATH] = {};
   // The result code is not looked at: a failure leaves the buffer empty.
   SHGetFolderPathA(nullptr, kAppDataFolder, nullptr, 0, buffer);
-  std::string folder(buffer);  // up to the first NUL
-  std::wstring wide;
-  if (!folder.empty()) {
-    int n = MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()), nullptr, 0);
-    wide.assign(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()), wide.data(), n);
-  }
-  return AppendPathPart(wide, kConfigFolderName);
+  return AppendPathPart(AnsiToWide(buffer), kConfigFolderName);  // up to the first NUL
 }
 
 bool FileExists(const std::wstring& path) {

@@ -5,7 +5,7 @@
 #include "config/config.h"
 #include "config/config_file.h"
 #include "config/records.h"
-#include "platform/resources.h"
+#include "platform/settings.h"
 #include "platform/error_display.h"
 
 namespace qp {

@@ -3,7 +3,8 @@
 // active document. Word's objects and the add-in are reached by member name.
 #include "engine/controller.h"
 
-#include "platform/resources.h"
+#include "platform/settings.h"
+#include "platform/strings.h"
 #include "platform/error_display.h"
 
 namespace qp {

@@ -3,7 +3,9 @@
 #include <atomic>
 
 #include "config/config.h"
-#include "platform/resources.h"
+#include "platform/help.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
 #include "platform/win_platform.h"
 #include "platform/error_display.h"
 

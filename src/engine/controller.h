@@ -10,7 +10,7 @@
 #include "config/terms_dialog.h"
 #include "core/recognizer.h"
 #include "platform/automation.h"
-#include "platform/resources.h"
+#include "platform/registry_component.h"
 #include "core/term_dictionary.h"
 
 namespace qp {

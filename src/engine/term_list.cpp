@@ -5,7 +5,8 @@
 
 #include <oleauto.h>
 
-#include "platform/resources.h"
+#include "platform/settings.h"
+#include "platform/strings.h"
 #include "platform/error_display.h"
 
 namespace qp {

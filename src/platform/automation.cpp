@@ -36,6 +36,24 @@ std::wstring Upper(std::wstring s) {
   return s;
 }
 
+std::wstring AnsiToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int len = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), len, nullptr, 0);
+  std::wstring s(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), len, s.data(), n);
+  return s;
+}
+
+std::string WideToAnsi(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int len = static_cast<int>(text.size());
+  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), len, nullptr, 0, nullptr, nullptr);
+  std::string a(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), len, a.data(), n, nullptr, nullptr);
+  return a;
+}
+
 std::wstring ToString(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
 
 Variant::Variant(const Variant& o) {

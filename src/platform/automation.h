@@ -39,6 +39,9 @@ HRESULT ReturnString(const std::wstring& s, BSTR* out) noexcept;
 std::wstring ToString(BSTR b);
 // The text upper-cased as the platform upper-cases a BSTR (not ASCII only).
 std::wstring Upper(std::wstring s);
+// Text in the ANSI code page, which the platform's "A" functions take and give.
+std::wstring AnsiToWide(const std::string& text);
+std::string WideToAnsi(const std::wstring& text);
 
 class Variant {
  public:

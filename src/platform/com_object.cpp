@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/resources.h"
+#include "platform/paths.h"
 
 namespace qp {
 namespace {

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "platform/automation.h"
-#include "platform/resources.h"
+#include "platform/strings.h"
 
 namespace qp {
 namespace {

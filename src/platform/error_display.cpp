@@ -2,7 +2,9 @@
 
 #include "platform/automation.h"
 #include "platform/error.h"
-#include "platform/resources.h"
+#include "platform/registry_component.h"
+#include "platform/settings.h"
+#include "platform/strings.h"
 
 namespace qp {
 namespace {

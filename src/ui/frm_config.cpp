@@ -10,7 +10,9 @@
 
 #include "platform/error.h"
 #include "platform/error_display.h"
-#include "platform/resources.h"
+#include "platform/help.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
 #include "ui/ui_resources.h"
 
 namespace qp {

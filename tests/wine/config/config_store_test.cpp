@@ -15,7 +15,6 @@
 #include "nvstagQP.h"
 #include "platform/automation.h"
 #include "platform/error.h"
-#include "platform/resources.h"
 #include "term_records.h"
 #include "wine_test_env.h"
 

@@ -11,7 +11,9 @@
 
 #include "platform/error.h"
 #include "platform/error_display.h"
-#include "platform/resources.h"
+#include "platform/paths.h"
+#include "platform/settings.h"
+#include "platform/strings.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 

@@ -1,0 +1,26 @@
+// Where the component's files are: the folder of the server DLL and its language folder "1033",
+// which holds the resource library and the help file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qp {
+
+inline constexpr wchar_t kResourceLibraryName[] = L"nvsqpres.dll";
+inline constexpr wchar_t kHelpFileName[] = L"nvauthor.chm";
+inline constexpr wchar_t kPopupTopics[] = L"::/popups.txt";
+
+// The module whose folder holds the language folder (the server DLL itself).
+void SetComponentModule(HMODULE module);
+HMODULE ComponentModule();
+
+std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part);
+std::wstring GetLanguageFolder();
+// The language folder beside the module at that path.
+std::wstring LanguageFolderOf(const std::wstring& modulePath);
+std::wstring GetResourceFilePath(const std::wstring& fileName);
+std::wstring GetHelpFilePath(const std::wstring& fileName, bool popupTopics);
+
+}  // namespace qp
