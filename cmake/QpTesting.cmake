@@ -15,11 +15,35 @@ endfunction()
 # The build tree's Wine prefix, made fresh by the fixture test "wineprefix" of each test run.
 set(QP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
+# Where this build's programs run emulated (32-bit ones through qemu-user, on a kernel without
+# ia32 emulation), every Wine start costs seconds and the code runs slower: all time limits of
+# the Wine tests, the programs' watchdogs and CTest's, are QP_TIME_SCALE times as long there.
+# binfmt_misc comes before the kernel's own ELF loader, so an enabled rule means emulation.
+set(QP_EMULATED OFF CACHE INTERNAL "")
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND EXISTS /proc/sys/fs/binfmt_misc/qemu-i386)
+  file(STRINGS /proc/sys/fs/binfmt_misc/qemu-i386 qp_binfmt_state LIMIT_COUNT 1)
+  if(qp_binfmt_state STREQUAL "enabled")
+    set(QP_EMULATED ON CACHE INTERNAL "")
+  endif()
+endif()
+if(NOT DEFINED QP_TIME_SCALE)
+  set(QP_TIME_SCALE 1)
+  if(QP_EMULATED)
+    set(QP_TIME_SCALE 3)
+  endif()
+endif()
+
+# qp_time_limit(OUT seconds): a time limit of this build's Wine tests.
+function(qp_time_limit out seconds)
+  math(EXPR scaled "${seconds} * ${QP_TIME_SCALE}")
+  set(${out} ${scaled} PARENT_SCOPE)
+endfunction()
+
 # qp_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [FIXTURES ...] [TIME_LIMIT seconds])
 # Native: an ordinary test. Windows: run by CTest under Wine in a copy of the build tree's
 # prepared prefix of its own (made by the fixture that registers the servers), with the shared
-# main whose watchdog ends the program after TIME_LIMIT seconds (default 180), well before
-# CTest's own limit.
+# main whose watchdog ends the program after TIME_LIMIT seconds (default 180, scaled where
+# emulated), well before CTest's own limit.
 function(qp_add_gtest name)
   cmake_parse_arguments(T "" "TIME_LIMIT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   qp_use_googletest()
@@ -28,13 +52,15 @@ function(qp_add_gtest name)
     if(NOT T_TIME_LIMIT)
       set(T_TIME_LIMIT 180)
     endif()
+    qp_time_limit(T_TIME_LIMIT ${T_TIME_LIMIT})
     target_link_libraries(${name} PRIVATE ${T_LIBS} qp_test_main gtest gmock)
     add_test(NAME ${name}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run-in-own-prefix ${QP_RUN_WINE} ${QP_WINEPREFIX}
                      ${QP_WINEPREFIX}-${name} ${T_TIME_LIMIT} $<TARGET_FILE:${name}>)
     # Beside the server, so that the language folder "1033" is found the same way.
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-    math(EXPR ctest_limit "${T_TIME_LIMIT} + 120")
+    qp_time_limit(ctest_margin 120)
+    math(EXPR ctest_limit "${T_TIME_LIMIT} + ${ctest_margin}")
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "wineprefix;${T_FIXTURES}"
                                             RESOURCE_LOCK wineprefix
                                             TIMEOUT ${ctest_limit})
