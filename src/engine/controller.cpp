@@ -65,7 +65,7 @@ Controller::Controller(MakeTermsDialog makeDialog) : m_makeDialog(makeDialog) {
   // A library that cannot be loaded leaves the thread's handle null; its strings then come
   // back empty.
   LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
-  m_matcher = std::make_unique<engine::Recognizer>(engine::windowsPlatform());
+  m_matcher = std::make_unique<engine::Recognizer>(engine::WindowsPlatform());
 }
 
 Controller::~Controller() {
