@@ -24,8 +24,8 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
     ComPtr<IDispatch> target(pdispTarget);
     ComPtr<ISmartTagProperties> properties(pfp);
     Bstr appName(ToString(sAppName)), text(ToString(sText)), xml(ToString(sXML));
-    return m_oController->DoAction(lVerbID, appName.get(), target.Get(), properties.Get(),
-                                   text.get(), xml.get());
+    return m_oController->DoAction(lVerbID, appName.Get(), target.Get(), properties.Get(),
+                                   text.Get(), xml.Get());
   }
 
   // ISmartTagAction
@@ -76,12 +76,12 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
   static HRESULT Answer(BSTR* out, Ask ask) {
     if (!out) return E_POINTER;
     Bstr answer;
-    const HRESULT hr = ask(answer.out());
+    const HRESULT hr = ask(answer.Out());
     if (FAILED(hr)) {
       ReturnString(L"", out);
       return hr;
     }
-    return ReturnString(answer.str(), out);
+    return ReturnString(answer.Str(), out);
   }
   template <class Ask>
   static HRESULT Count(INT* out, Ask ask) {

@@ -63,9 +63,9 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
     if (!out) return E_POINTER;
     *out = nullptr;
     Bstr result;
-    HRESULT hr = ask(result.out());
+    HRESULT hr = ask(result.Out());
     if (FAILED(hr)) return ReturnString(L"", out) == S_OK ? hr : hr;
-    *out = result.get() ? result.detach() : SysAllocString(L"");
+    *out = result.Get() ? result.Detach() : SysAllocString(L"");
     return S_OK;
   }
 

@@ -46,9 +46,9 @@ class Handle {
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-  void close() {
+  HANDLE Get() const { return h_; }
+  bool Ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  void Close() {
     if (h_ != INVALID_HANDLE_VALUE && !CloseHandle(std::exchange(h_, INVALID_HANDLE_VALUE)))
       RaiseLastError();
   }
@@ -71,8 +71,8 @@ unsigned long long StartOf(HANDLE process) {
 }
 
 const FileOwner& ThisProcess() {
-  static const FileOwner self{GetCurrentProcessId(), StartOf(GetCurrentProcess())};
-  return self;
+  static const FileOwner kSelf{GetCurrentProcessId(), StartOf(GetCurrentProcess())};
+  return kSelf;
 }
 
 constexpr wchar_t kNewFileEnd[] = L".new";
@@ -137,8 +137,8 @@ void RemoveLeftNewFiles(const std::wstring& path) {
 void FlushToDisk(const std::wstring& path) {
   Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok() || !FlushFileBuffers(file.get())) RaiseLastError();
-  file.close();
+  if (!file.Ok() || !FlushFileBuffers(file.Get())) RaiseLastError();
+  file.Close();
 }
 
 }  // namespace
@@ -194,12 +194,12 @@ void WriteDefaultConfigFile(const std::wstring& path) {
   ReplaceFileSafely(path, [&](const std::wstring& newFile) {
     Handle file(CreateFileW(newFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.ok()) RaiseLastError();
+    if (!file.Ok()) RaiseLastError();
     DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+    if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
         written != text.size())
       RaiseLastError();
-    file.close();
+    file.Close();
   });
 }
 
@@ -241,13 +241,13 @@ void ReplaceFileSafely(const std::wstring& path,
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) return false;
+  if (!file.Ok()) return false;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) return false;
+  if (!GetFileSizeEx(file.Get(), &size)) return false;
   bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
   if (!bytes.empty() &&
-      (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+      (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
        read != bytes.size()))
     return false;
   return true;

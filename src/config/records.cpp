@@ -24,7 +24,7 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
     ULONG done = 0;
     for (; done < count && next_ < items_.size(); ++done, ++next_) {
       VariantInit(&out[done]);
-      HRESULT hr = VariantCopy(&out[done], items_[next_].get());
+      HRESULT hr = VariantCopy(&out[done], items_[next_].Get());
       if (FAILED(hr)) {
         for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
         if (fetched) *fetched = 0;
@@ -111,7 +111,7 @@ size_t Records::Position(const VARIANT& index) const {
 STDMETHODIMP Records::get_Item(VARIANT index, VARIANT* item) {
   if (!item) return E_POINTER;
   VariantInit(item);
-  return ComBoundary([&] { Check(VariantCopy(item, m_items[Position(index)].get())); });
+  return ComBoundary([&] { Check(VariantCopy(item, m_items[Position(index)].Get())); });
 }
 
 STDMETHODIMP Records::get_Count(LONG* count) {
@@ -123,7 +123,7 @@ STDMETHODIMP Records::get_Count(LONG* count) {
 STDMETHODIMP Records::Add(VARIANT item) {
   return ComBoundary([&] {
     Variant copy;
-    Check(VariantCopyInd(copy.get(), &item));
+    Check(VariantCopyInd(copy.Get(), &item));
     m_items.push_back(std::move(copy));
   });
 }

@@ -97,7 +97,7 @@ std::wstring Controller::ConfigurationItem(const wchar_t* path) {
   _SmartTagConfig* config = GetSmartTagConfig();
   Bstr xql(path);
   Variant item;
-  HRESULT hr = config->GetConfigurationItem(xql.get(), item.out());
+  HRESULT hr = config->GetConfigurationItem(xql.Get(), item.Out());
   if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
   return item.IsEmptyOrNull() ? std::wstring() : item.AsString();
 }
@@ -207,7 +207,7 @@ std::wstring VerbMember(_Records* actions, LONG verb, const wchar_t* member) {
   if (!actions) RaiseObjectNotSet();
   Variant index = Variant::FromLong(verb);
   Variant item;
-  HRESULT hr = actions->get_Item(*index.get(), item.out());
+  HRESULT hr = actions->get_Item(*index.Get(), item.Out());
   if (FAILED(hr)) RaiseComError(hr, actions, IID__Records);
   return Call(item.AsObject().Get(), member).AsString();
 }

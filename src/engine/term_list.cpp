@@ -50,7 +50,7 @@ class ArrayData {
   ~ArrayData() { SafeArrayUnaccessData(array_); }
   ArrayData(const ArrayData&) = delete;
   ArrayData& operator=(const ArrayData&) = delete;
-  void* get() const { return data_; }
+  void* Get() const { return data_; }
 
  private:
   SAFEARRAY* array_;
@@ -70,10 +70,10 @@ bool Controller::CopyKeys() {
   m_terms.Clear();
   Variant mode = Optional(m_dicTerms, L"CompareMode");
   long compare = -1;
-  if (mode.vt() == VT_I4 || mode.vt() == VT_I2 || mode.vt() == VT_UI1) compare = mode.AsLong();
+  if (mode.Vt() == VT_I4 || mode.Vt() == VT_I2 || mode.Vt() == VT_UI1) compare = mode.AsLong();
   if (compare != 0 && compare != 1) return false;
   Variant keys = Optional(m_dicTerms, L"Keys");
-  SAFEARRAY* array = ArrayOf(keys.get());
+  SAFEARRAY* array = ArrayOf(keys.Get());
   VARTYPE type = VT_EMPTY;
   if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &type)) ||
       (type != VT_VARIANT && type != VT_BSTR))
@@ -82,7 +82,7 @@ bool Controller::CopyKeys() {
   if (FAILED(SafeArrayGetLBound(array, 1, &low)) || FAILED(SafeArrayGetUBound(array, 1, &high)))
     return false;
   const ArrayData access(array);
-  void* const data = access.get();
+  void* const data = access.Get();
   auto textAt = [&](LONG i) -> BSTR {  // null for a key that is not text
     if (type == VT_BSTR) return static_cast<BSTR*>(data)[i];
     const VARIANT& item = static_cast<VARIANT*>(data)[i];
@@ -157,7 +157,7 @@ void Controller::RebuildTerms() {
   for (LONG i = 1; i <= count; ++i) {
     Variant index = Variant::FromLong(i);
     Variant item;
-    hr = records->get_Item(*index.get(), item.out());
+    hr = records->get_Item(*index.Get(), item.Out());
     if (FAILED(hr)) RaiseComError(hr, records.Get(), IID__Records);
     ComPtr<IDispatch> record = item.AsObject();
     if (Upper(Call(record.Get(), L"ClassCode").AsString()) != L"LI") continue;
@@ -276,12 +276,12 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
 
       // The type name as the site takes it, converted again only after SmartTagName(1) read
       // another one.
-      if (m_sCommittedName != m_sSmartTagName || !m_bstrCommittedName.get()) {
+      if (m_sCommittedName != m_sSmartTagName || !m_bstrCommittedName.Get()) {
         m_bstrCommittedName = Bstr(m_sSmartTagName);
         m_typeName.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
         m_sCommittedName = m_sSmartTagName;
       }
-      SiteCommitter commit(site ? *site : nullptr, m_bstrCommittedName.get());
+      SiteCommitter commit(site ? *site : nullptr, m_bstrCommittedName.Get());
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
       engine::RecognizeResult result = m_matcher->Recognize(

@@ -113,10 +113,10 @@ void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid) {
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, &info) == S_OK && info && hasInfo) {
     Bstr source, description;
-    info->GetSource(source.out());
-    info->GetDescription(description.out());
-    e.source = source.str();
-    e.description = description.str();
+    info->GetSource(source.Out());
+    info->GetDescription(description.Out());
+    e.source = source.Str();
+    e.description = description.Str();
   }
   if (e.source.empty()) e.source = kLibraryName;
   if (e.description.empty()) e.description = SystemMessage(hr);

@@ -579,7 +579,7 @@ TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
   auto keys = [](IDispatch* dictionary) {
     std::vector<std::wstring> texts;
     const qp::Variant all = qp::Call(dictionary, L"Keys");
-    const VARIANT* v = all.get();
+    const VARIANT* v = all.Get();
     EXPECT_EQ(v->vt, VT_ARRAY | VT_VARIANT);
     if (v->vt != (VT_ARRAY | VT_VARIANT)) return texts;
     LONG high = -1;
