@@ -64,9 +64,9 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
   STDMETHODIMP get_VerbNameFromID(INT lVerbID, BSTR* out) override {
     return Answer(out, [&](BSTR* r) { return m_oController->get_ActionVerbName(lVerbID, r); });
   }
-  STDMETHODIMP InvokeVerb(INT VerbID, BSTR ApplicationName, IDispatch* Target,
-                          ISmartTagProperties* Properties, BSTR Text, BSTR Xml) override {
-    return ISmartTagAction_InvokeVerb(VerbID, ApplicationName, Target, Properties, Text, Xml);
+  STDMETHODIMP InvokeVerb(INT verbId, BSTR applicationName, IDispatch* target,
+                          ISmartTagProperties* properties, BSTR text, BSTR xml) override {
+    return ISmartTagAction_InvokeVerb(verbId, applicationName, target, properties, text, xml);
   }
 
  private:

@@ -51,9 +51,9 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
   STDMETHODIMP get_SmartTagDownloadURL(INT, BSTR* out) override {
     return Text(out, [&](BSTR* r) { return m_oController->get_SmartTagDownloadURL(r); });
   }
-  STDMETHODIMP Recognize(BSTR Text, IF_TYPE DataType, INT LocaleID,
-                         ISmartTagRecognizerSite* RecognizerSite) override {
-    return ISmartTagRecognizer_Recognize(Text, DataType, LocaleID, RecognizerSite);
+  STDMETHODIMP Recognize(BSTR text, IF_TYPE dataType, INT localeId,
+                         ISmartTagRecognizerSite* recognizerSite) override {
+    return ISmartTagRecognizer_Recognize(text, dataType, localeId, recognizerSite);
   }
 
  private:

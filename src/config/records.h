@@ -58,10 +58,10 @@ class ActionProps final : public ComObject<ActionProps, _ActionProps> {
 // An ordered list numbered from 1, items added without keys, enumerated in insertion order.
 class Records final : public ComObject<Records, _Records> {
  public:
-  STDMETHODIMP get_Item(VARIANT Index, VARIANT* pItem) override;
+  STDMETHODIMP get_Item(VARIANT index, VARIANT* pItem) override;
   STDMETHODIMP get_Count(LONG* pCount) override;
-  STDMETHODIMP Add(VARIANT Item) override;
-  STDMETHODIMP Remove(VARIANT Index) override;
+  STDMETHODIMP Add(VARIANT item) override;
+  STDMETHODIMP Remove(VARIANT index) override;
   STDMETHODIMP get__NewEnum(IUnknown** ppEnum) override;
 
   // For the store, which builds its lists in C++.

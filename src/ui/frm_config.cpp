@@ -505,7 +505,7 @@ void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
   if (!m_bSorted) m_iSortOrder = 1;
   const short newOrder = m_iSortOrder == 0 ? 1 : 0;
   m_iSortOrder = newOrder;
-  m_iSortKey = oColumn.Index - 1;
+  m_iSortKey = oColumn.index - 1;
   m_bSorted = true;
   // The list hands the comparison its items' data; their texts are taken beforehand.
   SortKeys keys{{}, m_iSortOrder};
@@ -524,7 +524,7 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
   record.mask = kHeaderMask;
   record.fmt = kHeaderFormat;
   record.iImage = iSortOrder;
-  const long index = CheckedLong(static_cast<long long>(oColumn.Index) - 1);
+  const long index = CheckedLong(static_cast<long long>(oColumn.index) - 1);
   SendMessageA(hwndColumn, HDM_SETITEMA, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(&record));
 }

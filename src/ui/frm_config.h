@@ -16,7 +16,7 @@ namespace qp {
 
 // A column of the terms list, as the header-icon routine sees it: its 1-based position.
 struct ColumnHeader {
-  int Index = 1;
+  int index = 1;
 };
 
 // Sizes a form so that its client area ends 165 twips right of the right-edge control and below

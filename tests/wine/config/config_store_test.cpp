@@ -146,14 +146,14 @@ std::wstring Text(IDispatch* record, const wchar_t* property) {
 std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
   std::vector<ComPtr<IDispatch>> items;
   Variant unknown = qp::Call(collection, L"_NewEnum");
-  ComPtr<IEnumVARIANT> items_enum;
+  ComPtr<IEnumVARIANT> itemsEnum;
   EXPECT_EQ(unknown.Get()->punkVal->QueryInterface(IID_IEnumVARIANT,
-                                                    reinterpret_cast<void**>(items_enum.GetAddressOf())),
+                                                    reinterpret_cast<void**>(itemsEnum.GetAddressOf())),
             S_OK);
   for (;;) {
     Variant item;
     ULONG fetched = 0;
-    if (items_enum->Next(1, item.Get(), &fetched) != S_OK || fetched != 1) break;
+    if (itemsEnum->Next(1, item.Get(), &fetched) != S_OK || fetched != 1) break;
     items.push_back(item.AsObject());
   }
   return items;
