@@ -154,7 +154,7 @@ ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabl
 }  // namespace
 
 SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
-    : m_makeDialog(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
+    : makeDialog_(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
 
 // ---- file lifecycle ----------------------------------------------------------------------------
 
@@ -441,8 +441,8 @@ STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pD
 // The user maintains the terms in the dialog; only a confirmed dialog changes the file. Nothing
 // is raised: a failure is shown, and the dialog goes in every case.
 STDMETHODIMP SmartTagConfig::VisualConfig() {
-  if (!m_makeDialog) return E_NOTIMPL;
-  const std::unique_ptr<TermsDialog> made = m_makeDialog(NewRecognizerRecord);
+  if (!makeDialog_) return E_NOTIMPL;
+  const std::unique_ptr<TermsDialog> made = makeDialog_(NewRecognizerRecord);
   TermsDialog& dialog = *made;
   try {
     ComPtr<_Records> terms;

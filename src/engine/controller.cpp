@@ -10,7 +10,7 @@
 namespace qp {
 namespace {
 
-thread_local bool t_testMode = false;
+thread_local bool g_bTestMode = false;
 
 // The user answered Yes to the error prompt's question whether to stop: the recognizer side
 // stays quiet for as long as this process keeps the component loaded. No, or a prompt that
@@ -58,14 +58,14 @@ void RequireText(const std::wstring& value, const wchar_t* source) {
 
 }  // namespace
 
-bool IsTestMode() { return t_testMode; }
+bool IsTestMode() { return g_bTestMode; }
 
-Controller::Controller(MakeTermsDialog makeDialog) : m_makeDialog(makeDialog) {
+Controller::Controller(MakeTermsDialog makeDialog) : makeDialog_(makeDialog) {
   SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
   // A library that cannot be loaded leaves the thread's handle null; its strings then come
   // back empty.
   LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
-  m_matcher = std::make_unique<engine::Recognizer>(engine::WindowsPlatform());
+  matcher_ = std::make_unique<engine::Recognizer>(engine::WindowsPlatform());
 }
 
 Controller::~Controller() {
@@ -83,7 +83,7 @@ _SmartTagConfig* Controller::GetSmartTagConfig() {
   if (!m_oConfig) {
     // The store's own failure (its file can neither be found nor written) is the one to
     // report: it says what is wrong and where.
-    const HRESULT hr = CreateSmartTagConfig(m_makeDialog, IID__SmartTagConfig,
+    const HRESULT hr = CreateSmartTagConfig(makeDialog_, IID__SmartTagConfig,
                                             reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
     if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
     if (!m_oConfig)
@@ -281,7 +281,7 @@ STDMETHODIMP Controller::get_SmartTagConfiguration(_SmartTagConfig** out) {
 }
 
 STDMETHODIMP Controller::SetTestModeOn() {
-  t_testMode = true;
+  g_bTestMode = true;
   return S_OK;
 }
 

@@ -67,7 +67,7 @@ class ArrayData {
 // upper-cased; a dictionary that compares text without case (the catalog's may) finds
 // "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
 bool Controller::CopyKeys() {
-  m_terms.Clear();
+  terms_.Clear();
   Variant mode = Optional(m_dicTerms, L"CompareMode");
   long compare = -1;
   if (mode.Vt() == VT_I4 || mode.Vt() == VT_I2 || mode.Vt() == VT_UI1) compare = mode.AsLong();
@@ -91,7 +91,7 @@ bool Controller::CopyKeys() {
   const LONG count = high - low + 1;
   size_t units = 0;
   for (LONG i = 0; i < count; ++i) units += SysStringLen(textAt(i));
-  m_terms.Reserve(static_cast<size_t>(count), units);
+  terms_.Reserve(static_cast<size_t>(count), units);
   // The keys are read where they are and never written: the array may be the dictionary's own,
   // lent by reference. A key to upper-case goes through one buffer kept for all of them, so
   // ten thousand names cost no fresh memory beyond the longest.
@@ -105,7 +105,7 @@ bool Controller::CopyKeys() {
       CharUpperBuffW(reinterpret_cast<wchar_t*>(upper.data()), static_cast<DWORD>(upper.size()));
       key = upper;
     }
-    if (key != engine::TermDictionary::kMaxWordsKey) m_terms.Add(key);
+    if (key != engine::TermDictionary::kMaxWordsKey) terms_.Add(key);
   }
   return true;
 }
@@ -132,7 +132,7 @@ bool Controller::GetCurrentNorvaneCatalog() {
 
 void Controller::ReleaseTerms() {
   m_dicTerms.Reset();
-  m_terms.Clear();
+  terms_.Clear();
 }
 
 void Controller::RebuildTerms() {
@@ -174,11 +174,11 @@ void Controller::RebuildTerms() {
     // Slower, but any dictionary with the promised members will do. The lookup runs only
     // while DoRecognize matches, and the matcher is handed this very dictionary object, so
     // it cannot outlive or miss the object it asks.
-    m_terms.AskOwner([this](std::u16string_view candidate) {
+    terms_.AskOwner([this](std::u16string_view candidate) {
       return Exists(m_dicTerms, std::wstring(candidate.begin(), candidate.end()));
     });
   }
-  m_terms.SetMaxWords(kMaxWords);
+  terms_.SetMaxWords(kMaxWords);
 }
 
 bool Controller::GetRecognizerList() {
@@ -272,20 +272,20 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       maxWords = limit.IsEmptyOrNull() ? 0 : static_cast<short>(limit.AsLong());
       m_dicTerms.Call(L"Remove", {limitKey});
       if (maxWords == 0) maxWords = kMaxWords;
-      m_terms.SetMaxWords(maxWords);
+      terms_.SetMaxWords(maxWords);
 
       // The type name as the site takes it, converted again only after SmartTagName(1) read
       // another one.
-      if (m_sCommittedName != m_sSmartTagName || !m_bstrCommittedName.Get()) {
-        m_bstrCommittedName = Bstr(m_sSmartTagName);
-        m_typeName.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
-        m_sCommittedName = m_sSmartTagName;
+      if (committedName_ != m_sSmartTagName || !committedNameBstr_.Get()) {
+        committedNameBstr_ = Bstr(m_sSmartTagName);
+        typeName_.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
+        committedName_ = m_sSmartTagName;
       }
-      SiteCommitter commit(site ? *site : nullptr, m_bstrCommittedName.Get());
+      SiteCommitter commit(site ? *site : nullptr, committedNameBstr_.Get());
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
-      engine::RecognizeResult result = m_matcher->Recognize(
-          received, m_terms, m_typeName,
+      engine::RecognizeResult result = matcher_->Recognize(
+          received, terms_, typeName_,
           [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
       if (result.outcome == engine::RecognizeResult::Outcome::PositionOverflow)
