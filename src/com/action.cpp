@@ -24,8 +24,8 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
     ComPtr<IDispatch> target(pdispTarget);
     ComPtr<ISmartTagProperties> properties(pfp);
     Bstr appName(ToString(sAppName)), text(ToString(sText)), xml(ToString(sXML));
-    return m_oController->DoAction(lVerbID, appName.get(), target.Get(), properties.Get(),
-                                   text.get(), xml.get());
+    return m_oController->DoAction(lVerbID, appName.Get(), target.Get(), properties.Get(),
+                                   text.Get(), xml.Get());
   }
 
   // ISmartTagAction
@@ -64,9 +64,9 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
   STDMETHODIMP get_VerbNameFromID(INT lVerbID, BSTR* out) override {
     return Answer(out, [&](BSTR* r) { return m_oController->get_ActionVerbName(lVerbID, r); });
   }
-  STDMETHODIMP InvokeVerb(INT VerbID, BSTR ApplicationName, IDispatch* Target,
-                          ISmartTagProperties* Properties, BSTR Text, BSTR Xml) override {
-    return ISmartTagAction_InvokeVerb(VerbID, ApplicationName, Target, Properties, Text, Xml);
+  STDMETHODIMP InvokeVerb(INT verbId, BSTR applicationName, IDispatch* target,
+                          ISmartTagProperties* properties, BSTR text, BSTR xml) override {
+    return ISmartTagAction_InvokeVerb(verbId, applicationName, target, properties, text, xml);
   }
 
  private:
@@ -76,12 +76,12 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
   static HRESULT Answer(BSTR* out, Ask ask) {
     if (!out) return E_POINTER;
     Bstr answer;
-    const HRESULT hr = ask(answer.out());
+    const HRESULT hr = ask(answer.Out());
     if (FAILED(hr)) {
       ReturnString(L"", out);
       return hr;
     }
-    return ReturnString(answer.str(), out);
+    return ReturnString(answer.Str(), out);
   }
   template <class Ask>
   static HRESULT Count(INT* out, Ask ask) {

@@ -51,9 +51,9 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
   STDMETHODIMP get_SmartTagDownloadURL(INT, BSTR* out) override {
     return Text(out, [&](BSTR* r) { return m_oController->get_SmartTagDownloadURL(r); });
   }
-  STDMETHODIMP Recognize(BSTR Text, IF_TYPE DataType, INT LocaleID,
-                         ISmartTagRecognizerSite* RecognizerSite) override {
-    return ISmartTagRecognizer_Recognize(Text, DataType, LocaleID, RecognizerSite);
+  STDMETHODIMP Recognize(BSTR text, IF_TYPE dataType, INT localeId,
+                         ISmartTagRecognizerSite* recognizerSite) override {
+    return ISmartTagRecognizer_Recognize(text, dataType, localeId, recognizerSite);
   }
 
  private:
@@ -63,9 +63,9 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
     if (!out) return E_POINTER;
     *out = nullptr;
     Bstr result;
-    HRESULT hr = ask(result.out());
+    HRESULT hr = ask(result.Out());
     if (FAILED(hr)) return ReturnString(L"", out) == S_OK ? hr : hr;
-    *out = result.get() ? result.detach() : SysAllocString(L"");
+    *out = result.Get() ? result.Detach() : SysAllocString(L"");
     return S_OK;
   }
 

@@ -39,9 +39,9 @@ class Handle {
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-  void close() {
+  HANDLE Get() const { return h_; }
+  bool Ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  void Close() {
     if (h_ != INVALID_HANDLE_VALUE && !CloseHandle(std::exchange(h_, INVALID_HANDLE_VALUE)))
       RaiseLastError();
   }
@@ -213,8 +213,8 @@ bool IsFolder(const std::wstring& path) {
 void FlushToDisk(const std::wstring& path) {
   Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok() || !FlushFileBuffers(file.get())) RaiseLastError();
-  file.close();
+  if (!file.Ok() || !FlushFileBuffers(file.Get())) RaiseLastError();
+  file.Close();
 }
 
 }  // namespace
@@ -271,12 +271,12 @@ void WriteDefaultConfigFile(const std::wstring& path) {
     {
       Handle file(CreateFileW(newFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file.ok()) RaiseLastError();
+      if (!file.Ok()) RaiseLastError();
       DWORD written = 0;
-      if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-          written != text.size() || !FlushFileBuffers(file.get()))
+      if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+          written != text.size() || !FlushFileBuffers(file.Get()))
         RaiseLastError();
-      file.close();
+      file.Close();
     }
     if (!MoveFileExW(newFile.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
       const DWORD error = GetLastError();
@@ -343,13 +343,13 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
       },
       IsSharingViolation);
   Handle file(opened);
-  if (!file.ok()) return false;
+  if (!file.Ok()) return false;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) return false;
+  if (!GetFileSizeEx(file.Get(), &size)) return false;
   bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
   if (!bytes.empty() &&
-      (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+      (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
        read != bytes.size()))
     return false;
   return true;

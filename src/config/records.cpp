@@ -24,7 +24,7 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
     ULONG done = 0;
     for (; done < count && next_ < items_.size(); ++done, ++next_) {
       VariantInit(&out[done]);
-      HRESULT hr = VariantCopy(&out[done], items_[next_].get());
+      HRESULT hr = VariantCopy(&out[done], items_[next_].Get());
       if (FAILED(hr)) {
         for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
         if (fetched) *fetched = 0;
@@ -62,29 +62,29 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
 
 // ---- RecognizerProps ---------------------------------------------------------------------------
 
-STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) { return GetText(m_sClassCode, v); }
-STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) { return SetText(m_sClassCode, v); }
-STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) { return GetText(m_sEnabled, v); }
-STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) { return SetText(m_sEnabled, v); }
-STDMETHODIMP RecognizerProps::get_mask(BSTR* v) { return GetText(m_sMask, v); }
-STDMETHODIMP RecognizerProps::put_mask(BSTR v) { return SetText(m_sMask, v); }
-STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) { return GetText(m_sCaseSensitive, v); }
-STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) { return SetText(m_sCaseSensitive, v); }
-STDMETHODIMP RecognizerProps::get_Value(BSTR* v) { return GetText(m_sValue, v); }
-STDMETHODIMP RecognizerProps::put_Value(BSTR v) { return SetText(m_sValue, v); }
+STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) { return GetText(classCode_, v); }
+STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) { return SetText(classCode_, v); }
+STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) { return GetText(enabled_, v); }
+STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) { return SetText(enabled_, v); }
+STDMETHODIMP RecognizerProps::get_mask(BSTR* v) { return GetText(mask_, v); }
+STDMETHODIMP RecognizerProps::put_mask(BSTR v) { return SetText(mask_, v); }
+STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) { return GetText(caseSensitive_, v); }
+STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) { return SetText(caseSensitive_, v); }
+STDMETHODIMP RecognizerProps::get_Value(BSTR* v) { return GetText(value_, v); }
+STDMETHODIMP RecognizerProps::put_Value(BSTR v) { return SetText(value_, v); }
 
 // ---- ActionProps -------------------------------------------------------------------------------
 
-STDMETHODIMP ActionProps::get_Name(BSTR* v) { return GetText(m_sName, v); }
-STDMETHODIMP ActionProps::put_Name(BSTR v) { return SetText(m_sName, v); }
-STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) { return GetText(m_sClassCode, v); }
-STDMETHODIMP ActionProps::put_ClassCode(BSTR v) { return SetText(m_sClassCode, v); }
-STDMETHODIMP ActionProps::get_Enabled(BSTR* v) { return GetText(m_sEnabled, v); }
-STDMETHODIMP ActionProps::put_Enabled(BSTR v) { return SetText(m_sEnabled, v); }
-STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) { return GetText(m_sInsertPosition, v); }
-STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) { return SetText(m_sInsertPosition, v); }
-STDMETHODIMP ActionProps::get_Value(BSTR* v) { return GetText(m_sValue, v); }
-STDMETHODIMP ActionProps::put_Value(BSTR v) { return SetText(m_sValue, v); }
+STDMETHODIMP ActionProps::get_Name(BSTR* v) { return GetText(name_, v); }
+STDMETHODIMP ActionProps::put_Name(BSTR v) { return SetText(name_, v); }
+STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) { return GetText(classCode_, v); }
+STDMETHODIMP ActionProps::put_ClassCode(BSTR v) { return SetText(classCode_, v); }
+STDMETHODIMP ActionProps::get_Enabled(BSTR* v) { return GetText(enabled_, v); }
+STDMETHODIMP ActionProps::put_Enabled(BSTR v) { return SetText(enabled_, v); }
+STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) { return GetText(insertPosition_, v); }
+STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) { return SetText(insertPosition_, v); }
+STDMETHODIMP ActionProps::get_Value(BSTR* v) { return GetText(value_, v); }
+STDMETHODIMP ActionProps::put_Value(BSTR v) { return SetText(value_, v); }
 
 // ---- Records -----------------------------------------------------------------------------------
 
@@ -103,7 +103,7 @@ size_t Records::Position(const VARIANT& index) const {
     Check(hr);
   }
   const long n = plain.lVal;
-  if (n < 1 || static_cast<size_t>(n) > m_items.size())
+  if (n < 1 || static_cast<size_t>(n) > items_.size())
     Raise({kErrSubscript, kLibraryName, L"Subscript out of range"});
   return static_cast<size_t>(n - 1);
 }
@@ -111,36 +111,36 @@ size_t Records::Position(const VARIANT& index) const {
 STDMETHODIMP Records::get_Item(VARIANT index, VARIANT* item) {
   if (!item) return E_POINTER;
   VariantInit(item);
-  return ComBoundary([&] { Check(VariantCopy(item, m_items[Position(index)].get())); });
+  return ComBoundary([&] { Check(VariantCopy(item, items_[Position(index)].Get())); });
 }
 
 STDMETHODIMP Records::get_Count(LONG* count) {
   if (!count) return E_POINTER;
-  *count = static_cast<LONG>(m_items.size());
+  *count = static_cast<LONG>(items_.size());
   return S_OK;
 }
 
 STDMETHODIMP Records::Add(VARIANT item) {
   return ComBoundary([&] {
     Variant copy;
-    Check(VariantCopyInd(copy.get(), &item));
-    m_items.push_back(std::move(copy));
+    Check(VariantCopyInd(copy.Get(), &item));
+    items_.push_back(std::move(copy));
   });
 }
 
 STDMETHODIMP Records::Remove(VARIANT index) {
   return ComBoundary([&] {
-    m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(Position(index)));
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(Position(index)));
   });
 }
 
 STDMETHODIMP Records::get__NewEnum(IUnknown** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  return ComBoundary([&] { *out = new RecordEnum(m_items, 0); });
+  return ComBoundary([&] { *out = new RecordEnum(items_, 0); });
 }
 
-void Records::Append(IDispatch* item) { m_items.push_back(Variant::FromObject(item)); }
+void Records::Append(IDispatch* item) { items_.push_back(Variant::FromObject(item)); }
 
 HRESULT CreateRecords(REFIID iid, void** out) { return Records::Create(iid, out); }
 HRESULT CreateRecognizerProps(REFIID iid, void** out) { return RecognizerProps::Create(iid, out); }

@@ -26,11 +26,11 @@ class RecognizerProps final : public ComObject<RecognizerProps, _RecognizerProps
   STDMETHODIMP put_Value(BSTR sValue) override;
 
  private:
-  std::wstring m_sClassCode;
-  std::wstring m_sEnabled;
-  std::wstring m_sCaseSensitive;
-  std::wstring m_sMask;
-  std::wstring m_sValue;
+  std::wstring classCode_;
+  std::wstring enabled_;
+  std::wstring caseSensitive_;
+  std::wstring mask_;
+  std::wstring value_;
 };
 
 // One action verb.
@@ -48,20 +48,20 @@ class ActionProps final : public ComObject<ActionProps, _ActionProps> {
   STDMETHODIMP put_Value(BSTR sValue) override;
 
  private:
-  std::wstring m_sName;
-  std::wstring m_sClassCode;
-  std::wstring m_sEnabled;
-  std::wstring m_sInsertPosition;
-  std::wstring m_sValue;
+  std::wstring name_;
+  std::wstring classCode_;
+  std::wstring enabled_;
+  std::wstring insertPosition_;
+  std::wstring value_;
 };
 
 // An ordered list numbered from 1, items added without keys, enumerated in insertion order.
 class Records final : public ComObject<Records, _Records> {
  public:
-  STDMETHODIMP get_Item(VARIANT Index, VARIANT* pItem) override;
+  STDMETHODIMP get_Item(VARIANT index, VARIANT* pItem) override;
   STDMETHODIMP get_Count(LONG* pCount) override;
-  STDMETHODIMP Add(VARIANT Item) override;
-  STDMETHODIMP Remove(VARIANT Index) override;
+  STDMETHODIMP Add(VARIANT item) override;
+  STDMETHODIMP Remove(VARIANT index) override;
   STDMETHODIMP get__NewEnum(IUnknown** ppEnum) override;
 
   // For the store, which builds its lists in C++.
@@ -69,7 +69,7 @@ class Records final : public ComObject<Records, _Records> {
 
  private:
   size_t Position(const VARIANT& index) const;  // 0-based; raises for a bad index
-  std::vector<Variant> m_items;
+  std::vector<Variant> items_;
 };
 
 }  // namespace qp

@@ -28,14 +28,14 @@ bool IsEnabled(const std::wstring& text) { return Upper(text) == L"YES"; }
 
 std::wstring TextOf(IXMLDOMNode* node) {
   Bstr text;
-  Check(node->get_text(text.out()));
-  return text.str();
+  Check(node->get_text(text.Out()));
+  return text.Str();
 }
 
 ComPtr<IXMLDOMNode> SelectFirst(IXMLDOMDocument2* doc, const std::wstring& xql) {
   ComPtr<IXMLDOMNode> node;
   Bstr query(xql);
-  Check(doc->selectSingleNode(query.get(), node.GetAddressOf()));
+  Check(doc->selectSingleNode(query.Get(), node.GetAddressOf()));
   return node;
 }
 
@@ -48,10 +48,10 @@ std::wstring GetAttribute(IXMLDOMNode* node, const wchar_t* name) {
     if (!attributes) return std::wstring();
     ComPtr<IXMLDOMNode> attribute;
     Bstr attributeName(name);
-    Check(attributes->getNamedItem(attributeName.get(), attribute.GetAddressOf()));
+    Check(attributes->getNamedItem(attributeName.Get(), attribute.GetAddressOf()));
     if (!attribute) return std::wstring();
     Variant value;
-    Check(attribute->get_nodeValue(value.out()));
+    Check(attribute->get_nodeValue(value.Out()));
     return value.IsEmptyOrNull() ? std::wstring() : value.AsString();
   } catch (...) {
     PassOn(L"GetAttribute(): ");
@@ -63,9 +63,9 @@ void OverwriteAttribute(IXMLDOMNamedNodeMap* attributes, const wchar_t* name,
                         const std::wstring& value) {
   ComPtr<IXMLDOMNode> attribute;
   Bstr attributeName(name);
-  Check(attributes->getNamedItem(attributeName.get(), attribute.GetAddressOf()));
+  Check(attributes->getNamedItem(attributeName.Get(), attribute.GetAddressOf()));
   if (!attribute) RaiseObjectNotSet();
-  Check(attribute->put_nodeValue(*Variant::FromString(value).get()));
+  Check(attribute->put_nodeValue(*Variant::FromString(value).Get()));
 }
 
 IXMLDOMNode* MakeRecognizerNode(IXMLDOMNode* element, const std::wstring& value,
@@ -73,7 +73,7 @@ IXMLDOMNode* MakeRecognizerNode(IXMLDOMNode* element, const std::wstring& value,
                                 const std::wstring& mask) {
   try {
     Bstr text(value);
-    Check(element->put_text(text.get()));
+    Check(element->put_text(text.Get()));
     ComPtr<IXMLDOMNamedNodeMap> attributes;
     Check(element->get_attributes(attributes.GetAddressOf()));
     if (!attributes) RaiseObjectNotSet();
@@ -90,15 +90,15 @@ IXMLDOMNode* MakeRecognizerNode(IXMLDOMNode* element, const std::wstring& value,
 template <class Iface>
 std::wstring ReadText(Iface* record, HRESULT (STDMETHODCALLTYPE Iface::*get)(BSTR*)) {
   Bstr text;
-  Check((record->*get)(text.out()));
-  return text.str();
+  Check((record->*get)(text.Out()));
+  return text.Str();
 }
 
 template <class Iface>
 void WriteText(Iface* record, HRESULT (STDMETHODCALLTYPE Iface::*put)(BSTR),
                const std::wstring& value) {
   Bstr text(value);
-  Check((record->*put)(text.get()));
+  Check((record->*put)(text.Get()));
 }
 
 // The record as the interface the store reads; anything else is a type mismatch.
@@ -118,13 +118,13 @@ ComPtr<IEnumVARIANT> Enumerate(IDispatch* collection) {
   Variant result;
   EXCEPINFO excep = {};
   HRESULT hr = collection->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
-                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.out(),
+                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.Out(),
                                   &excep, nullptr);
   SysFreeString(excep.bstrSource);
   SysFreeString(excep.bstrDescription);
   SysFreeString(excep.bstrHelpFile);
   Check(hr == DISP_E_EXCEPTION && excep.scode ? excep.scode : hr);
-  const VARIANT* v = result.get();
+  const VARIANT* v = result.Get();
   IUnknown* unknown = v->vt == VT_UNKNOWN || v->vt == VT_DISPATCH ? v->punkVal : nullptr;
   if (!unknown) RaiseObjectNotSet();
   ComPtr<IEnumVARIANT> items;
@@ -138,7 +138,7 @@ ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabl
   ComPtr<Records> list = Records::New();
   ComPtr<IXMLDOMNodeList> nodes;
   Bstr query(path);
-  Check(doc->selectNodes(query.get(), nodes.GetAddressOf()));
+  Check(doc->selectNodes(query.Get(), nodes.GetAddressOf()));
   for (;;) {
     ComPtr<IXMLDOMNode> node;
     Check(nodes->nextNode(node.GetAddressOf()));
@@ -154,7 +154,7 @@ ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabl
 }  // namespace
 
 SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
-    : m_makeDialog(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
+    : makeDialog_(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
 
 // ---- file lifecycle ----------------------------------------------------------------------------
 
@@ -196,7 +196,7 @@ void SmartTagConfig::ConfigFileSave() {
     const std::wstring& path = ConfigFilePath();
     IXMLDOMDocument2* doc = HeldDocument();
     ReplaceFileSafely(path, [&](const std::wstring& newFile) {
-      Check(doc->save(*Variant::FromString(newFile).get()));
+      Check(doc->save(*Variant::FromString(newFile).Get()));
     });
     SYSTEMTIME replaced;
     GetLocalTime(&replaced);
@@ -251,7 +251,7 @@ STDMETHODIMP SmartTagConfig::GetConfigurationItem(BSTR sXQL, VARIANT* pItem) {
     try {
       // No element selected: no value at all, which is not the empty text.
       if (ComPtr<IXMLDOMNode> node = LoadAndSelect(sXQL)) {
-        pItem->bstrVal = Bstr(TextOf(node.Get())).detach();
+        pItem->bstrVal = Bstr(TextOf(node.Get())).Detach();
         pItem->vt = VT_BSTR;
       }
     } catch (...) {
@@ -330,8 +330,8 @@ void SmartTagConfig::ReplaceElements(IDispatch* records, const wchar_t* elementP
     ComPtr<IXMLDOMNode> next;
     Check(child->get_nextSibling(next.GetAddressOf()));
     Bstr name;
-    Check(child->get_baseName(name.out()));
-    if (name.str() == elementName) {
+    Check(child->get_baseName(name.Out()));
+    if (name.Str() == elementName) {
       ComPtr<IXMLDOMNode> removed;
       Check(container->removeChild(child.Get(), removed.GetAddressOf()));
     }
@@ -342,7 +342,7 @@ void SmartTagConfig::ReplaceElements(IDispatch* records, const wchar_t* elementP
   for (;;) {
     Variant item;
     ULONG fetched = 0;
-    const HRESULT hr = items->Next(1, item.get(), &fetched);
+    const HRESULT hr = items->Next(1, item.Get(), &fetched);
     Check(hr);
     if (hr != S_OK || fetched != 1) break;
     fill(element.Get(), item.AsObject().Get());
@@ -384,8 +384,8 @@ STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
                                                    reinterpret_cast<void**>(element.GetAddressOf())));
                         auto set = [&](const wchar_t* name, const std::wstring& value) {
                           Bstr attribute(name);
-                          Check(element->setAttribute(attribute.get(),
-                                                      *Variant::FromString(value).get()));
+                          Check(element->setAttribute(attribute.Get(),
+                                                      *Variant::FromString(value).Get()));
                         };
                         set(L"Name", ReadText(record.Get(), &_ActionProps::get_Name));
                         set(L"ClassCode", ReadText(record.Get(), &_ActionProps::get_ClassCode));
@@ -395,12 +395,12 @@ STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
                             ReadText(record.Get(), &_ActionProps::get_InsertPosition);
                         if (position.empty()) {
                           Bstr attribute(L"InsertPosition");
-                          Check(element->removeAttribute(attribute.get()));
+                          Check(element->removeAttribute(attribute.Get()));
                         } else {
                           set(L"InsertPosition", position);
                         }
                         Bstr text(ReadText(record.Get(), &_ActionProps::get_Value));
-                        Check(element->put_text(text.get()));
+                        Check(element->put_text(text.Get()));
                       });
     } catch (...) {
       PassOn(L"UpdateActions(): ");
@@ -416,7 +416,7 @@ STDMETHODIMP SmartTagConfig::SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIAN
       ComPtr<IXMLDOMNode> node = LoadAndSelect(sXQL);
       if (!node) return;
       Bstr text(ToString(sValue));
-      Check(node->put_text(text.get()));
+      Check(node->put_text(text.Get()));
       ConfigFileSave();
       *pDone = VARIANT_TRUE;
     } catch (...) {
@@ -448,8 +448,8 @@ STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pD
 // The user maintains the terms in the dialog; only a confirmed dialog changes the file. Nothing
 // is raised: a failure is shown, and the dialog goes in every case.
 STDMETHODIMP SmartTagConfig::VisualConfig() {
-  if (!m_makeDialog) return E_NOTIMPL;
-  const std::unique_ptr<TermsDialog> made = m_makeDialog(NewRecognizerRecord);
+  if (!makeDialog_) return E_NOTIMPL;
+  const std::unique_ptr<TermsDialog> made = makeDialog_(NewRecognizerRecord);
   TermsDialog& dialog = *made;
   try {
     ComPtr<_Records> terms;

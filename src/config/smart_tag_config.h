@@ -44,7 +44,7 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
                        const wchar_t* containerPath, const wchar_t* elementName,
                        const FillElement& fill);
 
-  MakeTermsDialog m_makeDialog;
+  MakeTermsDialog makeDialog_;
   ComPtr<IXMLDOMDocument2> m_oConfigDoc;
   std::wstring m_sConfigFilePath;
   std::wstring m_sLastModified;

@@ -110,7 +110,7 @@ bool LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path) {
     hr = doc->load(source, &loaded);
   } else {
     // Unreadable: the parser's own attempt says why.
-    hr = doc->load(*Variant::FromString(path).get(), &loaded);
+    hr = doc->load(*Variant::FromString(path).Get(), &loaded);
   }
   return SUCCEEDED(hr) && loaded == VARIANT_TRUE;
 }
@@ -137,11 +137,11 @@ ParseFailure DescribeParseFailure(IXMLDOMDocument2* doc, const std::wstring& pat
   ComPtr<IXMLDOMParseError> error;
   if (SUCCEEDED(doc->get_parseError(error.GetAddressOf())) && error) {
     Bstr reason, srcText;
-    error->get_reason(reason.out());
-    error->get_srcText(srcText.out());
+    error->get_reason(reason.Out());
+    error->get_srcText(srcText.Out());
     error->get_line(&line);
-    failure.reason = reason.str();
-    failure.srcText = srcText.str();
+    failure.reason = reason.Str();
+    failure.srcText = srcText.Str();
   }
   if (line > 0 || !failure.srcText.empty()) return failure;
 

@@ -10,14 +10,14 @@ namespace {
 
 constexpr size_t kTrigrams = 26 * 26 * 26;
 
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
-bool isLowerLetter(char16_t c) { return c >= u'a' && c <= u'z'; }
+char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+bool IsLowerLetter(char16_t c) { return c >= u'a' && c <= u'z'; }
 
-bool isAscii(std::u16string_view s) {
+bool IsAscii(std::u16string_view s) {
     return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
 }
 
-size_t trigramOf(const char16_t* p) {
+size_t TrigramOf(const char16_t* p) {
     return size_t(p[0] - u'a') * 676 + size_t(p[1] - u'a') * 26 + size_t(p[2] - u'a');
 }
 
@@ -29,7 +29,7 @@ DateTokens::DateTokens(std::vector<std::u16string> monthNames)
     // non-ASCII candidates never get as far as the search.
     std::vector<std::u16string> ascii;
     for (const auto& name : names_)
-        if (!name.empty() && isAscii(name)) ascii.push_back(name);
+        if (!name.empty() && IsAscii(name)) ascii.push_back(name);
     std::sort(ascii.begin(), ascii.end(),
               [](const auto& a, const auto& b) { return a.size() < b.size() || (a.size() == b.size() && a < b); });
     ascii.erase(std::unique(ascii.begin(), ascii.end()), ascii.end());
@@ -39,9 +39,9 @@ DateTokens::DateTokens(std::vector<std::u16string> monthNames)
         });
         if (covered) continue;
         search_.push_back(token);
-        if (token.size() >= 3 && isLowerLetter(token[0]) && isLowerLetter(token[1]) &&
-            isLowerLetter(token[2])) {
-            const size_t t = trigramOf(token.data());
+        if (token.size() >= 3 && IsLowerLetter(token[0]) && IsLowerLetter(token[1]) &&
+            IsLowerLetter(token[2])) {
+            const size_t t = TrigramOf(token.data());
             trigrams_[t / 64] |= uint64_t(1) << (t % 64);
         } else {
             untrigrammed_ = true;
@@ -49,21 +49,21 @@ DateTokens::DateTokens(std::vector<std::u16string> monthNames)
     }
 }
 
-const DateTokens& DateTokens::english() {
-    static const DateTokens tokens{{u"january", u"february", u"march", u"april", u"may", u"june",
+const DateTokens& DateTokens::English() {
+    static const DateTokens kTokens{{u"january", u"february", u"march", u"april", u"may", u"june",
                                     u"july", u"august", u"september", u"october", u"november",
                                     u"december", u"jan", u"feb", u"mar", u"apr", u"jun", u"jul",
                                     u"aug", u"sep", u"oct", u"nov", u"dec"}};
-    return tokens;
+    return kTokens;
 }
 
 // `lowered` is ASCII and lower-cased.
-bool DateTokens::containsAny(std::u16string_view lowered) const {
+bool DateTokens::ContainsAny(std::u16string_view lowered) const {
     bool candidateTrigram = untrigrammed_;
     for (size_t i = 0; !candidateTrigram && i + 3 <= lowered.size(); ++i) {
         const char16_t* p = lowered.data() + i;
-        if (!isLowerLetter(p[0]) || !isLowerLetter(p[1]) || !isLowerLetter(p[2])) continue;
-        const size_t t = trigramOf(p);
+        if (!IsLowerLetter(p[0]) || !IsLowerLetter(p[1]) || !IsLowerLetter(p[2])) continue;
+        const size_t t = TrigramOf(p);
         candidateTrigram = (trigrams_[t / 64] >> (t % 64)) & 1;
     }
     if (!candidateTrigram) return false;
@@ -72,7 +72,7 @@ bool DateTokens::containsAny(std::u16string_view lowered) const {
     return false;
 }
 
-bool DateTokens::mayBeDate(std::u16string_view candidate) const {
+bool DateTokens::MayBeDate(std::u16string_view candidate) const {
     char16_t buffer[64];
     std::u16string heap;
     char16_t* lowered = buffer;
@@ -84,10 +84,10 @@ bool DateTokens::mayBeDate(std::u16string_view candidate) const {
     for (size_t i = 0; i < candidate.size(); ++i) {
         const char16_t c = candidate[i];
         if (c >= 0x80 || (c >= u'0' && c <= u'9')) return true;
-        lowered[i] = asciiLower(c);
-        hasLetter |= isLowerLetter(lowered[i]);
+        lowered[i] = AsciiLower(c);
+        hasLetter |= IsLowerLetter(lowered[i]);
     }
-    return hasLetter && containsAny(std::u16string_view(lowered, candidate.size()));
+    return hasLetter && ContainsAny(std::u16string_view(lowered, candidate.size()));
 }
 
 }  // namespace qp::engine

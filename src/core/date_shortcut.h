@@ -6,7 +6,7 @@
 // all is refused. Day names, AM/PM markers, separators and white space never make a
 // field by themselves. So a candidate with no digit and no month name cannot be a date.
 //
-// mayBeDate() answers "no" only for candidates made of ASCII characters without a digit
+// MayBeDate() answers "no" only for candidates made of ASCII characters without a digit
 // and without any month token of the locale as a substring. Anything beyond ASCII is
 // "maybe": Unicode has many other decimal digits, and case folding outside ASCII
 // (U+0130, U+212A, ...) can make a token match where a plain comparison would not.
@@ -19,20 +19,20 @@
 
 namespace qp::engine {
 
-// The month names of a locale, prepared for mayBeDate(): it runs for nearly every word
+// The month names of a locale, prepared for MayBeDate(): it runs for nearly every word
 // that can start a term, so the token search is a trigram filter before any comparison.
 class DateTokens {
 public:
     // Month names and abbreviations of the locale, lower-cased (towlower semantics).
     DateTokens(std::vector<std::u16string> monthNames);
 
-    const std::vector<std::u16string>& monthNames() const { return names_; }
-    bool mayBeDate(std::u16string_view candidate) const;
+    const std::vector<std::u16string>& MonthNames() const { return names_; }
+    bool MayBeDate(std::u16string_view candidate) const;
 
-    static const DateTokens& english();
+    static const DateTokens& English();
 
 private:
-    bool containsAny(std::u16string_view lowered) const;
+    bool ContainsAny(std::u16string_view lowered) const;
 
     std::vector<std::u16string> names_;
     // ASCII tokens, none containing another one (the shorter one is found anyway).
@@ -42,8 +42,8 @@ private:
     bool untrigrammed_ = false;  // some searched token is shorter or has other characters
 };
 
-inline bool mayBeDate(std::u16string_view candidate, const DateTokens& tokens = DateTokens::english()) {
-    return tokens.mayBeDate(candidate);
+inline bool MayBeDate(std::u16string_view candidate, const DateTokens& tokens = DateTokens::English()) {
+    return tokens.MayBeDate(candidate);
 }
 
 }  // namespace qp::engine

@@ -19,18 +19,18 @@ constexpr CasePair kUpperPairs[] = {
 };
 
 // Full BMP table, built once: one load per unit in the hot loop.
-const char16_t* upperTable() {
-    static const std::unique_ptr<char16_t[]> table = [] {
+const char16_t* UpperTable() {
+    static const std::unique_ptr<char16_t[]> kTable = [] {
         auto t = std::make_unique<char16_t[]>(0x10000);
         for (std::size_t c = 0; c < 0x10000; ++c) t[c] = char16_t(c);
         for (char16_t c = u'a'; c <= u'z'; ++c) t[c] = char16_t(c - 32);
         for (const auto& p : kUpperPairs) t[p.lower] = p.upper;
         return t;
     }();
-    return table.get();
+    return kTable.get();
 }
 
-int currentYear() {
+int CurrentYear() {
     const auto now = std::chrono::system_clock::now();
     return int(std::chrono::year_month_day(std::chrono::floor<std::chrono::days>(now)).year());
 }
@@ -56,11 +56,11 @@ const char16_t* const kMonths[] = {u"JANUARY", u"FEBRUARY", u"MARCH",     u"APRI
 const char16_t* const kDays[] = {u"SUNDAY",   u"MONDAY", u"TUESDAY", u"WEDNESDAY",
                                  u"THURSDAY", u"FRIDAY", u"SATURDAY"};
 
-bool isLetter(char16_t c) { return c >= u'A' && c <= u'Z'; }
-bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsLetter(char16_t c) { return c >= u'A' && c <= u'Z'; }
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // Full name, its first three letters, or SEPT.
-int monthOf(std::u16string_view word) {
+int MonthOf(std::u16string_view word) {
     for (int m = 0; m < 12; ++m) {
         std::u16string_view name(kMonths[m]);
         if (word == name || (word.size() == 3 && name.substr(0, 3) == word)) return m + 1;
@@ -68,7 +68,7 @@ int monthOf(std::u16string_view word) {
     return word == u"SEPT" ? 9 : 0;
 }
 
-bool isDayName(std::u16string_view word) {
+bool IsDayName(std::u16string_view word) {
     for (const char16_t* d : kDays) {
         std::u16string_view name(d);
         if (word == name || (word.size() == 3 && name.substr(0, 3) == word)) return true;
@@ -76,43 +76,43 @@ bool isDayName(std::u16string_view word) {
     return false;
 }
 
-bool validDay(int day, int month, int year) {
-    static const int days[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+bool ValidDay(int day, int month, int year) {
+    static const int kDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (month < 1 || month > 12 || day < 1) return false;
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= days[month] || (month == 2 && day == 29 && leap);
+    return day <= kDays[month] || (month == 2 && day == 29 && leap);
 }
 
-int fullYear(int y) { return y < 30 ? 2000 + y : y < 100 ? 1900 + y : y; }
+int FullYear(int y) { return y < 30 ? 2000 + y : y < 100 ? 1900 + y : y; }
 
-bool tokenize(std::u16string_view s, Parsed& p) {
+bool Tokenize(std::u16string_view s, Parsed& p) {
     size_t i = 0;
     while (i < s.size()) {
         const char16_t c = s[i];
-        if (isDigit(c)) {
+        if (IsDigit(c)) {
             if (p.count == 6) return false;
             long v = 0;
             size_t digits = 0;
-            while (i < s.size() && isDigit(s[i])) {
+            while (i < s.size() && IsDigit(s[i])) {
                 if (++digits > 5) return false;
                 v = v * 10 + (s[i++] - u'0');
             }
             p.fields[p.count++].value = int(v);
             continue;
         }
-        if (isLetter(c)) {
+        if (IsLetter(c)) {
             size_t j = i;
-            while (j < s.size() && isLetter(s[j])) ++j;
+            while (j < s.size() && IsLetter(s[j])) ++j;
             const std::u16string_view word = s.substr(i, j - i);
             i = j;
-            if (int m = monthOf(word)) {
+            if (int m = MonthOf(word)) {
                 if (p.count == 6) return false;
                 p.fields[p.count].value = m;
                 p.fields[p.count++].month = true;
             } else if (word == u"AM" || word == u"A" || word == u"PM" || word == u"P") {
                 if (p.count == 0 || p.ampm) return false;
                 p.ampm = word[0] == u'A' ? 1 : 2;
-            } else if (!isDayName(word)) {
+            } else if (!IsDayName(word)) {
                 return false;
             }
             continue;
@@ -131,10 +131,10 @@ bool tokenize(std::u16string_view s, Parsed& p) {
 }
 
 // Date from up to three fields (month names fix the month's position).
-bool makeDate(const Field* f, int n, int referenceYear, DateTime& out) {
+bool MakeDate(const Field* f, int n, int referenceYear, DateTime& out) {
     auto accept = [&](int d, int m, int y) {
-        if (y < 100) y = fullYear(y);
-        if (y > 9999 || !validDay(d, m, y)) return false;
+        if (y < 100) y = FullYear(y);
+        if (y > 9999 || !ValidDay(d, m, y)) return false;
         out.day = d, out.month = m, out.year = y;
         return true;
     };
@@ -155,19 +155,19 @@ bool makeDate(const Field* f, int n, int referenceYear, DateTime& out) {
 
 }  // namespace
 
-char16_t nativeUpperChar(char16_t c) { return upperTable()[c]; }
+char16_t NativeUpperChar(char16_t c) { return UpperTable()[c]; }
 
-void nativeUpperCase(std::u16string& text) {
-    const char16_t* table = upperTable();
+void NativeUpperCase(std::u16string& text) {
+    const char16_t* table = UpperTable();
     for (char16_t& c : text) c = table[c];
 }
 
-std::optional<DateTime> parseNativeDate(std::u16string_view text, int referenceYear) {
-    if (!mayBeDate(text)) return std::nullopt;
+std::optional<DateTime> ParseNativeDate(std::u16string_view text, int referenceYear) {
+    if (!MayBeDate(text)) return std::nullopt;
     std::u16string upper(text);
-    nativeUpperCase(upper);
+    NativeUpperCase(upper);
     Parsed p;
-    if (!tokenize(upper, p)) return std::nullopt;
+    if (!Tokenize(upper, p)) return std::nullopt;
 
     // The time is the run of fields joined by ':' (at the start or at the end), or a
     // single number directly followed by AM/PM.
@@ -207,12 +207,12 @@ std::optional<DateTime> parseNativeDate(std::u16string_view text, int referenceY
         if (p.ampm == 1 && out.hour == 12) out.hour = 0;
     }
     if (out.hour > 23 || out.minute > 59 || out.second > 59) return std::nullopt;
-    if (n > 3 || !makeDate(p.fields + first, n, referenceYear ? referenceYear : currentYear(), out))
+    if (n > 3 || !MakeDate(p.fields + first, n, referenceYear ? referenceYear : CurrentYear(), out))
         return std::nullopt;
     return out;
 }
 
-std::u16string formatNativeDate(const DateTime& v) {
+std::u16string FormatNativeDate(const DateTime& v) {
     auto num = [](std::u16string& s, int x, int width) {
         char16_t buf[8];
         int len = 0;
@@ -237,13 +237,13 @@ std::u16string formatNativeDate(const DateTime& v) {
     return s;
 }
 
-PlatformServices nativePlatform(int referenceYear) {
+PlatformServices NativePlatform(int referenceYear) {
     PlatformServices p;
-    p.upperCase = &nativeUpperCase;
+    p.upperCase = &NativeUpperCase;
     p.toDate = [referenceYear](std::u16string_view candidate, std::u16string& dateText) {
-        auto value = parseNativeDate(candidate, referenceYear);
+        auto value = ParseNativeDate(candidate, referenceYear);
         if (!value) return false;
-        dateText = formatNativeDate(*value);
+        dateText = FormatNativeDate(*value);
         return true;
     };
     return p;

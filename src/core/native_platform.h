@@ -23,8 +23,8 @@
 
 namespace qp::engine {
 
-void nativeUpperCase(std::u16string& text);
-char16_t nativeUpperChar(char16_t c);
+void NativeUpperCase(std::u16string& text);
+char16_t NativeUpperChar(char16_t c);
 
 struct DateTime {
     int year = 1899, month = 12, day = 30;
@@ -33,10 +33,10 @@ struct DateTime {
 };
 
 // referenceYear is used where the text gives no year (0: the current year).
-std::optional<DateTime> parseNativeDate(std::u16string_view text, int referenceYear = 0);
-std::u16string formatNativeDate(const DateTime& value);
+std::optional<DateTime> ParseNativeDate(std::u16string_view text, int referenceYear = 0);
+std::u16string FormatNativeDate(const DateTime& value);
 
-// Both services above; referenceYear as for parseNativeDate.
-PlatformServices nativePlatform(int referenceYear = 0);
+// Both services above; referenceYear as for ParseNativeDate.
+PlatformServices NativePlatform(int referenceYear = 0);
 
 }  // namespace qp::engine

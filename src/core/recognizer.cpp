@@ -15,14 +15,14 @@ constexpr std::u16string_view kSplitMarker = u"%*SPLITHERE*%";
 constexpr int32_t kMaxPosition = 32767;  // positions are 16-bit signed
 
 // Every delimiter and the space lie below 64: one comparison settles a letter.
-constexpr uint64_t bit(char16_t c) { return uint64_t(1) << c; }
-constexpr uint64_t kDelimiters = bit(u'.') | bit(u'?') | bit(u',') | bit(u'!') | bit(u';') |
-                                 bit(u':') | bit(0x000D) | bit(0x000A) | bit(0x0009) | bit(0x000B);
-constexpr uint64_t kBreaks = kDelimiters | bit(u' ');
+constexpr uint64_t Bit(char16_t c) { return uint64_t(1) << c; }
+constexpr uint64_t kDelimiters = Bit(u'.') | Bit(u'?') | Bit(u',') | Bit(u'!') | Bit(u';') |
+                                 Bit(u':') | Bit(0x000D) | Bit(0x000A) | Bit(0x0009) | Bit(0x000B);
+constexpr uint64_t kBreaks = kDelimiters | Bit(u' ');
 
-bool isDelimiter(char16_t c) { return c < 64 && ((kDelimiters >> c) & 1); }
+bool IsDelimiter(char16_t c) { return c < 64 && ((kDelimiters >> c) & 1); }
 
-std::u16string_view trimLeft(std::u16string_view s) {
+std::u16string_view TrimLeft(std::u16string_view s) {
     size_t i = 0;
     while (i < s.size() && s[i] == u' ') ++i;
     return s.substr(i);
@@ -34,12 +34,12 @@ struct PositionOverflow {};
 class MaxWordsLease {
 public:
     explicit MaxWordsLease(TermDictionary& terms) : terms_(terms) {
-        const int16_t read = terms.maxWordsEntry().value_or(0);
+        const int16_t read = terms.MaxWordsEntry().value_or(0);
         used_ = read == 0 ? int16_t(3) : read;
-        terms.removeMaxWords();
+        terms.RemoveMaxWords();
     }
-    ~MaxWordsLease() { terms_.setMaxWords(used_); }
-    int maxWords() const { return used_; }
+    ~MaxWordsLease() { terms_.SetMaxWords(used_); }
+    int MaxWords() const { return used_; }
 
 private:
     TermDictionary& terms_;
@@ -50,27 +50,27 @@ private:
 
 Recognizer::Recognizer(PlatformServices platform) : platform_(std::move(platform)) {}
 
-bool Recognizer::isDate(std::u16string_view candidate) {
+bool Recognizer::IsDate(std::u16string_view candidate) {
     ++dateConversions_;
     return platform_.toDate(candidate, dateText_);
 }
 
 // Where a later word can only be reached through a date's text form, pruning on the
-// prefix set is not enough; see matchSentence.
-void Recognizer::refreshDatePrefixes(const TermDictionary& terms) {
-    if (prefixGeneration_ == terms.generation()) return;
+// prefix set is not enough; see MatchSentence.
+void Recognizer::RefreshDatePrefixes(const TermDictionary& terms) {
+    if (prefixGeneration_ == terms.Generation()) return;
     bool found = false;
     std::u16string text;
-    terms.forEachPrefix([&](std::u16string_view prefix) {
+    terms.ForEachPrefix([&](std::u16string_view prefix) {
         if (!found && platform_.toDate(prefix, text) && text == prefix) found = true;
     });
     datePrefixes_ = found;
-    prefixGeneration_ = terms.generation();
+    prefixGeneration_ = terms.Generation();
 }
 
 // A tag whose text sits between two embedded objects right where it starts is the
 // object's own caption, not text of the document.
-bool Recognizer::embeddedObjectOnly(std::u16string_view candidate, int32_t start) {
+bool Recognizer::EmbeddedObjectOnly(std::u16string_view candidate, int32_t start) {
     if (!hasObject_) return false;  // the pattern needs U+FFFC: no occurrence
     pattern_.assign(1, kObject);
     pattern_.append(candidate);
@@ -82,16 +82,16 @@ bool Recognizer::embeddedObjectOnly(std::u16string_view candidate, int32_t start
 
 // Candidates from start word s: c0 = w[s], c(j+1) = trim(e(j) + " " + w[s+j+1]) where e(j)
 // is c(j), or its date text when c(j) reads as a date. Words hold no space and are not
-// empty, so c(j+1) begins with trimLeft(e(j)) + " " (or is the word alone when that is
+// empty, so c(j+1) begins with TrimLeft(e(j)) + " " (or is the word alone when that is
 // empty). Hence c(j+1) and every longer candidate can only be a term if
-//   trimLeft(e(j)) is a prefix of a term (kPrefix), or
+//   TrimLeft(e(j)) is a prefix of a term (kPrefix), or
 //   some later candidate reads as a date whose text is a prefix of a term.
 // A date's text form reads back as the same text (the general date format round-trips),
-// so the second case needs a prefix that is its own date text: refreshDatePrefixes()
+// so the second case needs a prefix that is its own date text: RefreshDatePrefixes()
 // finds out once per dictionary. Without such a prefix, extension stops at the first
 // candidate that is no prefix, and the date conversion is needed only for candidates that
 // are terms or prefixes: for any other candidate its outcome changes nothing.
-bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
+bool Recognizer::MatchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
                                std::u16string_view typeName, const CommitFn& commit,
                                int32_t& commits) {
     const std::u16string_view text = sentence.text;
@@ -109,7 +109,7 @@ bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& t
             if (j == 0) {
                 candidate = word;
             } else if (fromDate) {
-                const std::u16string_view head = trimLeft(dateText_);
+                const std::u16string_view head = TrimLeft(dateText_);
                 scratch_.assign(head);
                 if (!head.empty()) scratch_.push_back(u' ');
                 scratch_.append(word);
@@ -124,24 +124,24 @@ bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& t
                                         words_[k].offset + words_[k].length - words_[s].offset);
             }
 
-            const uint8_t flags = terms.probe(candidate);
-            if ((flags || exhaustive) && isDate(candidate)) {
+            const uint8_t flags = terms.Probe(candidate);
+            if ((flags || exhaustive) && IsDate(candidate)) {
                 fromDate = true;
                 if (!exhaustive) {
-                    const std::u16string_view head = trimLeft(dateText_);
-                    if (!head.empty() && !(terms.probe(head) & TermDictionary::kPrefix)) break;
+                    const std::u16string_view head = TrimLeft(dateText_);
+                    if (!head.empty() && !(terms.Probe(head) & TermDictionary::kPrefix)) break;
                 }
                 continue;
             }
             fromDate = false;
-            if ((flags & TermDictionary::kTerm) && terms.confirm(candidate)) {
+            if ((flags & TermDictionary::kTerm) && terms.Confirm(candidate)) {
                 // Start = sentences before + sentence number + words before + word number - 1,
                 // in 16-bit arithmetic: every term is non-negative, so the total decides.
                 const int64_t wordsBefore = int64_t(words_[s].offset) - int64_t(s);
                 const int64_t total = sentence.before + sentence.number + wordsBefore + int64_t(s + 1);
                 if (total > kMaxPosition) throw PositionOverflow{};
                 const int32_t start = int32_t(total - 1);
-                if (embeddedObjectOnly(candidate, start)) {
+                if (EmbeddedObjectOnly(candidate, start)) {
                     result = false;
                 } else {
                     // The tag covers the words it was read from. That is the candidate's
@@ -159,7 +159,7 @@ bool Recognizer::matchSentence(const Sentence& sentence, const TermDictionary& t
     return result;
 }
 
-bool Recognizer::prepare(std::u16string_view text) {
+bool Recognizer::Prepare(std::u16string_view text) {
     // One pass: objects become spaces, and it tells whether there are objects and whether a
     // split marker may be typed (nothing upper-cases to '%').
     size_t length = text.size();
@@ -187,7 +187,7 @@ bool Recognizer::prepare(std::u16string_view text) {
     return percents != 0;
 }
 
-void Recognizer::cutAtBreaks(const SentenceFn& match) {
+void Recognizer::CutAtBreaks(const SentenceFn& match) {
     // Without a '%' no marker can be typed or formed with a delimiter's marker: every
     // delimiter ends a sentence, nothing else does. Words and sentences are cut in one pass.
     const char16_t* const data = work_.data();
@@ -226,13 +226,13 @@ void Recognizer::cutAtBreaks(const SentenceFn& match) {
     match(begin, size);
 }
 
-void Recognizer::cutAtMarkers(const SentenceFn& match) {
+void Recognizer::CutAtMarkers(const SentenceFn& match) {
     // A typed marker splits too, and a partial one can take the first characters of a
     // delimiter's marker: split the marked text exactly as it reads.
     marked_.clear();
     marked_.reserve(work_.size() + work_.size() / 4);
     for (char16_t c : work_) {
-        if (isDelimiter(c)) marked_.append(kSplitMarker);
+        if (IsDelimiter(c)) marked_.append(kSplitMarker);
         else marked_.push_back(c);
     }
     const std::u16string_view all = marked_;
@@ -254,29 +254,29 @@ void Recognizer::cutAtMarkers(const SentenceFn& match) {
     matchWords(all.size());
 }
 
-RecognizeResult Recognizer::recognize(std::u16string_view text, TermDictionary& terms,
+RecognizeResult Recognizer::Recognize(std::u16string_view text, TermDictionary& terms,
                                       std::u16string_view typeName, const CommitFn& commit) {
     RecognizeResult r;
     MaxWordsLease lease(terms);
     try {
-        const bool typedPercent = prepare(text);
-        refreshDatePrefixes(terms);
+        const bool typedPercent = Prepare(text);
+        RefreshDatePrefixes(terms);
         if (work_.empty()) return r;  // no sentence at all
 
         Sentence sentence{};
         const SentenceFn match = [&](size_t begin, size_t end) {
-            // The text the sentences are cut from; the marked one is made by cutAtMarkers.
+            // The text the sentences are cut from; the marked one is made by CutAtMarkers.
             sentence.all = typedPercent ? marked_ : work_;
             sentence.text = sentence.all.substr(begin, end - begin);
             ++sentence.number;
             r.lastSentenceResult =
-                matchSentence(sentence, terms, lease.maxWords(), typeName, commit, r.commits);
+                MatchSentence(sentence, terms, lease.MaxWords(), typeName, commit, r.commits);
             sentence.before += int64_t(end - begin);
         };
         if (typedPercent) {
-            cutAtMarkers(match);
+            CutAtMarkers(match);
         } else {
-            cutAtBreaks(match);
+            CutAtBreaks(match);
         }
     } catch (const PositionOverflow&) {
         r.outcome = RecognizeResult::Outcome::PositionOverflow;

@@ -34,7 +34,7 @@ struct RecognizeResult {
     std::exception_ptr error;
     int32_t commits = 0;
 
-    bool failed() const { return outcome != Outcome::Completed; }
+    bool Failed() const { return outcome != Outcome::Completed; }
 };
 
 class Recognizer {
@@ -46,11 +46,11 @@ public:
     // of `terms` (so it can never be tagged); afterwards it is always back, holding the
     // word limit that was used (3 where it was missing, empty or 0). Tags committed before
     // a failure stay committed; the remaining sentences are not matched.
-    RecognizeResult recognize(std::u16string_view text, TermDictionary& terms,
+    RecognizeResult Recognize(std::u16string_view text, TermDictionary& terms,
                               std::u16string_view typeName, const CommitFn& commit);
 
     // Date conversions asked of the platform so far (for measurements).
-    uint64_t dateConversions() const { return dateConversions_; }
+    uint64_t DateConversions() const { return dateConversions_; }
 
 private:
     struct Word {
@@ -63,19 +63,19 @@ private:
         int64_t before;     // total length of the sentences before it
     };
     // Matches `sentence`, whose words are in words_ (offsets within the sentence).
-    bool matchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
+    bool MatchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
                        std::u16string_view typeName, const CommitFn& commit, int32_t& commits);
     // Fills work_ from the text (objects as spaces, upper-cased); true when a '%' was typed.
-    bool prepare(std::u16string_view text);
+    bool Prepare(std::u16string_view text);
     // Cut work_ into sentences and the sentences into words_, handing each sentence's place
     // (begin, end) in its text to match: at delimiters and spaces, or, where a marker may have
     // been typed, at the split markers of the marked text.
     using SentenceFn = std::function<void(size_t begin, size_t end)>;
-    void cutAtBreaks(const SentenceFn& match);
-    void cutAtMarkers(const SentenceFn& match);
-    bool isDate(std::u16string_view candidate);
-    bool embeddedObjectOnly(std::u16string_view candidate, int32_t start);
-    void refreshDatePrefixes(const TermDictionary& terms);
+    void CutAtBreaks(const SentenceFn& match);
+    void CutAtMarkers(const SentenceFn& match);
+    bool IsDate(std::u16string_view candidate);
+    bool EmbeddedObjectOnly(std::u16string_view candidate, int32_t start);
+    void RefreshDatePrefixes(const TermDictionary& terms);
 
     PlatformServices platform_;
     bool hasObject_ = false;

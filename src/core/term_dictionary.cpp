@@ -10,7 +10,7 @@ namespace qp::engine {
 namespace {
 std::atomic<uint64_t> nextGeneration{1};
 
-uint64_t mix(uint64_t h) {
+uint64_t Mix(uint64_t h) {
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdULL;
     h ^= h >> 33;
@@ -22,7 +22,7 @@ uint64_t mix(uint64_t h) {
 
 TermDictionary::TermDictionary() : slots_(16), generation_(nextGeneration++) {}
 
-uint64_t TermDictionary::hash(std::u16string_view s) {
+uint64_t TermDictionary::Hash(std::u16string_view s) {
     // Four UTF-16 units per multiply; the tail is zero-padded, the length is mixed in.
     const char16_t* p = s.data();
     std::size_t n = s.size();
@@ -40,12 +40,12 @@ uint64_t TermDictionary::hash(std::u16string_view s) {
         std::memcpy(&v, p, n * sizeof(char16_t));
         h = (h ^ v) * 0x9FB21C651E98DF25ULL;
     }
-    return mix(h);
+    return Mix(h);
 }
 
-const TermDictionary::Slot* TermDictionary::find(std::u16string_view s, uint64_t h) const {
+const TermDictionary::Slot* TermDictionary::Find(std::u16string_view s, uint64_t h) const {
     const std::size_t mask = slots_.size() - 1;
-    const uint32_t tag = tagOf(h);
+    const uint32_t tag = TagOf(h);
     for (std::size_t i = std::size_t(h) & mask;; i = (i + 1) & mask) {
         const Slot& slot = slots_[i];
         if (slot.tag == kEmpty) return nullptr;
@@ -55,11 +55,11 @@ const TermDictionary::Slot* TermDictionary::find(std::u16string_view s, uint64_t
     }
 }
 
-TermDictionary::Slot& TermDictionary::findOrInsert(std::u16string_view s, uint64_t h) {
+TermDictionary::Slot& TermDictionary::FindOrInsert(std::u16string_view s, uint64_t h) {
     if ((occupied_ + 1) * 10 > slots_.size() * 7)
-        rehash(used_ * 2 * 10 > slots_.size() * 7 ? slots_.size() * 2 : slots_.size());
+        Rehash(used_ * 2 * 10 > slots_.size() * 7 ? slots_.size() * 2 : slots_.size());
     const std::size_t mask = slots_.size() - 1;
-    const uint32_t tag = tagOf(h);
+    const uint32_t tag = TagOf(h);
     Slot* reuse = nullptr;
     for (std::size_t i = std::size_t(h) & mask;; i = (i + 1) & mask) {
         Slot& slot = slots_[i];
@@ -78,7 +78,7 @@ TermDictionary::Slot& TermDictionary::findOrInsert(std::u16string_view s, uint64
             std::memcmp(arena_.data() + slot.offset, s.data(), s.size() * sizeof(char16_t)) == 0)
             return slot;
     }
-    remember(s);
+    Remember(s);
     *reuse = Slot{};
     reuse->tag = tag;
     reuse->offset = uint32_t(arena_.size());
@@ -88,18 +88,18 @@ TermDictionary::Slot& TermDictionary::findOrInsert(std::u16string_view s, uint64
     return *reuse;
 }
 
-void TermDictionary::remember(std::u16string_view key) {
+void TermDictionary::Remember(std::u16string_view key) {
     const std::size_t row = key.size() < kFilterRows ? key.size() : kFilterRows - 1;
     filter_[row] |= uint64_t(1) << (key.empty() ? 0u : unsigned(key[0] & 63));
 }
 
-void TermDictionary::release(Slot& slot) {
+void TermDictionary::Release(Slot& slot) {
     if (slot.isTerm || slot.prefixRefs) return;
     slot.tag = kTombstone;
     --used_;
 }
 
-void TermDictionary::rehash(std::size_t slotCount) {
+void TermDictionary::Rehash(std::size_t slotCount) {
     std::vector<Slot> old(slotCount);
     old.swap(slots_);
     std::u16string oldArena;
@@ -110,7 +110,7 @@ void TermDictionary::rehash(std::size_t slotCount) {
     for (const Slot& o : old) {
         if (o.tag < kFirstTag) continue;
         const std::u16string_view key(oldArena.data() + o.offset, o.length);
-        std::size_t i = std::size_t(hash(key)) & mask;
+        std::size_t i = std::size_t(Hash(key)) & mask;
         while (slots_[i].tag != kEmpty) i = (i + 1) & mask;
         slots_[i] = o;
         slots_[i].offset = uint32_t(arena_.size());
@@ -120,62 +120,62 @@ void TermDictionary::rehash(std::size_t slotCount) {
     }
 }
 
-void TermDictionary::reserve(std::size_t keys, std::size_t units) {
+void TermDictionary::Reserve(std::size_t keys, std::size_t units) {
     // A multiword term brings its prefixes: count a slot and a half a key.
     const std::size_t wanted = (used_ + keys + keys / 2) * 10 / 7 + 1;
     std::size_t slots = slots_.size();
     while (slots < wanted) slots *= 2;
-    if (slots != slots_.size()) rehash(slots);
+    if (slots != slots_.size()) Rehash(slots);
     arena_.reserve(arena_.size() + units + units / 2);
 }
 
-bool TermDictionary::add(std::u16string_view key) {
+bool TermDictionary::Add(std::u16string_view key) {
     if (key == kMaxWordsKey) {
         if (maxWords_) return false;
         maxWords_ = 0;
         return true;
     }
-    Slot& slot = findOrInsert(key, hash(key));
+    Slot& slot = FindOrInsert(key, Hash(key));
     if (slot.isTerm) return false;
     slot.isTerm = 1;
     ++terms_;
     for (std::size_t i = 1; i < key.size(); ++i) {
         if (key[i] != u' ') continue;
         const std::u16string_view prefix = key.substr(0, i);
-        findOrInsert(prefix, hash(prefix)).prefixRefs++;
+        FindOrInsert(prefix, Hash(prefix)).prefixRefs++;
     }
     generation_ = nextGeneration++;
     return true;
 }
 
-bool TermDictionary::remove(std::u16string_view key) {
+bool TermDictionary::Remove(std::u16string_view key) {
     if (key == kMaxWordsKey) {
         const bool had = maxWords_.has_value();
         maxWords_.reset();
         return had;
     }
-    Slot* slot = const_cast<Slot*>(find(key, hash(key)));
+    Slot* slot = const_cast<Slot*>(Find(key, Hash(key)));
     if (!slot || !slot->isTerm) return false;
     slot->isTerm = 0;
-    release(*slot);
+    Release(*slot);
     --terms_;
     for (std::size_t i = 1; i < key.size(); ++i) {
         if (key[i] != u' ') continue;
         const std::u16string_view prefix = key.substr(0, i);
-        Slot* p = const_cast<Slot*>(find(prefix, hash(prefix)));
+        Slot* p = const_cast<Slot*>(Find(prefix, Hash(prefix)));
         p->prefixRefs--;
-        release(*p);
+        Release(*p);
     }
     generation_ = nextGeneration++;
     return true;
 }
 
-bool TermDictionary::contains(std::u16string_view key) const {
+bool TermDictionary::Contains(std::u16string_view key) const {
     if (key == kMaxWordsKey) return maxWords_.has_value();
-    return probe(key) & kTerm;
+    return Probe(key) & kTerm;
 }
 
-void TermDictionary::clear() {
+void TermDictionary::Clear() {
     slots_.assign(16, Slot{});
     std::fill(std::begin(filter_), std::end(filter_), 0);
     arena_.clear();
@@ -185,12 +185,12 @@ void TermDictionary::clear() {
     owner_ = nullptr;
 }
 
-void TermDictionary::askOwner(Membership isTerm) {
-    clear();
+void TermDictionary::AskOwner(Membership isTerm) {
+    Clear();
     owner_ = std::move(isTerm);
 }
 
-std::size_t TermDictionary::memoryBytes() const {
+std::size_t TermDictionary::MemoryBytes() const {
     return slots_.capacity() * sizeof(Slot) + arena_.capacity() * sizeof(char16_t) + sizeof(*this);
 }
 

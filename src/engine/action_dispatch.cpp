@@ -90,7 +90,7 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
   // The add-in takes the name by reference.
   Variant name = Variant::FromString(Call(oRange, L"Text").AsString());
   ComPtr<IDispatch> quillpoints =
-      Call(addIn, L"GetQuillpointsByName", {Variant::ByRef(name.get())}).AsObject();
+      Call(addIn, L"GetQuillpointsByName", {Variant::ByRef(name.Get())}).AsObject();
 
   // The lookup may be the first sign that the catalog changed: every term list is then
   // rebuilt. Without a catalog (test mode) there is no one to ask.

@@ -12,7 +12,7 @@
 namespace qp {
 namespace {
 
-thread_local bool t_testMode = false;
+thread_local bool g_bTestMode = false;
 
 // The user answered Yes to the error prompt's question whether to stop: the recognizer side
 // stays quiet for as long as this process keeps the component loaded. No, or a prompt that
@@ -60,14 +60,14 @@ void RequireText(const std::wstring& value, const wchar_t* source) {
 
 }  // namespace
 
-bool IsTestMode() { return t_testMode; }
+bool IsTestMode() { return g_bTestMode; }
 
-Controller::Controller(MakeTermsDialog makeDialog) : m_makeDialog(makeDialog) {
+Controller::Controller(MakeTermsDialog makeDialog) : makeDialog_(makeDialog) {
   SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
   // A library that cannot be loaded leaves the thread's handle null; its strings then come
   // back empty.
   LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
-  m_matcher = std::make_unique<engine::Recognizer>(engine::windowsPlatform());
+  matcher_ = std::make_unique<engine::Recognizer>(engine::WindowsPlatform());
 }
 
 Controller::~Controller() {
@@ -85,7 +85,7 @@ _SmartTagConfig* Controller::GetSmartTagConfig() {
   if (!m_oConfig) {
     // The store's own failure (its file can neither be found nor written) is the one to
     // report: it says what is wrong and where.
-    const HRESULT hr = CreateSmartTagConfig(m_makeDialog, IID__SmartTagConfig,
+    const HRESULT hr = CreateSmartTagConfig(makeDialog_, IID__SmartTagConfig,
                                             reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
     if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
     if (!m_oConfig)
@@ -99,7 +99,7 @@ std::wstring Controller::ConfigurationItem(const wchar_t* path) {
   _SmartTagConfig* config = GetSmartTagConfig();
   Bstr xql(path);
   Variant item;
-  HRESULT hr = config->GetConfigurationItem(xql.get(), item.out());
+  HRESULT hr = config->GetConfigurationItem(xql.Get(), item.Out());
   if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
   return item.IsEmptyOrNull() ? std::wstring() : item.AsString();
 }
@@ -209,7 +209,7 @@ std::wstring VerbMember(_Records* actions, LONG verb, const wchar_t* member) {
   if (!actions) RaiseObjectNotSet();
   Variant index = Variant::FromLong(verb);
   Variant item;
-  HRESULT hr = actions->get_Item(*index.get(), item.out());
+  HRESULT hr = actions->get_Item(*index.Get(), item.Out());
   if (FAILED(hr)) RaiseComError(hr, actions, IID__Records);
   return Call(item.AsObject().Get(), member).AsString();
 }
@@ -283,7 +283,7 @@ STDMETHODIMP Controller::get_SmartTagConfiguration(_SmartTagConfig** out) {
 }
 
 STDMETHODIMP Controller::SetTestModeOn() {
-  t_testMode = true;
+  g_bTestMode = true;
   return S_OK;
 }
 

@@ -70,7 +70,7 @@ class Controller final : public ComObject<Controller, _Controller> {
   void InsertQuillpoint(IDispatch* oRange);
 
   // Kept for the engine's life and released after everything below it.
-  RegistryClassHold m_registryClass;
+  RegistryClassHold registryClass_;
 
   // Released on termination in this order (see the destructor).
   ComPtr<IDispatch> m_oWordAddIn;
@@ -80,18 +80,18 @@ class Controller final : public ComObject<Controller, _Controller> {
   // catalog), and for matching the same keys in a hashed table rebuilt with it, or, when the
   // dictionary cannot list its keys, a table that asks the dictionary itself.
   LateBound m_dicTerms;
-  engine::TermDictionary m_terms;
+  engine::TermDictionary terms_;
   ComPtr<_Records> m_colActions;
-  MakeTermsDialog m_makeDialog;
+  MakeTermsDialog makeDialog_;
   ComPtr<_SmartTagConfig> m_oConfig;
 
   std::wstring m_sSmartTagName;
   std::wstring m_sCacheStamp;
   // m_sSmartTagName as the site is given it, converted again only when the name changed.
-  std::wstring m_sCommittedName;
-  Bstr m_bstrCommittedName;
-  std::u16string m_typeName;
-  std::unique_ptr<engine::Recognizer> m_matcher;  // the matcher's working arrays
+  std::wstring committedName_;
+  Bstr committedNameBstr_;
+  std::u16string typeName_;
+  std::unique_ptr<engine::Recognizer> matcher_;  // the matcher's working arrays
 };
 
 // The calling thread's test mode: no catalog is created or asked for names.

@@ -51,7 +51,7 @@ class ArrayData {
   ~ArrayData() { SafeArrayUnaccessData(array_); }
   ArrayData(const ArrayData&) = delete;
   ArrayData& operator=(const ArrayData&) = delete;
-  void* get() const { return data_; }
+  void* Get() const { return data_; }
 
  private:
   SAFEARRAY* array_;
@@ -68,13 +68,13 @@ class ArrayData {
 // upper-cased; a dictionary that compares text without case (the catalog's may) finds
 // "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
 bool Controller::CopyKeys() {
-  m_terms.clear();
+  terms_.Clear();
   Variant mode = Optional(m_dicTerms, L"CompareMode");
   long compare = -1;
-  if (mode.vt() == VT_I4 || mode.vt() == VT_I2 || mode.vt() == VT_UI1) compare = mode.AsLong();
+  if (mode.Vt() == VT_I4 || mode.Vt() == VT_I2 || mode.Vt() == VT_UI1) compare = mode.AsLong();
   if (compare != 0 && compare != 1) return false;
   Variant keys = Optional(m_dicTerms, L"Keys");
-  SAFEARRAY* array = ArrayOf(keys.get());
+  SAFEARRAY* array = ArrayOf(keys.Get());
   VARTYPE type = VT_EMPTY;
   if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &type)) ||
       (type != VT_VARIANT && type != VT_BSTR))
@@ -83,7 +83,7 @@ bool Controller::CopyKeys() {
   if (FAILED(SafeArrayGetLBound(array, 1, &low)) || FAILED(SafeArrayGetUBound(array, 1, &high)))
     return false;
   const ArrayData access(array);
-  void* const data = access.get();
+  void* const data = access.Get();
   auto textAt = [&](LONG i) -> BSTR {  // null for a key that is not text
     if (type == VT_BSTR) return static_cast<BSTR*>(data)[i];
     const VARIANT& item = static_cast<VARIANT*>(data)[i];
@@ -92,7 +92,7 @@ bool Controller::CopyKeys() {
   const LONG count = high - low + 1;
   size_t units = 0;
   for (LONG i = 0; i < count; ++i) units += SysStringLen(textAt(i));
-  m_terms.reserve(static_cast<size_t>(count), units);
+  terms_.Reserve(static_cast<size_t>(count), units);
   // The keys are read where they are and never written: the array may be the dictionary's own,
   // lent by reference. A key to upper-case goes through one buffer kept for all of them, so
   // ten thousand names cost no fresh memory beyond the longest.
@@ -106,7 +106,7 @@ bool Controller::CopyKeys() {
       CharUpperBuffW(reinterpret_cast<wchar_t*>(upper.data()), static_cast<DWORD>(upper.size()));
       key = upper;
     }
-    if (key != engine::TermDictionary::kMaxWordsKey) m_terms.add(key);
+    if (key != engine::TermDictionary::kMaxWordsKey) terms_.Add(key);
   }
   return true;
 }
@@ -133,7 +133,7 @@ bool Controller::GetCurrentNorvaneCatalog() {
 
 void Controller::ReleaseTerms() {
   m_dicTerms.Reset();
-  m_terms.clear();
+  terms_.Clear();
 }
 
 void Controller::RebuildTerms() {
@@ -158,7 +158,7 @@ void Controller::RebuildTerms() {
   for (LONG i = 1; i <= count; ++i) {
     Variant index = Variant::FromLong(i);
     Variant item;
-    hr = records->get_Item(*index.get(), item.out());
+    hr = records->get_Item(*index.Get(), item.Out());
     if (FAILED(hr)) RaiseComError(hr, records.Get(), IID__Records);
     ComPtr<IDispatch> record = item.AsObject();
     if (Upper(Call(record.Get(), L"ClassCode").AsString()) != L"LI") continue;
@@ -175,11 +175,11 @@ void Controller::RebuildTerms() {
     // Slower, but any dictionary with the promised members will do. The lookup runs only
     // while DoRecognize matches, and the matcher is handed this very dictionary object, so
     // it cannot outlive or miss the object it asks.
-    m_terms.askOwner([this](std::u16string_view candidate) {
+    terms_.AskOwner([this](std::u16string_view candidate) {
       return Exists(m_dicTerms, std::wstring(candidate.begin(), candidate.end()));
     });
   }
-  m_terms.setMaxWords(kMaxWords);
+  terms_.SetMaxWords(kMaxWords);
 }
 
 bool Controller::GetRecognizerList() {
@@ -273,20 +273,20 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       maxWords = limit.IsEmptyOrNull() ? 0 : static_cast<short>(limit.AsLong());
       m_dicTerms.Call(L"Remove", {limitKey});
       if (maxWords == 0) maxWords = kMaxWords;
-      m_terms.setMaxWords(maxWords);
+      terms_.SetMaxWords(maxWords);
 
       // The type name as the site takes it, converted again only after SmartTagName(1) read
       // another one.
-      if (m_sCommittedName != m_sSmartTagName || !m_bstrCommittedName.get()) {
-        m_bstrCommittedName = Bstr(m_sSmartTagName);
-        m_typeName.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
-        m_sCommittedName = m_sSmartTagName;
+      if (committedName_ != m_sSmartTagName || !committedNameBstr_.Get()) {
+        committedNameBstr_ = Bstr(m_sSmartTagName);
+        typeName_.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
+        committedName_ = m_sSmartTagName;
       }
-      SiteCommitter commit(site ? *site : nullptr, m_bstrCommittedName.get());
+      SiteCommitter commit(site ? *site : nullptr, committedNameBstr_.Get());
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
-      engine::RecognizeResult result = m_matcher->recognize(
-          received, m_terms, m_typeName,
+      engine::RecognizeResult result = matcher_->Recognize(
+          received, terms_, typeName_,
           [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
       if (result.outcome == engine::RecognizeResult::Outcome::PositionOverflow)

@@ -19,7 +19,7 @@ Bstr& Bstr::operator=(Bstr&& o) noexcept {
   }
   return *this;
 }
-BSTR* Bstr::out() {
+BSTR* Bstr::Out() {
   SysFreeString(b_);
   b_ = nullptr;
   return &b_;
@@ -67,7 +67,7 @@ Variant& Variant::operator=(const Variant& o) {
 Variant Variant::FromString(const std::wstring& s) {
   Variant v;
   v.v_.vt = VT_BSTR;
-  v.v_.bstrVal = Bstr(s).detach();
+  v.v_.bstrVal = Bstr(s).Detach();
   return v;
 }
 Variant Variant::FromLong(long n) {
@@ -166,7 +166,7 @@ Variant InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list
     reversed = many.data();
   }
   size_t i = args.size();
-  for (const Variant& a : args) reversed[--i] = *a.get();
+  for (const Variant& a : args) reversed[--i] = *a.Get();
   DISPPARAMS params = {args.size() ? reversed : nullptr, nullptr, static_cast<UINT>(args.size()),
                        0};
   DISPID named = DISPID_PROPERTYPUT;
@@ -184,7 +184,7 @@ Variant InvokeId(IDispatch* object, DISPID id, WORD flags, DISPPARAMS& params) {
   UINT argErr = 0;
   HRESULT hr = object->Invoke(
       id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-      (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr : result.out(), &excep,
+      (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr : result.Out(), &excep,
       &argErr);
   if (hr == DISP_E_EXCEPTION) {
     if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);

@@ -25,10 +25,10 @@ class Bstr {
   Bstr(Bstr&& o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
   Bstr& operator=(Bstr&& o) noexcept;
   ~Bstr() { SysFreeString(b_); }
-  BSTR get() const { return b_; }
-  BSTR* out();  // frees the held string first
-  BSTR detach() { return std::exchange(b_, nullptr); }
-  std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+  BSTR Get() const { return b_; }
+  BSTR* Out();  // frees the held string first
+  BSTR Detach() { return std::exchange(b_, nullptr); }
+  std::wstring Str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
 
  private:
   BSTR b_ = nullptr;
@@ -56,10 +56,10 @@ class Variant {
   static Variant FromBool(bool b);
   static Variant FromObject(IDispatch* d);  // AddRefs
   static Variant ByRef(VARIANT* target);
-  VARIANT* get() { return &v_; }
-  const VARIANT* get() const { return &v_; }
-  VARIANT* out() { VariantClear(&v_); return &v_; }
-  VARTYPE vt() const { return v_.vt; }
+  VARIANT* Get() { return &v_; }
+  const VARIANT* Get() const { return &v_; }
+  VARIANT* Out() { VariantClear(&v_); return &v_; }
+  VARTYPE Vt() const { return v_.vt; }
   bool IsEmptyOrNull() const { return v_.vt == VT_EMPTY || v_.vt == VT_NULL; }
   // Conversions as automation does them; raise the conversion's error.
   std::wstring AsString() const;

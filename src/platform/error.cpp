@@ -10,8 +10,8 @@
 namespace qp {
 namespace {
 
-thread_local Error t_current;
-thread_local bool t_hasCurrent = false;
+thread_local Error g_current;
+thread_local bool g_hasCurrent = false;
 
 std::wstring SystemMessage(HRESULT hr) {
   wchar_t* text = nullptr;
@@ -33,12 +33,12 @@ std::wstring SystemMessage(HRESULT hr) {
 
 }  // namespace
 
-const Error& CurrentError() { return t_current; }
-bool HasCurrentError() { return t_hasCurrent; }
+const Error& CurrentError() { return g_current; }
+bool HasCurrentError() { return g_hasCurrent; }
 
 void Raise(Error error) {
-  t_current = error;
-  t_hasCurrent = true;
+  g_current = error;
+  g_hasCurrent = true;
   throw error;
 }
 
@@ -50,14 +50,14 @@ const Error& AdoptCurrentException() noexcept {
   try {
     throw;
   } catch (const Error& e) {
-    t_current = e;
+    g_current = e;
   } catch (const std::bad_alloc&) {
-    t_current = {static_cast<long>(E_OUTOFMEMORY), kLibraryName, L"Out of memory"};
+    g_current = {static_cast<long>(E_OUTOFMEMORY), kLibraryName, L"Out of memory"};
   } catch (...) {
-    t_current = {static_cast<long>(E_UNEXPECTED), kLibraryName, L"Catastrophic failure"};
+    g_current = {static_cast<long>(E_UNEXPECTED), kLibraryName, L"Catastrophic failure"};
   }
-  t_hasCurrent = true;
-  return t_current;
+  g_hasCurrent = true;
+  return g_current;
 }
 
 long ErrorMessageId(long number) {
@@ -72,22 +72,22 @@ long ErrorMessageId(long number) {
 void RaiseError(long number, const std::wstring& source, const std::wstring& description,
                 const std::wstring& extra) {
   Error e;
-  e.number = number != 0 ? number : t_current.number;
+  e.number = number != 0 ? number : g_current.number;
   if (long id = ErrorMessageId(e.number)) {
     e.description = GetResourceString(static_cast<UINT>(id), {extra});
   } else {
-    e.description = description.empty() ? t_current.description : description;
+    e.description = description.empty() ? g_current.description : description;
   }
   if (!source.empty()) {
     e.source = source;
   } else {
-    e.source = t_hasCurrent ? t_current.source : std::wstring(kLibraryName);
+    e.source = g_hasCurrent ? g_current.source : std::wstring(kLibraryName);
   }
   Raise(std::move(e));
 }
 
 void PrefixErrorSource(const std::wstring& context) {
-  t_current.source = context + L": " + t_current.source;
+  g_current.source = context + L": " + g_current.source;
 }
 
 HRESULT ErrorNumberToHresult(long number) {
@@ -113,10 +113,10 @@ void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid) {
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, &info) == S_OK && info && hasInfo) {
     Bstr source, description;
-    info->GetSource(source.out());
-    info->GetDescription(description.out());
-    e.source = source.str();
-    e.description = description.str();
+    info->GetSource(source.Out());
+    info->GetDescription(description.Out());
+    e.source = source.Str();
+    e.description = description.Str();
   }
   if (e.source.empty()) e.source = kLibraryName;
   if (e.description.empty()) e.description = SystemMessage(hr);

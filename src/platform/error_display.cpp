@@ -9,11 +9,11 @@
 namespace qp {
 namespace {
 
-thread_local HWND t_activeForm = nullptr;
+thread_local HWND g_activeForm = nullptr;
 
 std::wstring ResolveTitle(const std::wstring& title) {
   if (!title.empty()) return title;
-  if (HWND form = t_activeForm) {
+  if (HWND form = g_activeForm) {
     wchar_t caption[512] = {};
     if (GetWindowTextW(form, caption, 512) > 0) return caption;
   }
@@ -29,10 +29,10 @@ int ShowMessage(const std::wstring& prompt, const std::wstring& title, UINT butt
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     MSGBOXPARAMSW params = {};
     params.cbSize = sizeof params;
-    params.hwndOwner = t_activeForm;
+    params.hwndOwner = g_activeForm;
     params.lpszText = prompt.c_str();
     params.lpszCaption = caption.c_str();
-    params.dwStyle = buttons | (t_activeForm ? 0 : MB_TASKMODAL);
+    params.dwStyle = buttons | (g_activeForm ? 0 : MB_TASKMODAL);
     params.dwContextHelpId = helpContext;
     (void)helpFile;  // message boxes here carry no help file of their own
     return MessageBoxIndirectW(&params);
@@ -83,7 +83,7 @@ bool IsErrorDisplayOn() {
 
 void Trace(const std::wstring&, const std::wstring&) {}
 
-void SetActiveForm(HWND form) { t_activeForm = form; }
-HWND ActiveForm() { return t_activeForm; }
+void SetActiveForm(HWND form) { g_activeForm = form; }
+HWND ActiveForm() { return g_activeForm; }
 
 }  // namespace qp

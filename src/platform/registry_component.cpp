@@ -17,7 +17,7 @@ struct KeptRegistryClass {
   HANDLE changed;  // signalled by any change below the watched keys
   HKEY watched[2];
 };
-thread_local KeptRegistryClass t_registryClass = {};
+thread_local KeptRegistryClass g_registryClass = {};
 
 void StopWatching(KeptRegistryClass& kept) {
   for (HKEY& key : kept.watched) {
@@ -65,7 +65,7 @@ bool WatchClassRegistrations(KeptRegistryClass& kept) {
 // class registration changes, and it holds the component's server loaded (LockServer) while
 // it is kept.
 ComPtr<IDispatch> NewRegistryComponent() {
-  KeptRegistryClass& kept = t_registryClass;
+  KeptRegistryClass& kept = g_registryClass;
   if (kept.holders == 0) return CreateObject(kRegistryProgId);
   if (kept.factory && WaitForSingleObject(kept.changed, 0) != WAIT_TIMEOUT) DropFactory(kept);
   ComPtr<IClassFactory> factory = kept.factory;
@@ -88,10 +88,10 @@ ComPtr<IDispatch> NewRegistryComponent() {
 
 }  // namespace
 
-RegistryClassHold::RegistryClassHold() { ++t_registryClass.holders; }
+RegistryClassHold::RegistryClassHold() { ++g_registryClass.holders; }
 
 RegistryClassHold::~RegistryClassHold() {
-  KeptRegistryClass& kept = t_registryClass;
+  KeptRegistryClass& kept = g_registryClass;
   if (--kept.holders != 0) return;
   DropFactory(kept);
   if (kept.changed) CloseHandle(kept.changed);

@@ -11,12 +11,12 @@ namespace qp::engine {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
-void windowsUpperCase(std::u16string& text) {
+void WindowsUpperCase(std::u16string& text) {
     if (!text.empty())
         CharUpperBuffW(reinterpret_cast<wchar_t*>(text.data()), DWORD(text.size()));
 }
 
-bool windowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateText) {
+bool WindowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateText) {
     std::wstring in(reinterpret_cast<const wchar_t*>(candidate.data()), candidate.size());
     DATE value = 0;
     if (FAILED(VarDateFromStr(in.data(), LOCALE_USER_DEFAULT, 0, &value))) return false;
@@ -29,7 +29,7 @@ bool windowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateTe
     return true;
 }
 
-DateTokens userDateTokens() {
+DateTokens UserDateTokens() {
     static const LCTYPE kTypes[] = {
         LOCALE_SMONTHNAME1,  LOCALE_SMONTHNAME2,  LOCALE_SMONTHNAME3,  LOCALE_SMONTHNAME4,
         LOCALE_SMONTHNAME5,  LOCALE_SMONTHNAME6,  LOCALE_SMONTHNAME7,  LOCALE_SMONTHNAME8,
@@ -48,16 +48,16 @@ DateTokens userDateTokens() {
         names.emplace_back(reinterpret_cast<const char16_t*>(buffer), size_t(n - 1));
     }
     // The English names too: harmless, and safe should the parser fall back to them.
-    for (const auto& name : DateTokens::english().monthNames()) names.push_back(name);
+    for (const auto& name : DateTokens::English().MonthNames()) names.push_back(name);
     return DateTokens(std::move(names));
 }
 
-PlatformServices windowsPlatform() {
+PlatformServices WindowsPlatform() {
     PlatformServices p;
-    p.upperCase = &windowsUpperCase;
-    auto tokens = std::make_shared<const DateTokens>(userDateTokens());
+    p.upperCase = &WindowsUpperCase;
+    auto tokens = std::make_shared<const DateTokens>(UserDateTokens());
     p.toDate = [tokens](std::u16string_view candidate, std::u16string& dateText) {
-        return mayBeDate(candidate, *tokens) && windowsVarDateFromStr(candidate, &dateText);
+        return MayBeDate(candidate, *tokens) && WindowsVarDateFromStr(candidate, &dateText);
     };
     return p;
 }

@@ -7,17 +7,17 @@
 namespace qp::engine {
 
 // CharUpperBuffW over the text (what upper-casing a BSTR does).
-void windowsUpperCase(std::u16string& text);
+void WindowsUpperCase(std::u16string& text);
 
 // VarDateFromStr(LOCALE_USER_DEFAULT, 0), then VarBstrFromDate of the value: the user's
 // general date format. `dateText` may be null. No shortcut: every call reaches oleaut32.
-bool windowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateText);
+bool WindowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateText);
 
 // Month names and abbreviations of LOCALE_USER_DEFAULT, lower-cased with CharLowerBuffW.
-DateTokens userDateTokens();
+DateTokens UserDateTokens();
 
-// Upper-casing as above; dates through mayBeDate(userDateTokens()) first, so that
+// Upper-casing as above; dates through MayBeDate(UserDateTokens()) first, so that
 // candidates that cannot be dates never cost a VarDateFromStr call.
-PlatformServices windowsPlatform();
+PlatformServices WindowsPlatform();
 
 }  // namespace qp::engine

@@ -191,17 +191,17 @@ FrmConfig::~FrmConfig() { Unload(); }
 // ---- loading and showing
 
 void FrmConfig::Load() {
-  if (m_hWnd) return;
+  if (hwnd_) return;
   // An empty dialog frame; the controls are placed in twips below, not in dialog units.
   struct {
     DLGTEMPLATE dialog;
     WORD menu, windowClass, title;
   } frame = {};
   frame.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CONTEXTHELP;
-  m_hWnd = CreateDialogIndirectParamW(ResourceModule(), &frame.dialog, nullptr, DialogProc,
+  hwnd_ = CreateDialogIndirectParamW(ResourceModule(), &frame.dialog, nullptr, DialogProc,
                                       reinterpret_cast<LPARAM>(this));
-  if (!m_hWnd) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
-  SetWindowTextW(m_hWnd, kDesignCaption);
+  if (!hwnd_) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
+  SetWindowTextW(hwnd_, kDesignCaption);
   CreateControls();
   Form_Load();
 }
@@ -214,48 +214,48 @@ void FrmConfig::CreateControls() {
   font.lfCharSet = DEFAULT_CHARSET;
   lstrcpyW(font.lfFaceName, L"Tahoma");
   ReleaseDC(nullptr, screen);
-  m_hFont = CreateFontIndirectW(&font);
-  SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
+  font_ = CreateFontIndirectW(&font);
+  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
   const double x = TwipsPerPixelX(), y = TwipsPerPixelY();
   for (const ControlLayout& c : kControls) {
     HWND control = CreateWindowExW(
         c.exStyle | (c.id == kLvSelectItems ? WS_EX_CLIENTEDGE : 0), c.windowClass, c.caption,
         c.style, Pixels(c.left, x), Pixels(c.top, y), Pixels(c.width, x), Pixels(c.height, y),
-        m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), ResourceModule(), nullptr);
+        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), ResourceModule(), nullptr);
     if (!control) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   }
-  m_list.Attach(Control(kLvSelectItems));
-  SendMessageW(m_hWnd, DM_SETDEFID, kCmdOK, 0);
-  m_list.ShowCheckBoxes();
+  list_.Attach(Control(kLvSelectItems));
+  SendMessageW(hwnd_, DM_SETDEFID, kCmdOK, 0);
+  list_.ShowCheckBoxes();
 
-  m_mnuPopUpMenu = CreatePopupMenu();
-  AppendMenuW(m_mnuPopUpMenu, MF_STRING, kMnuPopUpMenuRename, L"&Rename");
+  mnuPopUpMenu_ = CreatePopupMenu();
+  AppendMenuW(mnuPopUpMenu_, MF_STRING, kMnuPopUpMenuRename, L"&Rename");
 
-  m_imgHeaderIcons = ImageList_Create(kArrowSize, kArrowSize, ILC_COLOR4 | ILC_MASK, 2, 0);
+  imgHeaderIcons_ = ImageList_Create(kArrowSize, kArrowSize, ILC_COLOR4 | ILC_MASK, 2, 0);
   if (HBITMAP arrows = static_cast<HBITMAP>(LoadImageW(
           ResourceModule(), MAKEINTRESOURCEW(IDB_HEADER_ARROWS), IMAGE_BITMAP, 0, 0, 0))) {
-    ImageList_AddMasked(m_imgHeaderIcons, arrows, kMaskColour);
+    ImageList_AddMasked(imgHeaderIcons_, arrows, kMaskColour);
     DeleteObject(arrows);
   }
 }
 
 void FrmConfig::Form_Load() {
-  SizeFormToControl(m_hWnd, Control(kCmdCancel));
+  SizeFormToControl(hwnd_, Control(kCmdCancel));
   for (const HelpId& h : kHelpIds) SetWindowContextHelpId(Control(h.control), h.id);
   // The selection stays visible while another control has the focus.
-  m_list.AddStyle(LVS_SHOWSELALWAYS);
-  m_hWndHeader = ListView_GetHeader(m_list.Handle());
-  SetWindowTextW(m_hWnd, GetResourceString(kMsgTermsCaption, {L""}).c_str());
-  m_list.SetHeaderImages(m_imgHeaderIcons);
+  list_.AddStyle(LVS_SHOWSELALWAYS);
+  m_hWndHeader = ListView_GetHeader(list_.Handle());
+  SetWindowTextW(hwnd_, GetResourceString(kMsgTermsCaption, {L""}).c_str());
+  list_.SetHeaderImages(imgHeaderIcons_);
   SetupColumns();
 
   // Centred on the screen's work area.
   RECT work, window;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  GetWindowRect(m_hWnd, &window);
-  SetWindowPos(m_hWnd, nullptr,
+  GetWindowRect(hwnd_, &window);
+  SetWindowPos(hwnd_, nullptr,
                work.left + (work.right - work.left - (window.right - window.left)) / 2,
                work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -263,16 +263,16 @@ void FrmConfig::Form_Load() {
 
 void FrmConfig::Show() {
   Load();
-  DisabledWindows others{m_hWnd, {}};
+  DisabledWindows others{hwnd_, {}};
   EnumThreadWindows(GetCurrentThreadId(), DisableOther, reinterpret_cast<LPARAM>(&others));
   const HWND previousForm = ActiveForm();
-  SetActiveForm(m_hWnd);
+  SetActiveForm(hwnd_);
 
-  ShowWindow(m_hWnd, SW_SHOW);
-  SetForegroundWindow(m_hWnd);
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
   Form_Activate();
   MSG msg;
-  while (IsWindow(m_hWnd) && IsWindowVisible(m_hWnd)) {
+  while (IsWindow(hwnd_) && IsWindowVisible(hwnd_)) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) {
       PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns the thread
@@ -280,7 +280,7 @@ void FrmConfig::Show() {
     }
     if (got < 0) break;
     PreviewKey(msg);
-    if (!IsDialogMessageW(m_hWnd, &msg)) {
+    if (!IsDialogMessageW(hwnd_, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -291,21 +291,21 @@ void FrmConfig::Show() {
 }
 
 void FrmConfig::Unload() {
-  if (m_hWnd) {
-    if (ActiveForm() == m_hWnd) SetActiveForm(nullptr);
-    DestroyWindow(m_hWnd);  // the list's items go with it (LVN_DELETEITEM)
-    m_hWnd = m_hWndHeader = nullptr;
-    m_list.Attach(nullptr);
+  if (hwnd_) {
+    if (ActiveForm() == hwnd_) SetActiveForm(nullptr);
+    DestroyWindow(hwnd_);  // the list's items go with it (LVN_DELETEITEM)
+    hwnd_ = m_hWndHeader = nullptr;
+    list_.Attach(nullptr);
   }
-  if (m_imgHeaderIcons) ImageList_Destroy(std::exchange(m_imgHeaderIcons, nullptr));
-  if (m_mnuPopUpMenu) DestroyMenu(std::exchange(m_mnuPopUpMenu, nullptr));
-  if (m_hFont) DeleteObject(std::exchange(m_hFont, nullptr));
-  m_editor.Clear();
+  if (imgHeaderIcons_) ImageList_Destroy(std::exchange(imgHeaderIcons_, nullptr));
+  if (mnuPopUpMenu_) DestroyMenu(std::exchange(mnuPopUpMenu_, nullptr));
+  if (font_) DeleteObject(std::exchange(font_, nullptr));
+  editor_.Clear();
 }
 
 bool FrmConfig::PreviewKey(const MSG& msg) {
   if ((msg.message != WM_KEYDOWN && msg.message != WM_KEYUP) || msg.wParam != VK_F1) return false;
-  if (msg.hwnd != m_hWnd && !IsChild(m_hWnd, msg.hwnd)) return false;
+  if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return false;
   if (ModifierDown()) return false;
   if (msg.message == WM_KEYDOWN) {
     Form_KeyDown(VK_F1);
@@ -323,7 +323,7 @@ INT_PTR CALLBACK FrmConfig::DialogProc(HWND hwnd, UINT message, WPARAM wParam, L
     return TRUE;
   }
   auto* self = reinterpret_cast<FrmConfig*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-  if (!self || !self->m_hWnd) return FALSE;
+  if (!self || !self->hwnd_) return FALSE;
   // Nothing may unwind through the window manager.
   try {
     return self->HandleMessage(message, wParam, lParam);
@@ -354,14 +354,14 @@ INT_PTR FrmConfig::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_HELP: {
       const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
       if (info->iContextType == HELPINFO_WINDOW && info->dwContextId != 0)
-        ShowHelpPopup(m_hWnd, AppHelpFile(), static_cast<DWORD>(info->dwContextId),
+        ShowHelpPopup(hwnd_, AppHelpFile(), static_cast<DWORD>(info->dwContextId),
                       info->MousePos);
       return TRUE;
     }
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header->hwndFrom != m_list.Handle()) return FALSE;
-      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(header));
+      if (header->hwndFrom != list_.Handle()) return FALSE;
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, HandleNotify(header));
       return TRUE;
     }
     default:
@@ -374,7 +374,7 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
     case LVN_ENDLABELEDIT: {
       const auto* edit = reinterpret_cast<const NMLVDISPINFOW*>(header);
       // No text: the user abandoned the edit.
-      if (edit->item.pszText) m_editor.RenameTerm(edit->item.iItem, edit->item.pszText);
+      if (edit->item.pszText) editor_.RenameTerm(edit->item.iItem, edit->item.pszText);
       return FALSE;  // the handler sets the text itself, or keeps it
     }
     case LVN_ITEMCHANGED: {
@@ -382,13 +382,13 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
       const UINT before = change->uOldState & LVIS_STATEIMAGEMASK;
       const UINT after = change->uNewState & LVIS_STATEIMAGEMASK;
       // A check box the user toggled (an item's first check-box image is no toggle).
-      if (!m_list.ChangingItself() && (change->uChanged & LVIF_STATE) && change->iItem >= 0 &&
+      if (!list_.ChangingItself() && (change->uChanged & LVIF_STATE) && change->iItem >= 0 &&
           before != 0 && after != 0 && before != after)
         lvSelectItems_ItemCheck(change->iItem);
       return 0;
     }
     case LVN_DELETEITEM:
-      m_editor.ItemDeleted(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
+      editor_.ItemDeleted(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
       return 0;
     case LVN_KEYDOWN:
       lvSelectItems_KeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
@@ -412,12 +412,12 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
 
 void FrmConfig::SetData(IDispatch* oRecognizers) {
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  const long count = m_editor.CountRecords(oRecognizers);
+  const long count = editor_.CountRecords(oRecognizers);
   if (count > 0) {
     Load();  // the list's first use
     try {
-      m_list.SetReportView();
-      m_editor.Fill(oRecognizers, count);
+      list_.SetReportView();
+      editor_.Fill(oRecognizers, count);
       UpdateButtons();
     } catch (...) {
       SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -430,13 +430,13 @@ void FrmConfig::SetData(IDispatch* oRecognizers) {
 
 // ---- form events
 
-void FrmConfig::Form_Activate() { SendMessageW(m_hWnd, WM_NEXTDLGCTL,
+void FrmConfig::Form_Activate() { SendMessageW(hwnd_, WM_NEXTDLGCTL,
                                                reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE); }
 
 void FrmConfig::Form_Paint() {
-  if (m_list.Count() > 0) {
-    m_list.EnsureVisible(0);
-    m_list.Select(0);
+  if (list_.Count() > 0) {
+    list_.EnsureVisible(0);
+    list_.Select(0);
   }
   UpdateButtons();
 }
@@ -455,25 +455,25 @@ void FrmConfig::Form_KeyUp(WORD keyCode) {
     SetWindowContextHelpId(GetFocus(), static_cast<DWORD>(m_lSavedHelpID));
     m_lSavedHelpID = 0;
   }
-  ShowHelp(m_hWnd, GetHelpFilePath(kHelpFileName, false), 0);
+  ShowHelp(hwnd_, GetHelpFilePath(kHelpFileName, false), 0);
 }
 
 void FrmConfig::cmdOK_Click() {
-  ShowWindow(m_hWnd, SW_HIDE);
+  ShowWindow(hwnd_, SW_HIDE);
   m_bCancelled = false;
 }
 
 void FrmConfig::cmdCancel_Click() {
-  ShowWindow(m_hWnd, SW_HIDE);
+  ShowWindow(hwnd_, SW_HIDE);
   m_bCancelled = true;
 }
 
 // ---- list events
 
 void FrmConfig::lvSelectItems_ItemCheck(int item) {
-  m_list.Select(item);
+  list_.Select(item);
   UpdateButtons();
-  m_editor.UpdateTermFromItem(item);
+  editor_.UpdateTermFromItem(item);
 }
 
 void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
@@ -486,7 +486,7 @@ void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
       if (IsWindowEnabled(Control(kCmdDelete))) DeleteSelectedTerms();
       break;
     case VK_F2:
-      StartEditing(m_list.Selected());
+      StartEditing(list_.Selected());
       break;
     default:
       break;
@@ -494,31 +494,31 @@ void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
 }
 
 void FrmConfig::lvSelectItems_MouseUp(int button) {
-  if (button != 2 || m_list.Selected() < 0) return;
+  if (button != 2 || list_.Selected() < 0) return;
   const DWORD at = GetMessagePos();
   const UINT chosen = static_cast<UINT>(
-      TrackPopupMenu(m_mnuPopUpMenu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
-                     GET_X_LPARAM(at), GET_Y_LPARAM(at), 0, m_hWnd, nullptr));
+      TrackPopupMenu(mnuPopUpMenu_, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
+                     GET_X_LPARAM(at), GET_Y_LPARAM(at), 0, hwnd_, nullptr));
   if (chosen == kMnuPopUpMenuRename) mnuPopUpMenuRename_Click();
 }
 
 void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
   // The first click sorts ascending, every further click turns the order round.
-  if (!m_bSorted) m_iSortOrder = 1;
-  const short newOrder = m_iSortOrder == 0 ? 1 : 0;
-  m_iSortOrder = newOrder;
-  m_iSortKey = oColumn.Index - 1;
-  m_bSorted = true;
+  if (!sorted_) sortOrder_ = 1;
+  const short newOrder = sortOrder_ == 0 ? 1 : 0;
+  sortOrder_ = newOrder;
+  sortKey_ = oColumn.index - 1;
+  sorted_ = true;
   // The list hands the comparison its items' data; their texts are taken beforehand.
-  SortKeys keys{{}, m_iSortOrder};
-  for (int i = 0; i < m_list.Count(); ++i) keys.text[m_list.Param(i)] = m_list.Text(i);
-  m_list.Sort(CompareItems, reinterpret_cast<LPARAM>(&keys));
+  SortKeys keys{{}, sortOrder_};
+  for (int i = 0; i < list_.Count(); ++i) keys.text[list_.Param(i)] = list_.Text(i);
+  list_.Sort(CompareItems, reinterpret_cast<LPARAM>(&keys));
   SetHeaderIcon(m_hWndHeader, oColumn, newOrder);
 }
 
 void FrmConfig::lvSelectItems_GotFocus() {
-  const int selected = m_list.Selected();
-  if (m_list.Count() > 0 && selected >= 0) m_list.EnsureVisible(selected);
+  const int selected = list_.Selected();
+  if (list_.Count() > 0 && selected >= 0) list_.EnsureVisible(selected);
 }
 
 void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder) {
@@ -526,7 +526,7 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
   record.mask = kHeaderMask;
   record.fmt = kHeaderFormat;
   record.iImage = iSortOrder;
-  const long index = CheckedLong(static_cast<long long>(oColumn.Index) - 1);
+  const long index = CheckedLong(static_cast<long long>(oColumn.index) - 1);
   SendMessageA(hwndColumn, HDM_SETITEMA, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(&record));
 }
@@ -535,45 +535,45 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
 
 void FrmConfig::SetupColumns() {
   try {
-    m_list.DeleteAllColumns();
-    m_list.DeleteAll();
-    if (!m_list.InsertColumn(L"Terms"))
+    list_.DeleteAllColumns();
+    list_.DeleteAll();
+    if (!list_.InsertColumn(L"Terms"))
       Raise({static_cast<long>(E_FAIL), L"ListView", L"The column could not be added"});
-    const TwipRect list = ControlTwips(m_list.Handle());
-    m_list.SetColumnWidth(Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
-    m_list.RemoveStyle(LVS_NOCOLUMNHEADER);
+    const TwipRect list = ControlTwips(list_.Handle());
+    list_.SetColumnWidth(Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
+    list_.RemoveStyle(LVS_NOCOLUMNHEADER);
   } catch (...) {
     ShowCaughtError(L"");
   }
 }
 
 void FrmConfig::UpdateButtons() {
-  const BOOL any = m_list.Count() > 0;
+  const BOOL any = list_.Count() > 0;
   EnableWindow(Control(kCmdDelete), any);
   EnableWindow(Control(kCmdRename), any);
   EnableWindow(Control(kCmdNew), TRUE);
 }
 
 void FrmConfig::AddNewTerm() {
-  const int item = m_editor.AddNewTerm();
+  const int item = editor_.AddNewTerm();
   if (item < 0) return;
   // The user types the real term at once.
-  SetFocus(m_list.Handle());
-  m_list.Select(item);
-  m_list.EnsureVisible(item);
-  m_list.EditLabel(item);
+  SetFocus(list_.Handle());
+  list_.Select(item);
+  list_.EnsureVisible(item);
+  list_.EditLabel(item);
   UpdateButtons();
 }
 
 void FrmConfig::DeleteSelectedTerms() {
-  m_editor.DeleteSelectedTerms();
+  editor_.DeleteSelectedTerms();
   UpdateButtons();
 }
 
 void FrmConfig::StartEditing(int item) {
   if (item < 0) return;
-  SetFocus(m_list.Handle());
-  m_list.EditLabel(item);
+  SetFocus(list_.Handle());
+  list_.EditLabel(item);
 }
 
 }  // namespace qp

@@ -16,7 +16,7 @@ namespace qp {
 
 // A column of the terms list, as the header-icon routine sees it: its 1-based position.
 struct ColumnHeader {
-  int Index = 1;
+  int index = 1;
 };
 
 // Sizes a form so that its client area ends 165 twips right of the right-edge control and below
@@ -33,13 +33,13 @@ std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord);
 class FrmConfig final : public TermsDialog {
  public:
   // Created, not loaded: the window comes into being at the first use of the list.
-  explicit FrmConfig(NewRecord newRecord) : m_editor(m_list, newRecord) {}
+  explicit FrmConfig(NewRecord newRecord) : editor_(list_, newRecord) {}
   ~FrmConfig() override;  // unloads
   FrmConfig(const FrmConfig&) = delete;
   FrmConfig& operator=(const FrmConfig&) = delete;
 
   bool Cancelled() const override { return m_bCancelled; }
-  ComPtr<IDispatch> GetItems() const override { return m_editor.Records(); }
+  ComPtr<IDispatch> GetItems() const override { return editor_.Records(); }
   // Reports its own failures.
   void SetData(IDispatch* oRecognizers) override;
   void SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder);
@@ -48,7 +48,7 @@ class FrmConfig final : public TermsDialog {
   // box hid it. The dialog stays loaded until Unload.
   void Show() override;
   void Unload() override;
-  HWND Window() const { return m_hWnd; }
+  HWND Window() const { return hwnd_; }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -68,9 +68,9 @@ class FrmConfig final : public TermsDialog {
   void cmdOK_Click();
   void cmdCancel_Click();
   void cmdNew_Click() { AddNewTerm(); }
-  void cmdRename_Click() { StartEditing(m_list.Selected()); }
+  void cmdRename_Click() { StartEditing(list_.Selected()); }
   void cmdDelete_Click() { DeleteSelectedTerms(); }
-  void mnuPopUpMenuRename_Click() { StartEditing(m_list.Selected()); }
+  void mnuPopUpMenuRename_Click() { StartEditing(list_.Selected()); }
   void lvSelectItems_ItemCheck(int item);
   void lvSelectItems_KeyDown(WORD keyCode);
   void lvSelectItems_MouseUp(int button);
@@ -84,23 +84,23 @@ class FrmConfig final : public TermsDialog {
   void DeleteSelectedTerms();
   void StartEditing(int item);
 
-  HWND Control(int id) const { return GetDlgItem(m_hWnd, id); }
+  HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
 
   // Dialog state.
   bool m_bCancelled = false;
   long m_lSavedHelpID = 0;
   HWND m_hWndHeader = nullptr;
 
-  HWND m_hWnd = nullptr;
-  ListView m_list;
-  TermEditor m_editor;
-  HFONT m_hFont = nullptr;
-  HIMAGELIST m_imgHeaderIcons = nullptr;
-  HMENU m_mnuPopUpMenu = nullptr;
+  HWND hwnd_ = nullptr;
+  ListView list_;
+  TermEditor editor_;
+  HFONT font_ = nullptr;
+  HIMAGELIST imgHeaderIcons_ = nullptr;
+  HMENU mnuPopUpMenu_ = nullptr;
   // The list's sort settings.
-  bool m_bSorted = false;
-  short m_iSortOrder = 0;
-  int m_iSortKey = 0;
+  bool sorted_ = false;
+  short sortOrder_ = 0;
+  int sortKey_ = 0;
 };
 
 }  // namespace qp

@@ -2,14 +2,14 @@
 
 namespace qp {
 
-int ListView::Count() const { return ListView_GetItemCount(m_hWnd); }
+int ListView::Count() const { return ListView_GetItemCount(hwnd_); }
 
 int ListView::Selected() const {
-  return m_hWnd ? ListView_GetNextItem(m_hWnd, -1, LVNI_SELECTED) : -1;
+  return hwnd_ ? ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED) : -1;
 }
 
 bool ListView::IsSelected(int item) const {
-  return (ListView_GetItemState(m_hWnd, item, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+  return (ListView_GetItemState(hwnd_, item, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
 int ListView::Insert(const std::wstring& text, LPARAM param) {
@@ -18,18 +18,18 @@ int ListView::Insert(const std::wstring& text, LPARAM param) {
   item.iItem = Count();
   item.pszText = const_cast<wchar_t*>(text.c_str());
   item.lParam = param;
-  return Own([&] { return ListView_InsertItem(m_hWnd, &item); });
+  return Own([&] { return ListView_InsertItem(hwnd_, &item); });
 }
 
-void ListView::Delete(int item) { ListView_DeleteItem(m_hWnd, item); }
+void ListView::Delete(int item) { ListView_DeleteItem(hwnd_, item); }
 
-void ListView::DeleteAll() { ListView_DeleteAllItems(m_hWnd); }
+void ListView::DeleteAll() { ListView_DeleteAllItems(hwnd_); }
 
 LPARAM ListView::Param(int item) const {
   LVITEMW lv = {};
   lv.mask = LVIF_PARAM;
   lv.iItem = item;
-  return ListView_GetItem(m_hWnd, &lv) ? lv.lParam : 0;
+  return ListView_GetItem(hwnd_, &lv) ? lv.lParam : 0;
 }
 
 std::wstring ListView::Text(int item) const {
@@ -39,7 +39,7 @@ std::wstring ListView::Text(int item) const {
     lv.pszText = text.data();
     lv.cchTextMax = static_cast<int>(text.size());
     const int length = static_cast<int>(
-        SendMessageW(m_hWnd, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv)));
+        SendMessageW(hwnd_, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv)));
     // A text that filled the buffer may have been cut short.
     if (length < static_cast<int>(text.size()) - 1) {
       text.resize(static_cast<size_t>(length));
@@ -50,38 +50,38 @@ std::wstring ListView::Text(int item) const {
 }
 
 void ListView::SetText(int item, const std::wstring& text) {
-  ListView_SetItemText(m_hWnd, item, 0, const_cast<wchar_t*>(text.c_str()));
+  ListView_SetItemText(hwnd_, item, 0, const_cast<wchar_t*>(text.c_str()));
 }
 
-bool ListView::Checked(int item) const { return ListView_GetCheckState(m_hWnd, item) != 0; }
+bool ListView::Checked(int item) const { return ListView_GetCheckState(hwnd_, item) != 0; }
 
 void ListView::SetChecked(int item, bool checked) {
-  Own([&] { ListView_SetCheckState(m_hWnd, item, checked); });
+  Own([&] { ListView_SetCheckState(hwnd_, item, checked); });
 }
 
 void ListView::Select(int item) {
   Own([&] {
-    ListView_SetItemState(m_hWnd, item, LVIS_SELECTED | LVIS_FOCUSED,
+    ListView_SetItemState(hwnd_, item, LVIS_SELECTED | LVIS_FOCUSED,
                           LVIS_SELECTED | LVIS_FOCUSED);
   });
 }
 
-void ListView::DeselectAll() { Own([&] { ListView_SetItemState(m_hWnd, -1, 0, LVIS_SELECTED); }); }
+void ListView::DeselectAll() { Own([&] { ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED); }); }
 
-void ListView::EnsureVisible(int item) { ListView_EnsureVisible(m_hWnd, item, FALSE); }
+void ListView::EnsureVisible(int item) { ListView_EnsureVisible(hwnd_, item, FALSE); }
 
-void ListView::EditLabel(int item) { ListView_EditLabel(m_hWnd, item); }
+void ListView::EditLabel(int item) { ListView_EditLabel(hwnd_, item); }
 
 void ListView::Sort(PFNLVCOMPARE compare, LPARAM context) {
-  ListView_SortItems(m_hWnd, compare, context);
+  ListView_SortItems(hwnd_, compare, context);
 }
 
 void ListView::AddStyle(LONG_PTR style) {
-  SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetWindowLongPtrW(m_hWnd, GWL_STYLE) | style);
+  SetWindowLongPtrW(hwnd_, GWL_STYLE, GetWindowLongPtrW(hwnd_, GWL_STYLE) | style);
 }
 
 void ListView::RemoveStyle(LONG_PTR style) {
-  SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetWindowLongPtrW(m_hWnd, GWL_STYLE) & ~style);
+  SetWindowLongPtrW(hwnd_, GWL_STYLE, GetWindowLongPtrW(hwnd_, GWL_STYLE) & ~style);
 }
 
 void ListView::SetReportView() {
@@ -90,15 +90,15 @@ void ListView::SetReportView() {
 }
 
 void ListView::ShowCheckBoxes() {
-  ListView_SetExtendedListViewStyleEx(m_hWnd, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+  ListView_SetExtendedListViewStyleEx(hwnd_, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
 }
 
 void ListView::SetHeaderImages(HIMAGELIST images) {
-  SendMessageW(ListView_GetHeader(m_hWnd), HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  SendMessageW(ListView_GetHeader(hwnd_), HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
 }
 
 void ListView::DeleteAllColumns() {
-  while (ListView_DeleteColumn(m_hWnd, 0)) {
+  while (ListView_DeleteColumn(hwnd_, 0)) {
   }
 }
 
@@ -107,9 +107,9 @@ bool ListView::InsertColumn(const wchar_t* text) {
   column.mask = LVCF_TEXT | LVCF_FMT;
   column.fmt = LVCFMT_LEFT;
   column.pszText = const_cast<wchar_t*>(text);
-  return ListView_InsertColumn(m_hWnd, 0, &column) >= 0;
+  return ListView_InsertColumn(hwnd_, 0, &column) >= 0;
 }
 
-void ListView::SetColumnWidth(int pixels) { ListView_SetColumnWidth(m_hWnd, 0, pixels); }
+void ListView::SetColumnWidth(int pixels) { ListView_SetColumnWidth(hwnd_, 0, pixels); }
 
 }  // namespace qp

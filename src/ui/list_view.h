@@ -11,12 +11,12 @@ namespace qp {
 
 class ListView {
  public:
-  void Attach(HWND hwnd) { m_hWnd = hwnd; }
-  HWND Handle() const { return m_hWnd; }
+  void Attach(HWND hwnd) { hwnd_ = hwnd; }
+  HWND Handle() const { return hwnd_; }
 
   // Changes made through this wrapper notify the parent as the user's would; while one is under
   // way this is true, so that the parent can tell them apart.
-  bool ChangingItself() const { return m_iOwnChanges > 0; }
+  bool ChangingItself() const { return ownChanges_ > 0; }
 
   int Count() const;
   int Selected() const;  // the first selected item, -1 when none
@@ -48,16 +48,16 @@ class ListView {
   // Counts itself around a change of ours.
   template <class Change>
   auto Own(Change change) {
-    ++m_iOwnChanges;
+    ++ownChanges_;
     struct Done {
       int& count;
       ~Done() { --count; }
-    } done{m_iOwnChanges};
+    } done{ownChanges_};
     return change();
   }
 
-  HWND m_hWnd = nullptr;
-  int m_iOwnChanges = 0;
+  HWND hwnd_ = nullptr;
+  int ownChanges_ = 0;
 };
 
 }  // namespace qp

@@ -45,30 +45,30 @@ long TermEditor::CountRecords(IDispatch* records) {
 
 void TermEditor::Fill(IDispatch* records, long count) {
   m_iNewTermCounter = 0;
-  m_list.DeleteAll();
+  list_.DeleteAll();
   for (long i = 1; i <= count; ++i) {
     ComPtr<IDispatch> record = RecordAt(records, i);
     if (TextProperty(record.Get(), L"ClassCode") != L"LI") continue;
     const std::wstring value = TextProperty(record.Get(), L"Value");
     const int item = AddItem(value);
     if (item < 0) continue;  // a second record of the same term gets no item
-    m_list.SetChecked(item, Upper(TextProperty(record.Get(), L"Enabled")) != L"NO");
+    list_.SetChecked(item, Upper(TextProperty(record.Get(), L"Enabled")) != L"NO");
     ItemData(item).tag = value;
   }
   m_colRecognizers = records;
 }
 
 int TermEditor::AddNewTerm() {
-  ComPtr<IDispatch> record = m_newRecord();
+  ComPtr<IDispatch> record = newRecord_();
   std::wstring name;
   int item = -1;
   while (m_iNewTermCounter < kMaxNewTerms) {
     ++m_iNewTermCounter;
     name = L"(New Term " + std::to_wstring(m_iNewTermCounter) + L")";
-    m_list.DeselectAll();
+    list_.DeselectAll();
     item = AddItem(name);
     if (item >= 0) {
-      m_list.Select(item);
+      list_.Select(item);
       break;
     }
   }
@@ -81,7 +81,7 @@ int TermEditor::AddNewTerm() {
     Put(record.Get(), L"Value", Variant::FromString(name));
     if (!m_colRecognizers) RaiseObjectNotSet();
     Call(m_colRecognizers.Get(), L"Add", {Variant::FromObject(record.Get())});
-    m_list.SetChecked(item, true);
+    list_.SetChecked(item, true);
     ItemData(item).tag = name;
     return item;
   } catch (...) {
@@ -92,10 +92,10 @@ int TermEditor::AddNewTerm() {
 
 void TermEditor::DeleteSelectedTerms() {
   try {
-    const int position = m_list.Selected();
+    const int position = list_.Selected();
     if (position < 0) RaiseObjectNotSet();
-    for (int i = m_list.Count() - 1; i >= 0; --i) {
-      if (!m_list.IsSelected(i)) continue;
+    for (int i = list_.Count() - 1; i >= 0; --i) {
+      if (!list_.IsSelected(i)) continue;
       const std::wstring tag = ItemData(i).tag;
       for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
         ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
@@ -106,14 +106,14 @@ void TermEditor::DeleteSelectedTerms() {
           break;
         }
       }
-      m_list.Delete(i);
+      list_.Delete(i);
     }
-    const int count = m_list.Count();
+    const int count = list_.Count();
     if (count > 0) {
       // The item that took the deleted one's place, or the new last one.
-      m_list.Select(position + 1 < count ? position : count - 1);
+      list_.Select(position + 1 < count ? position : count - 1);
     } else {
-      SetFocus(m_list.Handle());
+      SetFocus(list_.Handle());
     }
   } catch (...) {
     ShowCaughtError(L"");
@@ -125,10 +125,10 @@ void TermEditor::RenameTerm(int item, const std::wstring& text) {
     if (!SetItemKey(item, kKeyPrefix + text))
       Raise({kErrKeyNotUnique, L"ListItem", L"Key is not unique in collection"});
   } catch (...) {
-    ShowCaughtError(m_list.Text(item));
+    ShowCaughtError(list_.Text(item));
     return;
   }
-  m_list.SetText(item, text);
+  list_.SetText(item, text);
   UpdateTermFromItem(item);
 }
 
@@ -139,10 +139,10 @@ void TermEditor::UpdateTermFromItem(int item) {
     for (long r = 1; r <= count; ++r) {
       ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
       if (TextProperty(record.Get(), L"Value") != data.tag) continue;
-      const std::wstring text = m_list.Text(item);
+      const std::wstring text = list_.Text(item);
       Put(record.Get(), L"Value", Variant::FromString(text));
       data.tag = text;
-      Put(record.Get(), L"Enabled", Variant::FromString(m_list.Checked(item) ? L"Yes" : L"No"));
+      Put(record.Get(), L"Enabled", Variant::FromString(list_.Checked(item) ? L"Yes" : L"No"));
     }
   } catch (...) {
     ShowCaughtError(L"");
@@ -151,29 +151,29 @@ void TermEditor::UpdateTermFromItem(int item) {
 
 void TermEditor::ItemDeleted(LPARAM param) {
   if (auto* item = reinterpret_cast<Item*>(param)) {
-    m_keys.erase(KeyIdentity(item->key));
+    keys_.erase(KeyIdentity(item->key));
     delete item;
   }
 }
 
-void TermEditor::Clear() { m_keys.clear(); }
+void TermEditor::Clear() { keys_.clear(); }
 
 int TermEditor::AddItem(const std::wstring& text) {
   const std::wstring key = kKeyPrefix + text;
   const std::wstring identity = KeyIdentity(key);
-  if (m_keys.count(identity)) return -1;
+  if (keys_.count(identity)) return -1;
   auto* data = new Item{key, L""};
-  const int added = m_list.Insert(text, reinterpret_cast<LPARAM>(data));
+  const int added = list_.Insert(text, reinterpret_cast<LPARAM>(data));
   if (added < 0) {
     delete data;
     return -1;
   }
-  m_keys.insert(identity);
+  keys_.insert(identity);
   return added;
 }
 
 TermEditor::Item& TermEditor::ItemData(int item) const {
-  auto* data = reinterpret_cast<Item*>(m_list.Param(item));
+  auto* data = reinterpret_cast<Item*>(list_.Param(item));
   if (!data) Raise({static_cast<long>(E_FAIL), L"ListView", L"No such item"});
   return *data;
 }
@@ -181,9 +181,9 @@ TermEditor::Item& TermEditor::ItemData(int item) const {
 bool TermEditor::SetItemKey(int item, const std::wstring& key) {
   Item& data = ItemData(item);
   const std::wstring identity = KeyIdentity(key), own = KeyIdentity(data.key);
-  if (identity != own && m_keys.count(identity)) return false;
-  m_keys.erase(own);
-  m_keys.insert(identity);
+  if (identity != own && keys_.count(identity)) return false;
+  keys_.erase(own);
+  keys_.insert(identity);
   data.key = key;
   return true;
 }

@@ -16,7 +16,7 @@ namespace qp {
 
 class TermEditor {
  public:
-  TermEditor(ListView& list, NewRecord newRecord) : m_list(list), m_newRecord(newRecord) {}
+  TermEditor(ListView& list, NewRecord newRecord) : list_(list), newRecord_(newRecord) {}
 
   // The collection Fill kept, with the user's edits; none when it kept none.
   ComPtr<IDispatch> Records() const { return m_colRecognizers; }
@@ -46,12 +46,12 @@ class TermEditor {
   Item& ItemData(int item) const;         // raises when there is no such item
   bool SetItemKey(int item, const std::wstring& key);  // false when another item has it
 
-  ListView& m_list;
-  NewRecord m_newRecord;
+  ListView& list_;
+  NewRecord newRecord_;
   ComPtr<IDispatch> m_colRecognizers;
   short m_iNewTermCounter = 0;
   // Item keys in use (compared as the recognizer compares terms, without regard to case).
-  std::unordered_set<std::wstring> m_keys;
+  std::unordered_set<std::wstring> keys_;
 };
 
 }  // namespace qp

@@ -96,29 +96,29 @@ HRESULT NewDictionary(Dictionary** out) {
 // hundred kilobytes and no allocation a name.
 class NameIndex {
  public:
-  static constexpr size_t npos = std::wstring_view::npos;
+  static constexpr size_t kNpos = std::wstring_view::npos;
 
   explicit NameIndex(std::shared_ptr<const standin::QuillpointList> list) : list_(std::move(list)) {
     // All names upper-cased in one call (it maps unit to unit), at the same offsets.
     upper_ = list_->text;
     if (!upper_.empty()) CharUpperBuffW(upper_.data(), static_cast<DWORD>(upper_.size()));
     size_t slots = 16;
-    while (slots * 3 < list_->size() * 4) slots *= 2;
+    while (slots * 3 < list_->Size() * 4) slots *= 2;
     slots_.assign(slots, kFree);
-    names_.reserve(list_->size());
-    for (size_t i = 0; i < list_->size(); ++i) {
+    names_.reserve(list_->Size());
+    for (size_t i = 0; i < list_->Size(); ++i) {
       uint32_t& slot = slots_[SlotOf(Upper(i))];
       if (slot != kFree) continue;
       slot = static_cast<uint32_t>(names_.size());
       names_.push_back(static_cast<uint32_t>(i));
     }
   }
-  size_t size() const { return names_.size(); }
-  std::wstring_view name(size_t i) const { return list_->name(names_[i]); }
+  size_t Size() const { return names_.size(); }
+  std::wstring_view Name(size_t i) const { return list_->Name(names_[i]); }
   // The position of the name with this upper-case text, or npos.
-  size_t find(std::wstring_view upper) const {
+  size_t Find(std::wstring_view upper) const {
     const uint32_t at = slots_[SlotOf(upper)];
-    return at == kFree ? npos : at;
+    return at == kFree ? kNpos : at;
   }
 
  private:
@@ -159,7 +159,7 @@ class NamesDictionary final : public standin::DispatchObject {
                                                              : std::span<const standin::Member>(kAll)),
         shape_(shape),
         names_(std::move(names)),
-        listed_(names_->size()) {}
+        listed_(names_->Size()) {}
   ~NamesDictionary() override {
     for (Entry& e : entries_) VariantClear(&e.item);
     if (lent_) SafeArrayDestroy(lent_);
@@ -170,7 +170,7 @@ class NamesDictionary final : public standin::DispatchObject {
                EXCEPINFO* excep) override {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
     const UINT wanted = id == kAdd ? 2 : (id == kItem || id == kExists || id == kRemove) ? 1 : 0;
-    if (args.count() != wanted) return DISP_E_BADPARAMCOUNT;
+    if (args.Count() != wanted) return DISP_E_BADPARAMCOUNT;
     if (HRESULT hr = CheckLent(excep); FAILED(hr)) return hr;
     if (id == kCount) return standin::ReturnLong(result, static_cast<long>(listed_ + index_.size()));
     if (id == kCompareMode) return standin::ReturnLong(result, kTextCompare);
@@ -182,7 +182,7 @@ class NamesDictionary final : public standin::DispatchObject {
     // A text key not added here may be one of the list's names still in the dictionary.
     size_t name = std::wstring_view::npos;
     if (found == index_.end() && index[0] == VT_BSTR) {
-      name = names_->find(std::wstring_view(index).substr(1));
+      name = names_->Find(std::wstring_view(index).substr(1));
       if (name != std::wstring_view::npos && IsRemoved(name)) name = std::wstring_view::npos;
     }
     const bool exists = found != index_.end() || name != std::wstring_view::npos;
@@ -190,14 +190,14 @@ class NamesDictionary final : public standin::DispatchObject {
       case kItem:
         // A key that is not there reads as Empty.
         if (!exists || !result) return S_OK;
-        if (name != std::wstring_view::npos) return standin::ReturnText(result, names_->name(name));
+        if (name != std::wstring_view::npos) return standin::ReturnText(result, names_->Name(name));
         return ItemOf(entries_[found->second], *result);
       case kExists:
         return standin::ReturnBool(result, exists);
       case kRemove:
         if (!exists) return Raise({CTL_E_ELEMENT_NOT_FOUND, L"Element not found"}, excep);
         if (name != std::wstring_view::npos) {
-          if (removed_.empty()) removed_.resize(names_->size());
+          if (removed_.empty()) removed_.resize(names_->Size());
           removed_[name] = true;
           --listed_;
           return S_OK;
@@ -320,10 +320,10 @@ class NamesDictionary final : public standin::DispatchObject {
         if (SUCCEEDED(hr)) static_cast<BSTR*>(data)[at++] = V_BSTR(&text);
       }
     };
-    for (size_t i = 0; SUCCEEDED(hr) && i < names_->size(); ++i) {
+    for (size_t i = 0; SUCCEEDED(hr) && i < names_->Size(); ++i) {
       if (IsRemoved(i)) continue;
       VARIANT key;
-      hr = standin::ReturnText(&key, names_->name(i));
+      hr = standin::ReturnText(&key, names_->Name(i));
       if (SUCCEEDED(hr)) put(key);
     }
     for (const Entry& e : entries_) {
@@ -397,7 +397,7 @@ class Catalog final : public standin::DispatchObject {
   HRESULT Call(DISPID id, WORD flags, const Arguments& args, VARIANT* result,
                EXCEPINFO* excep) override {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
-    if (args.count() != 0) return DISP_E_BADPARAMCOUNT;
+    if (args.Count() != 0) return DISP_E_BADPARAMCOUNT;
     Refresh();
     switch (id) {
       case kCatalogPresent:
@@ -461,11 +461,11 @@ class Catalog final : public standin::DispatchObject {
   HRESULT ScriptingNames(VARIANT* result, EXCEPINFO* excep) const {
     Dictionary* dictionary = nullptr;
     HRESULT hr = NewDictionary(&dictionary);
-    for (size_t i = 0; i < list_->size(); ++i) {
+    for (size_t i = 0; i < list_->Size(); ++i) {
       if (FAILED(hr)) break;
       VARIANT key;
       VariantInit(&key);
-      hr = standin::ReturnText(&key, list_->name(i));
+      hr = standin::ReturnText(&key, list_->Name(i));
       VARIANT_BOOL exists = VARIANT_FALSE;
       if (SUCCEEDED(hr)) hr = dictionary->Exists(&key, &exists);
       if (SUCCEEDED(hr) && !exists) hr = dictionary->Add(&key, &key);
@@ -495,8 +495,8 @@ HRESULT CreateCatalog(REFIID iid, void** out) noexcept {
 }  // namespace
 
 std::span<const standin::ServerClass> standin::ServerClasses() {
-  static const ServerClass classes[] = {
+  static const ServerClass kClasses[] = {
       {kProgId, kClsid, L"Norvane template catalog (stand-in)", CreateCatalog},
   };
-  return classes;
+  return kClasses;
 }

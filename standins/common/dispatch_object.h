@@ -31,8 +31,8 @@ class Arguments {
   Arguments(const DISPPARAMS& params, LCID lcid, UINT* argErr)
       : params_(params), lcid_(lcid), argErr_(argErr) {}
 
-  UINT count() const { return params_.cArgs; }
-  bool CountIn(UINT least, UINT most) const { return count() >= least && count() <= most; }
+  UINT Count() const { return params_.cArgs; }
+  bool CountIn(UINT least, UINT most) const { return Count() >= least && Count() <= most; }
 
   // An optional argument the caller left out arrives as VT_ERROR / DISP_E_PARAMNOTFOUND.
   bool Given(UINT index) const;

@@ -34,16 +34,16 @@ struct QuillpointList {
   };
   std::vector<Span> spans;  // the names in file order, duplicates kept
 
-  size_t size() const { return spans.size(); }
-  std::wstring_view name(size_t i) const {
+  size_t Size() const { return spans.size(); }
+  std::wstring_view Name(size_t i) const {
     return std::wstring_view(text).substr(spans[i].offset, spans[i].length);
   }
   // The same names in the same order: a file edited only in its comments or blank lines
   // lists what it listed.
   bool operator==(const QuillpointList& o) const {
-    if (present != o.present || path != o.path || size() != o.size()) return false;
-    for (size_t i = 0; i < size(); ++i)
-      if (name(i) != o.name(i)) return false;
+    if (present != o.present || path != o.path || Size() != o.Size()) return false;
+    for (size_t i = 0; i < Size(); ++i)
+      if (Name(i) != o.Name(i)) return false;
     return true;
   }
 };

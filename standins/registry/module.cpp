@@ -7,9 +7,9 @@ HRESULT CreateRegistryObject(REFIID iid, void** out) noexcept;
 }
 
 std::span<const standin::ServerClass> standin::ServerClasses() {
-  static const ServerClass classes[] = {
+  static const ServerClass kClasses[] = {
       {hivereg::kProgId, hivereg::kClsid, L"HiveLibrary registry access",
        hivereg::CreateRegistryObject},
   };
-  return classes;
+  return kClasses;
 }

@@ -42,7 +42,7 @@ class Quillpoint final : public standin::DispatchObject {
  protected:
   HRESULT Call(DISPID, WORD flags, const Arguments& args, VARIANT* result, EXCEPINFO*) override {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
-    if (args.count() != 0) return DISP_E_BADPARAMCOUNT;
+    if (args.Count() != 0) return DISP_E_BADPARAMCOUNT;
     return standin::ReturnText(result, name_);
   }
 
@@ -62,10 +62,10 @@ class Quillpoints final : public standin::DispatchObject {
                EXCEPINFO* excep) override {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
     if (id == kCount) {
-      if (args.count() != 0) return DISP_E_BADPARAMCOUNT;
+      if (args.Count() != 0) return DISP_E_BADPARAMCOUNT;
       return standin::ReturnLong(result, static_cast<long>(names_.size()));
     }
-    if (args.count() != 1) return DISP_E_BADPARAMCOUNT;
+    if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
     std::int64_t index = 0;
     HRESULT hr = args.Int64(0, index);
     if (FAILED(hr)) return hr;
@@ -96,7 +96,7 @@ class AddIn final : public standin::DispatchObject {
       case kGetQuillpointsByName: return ByName(args, result);
       case kInsertQuillpoint: return Insert(args, excep);
       default:
-        if (args.count() != 0) return DISP_E_BADPARAMCOUNT;
+        if (args.Count() != 0) return DISP_E_BADPARAMCOUNT;
         Log(L"doShowQuillpoints()");
         return S_OK;
     }
@@ -104,7 +104,7 @@ class AddIn final : public standin::DispatchObject {
 
  private:
   HRESULT ByName(const Arguments& args, VARIANT* result) const {
-    if (args.count() != 1) return DISP_E_BADPARAMCOUNT;
+    if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
     std::wstring text;
     HRESULT hr = args.Text(0, text);
     if (FAILED(hr)) return hr;
@@ -112,8 +112,8 @@ class AddIn final : public standin::DispatchObject {
     const std::wstring wanted = standin::UpperCase(Trimmed(text));
     std::vector<std::wstring> found;
     const standin::QuillpointList quillpoints = standin::ReadQuillpointList();
-    for (size_t i = 0; i < quillpoints.size(); ++i) {
-      const std::wstring_view name = quillpoints.name(i);
+    for (size_t i = 0; i < quillpoints.Size(); ++i) {
+      const std::wstring_view name = quillpoints.Name(i);
       if (standin::UpperCase(name) == wanted) found.emplace_back(name);
     }
     Log(L"GetQuillpointsByName(" + text + L") = " + std::to_wstring(found.size()));
@@ -124,7 +124,7 @@ class AddIn final : public standin::DispatchObject {
   }
 
   HRESULT Insert(const Arguments& args, EXCEPINFO* excep) const {
-    if (args.count() != 1) return DISP_E_BADPARAMCOUNT;
+    if (args.Count() != 1) return DISP_E_BADPARAMCOUNT;
     IDispatch* item = nullptr;
     HRESULT hr = args.Object(0, &item);
     if (FAILED(hr)) return hr;
@@ -153,8 +153,8 @@ HRESULT CreateAddIn(REFIID iid, void** out) noexcept {
 }  // namespace
 
 std::span<const standin::ServerClass> standin::ServerClasses() {
-  static const ServerClass classes[] = {
+  static const ServerClass kClasses[] = {
       {kProgId, kClsid, L"Norvane Word add-in (stand-in)", CreateAddIn},
   };
-  return classes;
+  return kClasses;
 }

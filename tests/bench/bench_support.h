@@ -11,15 +11,15 @@
 namespace qp::bench {
 
 // Under Wine a Unix path is reached through drive Z:.
-inline std::string hostPath(std::string path) {
+inline std::string HostPath(std::string path) {
 #ifdef _WIN32
     if (!path.empty() && path[0] == '/') path = "Z:" + path;
 #endif
     return path;
 }
 
-inline std::string readFile(const std::string& path) {
-    std::FILE* f = std::fopen(hostPath(path).c_str(), "rb");
+inline std::string ReadWholeFile(const std::string& path) {
+    std::FILE* f = std::fopen(HostPath(path).c_str(), "rb");
     if (!f) throw std::runtime_error("cannot open " + path);
     std::string data;
     char buffer[1 << 16];
@@ -29,7 +29,7 @@ inline std::string readFile(const std::string& path) {
 }
 
 // Malformed sequences become U+FFFD; code points above the BMP become surrogate pairs.
-inline std::u16string utf16(const std::string& s) {
+inline std::u16string Utf16(const std::string& s) {
     std::u16string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
@@ -59,7 +59,7 @@ inline std::u16string utf16(const std::string& s) {
     return out;
 }
 
-inline std::vector<std::string> lines(const std::string& data) {
+inline std::vector<std::string> Lines(const std::string& data) {
     std::vector<std::string> out;
     size_t begin = 0;
     while (begin < data.size()) {
@@ -74,7 +74,7 @@ inline std::vector<std::string> lines(const std::string& data) {
 }
 
 // Paragraphs as Office hands them over: up to a blank line, cut at a line end past 4000 units.
-inline std::vector<std::u16string_view> paragraphs(std::u16string_view text) {
+inline std::vector<std::u16string_view> Paragraphs(std::u16string_view text) {
     std::vector<std::u16string_view> out;
     size_t begin = 0;
     while (begin < text.size()) {
@@ -93,7 +93,7 @@ inline std::vector<std::u16string_view> paragraphs(std::u16string_view text) {
     return out;
 }
 
-inline double median(std::vector<double> v) {
+inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }

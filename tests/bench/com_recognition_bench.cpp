@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double since(Clock::time_point t0) {
+double Since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
@@ -42,7 +42,7 @@ double since(Clock::time_point t0) {
 struct Tally {
     int64_t tags = 0, byName = 0, otherType = 0;
     uint64_t digest = 1469598103934665603ull;
-    void add(int64_t paragraph, int32_t start, int32_t length) {
+    void Add(int64_t paragraph, int32_t start, int32_t length) {
         ++tags;
         for (uint64_t v : {uint64_t(paragraph), uint64_t(uint32_t(start)), uint64_t(uint32_t(length))})
             digest = (digest ^ v) * 1099511628211ull;
@@ -101,7 +101,7 @@ public:
     STDMETHODIMP CommitSmartTag(BSTR name, INT start, INT length, ISmartTagProperties*) override {
         if (!name || type_.compare(0, std::wstring::npos, name, SysStringLen(name)) != 0)
             ++tally_.otherType;
-        tally_.add(paragraph, start, length);
+        tally_.Add(paragraph, start, length);
         return S_OK;
     }
 
@@ -112,7 +112,7 @@ private:
 };
 
 // A member of an automation object called by name; arguments in their natural order.
-VARIANT callByName(IDispatch* object, const wchar_t* member, std::vector<VARIANT> args = {}) {
+VARIANT CallByName(IDispatch* object, const wchar_t* member, std::vector<VARIANT> args = {}) {
     VARIANT result;
     VariantInit(&result);
     DISPID id = 0;
@@ -126,14 +126,14 @@ VARIANT callByName(IDispatch* object, const wchar_t* member, std::vector<VARIANT
     return result;
 }
 
-VARIANT text(const wchar_t* s) {
+VARIANT Text(const wchar_t* s) {
     VARIANT v;
     v.vt = VT_BSTR;
     v.bstrVal = SysAllocString(s);
     return v;
 }
 
-IDispatch* create(const wchar_t* progId) {
+IDispatch* Create(const wchar_t* progId) {
     CLSID clsid;
     IDispatch* object = nullptr;
     if (SUCCEEDED(CLSIDFromProgID(progId, &clsid)))
@@ -143,7 +143,7 @@ IDispatch* create(const wchar_t* progId) {
 }
 
 // The enabled literal terms ("LI") of the user's configuration, as a Controller reads them.
-std::vector<std::wstring> configuredTerms() {
+std::vector<std::wstring> ConfiguredTerms() {
     std::vector<std::wstring> terms;
     _Controller* controller = nullptr;
     CLSID clsid;
@@ -163,8 +163,8 @@ std::vector<std::wstring> configuredTerms() {
         index.lVal = i;
         VariantInit(&item);
         if (FAILED(records->get_Item(index, &item)) || item.vt != VT_DISPATCH) continue;
-        VARIANT code = callByName(item.pdispVal, L"ClassCode");
-        VARIANT value = callByName(item.pdispVal, L"Value");
+        VARIANT code = CallByName(item.pdispVal, L"ClassCode");
+        VARIANT value = CallByName(item.pdispVal, L"Value");
         if (code.vt == VT_BSTR && value.vt == VT_BSTR && code.bstrVal &&
             CompareStringOrdinal(code.bstrVal, -1, L"LI", -1, TRUE) == CSTR_EQUAL)
             terms.emplace_back(value.bstrVal ? value.bstrVal : L"");
@@ -179,8 +179,8 @@ std::vector<std::wstring> configuredTerms() {
 }
 
 // The stand-in catalog reads its Quillpoint list from the file this setting names.
-bool pointCatalogAt(const std::string& termsPath) {
-    const std::string host = hostPath(termsPath);
+bool PointCatalogAt(const std::string& termsPath) {
+    const std::string host = HostPath(termsPath);
     const std::wstring path(host.begin(), host.end());  // the generated paths are ASCII
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brantolu\\Norvane\\Stand-ins", 0, nullptr, 0,
@@ -195,17 +195,17 @@ bool pointCatalogAt(const std::string& termsPath) {
 
 // Median microseconds of one call of `fn` over `n` calls in `runs` runs.
 template <class Fn>
-double perCallMicros(int n, int runs, Fn fn) {
+double PerCallMicros(int n, int runs, Fn fn) {
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         const auto t0 = Clock::now();
         for (int i = 0; i < n; ++i) fn();
-        times.push_back(since(t0) * 1e6 / n);
+        times.push_back(Since(t0) * 1e6 / n);
     }
-    return median(times);
+    return Median(times);
 }
 
-double micros(Clock::time_point a, Clock::time_point b) {
+double Micros(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::micro>(b - a).count();
 }
 
@@ -213,7 +213,7 @@ double micros(Clock::time_point a, Clock::time_point b) {
 class Floor {
 public:
     Floor() {
-        catalog_ = create(L"NVObjectLibrary.Catalog");
+        catalog_ = Create(L"NVObjectLibrary.Catalog");
         CLSID clsid;
         if (SUCCEEDED(CLSIDFromProgID(L"HiveLibrary.Registry", &clsid)))
             CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
@@ -232,25 +232,25 @@ public:
         }
         if (catalog_) catalog_->Release();
     }
-    bool ready() const {
+    bool Ready() const {
         return catalog_ && factory_ && ids_[0] != DISPID_UNKNOWN && ids_[1] != DISPID_UNKNOWN;
     }
 
-    void registryRead() {
+    void RegistryRead() {
         IDispatch* registry = nullptr;
         if (FAILED(factory_->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&registry))))
             return;
         VARIANT hive;
         hive.vt = VT_I4;
         hive.lVal = LONG(0x80000001);
-        VARIANT v = callByName(registry, L"getValue",
-                               {hive, text(L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag"),
-                                text(L"SmartTagCacheFlushFlag"), text(L"")});
+        VARIANT v = CallByName(registry, L"getValue",
+                               {hive, Text(L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag"),
+                                Text(L"SmartTagCacheFlushFlag"), Text(L"")});
         VariantClear(&v);
         registry->Release();
     }
 
-    void catalogAsk() {
+    void CatalogAsk() {
         for (DISPID id : ids_) {
             DISPPARAMS none = {nullptr, nullptr, 0, 0};
             VARIANT v;
@@ -289,9 +289,9 @@ int main(int argc, char** argv) {
     if (termsPath.empty()) termsPath = dir + "/terms-10000.txt";
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    const std::string text8 = readFile(dir + "/text.txt");
-    const std::u16string text16 = utf16(text8);
-    std::vector<std::u16string_view> parts = paragraphs(text16);
+    const std::string text8 = ReadWholeFile(dir + "/text.txt");
+    const std::u16string text16 = Utf16(text8);
+    std::vector<std::u16string_view> parts = Paragraphs(text16);
     if (limit && parts.size() > limit) parts.resize(limit);
     size_t units = 0;
     for (auto p : parts) units += p.size();
@@ -299,7 +299,7 @@ int main(int argc, char** argv) {
     for (auto p : parts)
         bstrs.push_back(SysAllocStringLen(reinterpret_cast<const wchar_t*>(p.data()), UINT(p.size())));
 
-    if (!pointCatalogAt(termsPath)) {
+    if (!PointCatalogAt(termsPath)) {
         std::fprintf(stderr, "cannot write the stand-in catalog's setting\n");
         return 1;
     }
@@ -317,20 +317,20 @@ int main(int argc, char** argv) {
     // Controller puts them into its table.
     qp::engine::TermDictionary terms;
     size_t catalogNames = 0;
-    for (const std::string& line : lines(readFile(termsPath))) {
+    for (const std::string& line : Lines(ReadWholeFile(termsPath))) {
         if (line.empty() || line[0] == '#') continue;
-        std::u16string key = utf16(line);
-        qp::engine::windowsUpperCase(key);
-        terms.add(key);
+        std::u16string key = Utf16(line);
+        qp::engine::WindowsUpperCase(key);
+        terms.Add(key);
         ++catalogNames;
     }
-    const std::vector<std::wstring> configured = configuredTerms();
+    const std::vector<std::wstring> configured = ConfiguredTerms();
     for (const std::wstring& t : configured) {
         std::u16string key(t.begin(), t.end());
-        qp::engine::windowsUpperCase(key);
-        terms.add(key);
+        qp::engine::WindowsUpperCase(key);
+        terms.Add(key);
     }
-    terms.setMaxWords(3);
+    terms.SetMaxWords(3);
 
     if (!firstOnly)
         std::printf("COM path: %zu paragraphs of text.txt (%.2f MB UTF-16), %zu catalog names + %zu "
@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
     BSTR empty = SysAllocString(L"");
     auto t0 = Clock::now();
     hr = recognizer->Recognize(empty, IF_TYPE_PARA, 1033, &site);
-    const double firstMs = since(t0) * 1e3;
+    const double firstMs = Since(t0) * 1e3;
     if (FAILED(hr)) std::printf("  (the first Recognize FAILED: 0x%08lX)\n", (unsigned long)hr);
     // A second recognizer builds its own term list with the components' DLLs loaded already.
     double secondMs = -1;
@@ -352,7 +352,7 @@ int main(int argc, char** argv) {
         qp::host::RecognizerInfo secondInfo;
         qp::host::Describe(second, secondInfo);
         t0 = Clock::now();
-        if (SUCCEEDED(second->Recognize(empty, IF_TYPE_PARA, 1033, &site))) secondMs = since(t0) * 1e3;
+        if (SUCCEEDED(second->Recognize(empty, IF_TYPE_PARA, 1033, &site))) secondMs = Since(t0) * 1e3;
         second->Release();
     }
     if (firstOnly) {
@@ -365,22 +365,22 @@ int main(int argc, char** argv) {
     }
 
     Floor floor;
-    if (!floor.ready()) {
+    if (!floor.Ready()) {
         std::fprintf(stderr, "cannot reach the stand-in catalog or the registry component\n");
         return 1;
     }
     // One tag committed on the site by name, as the product commits it.
     Tally probe;
     CountingSite probeSite(probe, info.smartTagName);
-    const double commitByName = perCallMicros(2000, runs, [&] {
+    const double commitByName = PerCallMicros(2000, runs, [&] {
         VARIANT start, length, bag;
         start.vt = length.vt = VT_I4;
         start.lVal = 1;
         length.lVal = 5;
         bag.vt = VT_DISPATCH;
         bag.pdispVal = nullptr;
-        VARIANT v = callByName(&probeSite, L"CommitSmartTag",
-                               {text(info.smartTagName.c_str()), start, length, bag});
+        VARIANT v = CallByName(&probeSite, L"CommitSmartTag",
+                               {Text(info.smartTagName.c_str()), start, length, bag});
         VariantClear(&v);
     });
     if (probe.tags != int64_t(2000) * runs) std::printf("  (the site refused a commit by name)\n");
@@ -397,11 +397,11 @@ int main(int argc, char** argv) {
             const auto a = Clock::now();
             failures += FAILED(recognizer->Recognize(bstrs[i], IF_TYPE_PARA, 1033, &counting));
             const auto b = Clock::now();
-            floor.registryRead();
+            floor.RegistryRead();
             const auto c = Clock::now();
-            floor.catalogAsk();
+            floor.CatalogAsk();
             const auto d = Clock::now();
-            const double call = micros(a, b), registry = micros(b, c), catalog = micros(c, d);
+            const double call = Micros(a, b), registry = Micros(b, c), catalog = Micros(c, d);
             total += call;
             perCall.push_back(call);
             registryCalls.push_back(registry);
@@ -411,37 +411,37 @@ int main(int argc, char** argv) {
         comTimes.push_back(total / 1e6);
         if (failures) std::printf("  (%d Recognize calls failed)\n", failures);
     }
-    const double comSeconds = median(comTimes);
+    const double comSeconds = Median(comTimes);
 
     Tally core;
     std::vector<double> coreTimes;
-    qp::engine::Recognizer matcher(qp::engine::windowsPlatform());
+    qp::engine::Recognizer matcher(qp::engine::WindowsPlatform());
     const std::u16string type(info.smartTagName.begin(), info.smartTagName.end());
     for (int r = 0; r < runs; ++r) {
         core = Tally{};
         int64_t paragraph = 0;
         auto commit = [&](std::u16string_view, int32_t start, int32_t length) {
-            core.add(paragraph, start, length);
+            core.Add(paragraph, start, length);
         };
         t0 = Clock::now();
         for (auto p : parts) {
-            matcher.recognize(p, terms, type, commit);
+            matcher.Recognize(p, terms, type, commit);
             ++paragraph;
         }
-        coreTimes.push_back(since(t0));
+        coreTimes.push_back(Since(t0));
     }
-    const double coreSeconds = median(coreTimes);
+    const double coreSeconds = Median(coreTimes);
 
     const double n = double(parts.size());
     auto perTag = [](double seconds, int64_t tags) { return tags ? seconds * 1e6 / double(tags) : 0.0; };
-    const double callMedian = median(perCall), floorMedian = median(floorCalls);
+    const double callMedian = Median(perCall), floorMedian = Median(floorCalls);
     std::printf("  first Recognize (builds the term list from the catalog's %zu names): %.1f ms; "
                 "of a second recognizer, the components loaded: %.1f ms\n",
                 catalogNames, firstMs, secondMs);
     std::printf("  Recognize through the vtable: median %8.1f us a paragraph\n", callMedian);
     std::printf("  floor beside each call      : median %8.1f us  (a registry component from a kept "
                 "factory + getValue: %.1f us; CatalogPresent + HasCatalogChanged: %.1f us)\n",
-                floorMedian, median(registryCalls), median(catalogCalls));
+                floorMedian, Median(registryCalls), Median(catalogCalls));
     std::printf("  Recognize / floor: %.2f\n", callMedian / floorMedian);
     std::printf("  through COM  : %8.1f us/paragraph  %8.2f us/tag  %9lld tags  (%.2f s a run)\n",
                 comSeconds * 1e6 / n, perTag(comSeconds, com.tags), (long long)com.tags, comSeconds);

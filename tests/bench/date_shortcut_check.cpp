@@ -1,4 +1,4 @@
-// Checks under Wine/Windows that mayBeDate() never refuses a string VarDateFromStr accepts.
+// Checks under Wine/Windows that MayBeDate() never refuses a string VarDateFromStr accepts.
 //   date_shortcut_check [--limit N] [--words FILE [--word-step K]] TEXT...
 // Candidates: every run of one to three words of the texts, cut into sentences and words
 // the way the recognizer does and upper-cased (at most N distinct ones), every K-th word of
@@ -20,17 +20,17 @@ using namespace qp::bench;
 
 namespace {
 
-bool isDelimiter(char16_t c) {
+bool IsDelimiter(char16_t c) {
     return std::u16string_view(u".?,!;:\r\n\t\v").find(c) != std::u16string_view::npos;
 }
 
-void addRuns(const std::u16string& text, std::unordered_set<std::u16string>& out, size_t limit) {
+void AddRuns(const std::u16string& text, std::unordered_set<std::u16string>& out, size_t limit) {
     std::u16string upper = text;
-    windowsUpperCase(upper);
+    WindowsUpperCase(upper);
     std::vector<std::u16string_view> words;
     size_t begin = 0;
     for (size_t i = 0; i <= upper.size() && out.size() < limit; ++i) {
-        if (i < upper.size() && !isDelimiter(upper[i])) continue;
+        if (i < upper.size() && !IsDelimiter(upper[i])) continue;
         const std::u16string_view sentence(upper.data() + begin, i - begin);
         begin = i + 1;
         words.clear();
@@ -66,14 +66,14 @@ int main(int argc, char** argv) {
     }
 
     std::unordered_set<std::u16string> candidates;
-    for (const auto& path : texts) addRuns(utf16(readFile(path)), candidates, limit);
+    for (const auto& path : texts) AddRuns(Utf16(ReadWholeFile(path)), candidates, limit);
     const size_t fromText = candidates.size();
     if (!wordsPath.empty()) {
         size_t n = 0;
-        for (const auto& line : lines(readFile(wordsPath))) {
+        for (const auto& line : Lines(ReadWholeFile(wordsPath))) {
             if (line.empty() || n++ % wordStep) continue;
-            std::u16string word = utf16(line);
-            windowsUpperCase(word);
+            std::u16string word = Utf16(line);
+            WindowsUpperCase(word);
             candidates.insert(word);
         }
     }
@@ -94,11 +94,11 @@ int main(int argc, char** argv) {
 
     // Forms the parser does take: month names of the locale with numbers, numeric dates,
     // times. They show the check is not vacuous (the conversion accepts them).
-    const DateTokens tokens = userDateTokens();
+    const DateTokens tokens = UserDateTokens();
     size_t generated = 0;
     std::vector<std::u16string> generatedForms;
     auto addGenerated = [&](std::u16string s) {
-        windowsUpperCase(s);
+        WindowsUpperCase(s);
         generatedForms.push_back(s);
         generated += candidates.insert(std::move(s)).second;
     };
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         for (char c : std::to_string(n)) out += char16_t(c);
         return out;
     };
-    for (const auto& month : tokens.monthNames()) {
+    for (const auto& month : tokens.MonthNames()) {
         for (int day : {1, 5, 12, 28, 31}) {
             addGenerated(month + u" " + num(day));
             addGenerated(num(day) + u" " + month);
@@ -129,8 +129,8 @@ int main(int argc, char** argv) {
 
     size_t maybe = 0, accepted = 0, disagreements = 0;
     for (const auto& c : candidates) {
-        const bool predicate = mayBeDate(c, tokens);
-        const bool isDate = windowsVarDateFromStr(c, nullptr);
+        const bool predicate = MayBeDate(c, tokens);
+        const bool isDate = WindowsVarDateFromStr(c, nullptr);
         maybe += predicate;
         accepted += isDate;
         if (isDate && !predicate) {
@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     // A platform that takes no date at all would agree with any shortcut: the comparison shows
     // something only when the conversion accepts the usual forms.
     size_t acceptedForms = 0;
-    for (const auto& form : generatedForms) acceptedForms += windowsVarDateFromStr(form, nullptr);
-    const bool takesTimes = windowsVarDateFromStr(u"10:30", nullptr);
+    for (const auto& form : generatedForms) acceptedForms += WindowsVarDateFromStr(form, nullptr);
+    const bool takesTimes = WindowsVarDateFromStr(u"10:30", nullptr);
     std::printf("VarDateFromStr accepted %zu of %zu generated date forms%s\n", acceptedForms,
                 generatedForms.size(), takesTimes ? "" : ", and refused \"10:30\"");
     if (!takesTimes || acceptedForms < generatedForms.size() / 2) {

@@ -34,21 +34,21 @@ struct Counters {
     uint64_t converted = 0;  // of those, passed on past the shortcut
 };
 
-PlatformServices measuredPlatform(Counters& counters, bool shortcut) {
+PlatformServices MeasuredPlatform(Counters& counters, bool shortcut) {
     PlatformServices p;
 #ifdef _WIN32
-    p.upperCase = &windowsUpperCase;
-    static const DateTokens tokens = userDateTokens();
+    p.upperCase = &WindowsUpperCase;
+    static const DateTokens kTokens = UserDateTokens();
     p.toDate = [&counters, shortcut](std::u16string_view c, std::u16string& text) {
         ++counters.asked;
-        if (shortcut && !mayBeDate(c, tokens)) return false;
+        if (shortcut && !MayBeDate(c, kTokens)) return false;
         ++counters.converted;
-        return windowsVarDateFromStr(c, &text);
+        return WindowsVarDateFromStr(c, &text);
     };
 #else
     (void)shortcut;
-    p.upperCase = &nativeUpperCase;
-    PlatformServices native = nativePlatform();
+    p.upperCase = &NativeUpperCase;
+    PlatformServices native = NativePlatform();
     p.toDate = [&counters, date = native.toDate](std::u16string_view c, std::u16string& text) {
         ++counters.asked;
         ++counters.converted;
@@ -66,49 +66,49 @@ struct Measured {
 
 // One recognize call per paragraph, all paragraphs per run; a fresh recognizer per
 // measurement (the first run pays for its one-time set-up).
-Measured measure(const std::vector<std::u16string_view>& parts, TermDictionary& terms, int runs,
+Measured Measure(const std::vector<std::u16string_view>& parts, TermDictionary& terms, int runs,
                  bool shortcut) {
     Measured m;
-    Recognizer recognizer(measuredPlatform(m.counters, shortcut));
+    Recognizer recognizer(MeasuredPlatform(m.counters, shortcut));
     auto commit = [&](std::u16string_view, int32_t, int32_t) { ++m.hits; };
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         m.hits = m.failures = 0;
         m.counters = {};
         const auto t0 = Clock::now();
-        for (auto p : parts) m.failures += recognizer.recognize(p, terms, u"bench", commit).failed();
+        for (auto p : parts) m.failures += recognizer.Recognize(p, terms, u"bench", commit).Failed();
         times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
-    m.seconds = median(times);
+    m.seconds = Median(times);
     return m;
 }
 
-double seconds(Clock::time_point a, Clock::time_point b) {
+double Seconds(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
 }
 
-size_t countLines(const std::string& path) {
-    const std::string data = readFile(path);
+size_t CountLines(const std::string& path) {
+    const std::string data = ReadWholeFile(path);
     return size_t(std::count(data.begin(), data.end(), '\n'));
 }
 
 // Median wall time of `command` (a shell command line) over `runs` runs.
-double timeCommand(const std::string& command, int runs) {
+double TimeCommand(const std::string& command, int runs) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto t0 = Clock::now();
         const int rc = std::system(command.c_str());
-        times.push_back(seconds(t0, Clock::now()));
+        times.push_back(Seconds(t0, Clock::now()));
         if (rc != 0 && rc != 256) {  // grep exits 1 when nothing matched
             std::printf("    (command failed: %s)\n", command.c_str());
             return -1;
         }
     }
-    return median(times);
+    return Median(times);
 }
 
 // Peak resident memory so far (on Windows the peak working set).
-long maxRssKb() {
+long MaxRssKb() {
 #ifdef _WIN32
     PROCESS_MEMORY_COUNTERS counters{};
     if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
@@ -138,9 +138,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string textPath = dir + "/text.txt";
-    const std::string text8 = readFile(textPath);
-    const std::u16string text = utf16(text8);
-    const auto parts = paragraphs(text);
+    const std::string text8 = ReadWholeFile(textPath);
+    const std::u16string text = Utf16(text8);
+    const auto parts = Paragraphs(text);
     const double mb = double(text8.size()) / 1e6;
     std::printf("text: %.2f MB UTF-8, %zu paragraphs (one recognize call each), %d runs, median\n",
                 mb, parts.size(), runs);
@@ -158,31 +158,31 @@ int main(int argc, char** argv) {
         if (!only.empty() && ("," + only + ",").find(std::string(",") + size + ",") == std::string::npos)
             continue;
         const std::string termsPath = dir + "/terms-" + size + ".txt";
-        const long rssBefore = maxRssKb();
+        const long rssBefore = MaxRssKb();
         TermDictionary terms;
         const auto b0 = Clock::now();
-        for (const std::string& line : lines(readFile(termsPath))) {
+        for (const std::string& line : Lines(ReadWholeFile(termsPath))) {
             if (line.empty()) continue;
-            std::u16string key = utf16(line);
-            nativeUpperCase(key);
-            terms.add(key);
+            std::u16string key = Utf16(line);
+            NativeUpperCase(key);
+            terms.Add(key);
         }
-        const double build = seconds(b0, Clock::now());
+        const double build = Seconds(b0, Clock::now());
 
-        const Measured ours = measure(parts, terms, runs, true);
+        const Measured ours = Measure(parts, terms, runs, true);
         std::printf("ours             %6s terms: %8.1f MB/s  %9lld tags      (%lld overflows; date "
                     "conversions asked %llu, to the platform %llu)\n",
                     size, mb / ours.seconds, (long long)ours.hits, (long long)ours.failures,
                     (unsigned long long)ours.counters.asked, (unsigned long long)ours.counters.converted);
-        std::printf("      dictionary: %zu keys, %.1f MB table+keys, built in %.0f ms", terms.size(),
-                    terms.memoryBytes() / 1e6, build * 1e3);
+        std::printf("      dictionary: %zu keys, %.1f MB table+keys, built in %.0f ms", terms.Size(),
+                    terms.MemoryBytes() / 1e6, build * 1e3);
         if (rssBefore >= 0)
             std::printf(", peak memory of the process %.1f MB (+%.1f MB for this dictionary)",
-                        maxRssKb() / 1e3, (maxRssKb() - rssBefore) / 1e3);
+                        MaxRssKb() / 1e3, (MaxRssKb() - rssBefore) / 1e3);
         std::printf("\n");
 #ifdef _WIN32
         if (!std::strcmp(size, "10000")) {
-            const Measured slow = measure(parts, terms, 1, false);
+            const Measured slow = Measure(parts, terms, 1, false);
             std::printf("ours without the date shortcut %6s terms: %8.1f MB/s  %9lld tags  "
                         "(VarDateFromStr calls %llu)\n",
                         size, mb / slow.seconds, (long long)slow.hits,
@@ -191,10 +191,10 @@ int main(int argc, char** argv) {
 #endif
         if (!grep) continue;
         const std::string out = dir + "/grep-out.txt";
-        double g = timeCommand(grepCommand + "-o -f '" + termsPath + "' '" + textPath + "' > '" + out + "'", runs);
+        double g = TimeCommand(grepCommand + "-o -f '" + termsPath + "' '" + textPath + "' > '" + out + "'", runs);
         if (g > 0)
             std::printf("grep -F -i -o    %6s terms: %8.1f MB/s  %9zu matches   ours/grep %.1fx\n", size,
-                        mb / g, countLines(out), (mb / ours.seconds) / (mb / g));
+                        mb / g, CountLines(out), (mb / ours.seconds) / (mb / g));
         // -w is far slower with many terms: grep and ours on the text's first part then.
         const size_t wBytes = !std::strcmp(size, "10") ? text8.size()
                               : !std::strcmp(size, "10000") ? size_t(1000000) : size_t(50000);
@@ -206,22 +206,22 @@ int main(int argc, char** argv) {
         if (wBytes < text8.size()) {
             const size_t cut = text8.rfind('\n', wBytes) + 1;  // whole lines
             wText = dir + "/text-" + size + "-slice.txt";
-            std::FILE* f = std::fopen(hostPath(wText).c_str(), "wb");
+            std::FILE* f = std::fopen(HostPath(wText).c_str(), "wb");
             std::fwrite(text8.data(), 1, cut, f);
             std::fclose(f);
             wMb = double(cut) / 1e6;
-            wText16 = utf16(text8.substr(0, cut));
-            wParts = paragraphs(wText16);
-            wOurs = measure(wParts, terms, runs, true);
+            wText16 = Utf16(text8.substr(0, cut));
+            wParts = Paragraphs(wText16);
+            wOurs = Measure(wParts, terms, runs, true);
         }
-        g = timeCommand(grepCommand + "-w -o -f '" + termsPath + "' '" + wText + "' > '" + out + "'",
+        g = TimeCommand(grepCommand + "-w -o -f '" + termsPath + "' '" + wText + "' > '" + out + "'",
                         wBytes < text8.size() ? 1 : runs);
         if (g > 0) {
             if (wMb < mb)
                 std::printf("ours             %6s terms: %8.1f MB/s  %9lld tags      (first %.2f MB)\n",
                             size, wMb / wOurs.seconds, (long long)wOurs.hits, wMb);
             std::printf("grep -F -i -w -o %6s terms: %8.2f MB/s  %9zu matches   ours/grep %.1fx%s\n", size,
-                        wMb / g, countLines(out), (wMb / wOurs.seconds) / (wMb / g),
+                        wMb / g, CountLines(out), (wMb / wOurs.seconds) / (wMb / g),
                         wMb < mb ? "  (same first part, 1 run)" : "");
         }
     }

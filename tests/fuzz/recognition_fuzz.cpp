@@ -49,7 +49,7 @@ struct ModelResult {
     bool lastSentenceResult = false;
 };
 
-std::vector<std::u16string_view> split(std::u16string_view s, std::u16string_view at) {
+std::vector<std::u16string_view> Split(std::u16string_view s, std::u16string_view at) {
     std::vector<std::u16string_view> parts;
     size_t begin = 0;
     while (true) {
@@ -62,7 +62,7 @@ std::vector<std::u16string_view> split(std::u16string_view s, std::u16string_vie
     return parts;
 }
 
-std::u16string trimSpaces(std::u16string s) {
+std::u16string TrimSpaces(std::u16string s) {
     const size_t first = s.find_first_not_of(u' ');
     if (first == std::u16string::npos) return {};
     return s.substr(first, s.find_last_not_of(u' ') - first + 1);
@@ -72,7 +72,7 @@ struct Overflow {};
 struct SiteFailure {};
 
 // The matching rules step by step, with strings and 16-bit checks, no pruning.
-ModelResult model(std::u16string_view received, const std::set<std::u16string>& keys, int maxWords,
+ModelResult Model(std::u16string_view received, const std::set<std::u16string>& keys, int maxWords,
                   const PlatformServices& platform, int failAt) {
     ModelResult out;
     std::u16string upperReceived(received);
@@ -93,7 +93,7 @@ ModelResult model(std::u16string_view received, const std::set<std::u16string>& 
     }
     platform.upperCase(t);
     const std::vector<std::u16string_view> sentences =
-        t.empty() ? std::vector<std::u16string_view>{} : split(t, kMarker);
+        t.empty() ? std::vector<std::u16string_view>{} : Split(t, kMarker);
 
     auto add16 = [](int64_t a, int64_t b) {
         const int64_t sum = a + b;
@@ -102,7 +102,7 @@ ModelResult model(std::u16string_view received, const std::set<std::u16string>& 
     };
     try {
         for (size_t si = 0; si < sentences.size(); ++si) {
-            const std::vector<std::u16string_view> words = split(sentences[si], u" ");
+            const std::vector<std::u16string_view> words = Split(sentences[si], u" ");
             bool result = false;
             for (size_t i = 0; i < words.size(); ++i) {
                 std::u16string candidate;
@@ -111,7 +111,7 @@ ModelResult model(std::u16string_view received, const std::set<std::u16string>& 
                     const size_t k = i + size_t(j);
                     if (k >= words.size() || words[k].empty()) break;
                     span += int64_t(words[k].size()) + 1;
-                    candidate = trimSpaces(candidate + u" " + std::u16string(words[k]));
+                    candidate = TrimSpaces(candidate + u" " + std::u16string(words[k]));
                     std::u16string dateText;
                     if (platform.toDate(candidate, dateText)) {
                         candidate = dateText;  // a date value: never a key
@@ -145,12 +145,12 @@ ModelResult model(std::u16string_view received, const std::set<std::u16string>& 
     return out;
 }
 
-[[noreturn]] void fail(const char* what) {
+[[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "recognition_fuzz: %s\n", what);
     std::abort();
 }
 
-std::u16string decode(const uint8_t* data, size_t size) {
+std::u16string Decode(const uint8_t* data, size_t size) {
     std::u16string s;
     for (size_t i = 0; i < size; ++i) {
         if (data[i] == 0xFF && i + 2 < size) {
@@ -169,54 +169,54 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     // One recognizer for all inputs: its buffers and caches must not carry one text or
     // dictionary over to the next.
-    static Recognizer recognizer(nativePlatform(2026));
-    static const PlatformServices platform = nativePlatform(2026);
+    static Recognizer recognizer(NativePlatform(2026));
+    static const PlatformServices kPlatform = NativePlatform(2026);
 
     const uint8_t control = data[0];
     ++data, --size;
     size_t split = 0;
     while (split < size && data[split] != 0x00) ++split;
-    const std::u16string text = split < size ? decode(data + split + 1, size - split - 1) : std::u16string();
+    const std::u16string text = split < size ? Decode(data + split + 1, size - split - 1) : std::u16string();
 
     TermDictionary terms;
     std::set<std::u16string> keys;
     for (size_t begin = 0, i = 0; i <= split; ++i) {
         if (i < split && data[i] != 0x01) continue;
-        std::u16string key = decode(data + begin, i - begin);
-        platform.upperCase(key);
-        terms.add(key);
+        std::u16string key = Decode(data + begin, i - begin);
+        kPlatform.upperCase(key);
+        terms.Add(key);
         if (key != TermDictionary::kMaxWordsKey) keys.insert(key);
         begin = i + 1;
     }
     // "$MAXWORDS$": missing, empty, or a value from -1 to 5.
     const int mode = control & 7;
     std::optional<int16_t> entry;
-    if (mode == 0) terms.removeMaxWords();
-    else if (mode == 1) terms.add(TermDictionary::kMaxWordsKey), terms.setMaxWords(0);
-    else terms.setMaxWords(int16_t(mode - 3));
-    entry = terms.maxWordsEntry();
+    if (mode == 0) terms.RemoveMaxWords();
+    else if (mode == 1) terms.Add(TermDictionary::kMaxWordsKey), terms.SetMaxWords(0);
+    else terms.SetMaxWords(int16_t(mode - 3));
+    entry = terms.MaxWordsEntry();
     const int used = entry.value_or(0) == 0 ? 3 : *entry;
     const int failAt = (control >> 3) & 7;  // 0: the site never fails
-    const size_t keyCount = terms.size() - (entry ? 1 : 0);
+    const size_t keyCount = terms.Size() - (entry ? 1 : 0);
 
     std::vector<Tag> tags;
-    const RecognizeResult r = recognizer.recognize(
+    const RecognizeResult r = recognizer.Recognize(
         text, terms, u"t", [&](std::u16string_view type, int32_t start, int32_t length) {
-            if (type != u"t") fail("wrong type name");
+            if (type != u"t") Fail("wrong type name");
             if (start < 1 || length < 1 || int64_t(start) - 1 + length > int64_t(text.size()))
-                fail("tag outside the text as received");
+                Fail("tag outside the text as received");
             if (int(tags.size()) + 1 == failAt) throw std::runtime_error("site failed");
             tags.push_back({start, length});
         });
 
-    if (!terms.maxWordsEntry() || *terms.maxWordsEntry() != used) fail("$MAXWORDS$ not put back");
-    if (!terms.contains(TermDictionary::kMaxWordsKey)) fail("$MAXWORDS$ missing");
-    if (terms.size() != keyCount + 1) fail("terms changed");
-    if (r.commits != int32_t(tags.size())) fail("commit count");
+    if (!terms.MaxWordsEntry() || *terms.MaxWordsEntry() != used) Fail("$MAXWORDS$ not put back");
+    if (!terms.Contains(TermDictionary::kMaxWordsKey)) Fail("$MAXWORDS$ missing");
+    if (terms.Size() != keyCount + 1) Fail("terms changed");
+    if (r.commits != int32_t(tags.size())) Fail("commit count");
 
-    const ModelResult expected = model(text, keys, used, platform, failAt);
-    if (tags != expected.tags) fail("tags differ from the model");
-    if (r.outcome != expected.outcome) fail("outcome differs from the model");
-    if (r.lastSentenceResult != expected.lastSentenceResult) fail("last sentence result differs");
+    const ModelResult expected = Model(text, keys, used, kPlatform, failAt);
+    if (tags != expected.tags) Fail("tags differ from the model");
+    if (r.outcome != expected.outcome) Fail("outcome differs from the model");
+    if (r.lastSentenceResult != expected.lastSentenceResult) Fail("last sentence result differs");
     return 0;
 }

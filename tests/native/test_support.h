@@ -20,17 +20,17 @@ struct Outcome {
     RecognizeResult result;
 };
 
-inline TermDictionary dictionaryOf(std::initializer_list<std::u16string_view> terms) {
+inline TermDictionary DictionaryOf(std::initializer_list<std::u16string_view> terms) {
     TermDictionary d;
-    for (auto t : terms) d.add(t);
+    for (auto t : terms) d.Add(t);
     return d;
 }
 
 // Dates without a year fall in 2026 so that the date text forms are fixed.
-inline Outcome recognize(std::u16string_view text, TermDictionary& terms) {
-    Recognizer recognizer(nativePlatform(2026));
+inline Outcome Recognize(std::u16string_view text, TermDictionary& terms) {
+    Recognizer recognizer(NativePlatform(2026));
     Outcome run;
-    run.result = recognizer.recognize(text, terms, u"qp#terms",
+    run.result = recognizer.Recognize(text, terms, u"qp#terms",
                                       [&](std::u16string_view type, int32_t start, int32_t length) {
                                           if (type != u"qp#terms") throw std::logic_error("type");
                                           run.tags.emplace_back(start, length);
@@ -38,9 +38,9 @@ inline Outcome recognize(std::u16string_view text, TermDictionary& terms) {
     return run;
 }
 
-inline Tags tagsOf(std::u16string_view text, std::initializer_list<std::u16string_view> terms) {
-    TermDictionary d = dictionaryOf(terms);
-    return recognize(text, d).tags;
+inline Tags TagsOf(std::u16string_view text, std::initializer_list<std::u16string_view> terms) {
+    TermDictionary d = DictionaryOf(terms);
+    return Recognize(text, d).tags;
 }
 
 }  // namespace qp::engine::test

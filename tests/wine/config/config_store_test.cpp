@@ -129,10 +129,10 @@ Failure FailureOf(HRESULT hr) {
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.GetAddressOf()) == S_OK && info) {
     Bstr source, description;
-    info->GetSource(source.out());
-    info->GetDescription(description.out());
-    f.source = source.str();
-    f.description = description.str();
+    info->GetSource(source.Out());
+    info->GetDescription(description.Out());
+    f.source = source.Str();
+    f.description = description.Str();
   }
   return f;
 }
@@ -145,14 +145,14 @@ std::wstring Text(IDispatch* record, const wchar_t* property) {
 std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
   std::vector<ComPtr<IDispatch>> items;
   Variant unknown = qp::Call(collection, L"_NewEnum");
-  ComPtr<IEnumVARIANT> items_enum;
-  EXPECT_EQ(unknown.get()->punkVal->QueryInterface(IID_IEnumVARIANT,
-                                                    reinterpret_cast<void**>(items_enum.GetAddressOf())),
+  ComPtr<IEnumVARIANT> itemsEnum;
+  EXPECT_EQ(unknown.Get()->punkVal->QueryInterface(IID_IEnumVARIANT,
+                                                    reinterpret_cast<void**>(itemsEnum.GetAddressOf())),
             S_OK);
   for (;;) {
     Variant item;
     ULONG fetched = 0;
-    if (items_enum->Next(1, item.get(), &fetched) != S_OK || fetched != 1) break;
+    if (itemsEnum->Next(1, item.Get(), &fetched) != S_OK || fetched != 1) break;
     items.push_back(item.AsObject());
   }
   return items;
@@ -176,7 +176,7 @@ ComPtr<IDispatch> NewTerm(const std::wstring& code, const std::wstring& value,
 ComPtr<_Records> NewList(std::initializer_list<IDispatch*> items) {
   ComPtr<_Records> list;
   EXPECT_EQ(qp::CreateRecords(IID__Records, reinterpret_cast<void**>(list.GetAddressOf())), S_OK);
-  for (IDispatch* item : items) EXPECT_EQ(list->Add(*Variant::FromObject(item).get()), S_OK);
+  for (IDispatch* item : items) EXPECT_EQ(list->Add(*Variant::FromObject(item).Get()), S_OK);
   return list;
 }
 
@@ -205,7 +205,7 @@ class ConfigStore : public ::testing::Test {
   static Variant Item(_SmartTagConfig* config, const wchar_t* path) {
     Variant item;
     Bstr xql(path);
-    EXPECT_EQ(config->GetConfigurationItem(xql.get(), item.out()), S_OK);
+    EXPECT_EQ(config->GetConfigurationItem(xql.Get(), item.Out()), S_OK);
     return item;
   }
 
@@ -238,15 +238,15 @@ TEST_F(ConfigStore, DefaultDocumentIsCarriedExactlyAndWrittenCleaned) {
 
   // The path through the class interface and by name.
   Bstr path;
-  ASSERT_EQ(config->GetConfigFilePath(path.out()), S_OK);
-  EXPECT_EQ(path.str(), ConfigPath());
+  ASSERT_EQ(config->GetConfigFilePath(path.Out()), S_OK);
+  EXPECT_EQ(path.Str(), ConfigPath());
   EXPECT_EQ(qp::Call(config.Get(), L"GetConfigFilePath").AsString(), ConfigPath());
   // Nothing else was left in the folder.
   EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 
   // A file deleted since is written again by the next GetConfigFilePath.
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
-  ASSERT_EQ(config->GetConfigFilePath(path.out()), S_OK);
+  ASSERT_EQ(config->GetConfigFilePath(path.Out()), S_OK);
   EXPECT_EQ(FileBytes(ConfigPath()), file);
 }
 
@@ -257,7 +257,7 @@ TEST_F(ConfigStore, ExistingFileIsNeverOverwritten) {
     WriteConfig(mine);
     ComPtr<_SmartTagConfig> config = NewConfig();
     Bstr path;
-    ASSERT_EQ(config->GetConfigFilePath(path.out()), S_OK);
+    ASSERT_EQ(config->GetConfigFilePath(path.Out()), S_OK);
     EXPECT_EQ(FileBytes(ConfigPath()), mine);
   }
 }
@@ -286,16 +286,16 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Name").AsString(), kTypeName);
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/ActionProvider/Name").AsString(), L"Quillpoint");
   Variant nameExt = Item(config.Get(), L"SmartTagConfig/NameExt");
-  EXPECT_EQ(nameExt.vt(), VT_BSTR);
+  EXPECT_EQ(nameExt.Vt(), VT_BSTR);
   EXPECT_EQ(nameExt.AsString(), L"");
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/NoSuchElement").vt(), VT_EMPTY);
+  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/NoSuchElement").Vt(), VT_EMPTY);
   // By name, as other clients call it.
   EXPECT_EQ(qp::Call(config.Get(), L"GetConfigurationItem",
                      {Variant::FromString(L"SmartTagConfig/RecognizerProvider/Name")})
                 .AsString(),
             L"Norvane Quillpoint Recognizer");
   EXPECT_EQ(qp::Call(config.Get(), L"GetConfigurationItem",
-                     {Variant::FromString(L"SmartTagConfig/DownloadURL/Nothing")}).vt(),
+                     {Variant::FromString(L"SmartTagConfig/DownloadURL/Nothing")}).Vt(),
             VT_EMPTY);
 
   const std::vector<Term> all = {{L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"),
@@ -314,7 +314,7 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
       {L"ViewConfig", L"V", L"Yes", L"", L"Maintain Recognizer Terms"}};
   for (LONG i = 1; i <= 2; ++i) {
     Variant item;
-    ASSERT_EQ(verbs->get_Item(*Variant::FromLong(i).get(), item.out()), S_OK);
+    ASSERT_EQ(verbs->get_Item(*Variant::FromLong(i).Get(), item.Out()), S_OK);
     ComPtr<IDispatch> verb = item.AsObject();
     const wchar_t* const* want = expected[i - 1];
     EXPECT_EQ(Text(verb.Get(), L"Name"), want[0]);
@@ -327,8 +327,8 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
     ASSERT_EQ(verb->QueryInterface(IID__ActionProps, reinterpret_cast<void**>(props.GetAddressOf())),
               S_OK);
     Bstr name;
-    ASSERT_EQ(props->get_Name(name.out()), S_OK);
-    EXPECT_EQ(name.str(), want[0]);
+    ASSERT_EQ(props->get_Name(name.Out()), S_OK);
+    EXPECT_EQ(name.Str(), want[0]);
   }
   // The collection's own default member answers by name too.
   ComPtr<IDispatch> second = qp::Call(verbs.Get(), L"Item", {Variant::FromLong(2)}).AsObject();
@@ -416,10 +416,10 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   ASSERT_EQ(filled->QueryInterface(IID__RecognizerProps, reinterpret_cast<void**>(props.GetAddressOf())),
             S_OK);
   Bstr text;
-  ASSERT_EQ(props->get_CaseSensitive(text.out()), S_OK);
-  EXPECT_EQ(text.str(), L"s");
-  ASSERT_EQ(props->get_mask(text.out()), S_OK);
-  EXPECT_EQ(text.str(), L"m");
+  ASSERT_EQ(props->get_CaseSensitive(text.Out()), S_OK);
+  EXPECT_EQ(text.Str(), L"s");
+  ASSERT_EQ(props->get_mask(text.Out()), S_OK);
+  EXPECT_EQ(text.Str(), L"m");
 
   // The list by name: Add, Count, Item from 1, Remove, For Each in insertion order.
   ComPtr<_Records> list = NewList({});
@@ -435,12 +435,12 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
                                               {L"LI", L"three", L"Yes", L"", L""}}));
   for (long bad : {0L, 3L, -1L}) {
     Variant item;
-    EXPECT_EQ(list->get_Item(*Variant::FromLong(bad).get(), item.out()),
+    EXPECT_EQ(list->get_Item(*Variant::FromLong(bad).Get(), item.Out()),
               qp::ErrorNumberToHresult(9))
         << bad;
   }
   Variant item;
-  EXPECT_EQ(list->get_Item(*Variant::FromString(L"one").get(), item.out()),
+  EXPECT_EQ(list->get_Item(*Variant::FromString(L"one").Get(), item.Out()),
             qp::ErrorNumberToHresult(5));
   // The enumerator is a snapshot with Skip, Reset and Clone.
   ComPtr<IUnknown> unknown;
@@ -486,9 +486,9 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
   byRef.vt = VT_DISPATCH | VT_BYREF;
   byRef.ppdispVal = &list;
   Variant arg;
-  *arg.get() = byRef;
+  *arg.Get() = byRef;
   qp::Call(config.Get(), L"UpdateRecognizers", {arg});
-  *arg.get() = VARIANT{};  // the reference is ours, not the variant's
+  *arg.Get() = VARIANT{};  // the reference is ours, not the variant's
   SYSTEMTIME end;
   GetLocalTime(&end);
 
@@ -612,7 +612,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   ComPtr<_SmartTagConfig> config = NewConfig();
   VARIANT_BOOL done = VARIANT_FALSE;
   Bstr url(L"SmartTagConfig/DownloadURL"), value(L"urn:example:download");
-  ASSERT_EQ(config->SetConfigurationItem(url.get(), value.get(), &done), S_OK);
+  ASSERT_EQ(config->SetConfigurationItem(url.Get(), value.Get(), &done), S_OK);
   EXPECT_EQ(done, VARIANT_TRUE);
   const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
   EXPECT_EQ(flag.size(), 14 + 2 * qp::test::TimeSeparator().size());
@@ -621,7 +621,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
 
   // Nothing selected: False, and the file as it was.
   Bstr nothing(L"SmartTagConfig/Nothing");
-  ASSERT_EQ(config->SetConfigurationItem(nothing.get(), value.get(), &done), S_OK);
+  ASSERT_EQ(config->SetConfigurationItem(nothing.Get(), value.Get(), &done), S_OK);
   EXPECT_EQ(done, VARIANT_FALSE);
   EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem", {Variant::FromString(L"X/Y")}).AsBool(),
             false);
@@ -630,7 +630,7 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem",
                      {Variant::FromString(L"SmartTagConfig/NameExt")}).AsBool(),
             true);
-  EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/NameExt").vt(), VT_EMPTY);
+  EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/NameExt").Vt(), VT_EMPTY);
 
   // The verbs: one edited, one new without insert position.
   ComPtr<_Records> verbs;
@@ -665,13 +665,13 @@ std::optional<std::wstring> CaptionAsTheParserReadsIt(const std::wstring& path) 
   ComPtr<IXMLDOMDocument2> doc = qp::NewXmlDocument();
   doc->put_async(VARIANT_FALSE);
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (FAILED(doc->load(*Variant::FromString(path).get(), &loaded)) || loaded != VARIANT_TRUE)
+  if (FAILED(doc->load(*Variant::FromString(path).Get(), &loaded)) || loaded != VARIANT_TRUE)
     return std::nullopt;
   ComPtr<IXMLDOMNode> caption;
   Bstr xql(L"SmartTagConfig/Caption"), text;
-  if (doc->selectSingleNode(xql.get(), caption.GetAddressOf()) != S_OK) return std::nullopt;
-  caption->get_text(text.out());
-  return text.str();
+  if (doc->selectSingleNode(xql.Get(), caption.GetAddressOf()) != S_OK) return std::nullopt;
+  caption->get_text(text.Out());
+  return text.Str();
 }
 
 TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
@@ -721,7 +721,7 @@ TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
     ComPtr<_SmartTagConfig> config = NewConfig();
     Variant item;
     Bstr xql(L"SmartTagConfig/Caption");
-    const HRESULT hr = config->GetConfigurationItem(xql.get(), item.out());
+    const HRESULT hr = config->GetConfigurationItem(xql.Get(), item.Out());
     if (!expected) {
       EXPECT_EQ(hr, static_cast<HRESULT>(kErrParse));
       continue;
@@ -755,7 +755,7 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   EXPECT_EQ(FileBytes(ConfigPath()), bad);
 
   // The empty document is kept: no text, no terms, no verbs, and no failure.
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").vt(), VT_EMPTY);
+  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").Vt(), VT_EMPTY);
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()).size(), 0u);
   ComPtr<_Records> verbs;
   ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
@@ -776,7 +776,7 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
 
   // Repaired, it is read again after Initialize.
   WriteConfig("<SmartTagConfig><Caption>Fixed</Caption></SmartTagConfig>");
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").vt(), VT_EMPTY);
+  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").Vt(), VT_EMPTY);
   ASSERT_EQ(config->Initialize(), S_OK);
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), L"Fixed");
 }
@@ -786,13 +786,13 @@ TEST_F(ConfigStore, AFileDeletedAfterCreationIsNotWrittenAgainByALoad) {
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
   Variant item;
   Bstr xql(L"SmartTagConfig/Caption");
-  const Failure f = FailureOf(config->GetConfigurationItem(xql.get(), item.out()));
+  const Failure f = FailureOf(config->GetConfigurationItem(xql.Get(), item.Out()));
   EXPECT_EQ(f.hr, static_cast<HRESULT>(kErrParse));
   EXPECT_EQ(f.source.rfind(L"GetConfigurationItem(): ConfigFileLoad(): ", 0), 0u) << f.source;
   const std::wstring tail = L" " + ConfigPath();
   ASSERT_GE(f.description.size(), tail.size());
   EXPECT_EQ(f.description.substr(f.description.size() - tail.size()), tail);
-  EXPECT_EQ(item.vt(), VT_EMPTY);
+  EXPECT_EQ(item.Vt(), VT_EMPTY);
   EXPECT_EQ(GetFileAttributesW(ConfigPath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

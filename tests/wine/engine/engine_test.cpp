@@ -579,7 +579,7 @@ TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
   auto keys = [](IDispatch* dictionary) {
     std::vector<std::wstring> texts;
     const qp::Variant all = qp::Call(dictionary, L"Keys");
-    const VARIANT* v = all.get();
+    const VARIANT* v = all.Get();
     EXPECT_EQ(v->vt, VT_ARRAY | VT_VARIANT);
     if (v->vt != (VT_ARRAY | VT_VARIANT)) return texts;
     LONG high = -1;
@@ -709,20 +709,20 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   WindowWatcher watcher(Dismiss());
   ComPtr<ISmartTagRecognizer> r = Create();
   ASSERT_TRUE(r);
-  auto text_of = [&](auto get) {
+  auto textOf = [&](auto get) {
     BSTR b = nullptr;
     EXPECT_EQ(get(&b), S_OK);
     return Take(b);
   };
   // The first reading reports the parser's reason and the file; the document then held is
   // empty, so the next questions find no value.
-  EXPECT_EQ(text_of([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
-  EXPECT_EQ(text_of([&](BSTR* b) { return r->get_Desc(1033, b); }), L"");
+  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
+  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Desc(1033, b); }), L"");
   INT count = 0;
   EXPECT_EQ(r->get_SmartTagCount(&count), S_OK);
   EXPECT_EQ(count, 1);
-  EXPECT_EQ(text_of([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");
-  EXPECT_EQ(text_of([&](BSTR* b) { return r->get_SmartTagDownloadURL(1, b); }), L"");
+  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");
+  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagDownloadURL(1, b); }), L"");
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);
   const std::wstring tail = L" " + ConfigPath() + L"\r\n\r\n" + Message(111, L"");
@@ -744,8 +744,8 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   RenameTermAndSave(L"Field", L"Field");
   EXPECT_EQ(Recognize(r.Get(), text),
             JudgeAndFieldTags(L""));
-  EXPECT_EQ(text_of([&](BSTR* b) { return r->get_SmartTagName(1, b); }), kTypeName);
-  EXPECT_EQ(text_of([&](BSTR* b) { return r->get_Name(1033, b); }), L"Engine Test Recognizer");
+  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), kTypeName);
+  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"Engine Test Recognizer");
   EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
   EXPECT_EQ(watcher.Seen().size(), 4u);
 }

@@ -213,7 +213,7 @@ class Harness {
     CloseHandle(process_.hProcess);
     DeleteFileW(output_.c_str());
   }
-  bool started() const { return started_; }
+  bool Started() const { return started_; }
 
   // The harness's visible top-level window with that title; null after timeoutMs.
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs = 60000) const {
@@ -293,7 +293,7 @@ void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
 // the Quillpoints of samples/quillpoints.txt and the default term "QUILLPOINT".
 void ExpectTheLetterTagged() {
   Harness host(L"\"" + Env(L"QP_DOCUMENT") + L"\"");
-  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.Started());
   const std::string out = host.Finish();
   EXPECT_NE(out.find("Recognizer NVSmartTagQuillpoint.Recognizer"), std::string::npos) << out;
   EXPECT_NE(out.find("ProgId: Norvane Quillpoint Smart Tag.Recognizer"), std::string::npos) << out;

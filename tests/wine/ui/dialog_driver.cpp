@@ -34,7 +34,7 @@ class Marker {
                           c.hInstance, nullptr);
   }
   ~Marker() { DestroyWindow(hwnd_); }
-  HWND hwnd() const { return hwnd_; }
+  HWND Hwnd() const { return hwnd_; }
 
  private:
   HWND hwnd_;
@@ -293,7 +293,7 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
       if (!dialog && box) close(box, "a message box came instead of the dialog: ");
     }
     if (dialog) {
-      DialogDriver d(dialog, marker.hwnd());
+      DialogDriver d(dialog, marker.Hwnd());
       // Shown is not ready: input that came before its first paint would be undone by it.
       d.SyncFor("the dialog to handle its showing");
       EXPECT_EQ(WindowText(dialog), caption) << "the dialog's caption";

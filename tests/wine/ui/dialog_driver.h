@@ -25,9 +25,9 @@ class DialogDriver {
   // `marker` is a window of the dialog's thread that counts the markers posted to it (Sync).
   DialogDriver(HWND dialog, HWND marker);
 
-  HWND dialog() const { return dialog_; }
-  HWND list() const { return list_; }
-  HWND header() const { return header_; }
+  HWND Dialog() const { return dialog_; }
+  HWND List() const { return list_; }
+  HWND Header() const { return header_; }
   HWND Control(int id) const { return GetDlgItem(dialog_, id); }
 
   // The list as the user sees it.

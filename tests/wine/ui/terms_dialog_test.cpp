@@ -83,7 +83,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     EXPECT_EQ(d.Checks(), (std::vector<bool>{true, false, false, false, true, true, true}));
 
     // The window: fixed dialog frame, the client area 165 twips beyond the Cancel button.
-    const LONG style = GetWindowLongW(d.dialog(), GWL_STYLE);
+    const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
     EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
     EXPECT_TRUE(style & WS_CAPTION);
     HDC screen = GetDC(nullptr);
@@ -93,7 +93,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     ReleaseDC(nullptr, screen);
     auto px = [](double twips, double perPixel) { return static_cast<LONG>(twips / perPixel + 0.5); };
     RECT client;
-    GetClientRect(d.dialog(), &client);
+    GetClientRect(d.Dialog(), &client);
     EXPECT_EQ(client.right, px(6480, tx));
     EXPECT_EQ(client.bottom, px(5400, ty));
     struct Place { int id; int left, top, width, height; const wchar_t* text; };
@@ -124,7 +124,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     for (HWND c = GetWindow(d.Control(kLabel), GW_HWNDFIRST); c; c = GetWindow(c, GW_HWNDNEXT))
       order.push_back(GetDlgCtrlID(c));
     EXPECT_EQ(order, (std::vector<int>{kLabel, kList, kNew, kRename, kDelete, kOK, kCancel}));
-    EXPECT_EQ(LOWORD(SendMessageW(d.dialog(), DM_GETDEFID, 0, 0)), kOK);
+    EXPECT_EQ(LOWORD(SendMessageW(d.Dialog(), DM_GETDEFID, 0, 0)), kOK);
 
     // What's-This topics.
     for (auto [id, topic] : {std::pair{kDelete, 40000}, {kNew, 40010}, {kList, 40040},
@@ -133,24 +133,24 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 
     // The list: report view, check boxes, in-place editing, the selection kept visible, one
     // column "Terms" 300 twips narrower than the list, the two arrows as header images.
-    const LONG listStyle = GetWindowLongW(d.list(), GWL_STYLE);
+    const LONG listStyle = GetWindowLongW(d.List(), GWL_STYLE);
     EXPECT_EQ(listStyle & LVS_TYPEMASK, LVS_REPORT);
     EXPECT_TRUE(listStyle & LVS_EDITLABELS);
     EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
     EXPECT_FALSE(listStyle & LVS_NOCOLUMNHEADER);
-    EXPECT_TRUE(ListView_GetExtendedListViewStyle(d.list()) & LVS_EX_CHECKBOXES);
-    EXPECT_EQ(Header_GetItemCount(d.header()), 1);
+    EXPECT_TRUE(ListView_GetExtendedListViewStyle(d.List()) & LVS_EX_CHECKBOXES);
+    EXPECT_EQ(Header_GetItemCount(d.Header()), 1);
     wchar_t column[32] = {};
     HDITEMW h = {};
     h.mask = HDI_TEXT | HDI_FORMAT;
     h.pszText = column;
     h.cchTextMax = 32;
-    Header_GetItem(d.header(), 0, &h);
+    Header_GetItem(d.Header(), 0, &h);
     EXPECT_STREQ(column, L"Terms");
     EXPECT_EQ(h.fmt & HDF_JUSTIFYMASK, HDF_LEFT);
-    EXPECT_EQ(ListView_GetColumnWidth(d.list(), 0), px(4935 - 300, tx));
+    EXPECT_EQ(ListView_GetColumnWidth(d.List(), 0), px(4935 - 300, tx));
     EXPECT_EQ(d.HeaderImage(), -1);  // no arrow before the first sort
-    HIMAGELIST arrows = Header_GetImageList(d.header());
+    HIMAGELIST arrows = Header_GetImageList(d.Header());
     ASSERT_NE(arrows, nullptr);
     EXPECT_EQ(ImageList_GetImageCount(arrows), 2);
     int cx = 0, cy = 0;
@@ -166,7 +166,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 
     // A repaint of the dialog selects the first term again.
     d.Select(3);
-    RedrawWindow(d.dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+    RedrawWindow(d.Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
     ASSERT_TRUE(d.Sync());
     EXPECT_EQ(d.Selected(), 0);
 
@@ -196,7 +196,7 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
       d.Click(kNew);
       d.ExpectError(kObjectNotSet);
       EXPECT_EQ(d.Texts(), std::vector<std::wstring>{L"(New Term 1)"});
-      EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+      EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
       d.Key(VK_ESCAPE);
     });
     EXPECT_FALSE(form.GetItems());
@@ -230,9 +230,9 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
     Run(form, collection.Get(), [&](DialogDriver& d) {
       if (std::string(way.name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
-        PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.list()), TRUE);
+        PostMessageW(d.Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.List()), TRUE);
         ASSERT_TRUE(d.Sync());
-        ASSERT_EQ(d.Focus(), d.list());
+        ASSERT_EQ(d.Focus(), d.List());
       }
       way.close(d);
     });
@@ -349,7 +349,7 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
       d.Click(kNew);
       EXPECT_TRUE(d.Sync());
       EXPECT_EQ(d.Count(), 1000);
-      EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+      EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
       d.Click(kOK);
     });
     EXPECT_EQ(ReadTerms(collection.Get()).size(), 1000u);
@@ -379,12 +379,12 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
     ASSERT_TRUE(d.Sync());
     EXPECT_EQ(d.Count(), 0);
     EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
-    EXPECT_EQ(d.Focus(), d.list());
+    EXPECT_EQ(d.Focus(), d.List());
     // With the buttons disabled, the keys do nothing either.
     d.Key(VK_DELETE);
     d.Key(VK_F2);
     EXPECT_TRUE(d.Sync());
-    EXPECT_EQ(ListView_GetEditControl(d.list()), nullptr);
+    EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
     EXPECT_EQ(d.Count(), 0);
     d.Click(kOK);
   });
@@ -507,7 +507,7 @@ class HtmlHelpSpy {
     if (slot_) Patch(reinterpret_cast<void*>(real_));
     self_ = nullptr;
   }
-  bool installed() const { return slot_ != nullptr; }
+  bool Installed() const { return slot_ != nullptr; }
   std::vector<Call> Calls() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
@@ -602,7 +602,7 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
   FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     for (int id : {kNew, kList, kOK}) {
-      PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
+      PostMessageW(d.Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
       ASSERT_TRUE(d.Sync());
       ASSERT_EQ(d.Focus(), d.Control(id));
       const DWORD topic = GetWindowContextHelpId(d.Control(id));
@@ -622,7 +622,7 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
       PostMessageW(help, WM_CLOSE, 0, 0);
       ASSERT_TRUE(qp::test::WaitUntil("the help window to close", [&] { return !IsWindow(help); }));
       EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), topic) << id;
-      EXPECT_TRUE(IsWindowVisible(d.dialog()));
+      EXPECT_TRUE(IsWindowVisible(d.Dialog()));
     }
     d.Click(kCancel);
   });
@@ -636,7 +636,7 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
   qp::SetAppHelpFile(qp::GetHelpFilePath(qp::kHelpFileName, true));
   const std::wstring popups = qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt";
   HtmlHelpSpy spy;
-  ASSERT_TRUE(spy.installed()) << "the program does not import HtmlHelpW";
+  ASSERT_TRUE(spy.Installed()) << "the program does not import HtmlHelpW";
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
   FrmConfig form(qp::NewRecognizerRecord);
   const std::vector<std::pair<int, DWORD>> topics = {{kCancel, 30000}, {kOK, 30010},
