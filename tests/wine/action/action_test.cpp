@@ -62,7 +62,7 @@ HRESULT Slot(IUnknown* object, int slot, Args... args) {
 // The default configuration with the verbs' Enabled texts and the action provider's name.
 std::string Configuration(const char* insertEnabled, const char* providerName) {
   return std::string("<SmartTagConfig><Caption>Norvane Quillpoint</Caption><Name>") +
-         qp::test::Ascii(kTypeName) +
+         qp::test::Narrow(kTypeName) +
          "</Name><ActionProvider><Name>" + providerName +
          "</Name><Description>Inserts</Description><Actions>"
          "<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"" + insertEnabled +

@@ -8,8 +8,8 @@
 namespace qp::test {
 
 std::ostream& operator<<(std::ostream& os, const Term& t) {
-  return os << "{" << Ascii(t.classCode) << " \"" << Ascii(t.value) << "\" " << Ascii(t.enabled)
-            << " " << Ascii(t.caseSensitive) << " \"" << Ascii(t.mask) << "\"}";
+  return os << "{" << Narrow(t.classCode) << " \"" << Narrow(t.value) << "\" " << Narrow(t.enabled)
+            << " " << Narrow(t.caseSensitive) << " \"" << Narrow(t.mask) << "\"}";
 }
 
 qp::ComPtr<IDispatch> NewRecord(const Term& t) {

@@ -59,8 +59,11 @@ std::string g_test = "(before the first test)", g_awaiting;
 }  // namespace
 
 std::string Narrow(const std::wstring& s) {
-  std::string out;
-  for (wchar_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
+                      nullptr);
   return out;
 }
 
@@ -92,14 +95,17 @@ SeenWindow ReadWindow(HWND hwnd) {
 }
 
 void ExpectBox(const SeenWindow& w, const std::wstring& text,
-               const std::vector<std::wstring>& buttons) {
+               const std::vector<std::wstring>& buttons, std::source_location caller) {
+  const ::testing::ScopedTrace at(caller.file_name(), static_cast<int>(caller.line()),
+                                  "the box expected here");
   EXPECT_EQ(w.title, L"Quillpoint Smart Tag");
   EXPECT_EQ(w.text, text);
   EXPECT_EQ(w.buttons, buttons);
 }
 
-void ExpectPrompt(const SeenWindow& w, const std::wstring& description) {
-  ExpectBox(w, description + L"\r\n\r\n" + Message(111, L""), {L"Yes", L"No"});
+void ExpectPrompt(const SeenWindow& w, const std::wstring& description,
+                  std::source_location caller) {
+  ExpectBox(w, description + L"\r\n\r\n" + Message(111, L""), {L"Yes", L"No"}, caller);
 }
 
 std::wstring Describe(const SeenWindow& w) {

@@ -8,9 +8,12 @@
 
 #include <functional>
 #include <mutex>
+#include <source_location>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "wine_test_env.h"
 
 namespace qp::test {
 
@@ -59,10 +62,13 @@ class WindowWatcher {
 };
 
 // A box as the product shows it: titled "Quillpoint Smart Tag", with the text and the buttons.
+// A failure names the caller's line.
 void ExpectBox(const SeenWindow& w, const std::wstring& text,
-               const std::vector<std::wstring>& buttons = {L"OK"});
+               const std::vector<std::wstring>& buttons = {L"OK"},
+               std::source_location caller = std::source_location::current());
 // The error prompt: the failure's description, an empty line, message 111, Yes and No.
-void ExpectPrompt(const SeenWindow& w, const std::wstring& description);
+void ExpectPrompt(const SeenWindow& w, const std::wstring& description,
+                  std::source_location caller = std::source_location::current());
 
 // Reads a dialog window as the watcher does. A dialog is shown only once it has set up its
 // texts and buttons (a message box in its WM_INITDIALOG), so a visible one is read at once.
@@ -104,6 +110,5 @@ class Awaiting {
   std::string previous_;
 };
 
-std::string Narrow(const std::wstring& s);
 
 }  // namespace qp::test

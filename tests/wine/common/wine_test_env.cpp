@@ -105,8 +105,6 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
-std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 std::wstring TempPath(const std::wstring& name) {
   wchar_t folder[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, folder);
@@ -172,7 +170,7 @@ void SetStandInSetting(const wchar_t* name, const std::wstring& value) {
 
 void SetQuillpoints(const std::vector<std::wstring>& names) {
   std::string text;
-  for (const auto& n : names) text += Ascii(n) + "\r\n";
+  for (const auto& n : names) text += Narrow(n) + "\r\n";
   if (!WriteFileBytes(QuillpointListPath(), text)) ADD_FAILURE() << "cannot write the Quillpoints";
   DeleteFileW(AddInLogPath().c_str());
   SetStandInSetting(L"QuillpointList", QuillpointListPath());

@@ -40,12 +40,12 @@ inline std::wstring Take(BSTR b) {
   return s;
 }
 
+// UTF-8, for failure messages and for files (the tests' own texts are ASCII).
+std::string Narrow(const std::wstring& s);
 // A file's bytes; "(missing)" when it cannot be read.
 std::string FileBytes(const std::wstring& path);
 // Writes a file whole; false when it cannot be written.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
-// The texts of the tests are ASCII, which the ANSI code page and UTF-8 write unchanged.
-std::string Ascii(const std::wstring& text);
 std::wstring TempPath(const std::wstring& name);
 
 // The user's configuration: the folder "Norvane" of the application data and the file in it.

@@ -20,6 +20,8 @@
 
 namespace {
 
+using qp::test::Narrow;
+
 using qp::Bstr;
 using qp::ComPtr;
 using qp::Variant;
@@ -90,10 +92,6 @@ std::wstring Joined(const std::vector<std::wstring>& lines) {
   std::wstring text;
   for (size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
   return text;
-}
-
-std::string Narrow(const std::wstring& s) {  // the documents here are plain ASCII
-  return std::string(s.begin(), s.end());
 }
 
 std::wstring ResourceText(HMODULE module) {
@@ -800,6 +798,18 @@ TEST_F(ConfigStore, AFileDeletedAfterCreationIsNotWrittenAgainByALoad) {
 
 TEST_F(ConfigStore, HasConfigChangedFollowsTheFileTime) {
   ComPtr<_SmartTagConfig> config = NewConfig();
+  // The file's time an hour back, as a file written earlier has it: the save below is then in
+  // a later second than the first look, without waiting for the clock.
+  HANDLE file = CreateFileW(ConfigPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "the store made no file";
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER earlier{{now.dwLowDateTime, now.dwHighDateTime}};
+  earlier.QuadPart -= 3600ull * 10000000ull;
+  const FILETIME then{earlier.LowPart, earlier.HighPart};
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &then));
+  CloseHandle(file);
   VARIANT_BOOL changed = VARIANT_FALSE;
   ASSERT_EQ(config->HasConfigChanged(&changed), S_OK);
   EXPECT_EQ(changed, VARIANT_TRUE);
@@ -808,7 +818,6 @@ TEST_F(ConfigStore, HasConfigChangedFollowsTheFileTime) {
   EXPECT_FALSE(qp::Call(config.Get(), L"HasConfigChanged").AsBool());
 
   // Written in a later second than the first look.
-  Sleep(1100);
   ComPtr<_Records> one = NewList({NewTerm(L"LI", L"LATER", L"Yes", L"", L"").Get()});
   Recognizers(config.Get(), false);
   ASSERT_EQ(Update(config.Get(), one.Get()), S_OK);

@@ -1,4 +1,4 @@
-// Saves of the terms that never finish: a process killed while it saves, at random moments, and
+// Saves of the terms that never finish: a process killed while it saves, between writing and replacing, and
 // a process frozen halfway through its save while another one saves. The user's file must be
 // whole every time, what the killed saves left beside it must go with the next save, and a
 // save still in progress must not be disturbed, not even one of another machine that shares
@@ -128,40 +128,42 @@ class InterruptedSaves : public ::testing::Test {
   }
 };
 
+// Freezes the saver at moments drawn at random until one falls between writing its new file
+// and replacing the configuration with it; the saver stays frozen. What it left beside the file.
+std::vector<std::wstring> FreezeBetweenWritingAndReplacing(Saver& saver, std::mt19937& random) {
+  std::uniform_int_distribution<DWORD> moment(0, 15);
+  for (int attempt = 0; attempt < 2000; ++attempt) {
+    EXPECT_NE(SuspendThread(saver.Thread()), static_cast<DWORD>(-1));
+    const std::vector<std::wstring> left = LeftBeside();
+    if (!left.empty()) return left;
+    ResumeThread(saver.Thread());
+    // Not a wait for something: the moment of the next freeze.
+    Sleep(moment(random));
+  }
+  ADD_FAILURE() << "no freeze in 2000 came between writing and replacing";
+  return {};
+}
+
 TEST_F(InterruptedSaves, AKilledSaveLeavesAWholeFileAndTheNextSaveTakesWhatItLeft) {
   const unsigned seed = GetTickCount();
   SCOPED_TRACE("random seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  // A save spends most of its time after the replacement (the flag waits for the next second),
-  // so moments drawn at random would seldom fall between writing and replacing: the saver is
-  // frozen at random moments and killed at the first at which its new file is there, or at a
-  // moment drawn for this kill.
-  std::uniform_int_distribution<DWORD> moment(0, 15);
-  std::uniform_int_distribution<int> freezes(1, 80);
-  int killsThatLeftAFile = 0;
-  for (int kill = 1; kill <= 30; ++kill) {
+  // Every saver is killed between writing and replacing, the moment that leaves a file beside
+  // the configuration; the next saver's first save must take it away.
+  std::vector<std::wstring> before;
+  for (int kill = 1; kill <= 5; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     Saver saver;
     ASSERT_TRUE(saver.Saving());
-    for (int freeze = freezes(random); freeze > 0; --freeze) {
-      ASSERT_NE(SuspendThread(saver.Thread()), static_cast<DWORD>(-1));
-      if (freeze == 1 || !LeftBeside().empty()) break;
-      ResumeThread(saver.Thread());
-      // Not a wait for something: the moment of the next freeze.
-      Sleep(moment(random));
-    }
+    // Only this kill's file: the saver's first save took what the kill before left.
+    const std::vector<std::wstring> left = FreezeBetweenWritingAndReplacing(saver, random);
+    ASSERT_EQ(left.size(), 1u) << "files left by earlier kills pile up";
+    EXPECT_NE(left, before) << "the file the kill before left is still there";
+    before = left;
     saver.Kill();
     ASSERT_TRUE(IsWhole(qp::test::FileBytes(ConfigPath())));
-    // The saver's first save removed what the kill before left; only this kill's file can be
-    // there now.
-    const auto left = LeftBeside();
-    EXPECT_LE(left.size(), 1u) << "files left by earlier kills pile up";
-    if (!left.empty()) ++killsThatLeftAFile;
+    EXPECT_EQ(LeftBeside().size(), 1u);
   }
-  // Otherwise no kill came between writing and replacing, and the test showed nothing.
-  EXPECT_GT(killsThatLeftAFile, 0);
-  printf("kills that left a new file beside the configuration: %d of 30\n", killsThatLeftAFile);
-
   Saver next(1);
   EXPECT_EQ(next.Wait(), 0u) << "the next save failed";
   EXPECT_TRUE(IsWhole(qp::test::FileBytes(ConfigPath())));
@@ -171,20 +173,9 @@ TEST_F(InterruptedSaves, AKilledSaveLeavesAWholeFileAndTheNextSaveTakesWhatItLef
 TEST_F(InterruptedSaves, ASaveInProgressInAnotherProcessIsNotDisturbed) {
   Saver frozen;
   ASSERT_TRUE(frozen.Saving());
-  // Freeze it at random moments until one falls between writing its new file and replacing
-  // the configuration with it.
   std::mt19937 random(GetTickCount());
-  std::uniform_int_distribution<DWORD> moment(0, 15);
-  std::vector<std::wstring> inProgress;
-  for (int attempt = 0; attempt < 2000 && inProgress.empty(); ++attempt) {
-    ASSERT_NE(SuspendThread(frozen.Thread()), static_cast<DWORD>(-1));
-    inProgress = LeftBeside();
-    if (inProgress.empty()) {
-      ResumeThread(frozen.Thread());
-      Sleep(moment(random));
-    }
-  }
-  ASSERT_EQ(inProgress.size(), 1u) << "no freeze came between writing and replacing";
+  const std::vector<std::wstring> inProgress = FreezeBetweenWritingAndReplacing(frozen, random);
+  ASSERT_EQ(inProgress.size(), 1u);
 
   // Another process saves meanwhile: the frozen save's file is not its to take.
   {
@@ -203,7 +194,7 @@ TEST_F(InterruptedSaves, ASaveInProgressInAnotherProcessIsNotDisturbed) {
 // A new file of another machine's save, or of the earlier naming, with its time of writing.
 void PutBeside(const std::wstring& name, ULONGLONG ageSeconds) {
   const std::wstring path = ConfigFolder() + L"\\" + name;
-  ASSERT_TRUE(qp::test::WriteFileBytes(path, "<SmartTagConfig>")) << qp::test::Ascii(name);
+  ASSERT_TRUE(qp::test::WriteFileBytes(path, "<SmartTagConfig>")) << qp::test::Narrow(name);
   HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);

@@ -3,8 +3,8 @@
 // cannot be made, the error prompt whose Yes silences it, and a verb list that a failed
 // re-read must not lose. The boxes are the real ones, read and answered by a watcher thread.
 //
-// Yes to the prompt holds for as long as the process keeps the server loaded, so the test that
-// answers Yes is the last of this program.
+// Yes to the prompt holds for as long as the process keeps the server loaded, so the case that
+// answers Yes runs in a process of its own.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -193,8 +193,20 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
-// Last of the program: Yes silences the prompts for as long as the server stays loaded.
-TEST_F(ControllerErrors, YesToTheErrorPromptSilencesItNoKeepsIt) {
+// Yes silences the prompts for as long as the server stays loaded: the case runs in a new
+// process of this program, whatever ran here before or runs after.
+TEST(ControllerErrorsPrompt, YesToTheErrorPromptSilencesItNoKeepsIt) {
+  wchar_t self[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+  EXPECT_EQ(qp::test::RunProgram(L"\"" + std::wstring(self) +
+                                     L"\" --gtest_also_run_disabled_tests --time-limit=60 "
+                                     L"--gtest_filter=ControllerErrors.DISABLED_YesInItsOwnProcess",
+                                 90000),
+            0u)
+      << "the case in its own process failed (its output is above)";
+}
+
+TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
   BlockConfigFolder();
   const StoreFailure store;
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");

@@ -85,7 +85,7 @@ std::wstring ConfigDocument(const std::vector<Term>& terms) {
   return xml;
 }
 
-void WriteConfigText(const std::wstring& text) { qp::test::WriteConfig(qp::test::Ascii(text)); }
+void WriteConfigText(const std::wstring& text) { qp::test::WriteConfig(qp::test::Narrow(text)); }
 
 std::wstring Flag(bool* found = nullptr) {
   return qp::test::GetSetting(HKEY_CURRENT_USER, kFlag, found);

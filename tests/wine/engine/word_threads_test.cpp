@@ -93,7 +93,7 @@ std::vector<Tag> ExpectedTags(const Paragraph& p, const std::wstring& type, int 
 std::string Describe(const std::vector<Tag>& tags) {
   std::string s;
   for (const Tag& t : tags)
-    s += " [" + qp::test::Ascii(t.type) + " " + std::to_string(t.start) + "+" +
+    s += " [" + qp::test::Narrow(t.type) + " " + std::to_string(t.start) + "+" +
          std::to_string(t.length) + "]";
   return s.empty() ? " none" : s;
 }

@@ -22,6 +22,8 @@
 
 namespace {
 
+using qp::test::Narrow;
+
 using qp::test::BinFolder;
 using qp::test::RunProgram;
 using qp::test::kDisplayErrors;
@@ -35,15 +37,6 @@ std::wstring Env(const wchar_t* name) {
   wchar_t value[1024] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, 1024);
   return n > 0 && n < 1024 ? value : L"";
-}
-
-std::string Narrow(const std::wstring& s) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
-                      nullptr);
-  return out;
 }
 
 std::wstring Upper(std::wstring s) {

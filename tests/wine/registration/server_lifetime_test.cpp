@@ -224,4 +224,28 @@ TEST_F(ServerLifetime, LocksCountAndForeignClassesAreRefused) {
   ExpectUnloadable("refused requests");
 }
 
+// Each class object of the server: an object inside another is refused, whatever it is asked.
+TEST_F(ServerLifetime, ClassObjectsRefuseAggregation) {
+  for (const CLSID& clsid : {CLSID_Recognizer, CLSID_Action, CLSID_Controller}) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_HRESULT_SUCCEEDED(getClassObject_(clsid, IID_PPV_ARGS(&factory)));
+    ComPtr<IUnknown> outer;
+    ASSERT_HRESULT_SUCCEEDED(factory.As(&outer));  // any object will do as the outer one
+    void* out = reinterpret_cast<void*>(0x1234);
+    EXPECT_EQ(factory->CreateInstance(outer.Get(), IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(out, nullptr);
+  }
+  ExpectUnloadable("refused aggregation");
+}
+
+// No place for the answer: refused before anything is made.
+TEST_F(ServerLifetime, ANullOutIsRefused) {
+  EXPECT_EQ(getClassObject_(CLSID_Recognizer, IID_IClassFactory, nullptr), E_POINTER);
+  ComPtr<IClassFactory> factory;
+  ASSERT_HRESULT_SUCCEEDED(getClassObject_(CLSID_Controller, IID_PPV_ARGS(&factory)));
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
+  factory.Reset();
+  ExpectUnloadable("refused requests");
+}
+
 }  // namespace

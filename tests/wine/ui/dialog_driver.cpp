@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <thread>
 
@@ -227,6 +228,11 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
       return false;
     }
     if (condition()) return true;
+    // Nothing the script waits for can come from a dialog that is gone.
+    if (!IsWindow(dialog_)) {
+      ADD_FAILURE() << "the dialog was gone while waiting for " << what;
+      return false;
+    }
     if (GetTickCount() - start >= timeoutMs) break;
   }
   ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << what;
@@ -259,10 +265,11 @@ SeenWindow DialogDriver::WaitForMessageBox(DWORD timeoutMs) {
   return ReadWindow(box);
 }
 
-void DialogDriver::ExpectError(const std::wstring& text) {
+void DialogDriver::ExpectError(const std::wstring& text, std::source_location caller) {
   SeenWindow box = WaitForMessageBox();
-  ASSERT_NE(box.hwnd, nullptr) << "no message \"" << Narrow(text) << "\"";
-  ExpectBox(box, text);
+  ASSERT_NE(box.hwnd, nullptr) << "no message \"" << Narrow(text) << "\" for line "
+                               << caller.line();
+  ExpectBox(box, text, {L"OK"}, caller);
   PressButton(box.hwnd, L"OK");
   if (qp::test::WaitUntil("the message box to close", [&] { return !IsWindow(box.hwnd); }) &&
       IsWindowVisible(dialog_))
@@ -307,12 +314,20 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
     }
     // Until the call returns, whatever is open is closed: the dialog the script left open, a
     // box or a menu after it, a dialog that came late.
-    Awaiting awaiting("the call that showed the dialog to return");
-    while (!returned) {
+    const std::string what = "the call that showed the dialog to return";
+    Awaiting awaiting(what);
+    for (DWORD start = GetTickCount(); !returned; Sleep(20)) {
       for (HWND w : OpenBoxesAndMenus())
         if (std::find(closed.begin(), closed.end(), w) == closed.end())
           close(w, "closed a window left open: ");
-      Sleep(20);
+      if (GetTickCount() - start < kPatience) continue;
+      // The call holds the test's thread: nothing after it can run, so the program ends here
+      // rather than at its watchdog.
+      std::fprintf(stderr, "waited %lu ms in vain for %s; the program ends\n",
+                   static_cast<unsigned long>(kPatience), what.c_str());
+      std::fflush(stdout);
+      std::fflush(stderr);
+      TerminateProcess(GetCurrentProcess(), 4);
     }
   });
   show();

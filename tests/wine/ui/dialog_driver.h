@@ -78,7 +78,8 @@ class DialogDriver {
   SeenWindow WaitForMessageBox(DWORD timeoutMs = kPatience);
   // One box titled "Quillpoint Smart Tag" with the text and only OK, which is pressed; once it
   // has gone, Sync when the dialog is still open.
-  void ExpectError(const std::wstring& text);
+  void ExpectError(const std::wstring& text,
+                   std::source_location caller = std::source_location::current());
   // The context menu, if one is open.
   HWND OpenMenu() const;
 
