@@ -58,18 +58,28 @@ void Collect(HKEY parent, const std::wstring& path, std::vector<Value>& out) {
     out.push_back({path, std::wstring(name, nameLen), data});
   }
   RegCloseKey(key);
-  for (const auto& sub : subkeys) Collect(parent, path.empty() ? sub : path + L"\\" + sub, out);
+  for (const auto& sub : subkeys)
+    Collect(parent, path.empty() ? sub : path + L"\\" + sub, out);
 }
 
 std::wstring XmlEscape(const std::wstring& s) {
   std::wstring out;
   for (wchar_t c : s) {
     switch (c) {
-      case L'&': out += L"&amp;"; break;
-      case L'<': out += L"&lt;"; break;
-      case L'>': out += L"&gt;"; break;
-      case L'"': out += L"&quot;"; break;
-      default: out += c;
+      case L'&':
+        out += L"&amp;";
+        break;
+      case L'<':
+        out += L"&lt;";
+        break;
+      case L'>':
+        out += L"&gt;";
+        break;
+      case L'"':
+        out += L"&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -101,8 +111,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 3) Fail(L"usage: capture_registration DLL OUTPUT.wxi [NAME=PROGID...]");
   HKEY scratch = nullptr;
   RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &scratch, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch,
+                      nullptr) != ERROR_SUCCESS)
     Fail(L"cannot create the scratch key");
   HMODULE module = LoadLibraryW(argv[1]);
   if (!module) Fail(std::wstring(L"cannot load ") + argv[1]);
@@ -111,8 +121,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring dll(path, GetModuleFileNameW(module, path, MAX_PATH * 2));
   const std::wstring folder = dll.substr(0, dll.find_last_of(L'\\'));
   const std::wstring fileName = dll.substr(folder.size() + 1);
-  auto registerServer =
-      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
       reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
   if (!registerServer) Fail(L"no DllRegisterServer in " + dll);
   if (RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch) != ERROR_SUCCESS)
@@ -137,8 +146,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!out) Fail(std::wstring(L"cannot write ") + argv[2]);
   WriteUtf8(out,
             L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-            L"<!-- Made by capture_registration from " + fileName +
-                L"'s DllRegisterServer at build time. -->\n<Include>\n");
+            L"<!-- Made by capture_registration from " +
+                fileName + L"'s DllRegisterServer at build time. -->\n<Include>\n");
   for (int i = 3; i < argc; ++i) {
     const std::wstring arg = argv[i];
     const size_t eq = arg.find(L'=');
@@ -151,13 +160,14 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring data = v.data;
     // Windows Installer formats these texts: only the DLL's own path and folder may be bracketed.
     if (data.find_first_of(L"[]") != std::wstring::npos) Fail(L"brackets in " + v.key);
-    if (Lower(data) == Lower(dll)) data = L"[#" + fileName + L"]";
-    else if (Lower(data) == Lower(folder)) data = L"[INSTALLFOLDER]";
+    if (Lower(data) == Lower(dll))
+      data = L"[#" + fileName + L"]";
+    else if (Lower(data) == Lower(folder))
+      data = L"[INSTALLFOLDER]";
     else if (Lower(data).find(Lower(folder)) != std::wstring::npos)
       Fail(L"a path in the build folder that the package cannot map: " + v.key);
-    WriteUtf8(out, L"  <RegistryValue Root=\"HKCR\" Key=\"" +
-                       XmlEscape(PlatformNeutral(v.key)) + L"\"" +
-                       (v.name.empty() ? L"" : L" Name=\"" + XmlEscape(v.name) + L"\"") +
+    WriteUtf8(out, L"  <RegistryValue Root=\"HKCR\" Key=\"" + XmlEscape(PlatformNeutral(v.key)) +
+                       L"\"" + (v.name.empty() ? L"" : L" Name=\"" + XmlEscape(v.name) + L"\"") +
                        L" Type=\"string\" Value=\"" + XmlEscape(data) + L"\" />\n");
   }
   WriteUtf8(out, L"</Include>\n");

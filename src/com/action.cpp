@@ -97,6 +97,8 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
 
 }  // namespace
 
-HRESULT CreateAction(REFIID iid, void** out) { return Action::Create(iid, out); }
+HRESULT CreateAction(REFIID iid, void** out) {
+  return Action::Create(iid, out);
+}
 
 }  // namespace qp

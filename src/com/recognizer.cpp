@@ -9,7 +9,9 @@ namespace {
 
 class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagRecognizer> {
  public:
-  Recognizer() { Check(CreateController(IID__Controller, reinterpret_cast<void**>(&m_oController))); }
+  Recognizer() {
+    Check(CreateController(IID__Controller, reinterpret_cast<void**>(&m_oController)));
+  }
   ~Recognizer() override {
     if (m_oController) m_oController->Release();
   }
@@ -74,6 +76,8 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
 
 }  // namespace
 
-HRESULT CreateRecognizer(REFIID iid, void** out) { return Recognizer::Create(iid, out); }
+HRESULT CreateRecognizer(REFIID iid, void** out) {
+  return Recognizer::Create(iid, out);
+}
 
 }  // namespace qp

@@ -30,9 +30,12 @@ struct InterfaceInfo {
 };
 
 const InterfaceInfo kInterfaces[] = {
-    {&IID__Recognizer, L"_Recognizer"},         {&IID__Action, L"_Action"},
-    {&IID__Controller, L"_Controller"},         {&IID__SmartTagConfig, L"_SmartTagConfig"},
-    {&IID__RecognizerProps, L"_RecognizerProps"}, {&IID__ActionProps, L"_ActionProps"},
+    {&IID__Recognizer, L"_Recognizer"},
+    {&IID__Action, L"_Action"},
+    {&IID__Controller, L"_Controller"},
+    {&IID__SmartTagConfig, L"_SmartTagConfig"},
+    {&IID__RecognizerProps, L"_RecognizerProps"},
+    {&IID__ActionProps, L"_ActionProps"},
     {&IID__Records, L"_Records"},
 };
 
@@ -54,8 +57,8 @@ std::wstring ModulePath() {
 
 void SetKey(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
   HKEY h = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                            &h, nullptr);
+  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h,
+                            nullptr);
   if (rc != ERROR_SUCCESS) Check(HRESULT_FROM_WIN32(rc));
   rc = RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -117,13 +120,18 @@ void Unregister() {
   const std::wstring lib = L"TypeLib\\" + GuidText(LIBID_NVSmartTagQuillpoint);
   DeleteKey(lib + L"\\" + kTypeLibVersion + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"));
   if (!HasSubkeys(lib + L"\\" + kTypeLibVersion + L"\\0")) DeleteKey(lib);
-  for (const auto& i : kInterfaces) DeleteKey(L"Interface\\" + GuidText(*i.iid));
+  for (const auto& i : kInterfaces)
+    DeleteKey(L"Interface\\" + GuidText(*i.iid));
 }
 
 }  // namespace
 }  // namespace qp
 
 extern "C" {
-STDAPI DllRegisterServer() { return qp::ComBoundary([] { qp::Register(); }); }
-STDAPI DllUnregisterServer() { return qp::ComBoundary([] { qp::Unregister(); }); }
+STDAPI DllRegisterServer() {
+  return qp::ComBoundary([] { qp::Register(); });
+}
+STDAPI DllUnregisterServer() {
+  return qp::ComBoundary([] { qp::Unregister(); });
+}
 }

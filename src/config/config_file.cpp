@@ -167,7 +167,8 @@ bool MaySaveStill(const FileOwner& owner) {
 ULONGLONG AgeOf(const FILETIME& written) {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  const ULONGLONG then = (static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+  const ULONGLONG then =
+      (static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
   const ULONGLONG at = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   return at > then ? at - then : 0;
 }
@@ -177,8 +178,9 @@ ULONGLONG AgeOf(const FILETIME& written) {
 // naming schemes) once it is old.
 bool IsLeftover(const std::wstring& tail, const FILETIME& written) {
   FileOwner owner;
-  if (OwnerOf(tail, owner) && CompareStringOrdinal(owner.machine.c_str(), -1,
-                                                   ThisProcess().machine.c_str(), -1, TRUE) == CSTR_EQUAL)
+  if (OwnerOf(tail, owner) &&
+      CompareStringOrdinal(owner.machine.c_str(), -1, ThisProcess().machine.c_str(), -1, TRUE) ==
+          CSTR_EQUAL)
     return !MaySaveStill(owner);
   return AgeOf(written) >= kLeftoverAge;
 }
@@ -187,7 +189,8 @@ bool IsLeftover(const std::wstring& tail, const FILETIME& written) {
 // between writing and replacing. Best effort: what cannot be removed stays.
 void RemoveLeftNewFiles(const std::wstring& path) {
   const size_t slash = path.find_last_of(L'\\');
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  const std::wstring folder =
+      slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
   const std::wstring prefix = path.substr(folder.size()) + L".";
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((path + L".*" + kNewFileEnd).c_str(), &found);
@@ -249,7 +252,8 @@ std::wstring CleanDefaultConfig(std::wstring text) {
   }
   // The byte-order mark has no ANSI form and comes out as "?".
   if (!text.empty() && ToAnsi(text.front()) == '?') text.erase(0, 1);
-  while (!text.empty() && text.back() != L'>') text.pop_back();
+  while (!text.empty() && text.back() != L'>')
+    text.pop_back();
   return text;
 }
 

@@ -8,7 +8,9 @@ namespace {
 inline constexpr long kErrInvalidCall = 5;
 inline constexpr long kErrSubscript = 9;
 
-HRESULT GetText(const std::wstring& field, BSTR* out) noexcept { return ReturnString(field, out); }
+HRESULT GetText(const std::wstring& field, BSTR* out) noexcept {
+  return ReturnString(field, out);
+}
 
 HRESULT SetText(std::wstring& field, BSTR value) noexcept {
   return ComBoundary([&] { field = ToString(value); });
@@ -26,7 +28,8 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
       VariantInit(&out[done]);
       HRESULT hr = VariantCopy(&out[done], items_[next_].Get());
       if (FAILED(hr)) {
-        for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
+        for (ULONG i = 0; i < done; ++i)
+          VariantClear(&out[i]);
         if (fetched) *fetched = 0;
         return hr;
       }
@@ -62,29 +65,69 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
 
 // ---- RecognizerProps ---------------------------------------------------------------------------
 
-STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) { return GetText(classCode_, v); }
-STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) { return SetText(classCode_, v); }
-STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) { return GetText(enabled_, v); }
-STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) { return SetText(enabled_, v); }
-STDMETHODIMP RecognizerProps::get_mask(BSTR* v) { return GetText(mask_, v); }
-STDMETHODIMP RecognizerProps::put_mask(BSTR v) { return SetText(mask_, v); }
-STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) { return GetText(caseSensitive_, v); }
-STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) { return SetText(caseSensitive_, v); }
-STDMETHODIMP RecognizerProps::get_Value(BSTR* v) { return GetText(value_, v); }
-STDMETHODIMP RecognizerProps::put_Value(BSTR v) { return SetText(value_, v); }
+STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) {
+  return GetText(classCode_, v);
+}
+STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) {
+  return SetText(classCode_, v);
+}
+STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) {
+  return GetText(enabled_, v);
+}
+STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) {
+  return SetText(enabled_, v);
+}
+STDMETHODIMP RecognizerProps::get_mask(BSTR* v) {
+  return GetText(mask_, v);
+}
+STDMETHODIMP RecognizerProps::put_mask(BSTR v) {
+  return SetText(mask_, v);
+}
+STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) {
+  return GetText(caseSensitive_, v);
+}
+STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) {
+  return SetText(caseSensitive_, v);
+}
+STDMETHODIMP RecognizerProps::get_Value(BSTR* v) {
+  return GetText(value_, v);
+}
+STDMETHODIMP RecognizerProps::put_Value(BSTR v) {
+  return SetText(value_, v);
+}
 
 // ---- ActionProps -------------------------------------------------------------------------------
 
-STDMETHODIMP ActionProps::get_Name(BSTR* v) { return GetText(name_, v); }
-STDMETHODIMP ActionProps::put_Name(BSTR v) { return SetText(name_, v); }
-STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) { return GetText(classCode_, v); }
-STDMETHODIMP ActionProps::put_ClassCode(BSTR v) { return SetText(classCode_, v); }
-STDMETHODIMP ActionProps::get_Enabled(BSTR* v) { return GetText(enabled_, v); }
-STDMETHODIMP ActionProps::put_Enabled(BSTR v) { return SetText(enabled_, v); }
-STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) { return GetText(insertPosition_, v); }
-STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) { return SetText(insertPosition_, v); }
-STDMETHODIMP ActionProps::get_Value(BSTR* v) { return GetText(value_, v); }
-STDMETHODIMP ActionProps::put_Value(BSTR v) { return SetText(value_, v); }
+STDMETHODIMP ActionProps::get_Name(BSTR* v) {
+  return GetText(name_, v);
+}
+STDMETHODIMP ActionProps::put_Name(BSTR v) {
+  return SetText(name_, v);
+}
+STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) {
+  return GetText(classCode_, v);
+}
+STDMETHODIMP ActionProps::put_ClassCode(BSTR v) {
+  return SetText(classCode_, v);
+}
+STDMETHODIMP ActionProps::get_Enabled(BSTR* v) {
+  return GetText(enabled_, v);
+}
+STDMETHODIMP ActionProps::put_Enabled(BSTR v) {
+  return SetText(enabled_, v);
+}
+STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) {
+  return GetText(insertPosition_, v);
+}
+STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) {
+  return SetText(insertPosition_, v);
+}
+STDMETHODIMP ActionProps::get_Value(BSTR* v) {
+  return GetText(value_, v);
+}
+STDMETHODIMP ActionProps::put_Value(BSTR v) {
+  return SetText(value_, v);
+}
 
 // ---- Records -----------------------------------------------------------------------------------
 
@@ -129,9 +172,8 @@ STDMETHODIMP Records::Add(VARIANT item) {
 }
 
 STDMETHODIMP Records::Remove(VARIANT index) {
-  return ComBoundary([&] {
-    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(Position(index)));
-  });
+  return ComBoundary(
+      [&] { items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(Position(index))); });
 }
 
 STDMETHODIMP Records::get__NewEnum(IUnknown** out) {
@@ -140,11 +182,21 @@ STDMETHODIMP Records::get__NewEnum(IUnknown** out) {
   return ComBoundary([&] { *out = new RecordEnum(items_, 0); });
 }
 
-void Records::Append(IDispatch* item) { items_.push_back(Variant::FromObject(item)); }
+void Records::Append(IDispatch* item) {
+  items_.push_back(Variant::FromObject(item));
+}
 
-HRESULT CreateRecords(REFIID iid, void** out) { return Records::Create(iid, out); }
-HRESULT CreateRecognizerProps(REFIID iid, void** out) { return RecognizerProps::Create(iid, out); }
-HRESULT CreateActionProps(REFIID iid, void** out) { return ActionProps::Create(iid, out); }
-ComPtr<IDispatch> NewRecognizerRecord() { return RecognizerProps::New()->AsDispatch(); }
+HRESULT CreateRecords(REFIID iid, void** out) {
+  return Records::Create(iid, out);
+}
+HRESULT CreateRecognizerProps(REFIID iid, void** out) {
+  return RecognizerProps::Create(iid, out);
+}
+HRESULT CreateActionProps(REFIID iid, void** out) {
+  return ActionProps::Create(iid, out);
+}
+ComPtr<IDispatch> NewRecognizerRecord() {
+  return RecognizerProps::New()->AsDispatch();
+}
 
 }  // namespace qp

@@ -11,7 +11,8 @@
 namespace qp {
 namespace {
 
-inline constexpr wchar_t kRecognizerPath[] = L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer";
+inline constexpr wchar_t kRecognizerPath[] =
+    L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer";
 inline constexpr wchar_t kRecognizersPath[] = L"SmartTagConfig/RecognizerProvider/Recognizers";
 inline constexpr wchar_t kActionPath[] = L"SmartTagConfig/ActionProvider/Actions/Action";
 inline constexpr wchar_t kActionsPath[] = L"SmartTagConfig/ActionProvider/Actions";
@@ -24,7 +25,9 @@ inline constexpr long kErrTypeMismatch = 13;
   RaiseError(e.number, trace + e.source, e.description, L"");
 }
 
-bool IsEnabled(const std::wstring& text) { return Upper(text) == L"YES"; }
+bool IsEnabled(const std::wstring& text) {
+  return Upper(text) == L"YES";
+}
 
 std::wstring TextOf(IXMLDOMNode* node) {
   Bstr text;
@@ -186,8 +189,8 @@ void SmartTagConfig::ConfigFileLoad() {
     }
   } catch (...) {
     const Error e = AdoptCurrentException();
-    RaiseError(e.number, L"ConfigFileLoad(): " + e.source,
-               e.description + L" " + m_sConfigFilePath, L"");
+    RaiseError(e.number, L"ConfigFileLoad(): " + e.source, e.description + L" " + m_sConfigFilePath,
+               L"");
   }
 }
 
@@ -211,8 +214,8 @@ void SmartTagConfig::ConfigFileSave() {
     SetCacheFlushFlagAfter(replaced);
   } catch (...) {
     const Error e = AdoptCurrentException();
-    RaiseError(e.number, L"ConfigFileSave(): " + e.source,
-               e.description + L" " + m_sConfigFilePath, L"");
+    RaiseError(e.number, L"ConfigFileSave(): " + e.source, e.description + L" " + m_sConfigFilePath,
+               L"");
   }
 }
 
@@ -302,7 +305,8 @@ STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** pp
         WriteText(record.Get(), &_ActionProps::put_Value, TextOf(node));
         return ComPtr<IDispatch>(record.Get());
       };
-      *ppList = BuildList(HeldDocument(), kActionPath, bEnabledOnly != VARIANT_FALSE, make).Detach();
+      *ppList =
+          BuildList(HeldDocument(), kActionPath, bEnabledOnly != VARIANT_FALSE, make).Detach();
     } catch (...) {
       PassOn(L"GetActions(): ");
     }
@@ -376,32 +380,31 @@ STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) {
 STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
   return ComBoundary([&] {
     try {
-      ReplaceElements(oActions ? *oActions : nullptr, kActionPath, kActionsPath, L"Action",
-                      [](IXMLDOMNode* node, IDispatch* item) {
-                        auto record = RecordAs<_ActionProps>(item, IID__ActionProps);
-                        ComPtr<IXMLDOMElement> element;
-                        Check(node->QueryInterface(kIID_IXMLDOMElement,
-                                                   reinterpret_cast<void**>(element.GetAddressOf())));
-                        auto set = [&](const wchar_t* name, const std::wstring& value) {
-                          Bstr attribute(name);
-                          Check(element->setAttribute(attribute.Get(),
-                                                      *Variant::FromString(value).Get()));
-                        };
-                        set(L"Name", ReadText(record.Get(), &_ActionProps::get_Name));
-                        set(L"ClassCode", ReadText(record.Get(), &_ActionProps::get_ClassCode));
-                        set(L"Enabled", ReadText(record.Get(), &_ActionProps::get_Enabled));
-                        // A verb without insert position carries no such attribute.
-                        const std::wstring position =
-                            ReadText(record.Get(), &_ActionProps::get_InsertPosition);
-                        if (position.empty()) {
-                          Bstr attribute(L"InsertPosition");
-                          Check(element->removeAttribute(attribute.Get()));
-                        } else {
-                          set(L"InsertPosition", position);
-                        }
-                        Bstr text(ReadText(record.Get(), &_ActionProps::get_Value));
-                        Check(element->put_text(text.Get()));
-                      });
+      ReplaceElements(
+          oActions ? *oActions : nullptr, kActionPath, kActionsPath, L"Action",
+          [](IXMLDOMNode* node, IDispatch* item) {
+            auto record = RecordAs<_ActionProps>(item, IID__ActionProps);
+            ComPtr<IXMLDOMElement> element;
+            Check(node->QueryInterface(kIID_IXMLDOMElement,
+                                       reinterpret_cast<void**>(element.GetAddressOf())));
+            auto set = [&](const wchar_t* name, const std::wstring& value) {
+              Bstr attribute(name);
+              Check(element->setAttribute(attribute.Get(), *Variant::FromString(value).Get()));
+            };
+            set(L"Name", ReadText(record.Get(), &_ActionProps::get_Name));
+            set(L"ClassCode", ReadText(record.Get(), &_ActionProps::get_ClassCode));
+            set(L"Enabled", ReadText(record.Get(), &_ActionProps::get_Enabled));
+            // A verb without insert position carries no such attribute.
+            const std::wstring position = ReadText(record.Get(), &_ActionProps::get_InsertPosition);
+            if (position.empty()) {
+              Bstr attribute(L"InsertPosition");
+              Check(element->removeAttribute(attribute.Get()));
+            } else {
+              set(L"InsertPosition", position);
+            }
+            Bstr text(ReadText(record.Get(), &_ActionProps::get_Value));
+            Check(element->put_text(text.Get()));
+          });
     } catch (...) {
       PassOn(L"UpdateActions(): ");
     }

@@ -40,9 +40,8 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
   // record, each made by `fill` from a copy of the one before (the first from the document's
   // first element at `elementPath`), then saves.
   using FillElement = std::function<void(IXMLDOMNode* element, IDispatch* record)>;
-  void ReplaceElements(IDispatch* records, const wchar_t* elementPath,
-                       const wchar_t* containerPath, const wchar_t* elementName,
-                       const FillElement& fill);
+  void ReplaceElements(IDispatch* records, const wchar_t* elementPath, const wchar_t* containerPath,
+                       const wchar_t* elementName, const FillElement& fill);
 
   MakeTermsDialog makeDialog_;
   ComPtr<IXMLDOMDocument2> m_oConfigDoc;

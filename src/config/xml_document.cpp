@@ -16,7 +16,8 @@ const IID& IidOf<ISAXErrorHandler>() {
 namespace {
 
 std::wstring TrimLineEnd(std::wstring s) {
-  while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n' || s.back() == L' ')) s.pop_back();
+  while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n' || s.back() == L' '))
+    s.pop_back();
   return s;
 }
 
@@ -88,8 +89,8 @@ ComPtr<IStream> StreamOf(const std::string& bytes) {
 ComPtr<IXMLDOMDocument2> NewXmlDocument() {
   ComPtr<IDispatch> created = CreateObject(kDomDocumentProgId);
   ComPtr<IXMLDOMDocument2> doc;
-  Check(created->QueryInterface(kIID_IXMLDOMDocument2,
-                                reinterpret_cast<void**>(doc.GetAddressOf())));
+  Check(
+      created->QueryInterface(kIID_IXMLDOMDocument2, reinterpret_cast<void**>(doc.GetAddressOf())));
   return doc;
 }
 
@@ -126,7 +127,8 @@ std::wstring FileLine(const std::wstring& path, long line) {
     ++start;
   }
   size_t end = bytes.find('\n', start);
-  std::string text = bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::string text =
+      bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
   if (!text.empty() && text.back() == '\r') text.pop_back();
   return DecodeLine(text);
 }

@@ -22,28 +22,29 @@ namespace qp::engine {
 // The month names of a locale, prepared for MayBeDate(): it runs for nearly every word
 // that can start a term, so the token search is a trigram filter before any comparison.
 class DateTokens {
-public:
-    // Month names and abbreviations of the locale, lower-cased (towlower semantics).
-    DateTokens(std::vector<std::u16string> monthNames);
+ public:
+  // Month names and abbreviations of the locale, lower-cased (towlower semantics).
+  DateTokens(std::vector<std::u16string> monthNames);
 
-    const std::vector<std::u16string>& MonthNames() const { return names_; }
-    bool MayBeDate(std::u16string_view candidate) const;
+  const std::vector<std::u16string>& MonthNames() const { return names_; }
+  bool MayBeDate(std::u16string_view candidate) const;
 
-    static const DateTokens& English();
+  static const DateTokens& English();
 
-private:
-    bool ContainsAny(std::u16string_view lowered) const;
+ private:
+  bool ContainsAny(std::u16string_view lowered) const;
 
-    std::vector<std::u16string> names_;
-    // ASCII tokens, none containing another one (the shorter one is found anyway).
-    std::vector<std::u16string> search_;
-    // Three leading letters a-z of a searched token, 26^3 bits.
-    std::vector<uint64_t> trigrams_;
-    bool untrigrammed_ = false;  // some searched token is shorter or has other characters
+  std::vector<std::u16string> names_;
+  // ASCII tokens, none containing another one (the shorter one is found anyway).
+  std::vector<std::u16string> search_;
+  // Three leading letters a-z of a searched token, 26^3 bits.
+  std::vector<uint64_t> trigrams_;
+  bool untrigrammed_ = false;  // some searched token is shorter or has other characters
 };
 
-inline bool MayBeDate(std::u16string_view candidate, const DateTokens& tokens = DateTokens::English()) {
-    return tokens.MayBeDate(candidate);
+inline bool MayBeDate(std::u16string_view candidate,
+                      const DateTokens& tokens = DateTokens::English()) {
+  return tokens.MayBeDate(candidate);
 }
 
 }  // namespace qp::engine

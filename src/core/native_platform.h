@@ -27,9 +27,9 @@ void NativeUpperCase(std::u16string& text);
 char16_t NativeUpperChar(char16_t c);
 
 struct DateTime {
-    int year = 1899, month = 12, day = 30;
-    int hour = 0, minute = 0, second = 0;
-    bool operator==(const DateTime&) const = default;
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0;
+  bool operator==(const DateTime&) const = default;
 };
 
 // referenceYear is used where the text gives no year (0: the current year).

@@ -22,73 +22,73 @@
 namespace qp::engine {
 
 struct RecognizeResult {
-    enum class Outcome {
-        Completed,
-        PositionOverflow,  // a tag would start past 32767: matching stopped there
-        Error,             // the commit callback or a platform service threw: see `error`
-    };
-    Outcome outcome = Outcome::Completed;
-    // Whether the last sentence matched completely ended on a committed tag. After a
-    // failure this tells the caller whether to report it (only when true).
-    bool lastSentenceResult = false;
-    std::exception_ptr error;
-    int32_t commits = 0;
+  enum class Outcome {
+    Completed,
+    PositionOverflow,  // a tag would start past 32767: matching stopped there
+    Error,             // the commit callback or a platform service threw: see `error`
+  };
+  Outcome outcome = Outcome::Completed;
+  // Whether the last sentence matched completely ended on a committed tag. After a
+  // failure this tells the caller whether to report it (only when true).
+  bool lastSentenceResult = false;
+  std::exception_ptr error;
+  int32_t commits = 0;
 
-    bool Failed() const { return outcome != Outcome::Completed; }
+  bool Failed() const { return outcome != Outcome::Completed; }
 };
 
 class Recognizer {
-public:
-    explicit Recognizer(PlatformServices platform);
+ public:
+  explicit Recognizer(PlatformServices platform);
 
-    // Recognizes `text` (as received, embedded objects as U+FFFC) and commits a tag of
-    // `typeName` for every term found. While matching, the "$MAXWORDS$" entry is taken out
-    // of `terms` (so it can never be tagged); afterwards it is always back, holding the
-    // word limit that was used (3 where it was missing, empty or 0). Tags committed before
-    // a failure stay committed; the remaining sentences are not matched.
-    RecognizeResult Recognize(std::u16string_view text, TermDictionary& terms,
-                              std::u16string_view typeName, const CommitFn& commit);
+  // Recognizes `text` (as received, embedded objects as U+FFFC) and commits a tag of
+  // `typeName` for every term found. While matching, the "$MAXWORDS$" entry is taken out
+  // of `terms` (so it can never be tagged); afterwards it is always back, holding the
+  // word limit that was used (3 where it was missing, empty or 0). Tags committed before
+  // a failure stay committed; the remaining sentences are not matched.
+  RecognizeResult Recognize(std::u16string_view text, TermDictionary& terms,
+                            std::u16string_view typeName, const CommitFn& commit);
 
-    // Date conversions asked of the platform so far (for measurements).
-    uint64_t DateConversions() const { return dateConversions_; }
+  // Date conversions asked of the platform so far (for measurements).
+  uint64_t DateConversions() const { return dateConversions_; }
 
-private:
-    struct Word {
-        uint32_t offset, length;  // within the sentence
-    };
-    struct Sentence {
-        std::u16string_view all;   // the text it was cut from
-        std::u16string_view text;
-        int32_t number;     // 1-based
-        int64_t before;     // total length of the sentences before it
-    };
-    // Matches `sentence`, whose words are in words_ (offsets within the sentence).
-    bool MatchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
-                       std::u16string_view typeName, const CommitFn& commit, int32_t& commits);
-    // Fills work_ from the text (objects as spaces, upper-cased); true when a '%' was typed.
-    bool Prepare(std::u16string_view text);
-    // Cut work_ into sentences and the sentences into words_, handing each sentence's place
-    // (begin, end) in its text to match: at delimiters and spaces, or, where a marker may have
-    // been typed, at the split markers of the marked text.
-    using SentenceFn = std::function<void(size_t begin, size_t end)>;
-    void CutAtBreaks(const SentenceFn& match);
-    void CutAtMarkers(const SentenceFn& match);
-    bool IsDate(std::u16string_view candidate);
-    bool EmbeddedObjectOnly(std::u16string_view candidate, int32_t start);
-    void RefreshDatePrefixes(const TermDictionary& terms);
+ private:
+  struct Word {
+    uint32_t offset, length;  // within the sentence
+  };
+  struct Sentence {
+    std::u16string_view all;  // the text it was cut from
+    std::u16string_view text;
+    int32_t number;  // 1-based
+    int64_t before;  // total length of the sentences before it
+  };
+  // Matches `sentence`, whose words are in words_ (offsets within the sentence).
+  bool MatchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
+                     std::u16string_view typeName, const CommitFn& commit, int32_t& commits);
+  // Fills work_ from the text (objects as spaces, upper-cased); true when a '%' was typed.
+  bool Prepare(std::u16string_view text);
+  // Cut work_ into sentences and the sentences into words_, handing each sentence's place
+  // (begin, end) in its text to match: at delimiters and spaces, or, where a marker may have
+  // been typed, at the split markers of the marked text.
+  using SentenceFn = std::function<void(size_t begin, size_t end)>;
+  void CutAtBreaks(const SentenceFn& match);
+  void CutAtMarkers(const SentenceFn& match);
+  bool IsDate(std::u16string_view candidate);
+  bool EmbeddedObjectOnly(std::u16string_view candidate, int32_t start);
+  void RefreshDatePrefixes(const TermDictionary& terms);
 
-    PlatformServices platform_;
-    bool hasObject_ = false;
-    std::u16string upperReceived_;  // upper-cased text as received, U+FFFC kept
-    std::u16string work_;           // upper-cased, objects as spaces
-    std::u16string marked_;         // work_ with every delimiter as the split marker
-    std::u16string scratch_;        // candidates that continue from a date's text
-    std::u16string dateText_;
-    std::u16string pattern_;
-    std::vector<Word> words_;
-    uint64_t prefixGeneration_ = 0;
-    bool datePrefixes_ = false;  // some prefix is itself a date's text form
-    uint64_t dateConversions_ = 0;
+  PlatformServices platform_;
+  bool hasObject_ = false;
+  std::u16string upperReceived_;  // upper-cased text as received, U+FFFC kept
+  std::u16string work_;           // upper-cased, objects as spaces
+  std::u16string marked_;         // work_ with every delimiter as the split marker
+  std::u16string scratch_;        // candidates that continue from a date's text
+  std::u16string dateText_;
+  std::u16string pattern_;
+  std::vector<Word> words_;
+  uint64_t prefixGeneration_ = 0;
+  bool datePrefixes_ = false;  // some prefix is itself a date's text form
+  uint64_t dateConversions_ = 0;
 };
 
 }  // namespace qp::engine

@@ -53,8 +53,7 @@ STDMETHODIMP Controller::DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch*
       ComPtr<IDispatch> app = Call(oAppTarget, L"Application").AsObject();
       ComPtr<IDispatch> document = Call(app.Get(), L"ActiveDocument").AsObject();
       if (Call(document.Get(), L"Type").AsLong() != kTemplateDocument)
-        RaiseError(kErrNotTemplate, L"DoAction()", GetResourceString(kMsgNotTemplate, {L""}),
-                   L"");
+        RaiseError(kErrNotTemplate, L"DoAction()", GetResourceString(kMsgNotTemplate, {L""}), L"");
 
       RunAction(lVerbID, oAppTarget);
       Trace(call + L" = ", L"");
@@ -101,7 +100,8 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
     Call(addIn, L"doShowQuillpoints");
     return;
   }
-  ComPtr<IDispatch> quillpoint = Call(quillpoints.Get(), L"Item", {Variant::FromLong(1)}).AsObject();
+  ComPtr<IDispatch> quillpoint =
+      Call(quillpoints.Get(), L"Item", {Variant::FromLong(1)}).AsObject();
   const std::wstring question =
       GetResourceString(kMsgInsertQuillpoint, {Call(quillpoint.Get(), L"Name").AsString()});
   switch (ShowMessage(question, kMessageTitle, MB_YESNOCANCEL | MB_ICONQUESTION, L"", 0)) {

@@ -19,7 +19,9 @@ thread_local bool g_bTestMode = false;
 // could not be shown, changes nothing.
 std::atomic<bool> g_bErrorPromptsOff{false};
 
-std::wstring Num(long n) { return std::to_wstring(n); }
+std::wstring Num(long n) {
+  return std::to_wstring(n);
+}
 
 // A text property: the out value is empty until the answer is known, and keeps whatever was
 // set when a failure is reported.
@@ -60,7 +62,9 @@ void RequireText(const std::wstring& value, const wchar_t* source) {
 
 }  // namespace
 
-bool IsTestMode() { return g_bTestMode; }
+bool IsTestMode() {
+  return g_bTestMode;
+}
 
 Controller::Controller(MakeTermsDialog makeDialog) : makeDialog_(makeDialog) {
   SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
@@ -160,11 +164,13 @@ STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) {
 }
 
 STDMETHODIMP Controller::get_ActionName(LONG locale, BSTR* out) {
-  return ConfiguredText(out, L"ActionName", locale, L"SmartTagConfig/ActionProvider/Name", Side::Action);
+  return ConfiguredText(out, L"ActionName", locale, L"SmartTagConfig/ActionProvider/Name",
+                        Side::Action);
 }
 
 STDMETHODIMP Controller::get_ActionDescription(LONG locale, BSTR* out) {
-  return ConfiguredText(out, L"ActionDescription", locale, L"SmartTagConfig/ActionProvider/Description", Side::Action);
+  return ConfiguredText(out, L"ActionDescription", locale,
+                        L"SmartTagConfig/ActionProvider/Description", Side::Action);
 }
 
 STDMETHODIMP Controller::get_ActionCaption(LONG locale, BSTR* out) {
@@ -232,8 +238,8 @@ STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG loc
   return TextProperty(
       out,
       [&](std::wstring& r) {
-        const std::wstring call =
-            L"ActionVerbCaption(" + Num(verb) + L"," + ToString(appName) + L"," + Num(locale) + L")";
+        const std::wstring call = L"ActionVerbCaption(" + Num(verb) + L"," + ToString(appName) +
+                                  L"," + Num(locale) + L")";
         Trace(call, L"");
         // Outside Word no verb is offered.
         if (!IsWordApplication(ToString(appName))) return;
@@ -255,11 +261,13 @@ STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) {
 }
 
 STDMETHODIMP Controller::get_RecognizerName(LONG locale, BSTR* out) {
-  return ConfiguredText(out, L"RecognizerName", locale, L"SmartTagConfig/RecognizerProvider/Name", Side::Recognizer);
+  return ConfiguredText(out, L"RecognizerName", locale, L"SmartTagConfig/RecognizerProvider/Name",
+                        Side::Recognizer);
 }
 
 STDMETHODIMP Controller::get_RecognizerDescription(LONG locale, BSTR* out) {
-  return ConfiguredText(out, L"RecognizerDescription", locale, L"SmartTagConfig/RecognizerProvider/Description", Side::Recognizer);
+  return ConfiguredText(out, L"RecognizerDescription", locale,
+                        L"SmartTagConfig/RecognizerProvider/Description", Side::Recognizer);
 }
 
 STDMETHODIMP Controller::get_RecognizerSmartTagCount(LONG* out) {
@@ -286,6 +294,5 @@ STDMETHODIMP Controller::SetTestModeOn() {
   g_bTestMode = true;
   return S_OK;
 }
-
 
 }  // namespace qp

@@ -25,8 +25,7 @@ class Controller final : public ComObject<Controller, _Controller> {
   STDMETHODIMP DoRecognize(BSTR sSmartTagText, LONG lLocale,
                            ISmartTagRecognizerSite** oRecognizerSite) override;
   STDMETHODIMP DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch* oAppTarget,
-                        ISmartTagProperties* oProperties, BSTR sSmartTagText,
-                        BSTR sXML) override;
+                        ISmartTagProperties* oProperties, BSTR sSmartTagText, BSTR sXML) override;
   STDMETHODIMP get_SmartTagName(LONG lSmartTagId, BSTR* pName) override;
   STDMETHODIMP get_SmartTagDownloadURL(BSTR* pUrl) override;
   STDMETHODIMP get_ActionName(LONG lLocale, BSTR* pName) override;

@@ -91,7 +91,8 @@ bool Controller::CopyKeys() {
   };
   const LONG count = high - low + 1;
   size_t units = 0;
-  for (LONG i = 0; i < count; ++i) units += SysStringLen(textAt(i));
+  for (LONG i = 0; i < count; ++i)
+    units += SysStringLen(textAt(i));
   terms_.Reserve(static_cast<size_t>(count), units);
   // The keys are read where they are and never written: the array may be the dictionary's own,
   // lent by reference. A key to upper-case goes through one buffer kept for all of them, so

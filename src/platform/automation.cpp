@@ -7,8 +7,7 @@
 
 namespace qp {
 
-Bstr::Bstr(const std::wstring& s)
-    : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {
+Bstr::Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {
   if (!b_) throw std::bad_alloc();
 }
 Bstr::Bstr(const wchar_t* s) : Bstr(std::wstring(s ? s : L"")) {}
@@ -54,7 +53,9 @@ std::string WideToAnsi(const std::wstring& text) {
   return a;
 }
 
-std::wstring ToString(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
+std::wstring ToString(BSTR b) {
+  return b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+}
 
 Variant::Variant(const Variant& o) {
   VariantInit(&v_);
@@ -166,7 +167,8 @@ Variant InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list
     reversed = many.data();
   }
   size_t i = args.size();
-  for (const Variant& a : args) reversed[--i] = *a.Get();
+  for (const Variant& a : args)
+    reversed[--i] = *a.Get();
   DISPPARAMS params = {args.size() ? reversed : nullptr, nullptr, static_cast<UINT>(args.size()),
                        0};
   DISPID named = DISPID_PROPERTYPUT;

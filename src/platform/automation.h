@@ -58,13 +58,16 @@ class Variant {
   static Variant ByRef(VARIANT* target);
   VARIANT* Get() { return &v_; }
   const VARIANT* Get() const { return &v_; }
-  VARIANT* Out() { VariantClear(&v_); return &v_; }
+  VARIANT* Out() {
+    VariantClear(&v_);
+    return &v_;
+  }
   VARTYPE Vt() const { return v_.vt; }
   bool IsEmptyOrNull() const { return v_.vt == VT_EMPTY || v_.vt == VT_NULL; }
   // Conversions as automation does them; raise the conversion's error.
   std::wstring AsString() const;
   long AsLong() const;
-  bool AsBool() const;  // null and empty count as False
+  bool AsBool() const;                 // null and empty count as False
   ComPtr<IDispatch> AsObject() const;  // null for Nothing
 
  private:

@@ -54,11 +54,21 @@ TypeInfoCache& g_typeInfo = *new TypeInfoCache;
 
 }  // namespace
 
-void ModuleAddRef() noexcept { ++g_moduleCount; }
-void ModuleRelease() noexcept { --g_moduleCount; }
-long ModuleCount() noexcept { return g_moduleCount; }
+void ModuleAddRef() noexcept {
+  ++g_moduleCount;
+}
+void ModuleRelease() noexcept {
+  --g_moduleCount;
+}
+long ModuleCount() noexcept {
+  return g_moduleCount;
+}
 
-ITypeInfo* TypeInfoFor(REFIID iid) { return g_typeInfo.For(iid); }
-void ReleaseTypeInfo() { g_typeInfo.Clear(); }
+ITypeInfo* TypeInfoFor(REFIID iid) {
+  return g_typeInfo.For(iid);
+}
+void ReleaseTypeInfo() {
+  g_typeInfo.Clear();
+}
 
 }  // namespace qp

@@ -46,8 +46,7 @@ class DualImpl : public Iface {
       (*info)->AddRef();
     });
   }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                             DISPID* ids) override {
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     ITypeInfo* info = nullptr;
     HRESULT hr = ComBoundary([&] { info = TypeInfoFor(__uuidof(Iface)); });
     if (FAILED(hr)) return hr;
@@ -139,8 +138,7 @@ class ComClass : public FirstBase, public Bases... {
 // An automation class: Derived implements the members of its dual interfaces, the first of which
 // is the default dispatch one, and says that they carry error information.
 template <class Derived, class First, class... Rest>
-class ComObject
-    : public ComClass<Derived, DualImpl<First>, DualImpl<Rest>..., ISupportErrorInfo> {
+class ComObject : public ComClass<Derived, DualImpl<First>, DualImpl<Rest>..., ISupportErrorInfo> {
  public:
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override {
     if (iid == __uuidof(First)) return S_OK;

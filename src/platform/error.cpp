@@ -15,14 +15,14 @@ thread_local bool g_hasCurrent = false;
 
 std::wstring SystemMessage(HRESULT hr) {
   wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(hr), 0,
-                           reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring s;
   if (n && text) s.assign(text, n);
   LocalFree(text);
-  while (!s.empty() && (s.back() == L'\n' || s.back() == L'\r' || s.back() == L' ')) s.pop_back();
+  while (!s.empty() && (s.back() == L'\n' || s.back() == L'\r' || s.back() == L' '))
+    s.pop_back();
   if (s.empty()) {
     wchar_t buf[32];
     wsprintfW(buf, L"Error 0x%08X", static_cast<unsigned>(hr));
@@ -33,8 +33,12 @@ std::wstring SystemMessage(HRESULT hr) {
 
 }  // namespace
 
-const Error& CurrentError() { return g_current; }
-bool HasCurrentError() { return g_hasCurrent; }
+const Error& CurrentError() {
+  return g_current;
+}
+bool HasCurrentError() {
+  return g_hasCurrent;
+}
 
 void Raise(Error error) {
   g_current = error;
@@ -62,10 +66,14 @@ const Error& AdoptCurrentException() noexcept {
 
 long ErrorMessageId(long number) {
   switch (number) {
-    case kErrMissingComponent: return kMsgMissingComponent;
-    case kErrEmptyValue: return kMsgEmptyValue;
-    case kErrKeyNotUnique: return kMsgTermExists;
-    default: return 0;
+    case kErrMissingComponent:
+      return kMsgMissingComponent;
+    case kErrEmptyValue:
+      return kMsgEmptyValue;
+    case kErrKeyNotUnique:
+      return kMsgTermExists;
+    default:
+      return 0;
   }
 }
 

@@ -83,7 +83,11 @@ bool IsErrorDisplayOn() {
 
 void Trace(const std::wstring&, const std::wstring&) {}
 
-void SetActiveForm(HWND form) { g_activeForm = form; }
-HWND ActiveForm() { return g_activeForm; }
+void SetActiveForm(HWND form) {
+  g_activeForm = form;
+}
+HWND ActiveForm() {
+  return g_activeForm;
+}
 
 }  // namespace qp

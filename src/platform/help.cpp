@@ -12,8 +12,12 @@ thread_local std::wstring g_appHelpFile;
 
 }  // namespace
 
-void SetAppHelpFile(const std::wstring& path) { g_appHelpFile = path; }
-std::wstring AppHelpFile() { return g_appHelpFile; }
+void SetAppHelpFile(const std::wstring& path) {
+  g_appHelpFile = path;
+}
+std::wstring AppHelpFile() {
+  return g_appHelpFile;
+}
 
 bool ShowHelp(HWND window, const std::wstring& helpFile, DWORD topicId) {
   std::string file = WideToAnsi(helpFile);

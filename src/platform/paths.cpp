@@ -7,8 +7,12 @@ HMODULE g_componentModule = nullptr;
 
 }  // namespace
 
-void SetComponentModule(HMODULE module) { g_componentModule = module; }
-HMODULE ComponentModule() { return g_componentModule; }
+void SetComponentModule(HMODULE module) {
+  g_componentModule = module;
+}
+HMODULE ComponentModule() {
+  return g_componentModule;
+}
 
 std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part) {
   if (base.empty() || base.back() != L'\\') return base + L"\\" + part;

@@ -88,7 +88,9 @@ ComPtr<IDispatch> NewRegistryComponent() {
 
 }  // namespace
 
-RegistryClassHold::RegistryClassHold() { ++g_registryClass.holders; }
+RegistryClassHold::RegistryClassHold() {
+  ++g_registryClass.holders;
+}
 
 RegistryClassHold::~RegistryClassHold() {
   KeptRegistryClass& kept = g_registryClass;

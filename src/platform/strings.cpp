@@ -9,7 +9,8 @@ thread_local HMODULE g_hResourceLibrary = nullptr;
 
 void ReplaceAll(std::wstring& text, const std::wstring& what, const std::wstring& with) {
   if (what.empty()) return;
-  for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
+  for (size_t at = text.find(what); at != std::wstring::npos;
+       at = text.find(what, at + with.size()))
     text.replace(at, what.size(), with);
 }
 
@@ -20,12 +21,15 @@ void LoadResourceLibrary(const std::wstring& path) {
   g_hResourceLibrary = LoadLibraryA(WideToAnsi(path).c_str());
 }
 
-HMODULE ResourceLibrary() { return g_hResourceLibrary; }
+HMODULE ResourceLibrary() {
+  return g_hResourceLibrary;
+}
 
 std::wstring FormatResourceText(std::wstring text, const std::vector<std::wstring>& args) {
   if (!args.empty()) {
     ReplaceAll(text, L"%s", args[0]);
-    for (size_t i = 0; i < args.size(); ++i) ReplaceAll(text, L"%" + std::to_wstring(i + 1), args[i]);
+    for (size_t i = 0; i < args.size(); ++i)
+      ReplaceAll(text, L"%" + std::to_wstring(i + 1), args[i]);
   }
   ReplaceAll(text, L"\\n", L"\r\n");
   return text;

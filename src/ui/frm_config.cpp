@@ -41,8 +41,8 @@ struct ControlLayout {
 
 inline constexpr DWORD kButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 const ControlLayout kControls[] = {
-    {kLblAdditionalTerms, WC_STATICW, L"Included &Terms:", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0,
-     180, 165, 1155, 255},
+    {kLblAdditionalTerms, WC_STATICW, L"Included &Terms:",
+     WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0, 180, 165, 1155, 255},
     {kLvSelectItems, WC_LISTVIEWW, L"",
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_SINGLESEL,
      0, 165, 405, 4935, 4185},
@@ -98,7 +98,9 @@ HMODULE ResourceModule() {
   return module ? module : GetModuleHandleW(nullptr);
 }
 
-[[noreturn]] void RaiseOverflow() { Raise({kErrOverflow, kLibraryName, L"Overflow"}); }
+[[noreturn]] void RaiseOverflow() {
+  Raise({kErrOverflow, kLibraryName, L"Overflow"});
+}
 
 long CheckedLong(long long value) {
   if (value < std::numeric_limits<LONG>::min() || value > std::numeric_limits<LONG>::max())
@@ -157,9 +159,10 @@ int CALLBACK CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
   const auto* sort = reinterpret_cast<const SortKeys*>(keys);
   const std::wstring& a = sort->text.at(left);
   const std::wstring& b = sort->text.at(right);
-  const int order = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
-                                   static_cast<int>(a.size()), b.c_str(),
-                                   static_cast<int>(b.size())) - CSTR_EQUAL;
+  const int order =
+      CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                     b.c_str(), static_cast<int>(b.size())) -
+      CSTR_EQUAL;
   return sort->order == 0 ? order : -order;
 }
 
@@ -169,8 +172,12 @@ std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord) {
   return std::make_unique<FrmConfig>(newRecord);
 }
 
-double TwipsPerPixelX() { return TwipsPerPixel(LOGPIXELSX); }
-double TwipsPerPixelY() { return TwipsPerPixel(LOGPIXELSY); }
+double TwipsPerPixelX() {
+  return TwipsPerPixel(LOGPIXELSX);
+}
+double TwipsPerPixelY() {
+  return TwipsPerPixel(LOGPIXELSY);
+}
 
 void SizeFormToControl(HWND form, HWND rightEdge, HWND bottomEdge) {
   if (!bottomEdge) bottomEdge = rightEdge;
@@ -186,7 +193,9 @@ void SizeFormToControl(HWND form, HWND rightEdge, HWND bottomEdge) {
                Pixels(height, TwipsPerPixelY()), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-FrmConfig::~FrmConfig() { Unload(); }
+FrmConfig::~FrmConfig() {
+  Unload();
+}
 
 // ---- loading and showing
 
@@ -199,7 +208,7 @@ void FrmConfig::Load() {
   } frame = {};
   frame.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CONTEXTHELP;
   hwnd_ = CreateDialogIndirectParamW(ResourceModule(), &frame.dialog, nullptr, DialogProc,
-                                      reinterpret_cast<LPARAM>(this));
+                                     reinterpret_cast<LPARAM>(this));
   if (!hwnd_) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
   SetWindowTextW(hwnd_, kDesignCaption);
   CreateControls();
@@ -243,7 +252,8 @@ void FrmConfig::CreateControls() {
 
 void FrmConfig::Form_Load() {
   SizeFormToControl(hwnd_, Control(kCmdCancel));
-  for (const HelpId& h : kHelpIds) SetWindowContextHelpId(Control(h.control), h.id);
+  for (const HelpId& h : kHelpIds)
+    SetWindowContextHelpId(Control(h.control), h.id);
   // The selection stays visible while another control has the focus.
   list_.AddStyle(LVS_SHOWSELALWAYS);
   m_hWndHeader = ListView_GetHeader(list_.Handle());
@@ -287,7 +297,8 @@ void FrmConfig::Show() {
   }
 
   SetActiveForm(previousForm);
-  for (HWND hwnd : others.list) EnableWindow(hwnd, TRUE);
+  for (HWND hwnd : others.list)
+    EnableWindow(hwnd, TRUE);
 }
 
 void FrmConfig::Unload() {
@@ -338,12 +349,23 @@ INT_PTR FrmConfig::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED && lParam != 0) return FALSE;
       switch (LOWORD(wParam)) {
-        case kCmdOK: cmdOK_Click(); return TRUE;
-        case kCmdCancel: cmdCancel_Click(); return TRUE;
-        case kCmdNew: cmdNew_Click(); return TRUE;
-        case kCmdRename: cmdRename_Click(); return TRUE;
-        case kCmdDelete: cmdDelete_Click(); return TRUE;
-        default: return FALSE;
+        case kCmdOK:
+          cmdOK_Click();
+          return TRUE;
+        case kCmdCancel:
+          cmdCancel_Click();
+          return TRUE;
+        case kCmdNew:
+          cmdNew_Click();
+          return TRUE;
+        case kCmdRename:
+          cmdRename_Click();
+          return TRUE;
+        case kCmdDelete:
+          cmdDelete_Click();
+          return TRUE;
+        default:
+          return FALSE;
       }
     case WM_CLOSE:  // the close box and the control menu: hide as Cancel does, stay loaded
       cmdCancel_Click();
@@ -354,8 +376,7 @@ INT_PTR FrmConfig::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_HELP: {
       const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
       if (info->iContextType == HELPINFO_WINDOW && info->dwContextId != 0)
-        ShowHelpPopup(hwnd_, AppHelpFile(), static_cast<DWORD>(info->dwContextId),
-                      info->MousePos);
+        ShowHelpPopup(hwnd_, AppHelpFile(), static_cast<DWORD>(info->dwContextId), info->MousePos);
       return TRUE;
     }
     case WM_NOTIFY: {
@@ -430,8 +451,9 @@ void FrmConfig::SetData(IDispatch* oRecognizers) {
 
 // ---- form events
 
-void FrmConfig::Form_Activate() { SendMessageW(hwnd_, WM_NEXTDLGCTL,
-                                               reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE); }
+void FrmConfig::Form_Activate() {
+  SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE);
+}
 
 void FrmConfig::Form_Paint() {
   if (list_.Count() > 0) {
@@ -511,7 +533,8 @@ void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
   sorted_ = true;
   // The list hands the comparison its items' data; their texts are taken beforehand.
   SortKeys keys{{}, sortOrder_};
-  for (int i = 0; i < list_.Count(); ++i) keys.text[list_.Param(i)] = list_.Text(i);
+  for (int i = 0; i < list_.Count(); ++i)
+    keys.text[list_.Param(i)] = list_.Text(i);
   list_.Sort(CompareItems, reinterpret_cast<LPARAM>(&keys));
   SetHeaderIcon(m_hWndHeader, oColumn, newOrder);
 }

@@ -2,7 +2,9 @@
 
 namespace qp {
 
-int ListView::Count() const { return ListView_GetItemCount(hwnd_); }
+int ListView::Count() const {
+  return ListView_GetItemCount(hwnd_);
+}
 
 int ListView::Selected() const {
   return hwnd_ ? ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED) : -1;
@@ -21,9 +23,13 @@ int ListView::Insert(const std::wstring& text, LPARAM param) {
   return Own([&] { return ListView_InsertItem(hwnd_, &item); });
 }
 
-void ListView::Delete(int item) { ListView_DeleteItem(hwnd_, item); }
+void ListView::Delete(int item) {
+  ListView_DeleteItem(hwnd_, item);
+}
 
-void ListView::DeleteAll() { ListView_DeleteAllItems(hwnd_); }
+void ListView::DeleteAll() {
+  ListView_DeleteAllItems(hwnd_);
+}
 
 LPARAM ListView::Param(int item) const {
   LVITEMW lv = {};
@@ -53,7 +59,9 @@ void ListView::SetText(int item, const std::wstring& text) {
   ListView_SetItemText(hwnd_, item, 0, const_cast<wchar_t*>(text.c_str()));
 }
 
-bool ListView::Checked(int item) const { return ListView_GetCheckState(hwnd_, item) != 0; }
+bool ListView::Checked(int item) const {
+  return ListView_GetCheckState(hwnd_, item) != 0;
+}
 
 void ListView::SetChecked(int item, bool checked) {
   Own([&] { ListView_SetCheckState(hwnd_, item, checked); });
@@ -61,16 +69,21 @@ void ListView::SetChecked(int item, bool checked) {
 
 void ListView::Select(int item) {
   Own([&] {
-    ListView_SetItemState(hwnd_, item, LVIS_SELECTED | LVIS_FOCUSED,
-                          LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(hwnd_, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   });
 }
 
-void ListView::DeselectAll() { Own([&] { ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED); }); }
+void ListView::DeselectAll() {
+  Own([&] { ListView_SetItemState(hwnd_, -1, 0, LVIS_SELECTED); });
+}
 
-void ListView::EnsureVisible(int item) { ListView_EnsureVisible(hwnd_, item, FALSE); }
+void ListView::EnsureVisible(int item) {
+  ListView_EnsureVisible(hwnd_, item, FALSE);
+}
 
-void ListView::EditLabel(int item) { ListView_EditLabel(hwnd_, item); }
+void ListView::EditLabel(int item) {
+  ListView_EditLabel(hwnd_, item);
+}
 
 void ListView::Sort(PFNLVCOMPARE compare, LPARAM context) {
   ListView_SortItems(hwnd_, compare, context);
@@ -110,6 +123,8 @@ bool ListView::InsertColumn(const wchar_t* text) {
   return ListView_InsertColumn(hwnd_, 0, &column) >= 0;
 }
 
-void ListView::SetColumnWidth(int pixels) { ListView_SetColumnWidth(hwnd_, 0, pixels); }
+void ListView::SetColumnWidth(int pixels) {
+  ListView_SetColumnWidth(hwnd_, 0, pixels);
+}
 
 }  // namespace qp

@@ -10,7 +10,9 @@ namespace {
 constexpr wchar_t kKeyPrefix[] = L"nv_";
 constexpr short kMaxNewTerms = 1000;
 
-std::wstring KeyIdentity(const std::wstring& key) { return Upper(key); }
+std::wstring KeyIdentity(const std::wstring& key) {
+  return Upper(key);
+}
 
 std::wstring TextProperty(IDispatch* record, const wchar_t* name) {
   return Call(record, name).AsString();
@@ -156,7 +158,9 @@ void TermEditor::ItemDeleted(LPARAM param) {
   }
 }
 
-void TermEditor::Clear() { keys_.clear(); }
+void TermEditor::Clear() {
+  keys_.clear();
+}
 
 int TermEditor::AddItem(const std::wstring& text) {
   const std::wstring key = kKeyPrefix + text;

@@ -42,8 +42,8 @@ class TermEditor {
  private:
   struct Item;  // what the editor keeps per item besides its text and check state
 
-  int AddItem(const std::wstring& text);  // -1 when the term is in the list
-  Item& ItemData(int item) const;         // raises when there is no such item
+  int AddItem(const std::wstring& text);               // -1 when the term is in the list
+  Item& ItemData(int item) const;                      // raises when there is no such item
   bool SetItemKey(int item, const std::wstring& key);  // false when another item has it
 
   ListView& list_;

@@ -103,7 +103,8 @@ class NameIndex {
     upper_ = list_->text;
     if (!upper_.empty()) CharUpperBuffW(upper_.data(), static_cast<DWORD>(upper_.size()));
     size_t slots = 16;
-    while (slots * 3 < list_->Size() * 4) slots *= 2;
+    while (slots * 3 < list_->Size() * 4)
+      slots *= 2;
     slots_.assign(slots, kFree);
     names_.reserve(list_->Size());
     for (size_t i = 0; i < list_->Size(); ++i) {
@@ -131,15 +132,15 @@ class NameIndex {
   // The slot that holds this text, or the free one where it would go.
   size_t SlotOf(std::wstring_view upper) const {
     const size_t mask = slots_.size() - 1;
-    for (size_t i = std::hash<std::wstring_view>{}(upper) & mask;; i = (i + 1) & mask) {
+    for (size_t i = std::hash<std::wstring_view>{}(upper)&mask;; i = (i + 1) & mask) {
       if (slots_[i] == kFree || Upper(names_[slots_[i]]) == upper) return i;
     }
   }
 
   std::shared_ptr<const standin::QuillpointList> list_;
-  std::wstring upper_;            // list_->text upper-cased
-  std::vector<uint32_t> names_;   // position in the list of each distinct name
-  std::vector<uint32_t> slots_;   // position in names_, or kFree
+  std::wstring upper_;           // list_->text upper-cased
+  std::vector<uint32_t> names_;  // position in the list of each distinct name
+  std::vector<uint32_t> slots_;  // position in names_, or kFree
 };
 
 // The catalog's own dictionary of names: keys compare as texts without regard to case (a key
@@ -149,19 +150,18 @@ class NameIndex {
 class NamesDictionary final : public standin::DispatchObject {
  public:
   enum class Shape { Full, ExistsOnly, TextKeys, LentKeys };
-  enum : DISPID {
-    kItem = DISPID_VALUE, kAdd = 1, kExists, kRemove, kCount, kKeys, kCompareMode
-  };
+  enum : DISPID { kItem = DISPID_VALUE, kAdd = 1, kExists, kRemove, kCount, kKeys, kCompareMode };
 
   NamesDictionary(Shape shape, std::shared_ptr<const NameIndex> names)
-      : DispatchObject(L"NVObjectLibrary.Catalog.Names", shape == Shape::ExistsOnly
-                                                             ? std::span<const standin::Member>(kPromised)
-                                                             : std::span<const standin::Member>(kAll)),
+      : DispatchObject(L"NVObjectLibrary.Catalog.Names",
+                       shape == Shape::ExistsOnly ? std::span<const standin::Member>(kPromised)
+                                                  : std::span<const standin::Member>(kAll)),
         shape_(shape),
         names_(std::move(names)),
         listed_(names_->Size()) {}
   ~NamesDictionary() override {
-    for (Entry& e : entries_) VariantClear(&e.item);
+    for (Entry& e : entries_)
+      VariantClear(&e.item);
     if (lent_) SafeArrayDestroy(lent_);
   }
 
@@ -172,7 +172,8 @@ class NamesDictionary final : public standin::DispatchObject {
     const UINT wanted = id == kAdd ? 2 : (id == kItem || id == kExists || id == kRemove) ? 1 : 0;
     if (args.Count() != wanted) return DISP_E_BADPARAMCOUNT;
     if (HRESULT hr = CheckLent(excep); FAILED(hr)) return hr;
-    if (id == kCount) return standin::ReturnLong(result, static_cast<long>(listed_ + index_.size()));
+    if (id == kCount)
+      return standin::ReturnLong(result, static_cast<long>(listed_ + index_.size()));
     if (id == kCompareMode) return standin::ReturnLong(result, kTextCompare);
     if (id == kKeys) return Keys(result);
     std::wstring index;
@@ -238,7 +239,7 @@ class NamesDictionary final : public standin::DispatchObject {
 
   // A key the caller added.
   struct Entry {
-    VARTYPE type;     // of the key
+    VARTYPE type;      // of the key
     std::wstring key;  // its text
     VARIANT item;
     bool live = true;
@@ -356,7 +357,8 @@ class NamesDictionary final : public standin::DispatchObject {
     lent_ = keys;
     lentTexts_.clear();
     const VARIANT* data = static_cast<const VARIANT*>(keys->pvData);
-    for (ULONG i = 0; i < keys->rgsabound[0].cElements; ++i) lentTexts_.push_back(TextOf(data[i]));
+    for (ULONG i = 0; i < keys->rgsabound[0].cElements; ++i)
+      lentTexts_.push_back(TextOf(data[i]));
     V_VT(result) = VT_ARRAY | VT_VARIANT | VT_BYREF;
     V_ARRAYREF(result) = &lent_;
     return S_OK;
@@ -382,8 +384,8 @@ class NamesDictionary final : public standin::DispatchObject {
   size_t listed_;              // the list's names still in the dictionary
   std::vector<Entry> entries_;
   std::unordered_map<std::wstring, size_t> index_;  // lookup form to entry
-  SAFEARRAY* lent_ = nullptr;             // the keys last lent, for Shape::LentKeys
-  std::vector<std::wstring> lentTexts_;  // their texts when lent
+  SAFEARRAY* lent_ = nullptr;                       // the keys last lent, for Shape::LentKeys
+  std::vector<std::wstring> lentTexts_;             // their texts when lent
 };
 
 class Catalog final : public standin::DispatchObject {
@@ -432,8 +434,7 @@ class Catalog final : public standin::DispatchObject {
   HRESULT Names(VARIANT* result, EXCEPINFO* excep) {
     if (!list_->present) {
       return Raise({E_FAIL, L"No Quillpoint list: the setting \"" +
-                                std::wstring(standin::kListSetting) +
-                                L"\" names no readable file"},
+                                std::wstring(standin::kListSetting) + L"\" names no readable file"},
                    excep);
     }
     bool kindFound = false;
@@ -484,7 +485,7 @@ class Catalog final : public standin::DispatchObject {
   std::shared_ptr<const standin::QuillpointList> list_ =
       std::make_shared<const standin::QuillpointList>();
   std::shared_ptr<const NameIndex> names_;  // of list_, made when first asked for
-  unsigned version_ = 0;      // counts the changes of list_
+  unsigned version_ = 0;                    // counts the changes of list_
   unsigned seenVersion_ = 0;  // the version HasCatalogChanged or GetQuillpointNames last saw
 };
 

@@ -88,12 +88,9 @@ struct Setting {
 std::vector<Setting> OwnSettings(const ServerClass& cls, const std::wstring& modulePath) {
   const std::vector<std::wstring> keys = OwnKeys(cls);
   return {
-      {keys[0], nullptr, cls.description},
-      {keys[1], nullptr, GuidText(cls.clsid)},
-      {keys[2], nullptr, cls.description},
-      {keys[3], nullptr, modulePath},
-      {keys[3], L"ThreadingModel", L"Apartment"},
-      {keys[4], nullptr, cls.progId},
+      {keys[0], nullptr, cls.description},        {keys[1], nullptr, GuidText(cls.clsid)},
+      {keys[2], nullptr, cls.description},        {keys[3], nullptr, modulePath},
+      {keys[3], L"ThreadingModel", L"Apartment"}, {keys[4], nullptr, cls.progId},
   };
 }
 
@@ -125,7 +122,8 @@ LONG RemoveOwnKeys() {
 Factory* FactoryFor(REFCLSID clsid) {
   static std::vector<Factory> factories = [] {
     std::vector<Factory> all;
-    for (const ServerClass& cls : ServerClasses()) all.emplace_back(&cls);
+    for (const ServerClass& cls : ServerClasses())
+      all.emplace_back(&cls);
     return all;
   }();
   std::span<const ServerClass> classes = ServerClasses();
@@ -137,8 +135,12 @@ Factory* FactoryFor(REFCLSID clsid) {
 
 }  // namespace
 
-void ObjectCreated() noexcept { ++g_objects; }
-void ObjectDestroyed() noexcept { --g_objects; }
+void ObjectCreated() noexcept {
+  ++g_objects;
+}
+void ObjectDestroyed() noexcept {
+  --g_objects;
+}
 
 }  // namespace standin
 

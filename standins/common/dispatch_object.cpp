@@ -116,7 +116,9 @@ DispatchObject::DispatchObject(const wchar_t* source, std::span<const Member> me
   ObjectCreated();
 }
 
-DispatchObject::~DispatchObject() { ObjectDestroyed(); }
+DispatchObject::~DispatchObject() {
+  ObjectDestroyed();
+}
 
 STDMETHODIMP DispatchObject::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -132,7 +134,9 @@ STDMETHODIMP DispatchObject::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) DispatchObject::AddRef() { return ++refs_; }
+STDMETHODIMP_(ULONG) DispatchObject::AddRef() {
+  return ++refs_;
+}
 
 STDMETHODIMP_(ULONG) DispatchObject::Release() {
   ULONG left = --refs_;
@@ -162,7 +166,8 @@ STDMETHODIMP DispatchObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT co
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (count == 0) return S_OK;
   if (!names || !ids) return E_POINTER;
-  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  for (UINT i = 0; i < count; ++i)
+    ids[i] = DISPID_UNKNOWN;
   if (!names[0]) return DISP_E_UNKNOWNNAME;
   for (const Member& m : members_) {
     if (CompareStringOrdinal(names[0], -1, m.name, -1, TRUE) == CSTR_EQUAL) {
@@ -178,14 +183,14 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flag
                                     UINT* argErr) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   bool known = false;
-  for (const Member& m : members_) known = known || m.id == id;
+  for (const Member& m : members_)
+    known = known || m.id == id;
   if (!known) return DISP_E_MEMBERNOTFOUND;
   if (!params || (params->cArgs && !params->rgvarg)) return E_INVALIDARG;
   // The one named argument allowed is the value of a property put.
   if (params->cNamedArgs > 1) return DISP_E_NONAMEDARGS;
-  if (params->cNamedArgs == 1 &&
-      (!IsPut(flags) || !params->rgdispidNamedArgs ||
-       params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) {
+  if (params->cNamedArgs == 1 && (!IsPut(flags) || !params->rgdispidNamedArgs ||
+                                  params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) {
     return DISP_E_NONAMEDARGS;
   }
   if (result) VariantInit(result);

@@ -13,8 +13,8 @@ namespace standin {
 
 // HKEY_CURRENT_USER, string values (REG_SZ, or REG_EXPAND_SZ with environment references).
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
-inline constexpr wchar_t kListSetting[] = L"QuillpointList";    // path of the list file
-inline constexpr wchar_t kCallLogSetting[] = L"AddInCallLog";   // path of the add-in's log
+inline constexpr wchar_t kListSetting[] = L"QuillpointList";   // path of the list file
+inline constexpr wchar_t kCallLogSetting[] = L"AddInCallLog";  // path of the add-in's log
 // The kind of dictionary the catalog hands out (see catalog.cpp); missing or empty: the
 // scripting runtime's own.
 inline constexpr wchar_t kNamesDictionarySetting[] = L"NamesDictionary";
@@ -51,9 +51,9 @@ struct QuillpointList {
 // What tells that the list may have changed without reading it: the setting, and the size and
 // last-write time of the file it names.
 struct QuillpointListStamp {
-  bool found = false;      // the setting names a file
+  bool found = false;  // the setting names a file
   std::wstring path;
-  bool exists = false;     // and the file's attributes could be read
+  bool exists = false;  // and the file's attributes could be read
   FILETIME written = {};
   ULONGLONG size = 0;
   bool operator==(const QuillpointListStamp& o) const {

@@ -28,10 +28,9 @@ const standin::Member kMembers[] = {
 
 std::wstring SystemMessage(LONG error) {
   wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(error), 0,
-                           reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring message = n ? std::wstring(text, n) : std::wstring();
   LocalFree(text);
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
@@ -76,9 +75,8 @@ std::wstring Where(const Hive& hive, const std::wstring& key, const std::wstring
 
 Failure RegistryFailure(LONG error, const wchar_t* action, const Hive& hive,
                         const std::wstring& key, const std::wstring& name) {
-  return {HRESULT_FROM_WIN32(error),
-          std::wstring(L"Cannot ") + action + L" " + Where(hive, key, name) + L": " +
-              SystemMessage(error)};
+  return {HRESULT_FROM_WIN32(error), std::wstring(L"Cannot ") + action + L" " +
+                                         Where(hive, key, name) + L": " + SystemMessage(error)};
 }
 
 // The stored text of a REG_SZ or REG_EXPAND_SZ (environment references left as written), or a
@@ -122,7 +120,8 @@ bool ReadValue(const Hive& hive, const std::wstring& key, const std::wstring& na
     const auto* chars = reinterpret_cast<const wchar_t*>(data.data());
     size_t length = data.size() / sizeof(wchar_t);
     size_t end = 0;
-    while (end < length && chars[end] != L'\0') ++end;
+    while (end < length && chars[end] != L'\0')
+      ++end;
     text.assign(chars, end);
     return true;
   }
@@ -147,9 +146,9 @@ bool WriteValue(const Hive& hive, const std::wstring& key, const std::wstring& n
     failure = RegistryFailure(rc, L"create the key for", hive, key, name);
     return false;
   }
-  rc = RegSetValueExW(created, name.c_str(), 0, REG_SZ,
-                      reinterpret_cast<const BYTE*>(value.c_str()),
-                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  rc =
+      RegSetValueExW(created, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(created);
   if (rc != ERROR_SUCCESS) {
     failure = RegistryFailure(rc, L"write", hive, key, name);

@@ -70,8 +70,7 @@ class Quillpoints final : public standin::DispatchObject {
     HRESULT hr = args.Int64(0, index);
     if (FAILED(hr)) return hr;
     if (index < 1 || index > static_cast<std::int64_t>(names_.size()))
-      return Raise({DISP_E_BADINDEX, L"No Quillpoint " + std::to_wstring(index) + L" here"},
-                   excep);
+      return Raise({DISP_E_BADINDEX, L"No Quillpoint " + std::to_wstring(index) + L" here"}, excep);
     auto* item = new Quillpoint(names_[static_cast<size_t>(index - 1)]);
     hr = standin::ReturnObject(result, item);
     item->Release();
@@ -93,8 +92,10 @@ class AddIn final : public standin::DispatchObject {
                EXCEPINFO* excep) override {
     if (!IsGet(flags)) return DISP_E_MEMBERNOTFOUND;
     switch (id) {
-      case kGetQuillpointsByName: return ByName(args, result);
-      case kInsertQuillpoint: return Insert(args, excep);
+      case kGetQuillpointsByName:
+        return ByName(args, result);
+      case kInsertQuillpoint:
+        return Insert(args, excep);
       default:
         if (args.Count() != 0) return DISP_E_BADPARAMCOUNT;
         Log(L"doShowQuillpoints()");

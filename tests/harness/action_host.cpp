@@ -35,9 +35,12 @@ class Asker {
 std::wstring TagXml(const std::wstring& text) {
   std::wstring escaped;
   for (wchar_t c : text) {
-    if (c == L'<') escaped += L"&lt;";
-    else if (c == L'&') escaped += L"&amp;";
-    else escaped += c;
+    if (c == L'<')
+      escaped += L"&lt;";
+    else if (c == L'&')
+      escaped += L"&amp;";
+    else
+      escaped += c;
   }
   return L"<xml><text>" + escaped + L"</text></xml>";
 }
@@ -99,7 +102,9 @@ HRESULT InvokeVerbOnTag(ISmartTagAction* action, int verbId, const std::wstring&
 
 // ---- the property bag --------------------------------------------------------------------
 
-PropertyBag* PropertyBag::New() { return new PropertyBag(); }
+PropertyBag* PropertyBag::New() {
+  return new PropertyBag();
+}
 
 PropertyBag::PropertyBag() {
   ITypeLib* lib = nullptr;
@@ -123,7 +128,9 @@ STDMETHODIMP PropertyBag::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) PropertyBag::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+STDMETHODIMP_(ULONG) PropertyBag::AddRef() {
+  return static_cast<ULONG>(InterlockedIncrement(&refs_));
+}
 
 STDMETHODIMP_(ULONG) PropertyBag::Release() {
   const LONG left = InterlockedDecrement(&refs_);

@@ -35,8 +35,7 @@ struct ActionInfo {
 // Office's questions, in its order: ProgId, Name, Desc, SmartTagCount; for each type
 // SmartTagName and SmartTagCaption, VerbCount with the type's name, and for each verb VerbID,
 // VerbNameFromID and VerbCaptionFromID with the application's ProgID.
-ActionInfo DescribeAction(ISmartTagAction* action, const std::wstring& appName,
-                          int lcid = 1033);
+ActionInfo DescribeAction(ISmartTagAction* action, const std::wstring& appName, int lcid = 1033);
 
 // The property bag Office hands with a tag: keys and values in insertion order, answered
 // through the vtable and by name.

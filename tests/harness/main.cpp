@@ -19,8 +19,8 @@
 namespace {
 
 void Print(const std::wstring& s) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
-                              nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr,
+                              nullptr);
   std::string bytes(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), bytes.data(), n, nullptr,
                       nullptr);
@@ -52,7 +52,8 @@ int RunVerb(int verb, const std::wstring& text) {
     if (FAILED(word.AddNorvaneAddIn())) Print(L"(the Norvane add-in is not registered)\n");
     auto range = word.NewRange(text);
     hr = qp::host::InvokeVerbOnTag(action, verb, qp::host::kWordProgId, range.Get(), text);
-    for (const std::wstring& call : word.Calls()) Print(L"  Word: " + call + L"\n");
+    for (const std::wstring& call : word.Calls())
+      Print(L"  Word: " + call + L"\n");
     if (!word.Selection().empty()) Print(L"  Selected: " + word.Selection() + L"\n");
     if (FAILED(hr)) {
       wchar_t code[16];
@@ -75,11 +76,16 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> files;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
-    if (a == L"--progid" && i + 1 < argc) progId = argv[++i];
-    else if (a == L"--verb" && i + 2 < argc) verb = _wtoi(argv[++i]), verbText = argv[++i];
-    else if (a == L"--describe-only") describeOnly = true;
-    else if (a == L"--install") install = true;
-    else files.push_back(a);
+    if (a == L"--progid" && i + 1 < argc)
+      progId = argv[++i];
+    else if (a == L"--verb" && i + 2 < argc)
+      verb = _wtoi(argv[++i]), verbText = argv[++i];
+    else if (a == L"--describe-only")
+      describeOnly = true;
+    else if (a == L"--install")
+      install = true;
+    else
+      files.push_back(a);
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (install) {
@@ -96,8 +102,8 @@ int wmain(int argc, wchar_t** argv) {
     CoUninitialize();
     return status;
   }
-  std::vector<std::wstring> progIds = progId.empty() ? qp::host::FindRecognizers()
-                                                     : std::vector<std::wstring>{progId};
+  std::vector<std::wstring> progIds =
+      progId.empty() ? qp::host::FindRecognizers() : std::vector<std::wstring>{progId};
   if (progIds.empty()) {
     Print(L"No Smart Tag recognizer is registered for Office (" +
           std::wstring(qp::host::kRecognizersKey) + L" of the user or the machine).\n");
@@ -117,9 +123,9 @@ int wmain(int argc, wchar_t** argv) {
     qp::host::RecognizerInfo info;
     qp::host::Describe(recognizer, info);
     Print(L"Recognizer " + id + L"\n  ProgId: " + info.progId + L"\n  Name: " + info.name +
-          L"\n  Desc: " + info.desc + L"\n  SmartTagCount: " +
-          std::to_wstring(info.smartTagCount) + L"\n  SmartTagName(1): " + info.smartTagName +
-          L"\n  SmartTagDownloadURL: " + info.downloadUrl + L"\n\n");
+          L"\n  Desc: " + info.desc + L"\n  SmartTagCount: " + std::to_wstring(info.smartTagCount) +
+          L"\n  SmartTagName(1): " + info.smartTagName + L"\n  SmartTagDownloadURL: " +
+          info.downloadUrl + L"\n\n");
     if (describeOnly) {
       recognizer->Release();
       continue;
@@ -146,7 +152,8 @@ int wmain(int argc, wchar_t** argv) {
           Print(L"  (Recognize failed: " + std::wstring(code) + L")\n");
         }
         for (const auto& t : found) {
-          std::wstring term = text.substr(static_cast<size_t>(t.start - 1), static_cast<size_t>(t.length));
+          std::wstring term =
+              text.substr(static_cast<size_t>(t.start - 1), static_cast<size_t>(t.length));
           CharUpperBuffW(term.data(), static_cast<DWORD>(term.size()));
           ++perTerm[term];
         }

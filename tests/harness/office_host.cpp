@@ -9,8 +9,8 @@ namespace qp::host {
 namespace {
 
 // IXMLDOMDocument2 (msxml2.h declares it; mingw-w64 ships no import library with the IID).
-constexpr IID kIidXmlDocument2 = {0x2933bf95, 0x7b36, 0x11d2,
-                                  {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+constexpr IID kIidXmlDocument2 = {
+    0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
 std::wstring Take(BSTR b) {
   std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
@@ -34,12 +34,13 @@ bool EndsWith(const std::wstring& s, const std::wstring& tail) {
 
 std::vector<std::wstring> TextParagraphs(const std::wstring& path) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     char buffer[65536];
     DWORD n = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) bytes.append(buffer, n);
+    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0)
+      bytes.append(buffer, n);
     CloseHandle(file);
   }
   std::wstring text;
@@ -83,8 +84,8 @@ std::vector<std::wstring> WordParagraphs(const std::wstring& path) {
   if (loaded == VARIANT_TRUE) {
     VARIANT v;
     v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(
-        L"xmlns:w='http://schemas.openxmlformats.org/wordprocessingml/2006/main'");
+    v.bstrVal =
+        SysAllocString(L"xmlns:w='http://schemas.openxmlformats.org/wordprocessingml/2006/main'");
     BSTR name = SysAllocString(L"SelectionNamespaces");
     doc->setProperty(name, v);
     SysFreeString(name);
@@ -145,7 +146,9 @@ std::vector<std::wstring> WordParagraphs(const std::wstring& path) {
 
 // ---- the site ----------------------------------------------------------------------------
 
-RecognizerSite* RecognizerSite::New() { return new RecognizerSite(); }
+RecognizerSite* RecognizerSite::New() {
+  return new RecognizerSite();
+}
 
 RecognizerSite::RecognizerSite() {
   ITypeLib* lib = nullptr;
@@ -170,7 +173,9 @@ STDMETHODIMP RecognizerSite::QueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) RecognizerSite::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+STDMETHODIMP_(ULONG) RecognizerSite::AddRef() {
+  return static_cast<ULONG>(InterlockedIncrement(&refs_));
+}
 
 STDMETHODIMP_(ULONG) RecognizerSite::Release() {
   LONG n = InterlockedDecrement(&refs_);
@@ -190,8 +195,7 @@ STDMETHODIMP RecognizerSite::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   return S_OK;
 }
 
-STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                                           DISPID* ids) {
+STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!info_) return E_NOTIMPL;
   return DispGetIDsOfNames(info_, names, count, ids);
 }
@@ -199,8 +203,8 @@ STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, 
 STDMETHODIMP RecognizerSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
   if (!info_) return E_NOTIMPL;
-  return DispInvoke(static_cast<ISmartTagRecognizerSite*>(this), info_, id, flags, params,
-                    result, excep, argErr);
+  return DispInvoke(static_cast<ISmartTagRecognizerSite*>(this), info_, id, flags, params, result,
+                    excep, argErr);
 }
 
 STDMETHODIMP RecognizerSite::GetNewPropertyBag(ISmartTagProperties** bag) {
@@ -324,8 +328,10 @@ std::wstring MarkTags(const std::wstring& text, const std::vector<Tag>& tags) {
   for (auto it = marks.begin(); it != marks.end();) {
     int at = it->first;
     std::wstring opening, closing;
-    for (; it != marks.end() && it->first == at; ++it) (it->second == L'[' ? opening : closing) += it->second;
-    if (at >= 0 && static_cast<size_t>(at) <= out.size()) out.insert(static_cast<size_t>(at), closing + opening);
+    for (; it != marks.end() && it->first == at; ++it)
+      (it->second == L'[' ? opening : closing) += it->second;
+    if (at >= 0 && static_cast<size_t>(at) <= out.size())
+      out.insert(static_cast<size_t>(at), closing + opening);
   }
   return out;
 }

@@ -15,7 +15,7 @@ namespace qp::host {
 
 struct Tag {
   std::wstring type;
-  int start = 0;   // 1-based
+  int start = 0;  // 1-based
   int length = 0;
 };
 

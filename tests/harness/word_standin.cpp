@@ -43,7 +43,9 @@ class LateBound final : public IDispatch {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  }
   STDMETHODIMP_(ULONG) Release() override {
     const LONG left = InterlockedDecrement(&refs_);
     if (left == 0) delete this;
@@ -60,7 +62,8 @@ class LateBound final : public IDispatch {
   }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (!names || !ids || count == 0) return E_INVALIDARG;
-    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    for (UINT i = 0; i < count; ++i)
+      ids[i] = DISPID_UNKNOWN;
     for (size_t m = 0; m < members_.size(); ++m) {
       if (CompareStringOrdinal(names[0], -1, members_[m].name.c_str(), -1, TRUE) == CSTR_EQUAL) {
         ids[0] = static_cast<DISPID>(m + 1);
@@ -148,8 +151,8 @@ HRESULT FindAddIn(const WordStandIn::State& state, const VARIANT& index, VARIANT
       if (SUCCEEDED(addIn->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) &&
           SUCCEEDED(addIn->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &progId, nullptr,
                                   nullptr)) &&
-          progId.vt == VT_BSTR && CompareStringOrdinal(progId.bstrVal, -1, wanted.c_str(), -1,
-                                                       TRUE) == CSTR_EQUAL) {
+          progId.vt == VT_BSTR &&
+          CompareStringOrdinal(progId.bstrVal, -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL) {
         VariantClear(&progId);
         return Object(result, addIn.Get());
       }
@@ -170,17 +173,16 @@ HRESULT FindAddIn(const WordStandIn::State& state, const VARIANT& index, VARIANT
 
 WordStandIn::WordStandIn() : state_(std::make_shared<State>()) {
   std::shared_ptr<State> state = state_;
-  ComPtr<IDispatch> document = Make(
-      L"Document", state,
-      {{L"Type", Property([state](VARIANT* r) { return Long(r, state->documentType); })},
-       {L"Name", Property([state](VARIANT* r) {
-          return Text(r, state->documentType == kWordTemplate ? L"Letter.dot" : L"Letter.doc");
-        })}});
+  ComPtr<IDispatch> document =
+      Make(L"Document", state,
+           {{L"Type", Property([state](VARIANT* r) { return Long(r, state->documentType); })},
+            {L"Name", Property([state](VARIANT* r) {
+               return Text(r, state->documentType == kWordTemplate ? L"Letter.dot" : L"Letter.doc");
+             })}});
   ComPtr<IDispatch> addIns = Make(
       L"COMAddIns", state,
-      {{L"Count", Property([state](VARIANT* r) {
-          return Long(r, static_cast<long>(state->addIns.size()));
-        })},
+      {{L"Count",
+        Property([state](VARIANT* r) { return Long(r, static_cast<long>(state->addIns.size())); })},
        {L"Item", [state](const Arguments& args, WORD, VARIANT* r) -> HRESULT {
           if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
           return FindAddIn(*state, *args[0], r);
@@ -194,21 +196,23 @@ WordStandIn::WordStandIn() : state_(std::make_shared<State>()) {
 
 WordStandIn::~WordStandIn() = default;
 
-void WordStandIn::SetDocumentType(long type) { state_->documentType = type; }
+void WordStandIn::SetDocumentType(long type) {
+  state_->documentType = type;
+}
 
 void WordStandIn::AddComAddIn(const std::wstring& progId, IDispatch* object) {
   ComPtr<IDispatch> held(object);
-  state_->addIns.push_back(Make(
-      L"COMAddIn", state_,
-      {{L"ProgId", Property([progId](VARIANT* r) { return Text(r, progId); })},
-       {L"Connect", Property([held](VARIANT* r) {
-          if (r) {
-            r->vt = VT_BOOL;
-            r->boolVal = held ? VARIANT_TRUE : VARIANT_FALSE;
-          }
-          return S_OK;
-        })},
-       {L"Object", Property([held](VARIANT* r) { return Object(r, held.Get()); })}}));
+  state_->addIns.push_back(
+      Make(L"COMAddIn", state_,
+           {{L"ProgId", Property([progId](VARIANT* r) { return Text(r, progId); })},
+            {L"Connect", Property([held](VARIANT* r) {
+               if (r) {
+                 r->vt = VT_BOOL;
+                 r->boolVal = held ? VARIANT_TRUE : VARIANT_FALSE;
+               }
+               return S_OK;
+             })},
+            {L"Object", Property([held](VARIANT* r) { return Object(r, held.Get()); })}}));
 }
 
 HRESULT WordStandIn::AddNorvaneAddIn() {
@@ -227,22 +231,26 @@ HRESULT WordStandIn::AddNorvaneAddIn() {
 ComPtr<IDispatch> WordStandIn::NewRange(const std::wstring& text) {
   std::shared_ptr<State> state = state_;
   ComPtr<IDispatch> application = application_;
-  return Make(
-      L"Range", state,
-      {{L"Application", Property([application](VARIANT* r) {
-          return Object(r, application.Get());
-        })},
-       {L"Text", Property([text](VARIANT* r) { return Text(r, text); })},
-       {L"Select", [state, text](const Arguments& args, WORD flags, VARIANT*) -> HRESULT {
-          if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-          if (!args.empty()) return DISP_E_BADPARAMCOUNT;
-          state->selection = text;
-          return S_OK;
-        }}});
+  return Make(L"Range", state,
+              {{L"Application",
+                Property([application](VARIANT* r) { return Object(r, application.Get()); })},
+               {L"Text", Property([text](VARIANT* r) { return Text(r, text); })},
+               {L"Select", [state, text](const Arguments& args, WORD flags, VARIANT*) -> HRESULT {
+                  if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+                  if (!args.empty()) return DISP_E_BADPARAMCOUNT;
+                  state->selection = text;
+                  return S_OK;
+                }}});
 }
 
-std::vector<std::wstring> WordStandIn::Calls() const { return state_->calls; }
-void WordStandIn::ClearCalls() { state_->calls.clear(); }
-std::wstring WordStandIn::Selection() const { return state_->selection; }
+std::vector<std::wstring> WordStandIn::Calls() const {
+  return state_->calls;
+}
+void WordStandIn::ClearCalls() {
+  state_->calls.clear();
+}
+std::wstring WordStandIn::Selection() const {
+  return state_->selection;
+}
 
 }  // namespace qp::host

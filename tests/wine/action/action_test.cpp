@@ -41,12 +41,12 @@ constexpr wchar_t kInsertCaption[] = L"Replace Smart Tag with Quillpoint";
 constexpr wchar_t kTermsCaption[] = L"Maintain Recognizer Terms";
 
 // Office's identifiers, written out here so that a wrong one in our IDL fails.
-constexpr IID kIidSmartTagAction = {0x3B744D8F, 0xB8A5, 0x11D3,
-                                    {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
-constexpr IID kIidSmartTagProperties = {0x54F37842, 0xCDD7, 0x11D3,
-                                        {0xB2, 0xD4, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
-constexpr IID kIidSmartTagRecognizer = {0x3C6C0440, 0xA27D, 0x11D3,
-                                        {0xBD, 0x33, 0xD8, 0x0C, 0x46, 0x98, 0x0A, 0x07}};
+constexpr IID kIidSmartTagAction = {
+    0x3B744D8F, 0xB8A5, 0x11D3, {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
+constexpr IID kIidSmartTagProperties = {
+    0x54F37842, 0xCDD7, 0x11D3, {0xB2, 0xD4, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
+constexpr IID kIidSmartTagRecognizer = {
+    0x3C6C0440, 0xA27D, 0x11D3, {0xBD, 0x33, 0xD8, 0x0C, 0x46, 0x98, 0x0A, 0x07}};
 
 using qp::test::Take;
 
@@ -62,10 +62,10 @@ HRESULT Slot(IUnknown* object, int slot, Args... args) {
 // The default configuration with the verbs' Enabled texts and the action provider's name.
 std::string Configuration(const char* insertEnabled, const char* providerName) {
   return std::string("<SmartTagConfig><Caption>Norvane Quillpoint</Caption><Name>") +
-         qp::test::Narrow(kTypeName) +
-         "</Name><ActionProvider><Name>" + providerName +
+         qp::test::Narrow(kTypeName) + "</Name><ActionProvider><Name>" + providerName +
          "</Name><Description>Inserts</Description><Actions>"
-         "<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"" + insertEnabled +
+         "<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"" +
+         insertEnabled +
          "\" InsertPosition=\"RT\">Replace Smart Tag with Quillpoint</Action>"
          "<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">Maintain Recognizer Terms"
          "</Action></Actions></ActionProvider></SmartTagConfig>";
@@ -200,10 +200,10 @@ TEST_F(Action, AnswersOfficeIdentifiersAndVtableOrder) {
   ComPtr<ITypeInfo> vtable;
   ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(vtableHalf, &vtable));
   info = vtable;
-  const wchar_t* members[] = {L"ProgId",          L"Name",           L"Desc",
-                              L"SmartTagCount",   L"SmartTagName",   L"SmartTagCaption",
-                              L"VerbCount",       L"VerbID",         L"VerbCaptionFromID",
-                              L"VerbNameFromID",  L"InvokeVerb"};
+  const wchar_t* members[] = {L"ProgId",         L"Name",         L"Desc",
+                              L"SmartTagCount",  L"SmartTagName", L"SmartTagCaption",
+                              L"VerbCount",      L"VerbID",       L"VerbCaptionFromID",
+                              L"VerbNameFromID", L"InvokeVerb"};
   for (int i = 0; i < 11; ++i) {
     FUNCDESC* f = nullptr;
     ASSERT_HRESULT_SUCCEEDED(info->GetFuncDesc(static_cast<UINT>(i), &f));
@@ -232,7 +232,8 @@ TEST_F(Action, DefaultInterfaceRunsAVerbByName) {
   AskForVerbs();
   // Arguments last to first: verb, application, target, properties, text, XML.
   VARIANT args[6];
-  for (VARIANT& a : args) VariantInit(&a);
+  for (VARIANT& a : args)
+    VariantInit(&a);
   args[5].vt = VT_I4;
   args[5].lVal = 7;
   args[4].vt = VT_BSTR;
@@ -291,7 +292,8 @@ TEST_F(Action, DescribesItsVerbsAndOffersThemOnlyInWord) {
   ASSERT_EQ(excel.types.size(), 1u);
   EXPECT_EQ(excel.types[0].name, kTypeName);
   ASSERT_EQ(excel.types[0].verbs.size(), 2u);
-  for (const auto& verb : excel.types[0].verbs) EXPECT_EQ(verb.caption, L"") << verb.name;
+  for (const auto& verb : excel.types[0].verbs)
+    EXPECT_EQ(verb.caption, L"") << verb.name;
   EXPECT_EQ(excel.types[0].verbs[1].name, L"ViewConfig");
 
   // One caption for every type index, one verb count for every type name, VerbID is the index.
@@ -362,8 +364,8 @@ TEST_F(Action, OneMatchAsksBeforeInserting) {
     const wchar_t* answer;
     bool inserts, opensChooser;
   };
-  for (const Case& c : {Case{L"Yes", true, false}, Case{L"No", false, true},
-                        Case{L"Cancel", false, false}}) {
+  for (const Case& c :
+       {Case{L"Yes", true, false}, Case{L"No", false, true}, Case{L"Cancel", false, false}}) {
     SCOPED_TRACE(c.answer);
     ComPtr<ISmartTagAction> action;
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));
@@ -373,7 +375,8 @@ TEST_F(Action, OneMatchAsksBeforeInserting) {
     auto word = NorvaneWord();
     // The tag's own spelling; the question names the Quillpoint as the add-in spells it.
     ComPtr<IDispatch> range = word->NewRange(L"client name");
-    Outcome o = Run(action.Get(), 1, range.Get(), L"client name", WindowWatcher::Question(c.answer));
+    Outcome o =
+        Run(action.Get(), 1, range.Get(), L"client name", WindowWatcher::Question(c.answer));
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     ASSERT_EQ(o.windows.size(), 1u);
     qp::test::ExpectBox(o.windows[0], Message(108, L"Client Name"), {L"Yes", L"No", L"Cancel"});
@@ -468,8 +471,7 @@ TEST_F(Action, MaintainTermsOpensTheTermsDialog) {
   ComPtr<IDispatch> range = word->NewRange(L"Client Name");
   // The terms dialog is a dialog of its own, not a message box: cancel it.
   Outcome o = Run(action_.Get(), 2, range.Get(), L"Client Name", [](const SeenWindow& w) {
-    const bool cancel =
-        std::find(w.buttons.begin(), w.buttons.end(), L"Cancel") != w.buttons.end();
+    const bool cancel = std::find(w.buttons.begin(), w.buttons.end(), L"Cancel") != w.buttons.end();
     return std::wstring(cancel ? L"Cancel" : L"OK");
   });
   EXPECT_HRESULT_SUCCEEDED(o.hr);
@@ -486,7 +488,8 @@ TEST_F(Action, InsertsInTestModeWithoutACatalog) {
   std::thread([this] {
     qp::test::ComApartment com;
     ComPtr<_Controller> controller;
-    ASSERT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
+    ASSERT_HRESULT_SUCCEEDED(
+        qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
     ASSERT_HRESULT_SUCCEEDED(controller->SetTestModeOn());
     ComPtr<ISmartTagAction> action;
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));

@@ -39,10 +39,10 @@ std::vector<Term> ReadTerms(IDispatch* collection) {
   const long n = qp::Call(collection, L"Count").AsLong();
   for (long i = 1; i <= n; ++i) {
     qp::ComPtr<IDispatch> r = qp::Call(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
-    terms.push_back({qp::Call(r.Get(), L"ClassCode").AsString(),
-                     qp::Call(r.Get(), L"Value").AsString(), qp::Call(r.Get(), L"Enabled").AsString(),
-                     qp::Call(r.Get(), L"CaseSensitive").AsString(),
-                     qp::Call(r.Get(), L"mask").AsString()});
+    terms.push_back(
+        {qp::Call(r.Get(), L"ClassCode").AsString(), qp::Call(r.Get(), L"Value").AsString(),
+         qp::Call(r.Get(), L"Enabled").AsString(), qp::Call(r.Get(), L"CaseSensitive").AsString(),
+         qp::Call(r.Get(), L"mask").AsString()});
   }
   return terms;
 }

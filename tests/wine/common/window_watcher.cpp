@@ -110,7 +110,8 @@ void ExpectPrompt(const SeenWindow& w, const std::wstring& description,
 
 std::wstring Describe(const SeenWindow& w) {
   std::wstring s = L"\"" + w.title + L"\": \"" + w.text + L"\" [";
-  for (size_t i = 0; i < w.buttons.size(); ++i) s += (i ? L"|" : L"") + w.buttons[i];
+  for (size_t i = 0; i < w.buttons.size(); ++i)
+    s += (i ? L"|" : L"") + w.buttons[i];
   return s + L"]";
 }
 
@@ -136,8 +137,12 @@ void Dismiss(HWND window) {
   PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
-std::vector<HWND> OpenDialogs() { return TopLevelWindows(true); }
-std::vector<HWND> OpenWindows() { return TopLevelWindows(false); }
+std::vector<HWND> OpenDialogs() {
+  return TopLevelWindows(true);
+}
+std::vector<HWND> OpenWindows() {
+  return TopLevelWindows(false);
+}
 
 std::vector<HWND> OpenBoxesAndMenus() {
   std::vector<HWND> list;
@@ -224,18 +229,21 @@ std::vector<SeenWindow> WindowWatcher::Seen() const {
 }
 
 bool WindowWatcher::WaitFor(size_t count, DWORD timeoutMs) const {
-  return WaitUntil(std::to_string(count) + " message box(es)", [&] {
-    std::lock_guard lock(mutex_);
-    return seen_.size() >= count;
-  }, timeoutMs);
+  return WaitUntil(
+      std::to_string(count) + " message box(es)",
+      [&] {
+        std::lock_guard lock(mutex_);
+        return seen_.size() >= count;
+      },
+      timeoutMs);
 }
 
 void WindowWatcher::Run() {
   while (WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
     // Forget windows that are gone, so that a new window with a reused handle counts.
-    handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
-                                  [](HWND h) { return !IsWindow(h); }),
-                   handled_.end());
+    handled_.erase(
+        std::remove_if(handled_.begin(), handled_.end(), [](HWND h) { return !IsWindow(h); }),
+        handled_.end());
     for (HWND hwnd : OpenDialogs()) {
       if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end()) continue;
       SeenWindow seen = ReadWindow(hwnd);

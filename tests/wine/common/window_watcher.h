@@ -110,5 +110,4 @@ class Awaiting {
   std::string previous_;
 };
 
-
 }  // namespace qp::test

@@ -58,8 +58,8 @@ std::vector<std::wstring> SubkeyNames(HKEY key) {
 
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(hive, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(hive, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return;
   if (value) {
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
@@ -86,12 +86,13 @@ void Replace(std::wstring& s, const std::wstring& what, const std::wstring& with
 }  // namespace
 
 std::string FileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return "(missing)";
   std::string bytes(GetFileSize(file, nullptr), '\0');
   DWORD read = 0;
-  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  if (!bytes.empty())
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
   CloseHandle(file);
   return bytes;
 }
@@ -100,7 +101,8 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const BOOL ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == bytes.size();
 }
@@ -117,7 +119,9 @@ std::wstring ConfigFolder() {
   return std::wstring(buffer) + L"\\Norvane";
 }
 
-std::wstring ConfigPath() { return ConfigFolder() + L"\\nvstagQP.cfg"; }
+std::wstring ConfigPath() {
+  return ConfigFolder() + L"\\nvstagQP.cfg";
+}
 
 void WriteConfig(const std::string& bytes) {
   CreateDirectoryW(ConfigFolder().c_str(), nullptr);
@@ -154,8 +158,12 @@ void RemoveConfigFolder() {
 }
 
 namespace {
-std::wstring QuillpointListPath() { return TempPath(L"qp_test_quillpoints.txt"); }
-std::wstring AddInLogPath() { return TempPath(L"qp_test_addin.log"); }
+std::wstring QuillpointListPath() {
+  return TempPath(L"qp_test_quillpoints.txt");
+}
+std::wstring AddInLogPath() {
+  return TempPath(L"qp_test_addin.log");
+}
 }  // namespace
 
 void SetStandInSetting(const wchar_t* name, const std::wstring& value) {
@@ -170,7 +178,8 @@ void SetStandInSetting(const wchar_t* name, const std::wstring& value) {
 
 void SetQuillpoints(const std::vector<std::wstring>& names) {
   std::string text;
-  for (const auto& n : names) text += Narrow(n) + "\r\n";
+  for (const auto& n : names)
+    text += Narrow(n) + "\r\n";
   if (!WriteFileBytes(QuillpointListPath(), text)) ADD_FAILURE() << "cannot write the Quillpoints";
   DeleteFileW(AddInLogPath().c_str());
   SetStandInSetting(L"QuillpointList", QuillpointListPath());
@@ -232,8 +241,8 @@ HRESULT CreateByProgId(const std::wstring& progId, REFIID iid, void** out) {
 }
 
 std::wstring Message(UINT id, const std::wstring& argument) {
-  static HMODULE library = LoadLibraryExW((BinFolder() + L"\\1033\\nvsqpres.dll").c_str(),
-                                          nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  static HMODULE library = LoadLibraryExW((BinFolder() + L"\\1033\\nvsqpres.dll").c_str(), nullptr,
+                                          LOAD_LIBRARY_AS_DATAFILE);
   const wchar_t* text = nullptr;
   int n = library ? LoadStringW(library, id, reinterpret_cast<LPWSTR>(&text), 0) : 0;
   std::wstring s(text ? text : L"", static_cast<size_t>(n));

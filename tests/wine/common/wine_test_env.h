@@ -17,8 +17,8 @@ std::wstring BinFolder();
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";
-inline constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";          // HKEY_CURRENT_USER
-inline constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";          // HKEY_LOCAL_MACHINE
+inline constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";  // HKEY_CURRENT_USER
+inline constexpr wchar_t kDisplayErrors[] = L"DisplayErrors";  // HKEY_LOCAL_MACHINE
 inline constexpr wchar_t kStandInKey[] = L"Software\\Brantolu\\Norvane\\Stand-ins";
 inline constexpr wchar_t kBoxTitle[] = L"Quillpoint Smart Tag";
 // The server's classes.

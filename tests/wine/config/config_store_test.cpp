@@ -32,7 +32,9 @@ constexpr long kErrParse = static_cast<long>(0x80040205);
 
 // ---- the default document, line by line as the configuration format fixes it ---------------
 
-std::wstring Tabs(int n) { return std::wstring(static_cast<size_t>(n), L'\t'); }
+std::wstring Tabs(int n) {
+  return std::wstring(static_cast<size_t>(n), L'\t');
+}
 
 std::wstring RecognizerLine(const std::wstring& code, const std::wstring& term) {
   return Tabs(3) + L"<Recognizer ClassCode=\"" + code +
@@ -49,8 +51,9 @@ std::vector<std::wstring> DefaultLines() {
       Tabs(1) + L"<DownloadURL></DownloadURL>",
       Tabs(1) + L"<RecognizerProvider>",
       Tabs(2) + L"<Name>Norvane Quillpoint Recognizer</Name>",
-      Tabs(2) + L"<Description>This recognizer recognizes Quillpoint keywords and Names found "
-                L"in an Norvane Template Catalog</Description>",
+      Tabs(2) +
+          L"<Description>This recognizer recognizes Quillpoint keywords and Names found "
+          L"in an Norvane Template Catalog</Description>",
       Tabs(2) + L"<Recognizers>",
       Tabs(3) + L"<!-- Valid ClassCode:",
   };
@@ -68,7 +71,8 @@ std::vector<std::wstring> DefaultLines() {
                   L"Fields</Description>",
         Tabs(2) + L"<Actions>", Tabs(3) + L"<!-- Valid ClassCodes"})
     lines.push_back(line);
-  for (const wchar_t* code : {L"I = Insert Data, ", L"V = View Data,", L"S = Insert Select From List"})
+  for (const wchar_t* code :
+       {L"I = Insert Data, ", L"V = View Data,", L"S = Insert Select From List"})
     lines.push_back(Tabs(5) + code);
   lines.push_back(Tabs(3) + L"-->");
   lines.push_back(Tabs(3) + L"<!-- Valid InsertPosition Codes:");
@@ -78,10 +82,12 @@ std::vector<std::wstring> DefaultLines() {
         L"RP = Replace Paragraph"})
     lines.push_back(Tabs(5) + code);
   lines.push_back(Tabs(3) + L" -->");
-  lines.push_back(Tabs(3) + L"<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\" "
-                            L"InsertPosition=\"RT\">Replace Smart Tag with Quillpoint</Action>");
-  lines.push_back(Tabs(3) + L"<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">"
-                            L"Maintain Recognizer Terms</Action>");
+  lines.push_back(Tabs(3) +
+                  L"<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\" "
+                  L"InsertPosition=\"RT\">Replace Smart Tag with Quillpoint</Action>");
+  lines.push_back(Tabs(3) +
+                  L"<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">"
+                  L"Maintain Recognizer Terms</Action>");
   lines.push_back(Tabs(2) + L"</Actions>");
   lines.push_back(Tabs(1) + L"</ActionProvider>");
   lines.push_back(L"</SmartTagConfig>");
@@ -90,7 +96,8 @@ std::vector<std::wstring> DefaultLines() {
 
 std::wstring Joined(const std::vector<std::wstring>& lines) {
   std::wstring text;
-  for (size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
+  for (size_t i = 0; i < lines.size(); ++i)
+    text += (i ? L"\r\n" : L"") + lines[i];
   return text;
 }
 
@@ -144,8 +151,8 @@ std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
   std::vector<ComPtr<IDispatch>> items;
   Variant unknown = qp::Call(collection, L"_NewEnum");
   ComPtr<IEnumVARIANT> itemsEnum;
-  EXPECT_EQ(unknown.Get()->punkVal->QueryInterface(IID_IEnumVARIANT,
-                                                    reinterpret_cast<void**>(itemsEnum.GetAddressOf())),
+  EXPECT_EQ(unknown.Get()->punkVal->QueryInterface(
+                IID_IEnumVARIANT, reinterpret_cast<void**>(itemsEnum.GetAddressOf())),
             S_OK);
   for (;;) {
     Variant item;
@@ -160,8 +167,9 @@ std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
 std::vector<Term> Terms(IDispatch* list) {
   std::vector<Term> terms;
   for (const auto& r : Items(list))
-    terms.push_back({Text(r.Get(), L"ClassCode"), Text(r.Get(), L"Value"), Text(r.Get(), L"Enabled"),
-                     Text(r.Get(), L"CaseSensitive"), Text(r.Get(), L"mask")});
+    terms.push_back({Text(r.Get(), L"ClassCode"), Text(r.Get(), L"Value"),
+                     Text(r.Get(), L"Enabled"), Text(r.Get(), L"CaseSensitive"),
+                     Text(r.Get(), L"mask")});
   return terms;
 }
 
@@ -174,7 +182,8 @@ ComPtr<IDispatch> NewTerm(const std::wstring& code, const std::wstring& value,
 ComPtr<_Records> NewList(std::initializer_list<IDispatch*> items) {
   ComPtr<_Records> list;
   EXPECT_EQ(qp::CreateRecords(IID__Records, reinterpret_cast<void**>(list.GetAddressOf())), S_OK);
-  for (IDispatch* item : items) EXPECT_EQ(list->Add(*Variant::FromObject(item).Get()), S_OK);
+  for (IDispatch* item : items)
+    EXPECT_EQ(list->Add(*Variant::FromObject(item).Get()), S_OK);
   return list;
 }
 
@@ -191,8 +200,8 @@ class ConfigStore : public ::testing::Test {
   }
   static ComPtr<_Records> Recognizers(_SmartTagConfig* config, bool enabledOnly) {
     ComPtr<_Records> list;
-    HRESULT hr = config->GetRecognizers(enabledOnly ? VARIANT_TRUE : VARIANT_FALSE,
-                                        list.GetAddressOf());
+    HRESULT hr =
+        config->GetRecognizers(enabledOnly ? VARIANT_TRUE : VARIANT_FALSE, list.GetAddressOf());
     EXPECT_EQ(hr, S_OK) << FailureOf(hr).source;
     return list;
   }
@@ -262,8 +271,8 @@ TEST_F(ConfigStore, ExistingFileIsNeverOverwritten) {
 
 TEST_F(ConfigStore, CreationFailsWhenTheFileCanNeitherBeFoundNorWritten) {
   // A file where the folder should be: the folder cannot be made.
-  HANDLE blocker = CreateFileW(ConfigFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
-                               nullptr);
+  HANDLE blocker =
+      CreateFileW(ConfigFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
   ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
   CloseHandle(blocker);
   ComPtr<_SmartTagConfig> config;
@@ -293,11 +302,12 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
                 .AsString(),
             L"Norvane Quillpoint Recognizer");
   EXPECT_EQ(qp::Call(config.Get(), L"GetConfigurationItem",
-                     {Variant::FromString(L"SmartTagConfig/DownloadURL/Nothing")}).Vt(),
+                     {Variant::FromString(L"SmartTagConfig/DownloadURL/Nothing")})
+                .Vt(),
             VT_EMPTY);
 
-  const std::vector<Term> all = {{L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"),
-                                         LI(L"QUILLPOINT"), LI(L"FIELD")};
+  const std::vector<Term> all = {
+      {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), all);
   EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()), all);
 
@@ -322,8 +332,9 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
     EXPECT_EQ(Text(verb.Get(), L"Value"), want[4]);
     // And the same record through its class interface.
     ComPtr<_ActionProps> props;
-    ASSERT_EQ(verb->QueryInterface(IID__ActionProps, reinterpret_cast<void**>(props.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(
+        verb->QueryInterface(IID__ActionProps, reinterpret_cast<void**>(props.GetAddressOf())),
+        S_OK);
     Bstr name;
     ASSERT_EQ(props->get_Name(name.Out()), S_OK);
     EXPECT_EQ(name.Str(), want[0]);
@@ -357,8 +368,9 @@ TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
                                {L"LI", L"F", L" Yes", L"", L""},
                                {L"", L"G", L"", L"", L""},
                                {L"LE", L"H", L"YES", L"No", L""}}));
-  EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()),
-            (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LE", L"H", L"YES", L"No", L""}}));
+  EXPECT_EQ(
+      Terms(Recognizers(config.Get(), true).Get()),
+      (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LE", L"H", L"YES", L"No", L""}}));
   ComPtr<_Records> verbs;
   ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
   auto items = Items(verbs.Get());
@@ -393,14 +405,16 @@ TEST_F(ConfigStore, VerbsNeedALoadedDocument) {
   }
 }
 
-// ---- records and collections ---------------------------------------------------------------------
+// ---- records and collections
+// ---------------------------------------------------------------------
 
 TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   ComPtr<IDispatch> term = NewTerm(L"", L"", L"", L"", L"");
   for (const wchar_t* p : {L"ClassCode", L"Enabled", L"mask", L"CaseSensitive", L"Value"})
     EXPECT_EQ(Text(term.Get(), p), L"") << p;
   ComPtr<IDispatch> verb;
-  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(verb.GetAddressOf())), S_OK);
+  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(verb.GetAddressOf())),
+            S_OK);
   for (const wchar_t* p : {L"Name", L"ClassCode", L"Enabled", L"InsertPosition", L"Value"}) {
     EXPECT_EQ(Text(verb.Get(), p), L"") << p;
     qp::Put(verb.Get(), p, Variant::FromString(std::wstring(p) + L"!"));
@@ -411,8 +425,9 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   // A term's five fields are its own: each property keeps what was put into it.
   ComPtr<IDispatch> filled = NewTerm(L"c", L"v", L"e", L"s", L"m");
   ComPtr<_RecognizerProps> props;
-  ASSERT_EQ(filled->QueryInterface(IID__RecognizerProps, reinterpret_cast<void**>(props.GetAddressOf())),
-            S_OK);
+  ASSERT_EQ(
+      filled->QueryInterface(IID__RecognizerProps, reinterpret_cast<void**>(props.GetAddressOf())),
+      S_OK);
   Bstr text;
   ASSERT_EQ(props->get_CaseSensitive(text.Out()), S_OK);
   EXPECT_EQ(text.Str(), L"s");
@@ -425,7 +440,8 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   for (const wchar_t* v : {L"one", L"two", L"three"})
     qp::Call(byName, L"Add", {Variant::FromObject(NewTerm(L"LI", v, L"Yes", L"", L"").Get())});
   EXPECT_EQ(qp::Call(byName, L"Count").AsLong(), 3);
-  EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromLong(1)}).AsObject().Get(), L"Value"), L"one");
+  EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromLong(1)}).AsObject().Get(), L"Value"),
+            L"one");
   EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value"),
             L"three");
   qp::Call(byName, L"Remove", {Variant::FromLong(2)});
@@ -444,7 +460,8 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   ComPtr<IUnknown> unknown;
   ASSERT_EQ(list->get__NewEnum(unknown.GetAddressOf()), S_OK);
   ComPtr<IEnumVARIANT> e;
-  ASSERT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(e.GetAddressOf())), S_OK);
+  ASSERT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(e.GetAddressOf())),
+            S_OK);
   EXPECT_EQ(e->Skip(1), S_OK);
   ComPtr<IEnumVARIANT> copy;
   ASSERT_EQ(e->Clone(copy.GetAddressOf()), S_OK);
@@ -491,8 +508,10 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFl
   GetLocalTime(&end);
 
   // The held document is what the file holds now.
-  const std::vector<Term> now = {{L"D", L"", L"Yes", L"Yes", L""}, {L"LE", L"NEW TERM", L"yes", L"Yes", L""},
-                                         {L"LI", L"QP", L"No", L"Yes", L""}, {L"LI", L"QUILLPOINT", L"Yes", L"Yes", L"x"}};
+  const std::vector<Term> now = {{L"D", L"", L"Yes", L"Yes", L""},
+                                 {L"LE", L"NEW TERM", L"yes", L"Yes", L""},
+                                 {L"LI", L"QP", L"No", L"Yes", L""},
+                                 {L"LI", L"QUILLPOINT", L"Yes", L"Yes", L"x"}};
   EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), now);
   EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()).size(), 3u);
   ComPtr<_SmartTagConfig> other = NewConfig();
@@ -548,7 +567,8 @@ TEST_F(ConfigStore, UpdateRecognizersThatCannotBeDoneLeaveTheFileAsItWas) {
 
   // An item that is not a term: the held terms are gone, the file is not.
   ComPtr<IDispatch> verb;
-  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(verb.GetAddressOf())), S_OK);
+  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(verb.GetAddressOf())),
+            S_OK);
   ComPtr<_Records> wrong = NewList({NewTerm(L"LI", L"OK", L"Yes", L"", L"").Get(), verb.Get()});
   f = FailureOf(Update(config.Get(), wrong.Get()));
   EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(13));
@@ -573,8 +593,9 @@ TEST_F(ConfigStore, UpdateRecognizersThatCannotBeDoneLeaveTheFileAsItWas) {
   EXPECT_EQ(FileBytes(ConfigPath()), partial);
 
   // No term at all: no template, nothing removed.
-  const std::string none = "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->"
-                           "</Recognizers></RecognizerProvider></SmartTagConfig>";
+  const std::string none =
+      "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->"
+      "</Recognizers></RecognizerProvider></SmartTagConfig>";
   WriteConfig(none);
   ASSERT_EQ(config->Initialize(), S_OK);
   Recognizers(config.Get(), false);
@@ -595,15 +616,15 @@ TEST_F(ConfigStore, AFailedSaveKeepsTheFileAndTheHeldDocument) {
   EXPECT_TRUE(FAILED(f.hr));
   EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): ConfigFileSave(): ", 0), 0u) << f.source;
   EXPECT_GT(f.description.size(), ConfigPath().size() + 1);
-  EXPECT_EQ(f.description.substr(f.description.size() - ConfigPath().size() - 1), L" " + ConfigPath());
+  EXPECT_EQ(f.description.substr(f.description.size() - ConfigPath().size() - 1),
+            L" " + ConfigPath());
   SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_NORMAL);
 
   EXPECT_EQ(FileBytes(ConfigPath()), original);
   EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
   EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
   // The edited document is still held; a later save writes it.
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()),
-            std::vector<Term>{LI(L"ONLY")});
+  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), std::vector<Term>{LI(L"ONLY")});
 }
 
 TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
@@ -615,18 +636,21 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
   const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
   EXPECT_EQ(flag.size(), 14 + 2 * qp::test::TimeSeparator().size());
   const std::string afterSet = FileBytes(ConfigPath());
-  EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/DownloadURL").AsString(), L"urn:example:download");
+  EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/DownloadURL").AsString(),
+            L"urn:example:download");
 
   // Nothing selected: False, and the file as it was.
   Bstr nothing(L"SmartTagConfig/Nothing");
   ASSERT_EQ(config->SetConfigurationItem(nothing.Get(), value.Get(), &done), S_OK);
   EXPECT_EQ(done, VARIANT_FALSE);
-  EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem", {Variant::FromString(L"X/Y")}).AsBool(),
-            false);
+  EXPECT_EQ(
+      qp::Call(config.Get(), L"DeleteConfigurationItem", {Variant::FromString(L"X/Y")}).AsBool(),
+      false);
   EXPECT_EQ(FileBytes(ConfigPath()), afterSet);
 
   EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem",
-                     {Variant::FromString(L"SmartTagConfig/NameExt")}).AsBool(),
+                     {Variant::FromString(L"SmartTagConfig/NameExt")})
+                .AsBool(),
             true);
   EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/NameExt").Vt(), VT_EMPTY);
 
@@ -675,22 +699,24 @@ std::optional<std::wstring> CaptionAsTheParserReadsIt(const std::wstring& path) 
 TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
   const std::wstring caption = L"Caf\u00E9 Z\u00FCrich", term = L"Cr\u00E8me br\u00FBl\u00E9e";
   const std::wstring body =
-      L"<SmartTagConfig><Caption>" + caption + L"</Caption><RecognizerProvider><Recognizers>"
-      L"<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\">" + term +
-      L"</Recognizer></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
+      L"<SmartTagConfig><Caption>" + caption +
+      L"</Caption><RecognizerProvider><Recognizers>"
+      L"<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\">" +
+      term + L"</Recognizer></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
   auto declared = [](const wchar_t* encoding) {
     return L"<?xml version=\"1.0\" encoding=\"" + std::wstring(encoding) + L"\"?>\r\n";
   };
   auto utf8 = [](const std::wstring& text) {
     std::string bytes(text.size() * 3, '\0');
-    bytes.resize(static_cast<size_t>(WideCharToMultiByte(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-        static_cast<int>(bytes.size()), nullptr, nullptr)));
+    bytes.resize(static_cast<size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                            static_cast<int>(bytes.size()), nullptr, nullptr)));
     return bytes;
   };
   auto latin1 = [](const std::wstring& text) {  // the texts here are all below U+0100
     std::string bytes;
-    for (wchar_t c : text) bytes.push_back(static_cast<char>(c));
+    for (wchar_t c : text)
+      bytes.push_back(static_cast<char>(c));
     return bytes;
   };
   auto utf16 = [](const std::wstring& text) {
@@ -734,7 +760,8 @@ TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
   }
 }
 
-// ---- a file that cannot be read --------------------------------------------------------------------
+// ---- a file that cannot be read
+// --------------------------------------------------------------------
 
 TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   const std::string bad =
@@ -745,7 +772,8 @@ TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
   ComPtr<_Records> terms;
   const Failure f = FailureOf(config->GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()));
   EXPECT_EQ(f.hr, static_cast<HRESULT>(kErrParse));
-  EXPECT_EQ(f.source, L"GetRecognizers(): ConfigFileLoad(): \t<Caption>Norvane Quillpoint</Captoin>");
+  EXPECT_EQ(f.source,
+            L"GetRecognizers(): ConfigFileLoad(): \t<Caption>Norvane Quillpoint</Captoin>");
   const std::wstring tail = L" " + ConfigPath();
   ASSERT_GT(f.description.size(), tail.size());
   EXPECT_EQ(f.description.substr(f.description.size() - tail.size()), tail);
@@ -794,7 +822,8 @@ TEST_F(ConfigStore, AFileDeletedAfterCreationIsNotWrittenAgainByALoad) {
   EXPECT_EQ(GetFileAttributesW(ConfigPath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-// ---- change detection ----------------------------------------------------------------------------
+// ---- change detection
+// ----------------------------------------------------------------------------
 
 TEST_F(ConfigStore, HasConfigChangedFollowsTheFileTime) {
   ComPtr<_SmartTagConfig> config = NewConfig();

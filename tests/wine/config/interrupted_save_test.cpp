@@ -1,6 +1,6 @@
-// Saves of the terms that never finish: a process killed while it saves, between writing and replacing, and
-// a process frozen halfway through its save while another one saves. The user's file must be
-// whole every time, what the killed saves left beside it must go with the next save, and a
+// Saves of the terms that never finish: a process killed while it saves, between writing and
+// replacing, and a process frozen halfway through its save while another one saves. The user's file
+// must be whole every time, what the killed saves left beside it must go with the next save, and a
 // save still in progress must not be disturbed, not even one of another machine that shares
 // the folder. And saves that all finish: two processes saving at once while a third reads,
 // from a first use on. The saves are those of the registered server, run by a helper program
@@ -37,7 +37,8 @@ std::vector<std::wstring> LeftBeside() {
 // default configuration's four terms.
 ::testing::AssertionResult IsWhole(const std::string& file) {
   std::string text = file;
-  while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  while (!text.empty() && isspace(static_cast<unsigned char>(text.back())))
+    text.pop_back();
   const std::string end = "</SmartTagConfig>";
   if (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0)
     return ::testing::AssertionFailure() << "the file stops short: " << file;
@@ -54,7 +55,8 @@ class Saver {
  public:
   explicit Saver(unsigned long count = 0, const std::wstring& mode = L"") {
     static int runs = 0;
-    const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
+    const std::wstring tag =
+        std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
     const std::wstring readyName = L"qp_saver_ready_" + tag, stopName = L"qp_saver_stop_" + tag;
     ready_ = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
     stop_ = CreateEventW(nullptr, TRUE, FALSE, stopName.c_str());
@@ -62,8 +64,8 @@ class Saver {
                            L" " + stopName + L" " + std::to_wstring(count) + L" " + mode;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &process_);
+    started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &process_);
   }
   ~Saver() {
     if (started_ && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
@@ -84,11 +86,13 @@ class Saver {
     if (!started_) return ::testing::AssertionFailure() << "config_saver did not start";
     HANDLE either[] = {ready_, process_.hProcess};
     switch (WaitForMultipleObjects(2, either, FALSE, kStartLimitMs)) {
-      case WAIT_OBJECT_0: return ::testing::AssertionSuccess();
+      case WAIT_OBJECT_0:
+        return ::testing::AssertionSuccess();
       case WAIT_OBJECT_0 + 1:
-        return ::testing::AssertionFailure() << "config_saver ended before its first save, code "
-                                             << ExitCode();
-      default: return ::testing::AssertionFailure() << "config_saver's first save never ended";
+        return ::testing::AssertionFailure()
+               << "config_saver ended before its first save, code " << ExitCode();
+      default:
+        return ::testing::AssertionFailure() << "config_saver's first save never ended";
     }
   }
   void Kill() {
@@ -123,7 +127,8 @@ class InterruptedSaves : public ::testing::Test {
   void SetUp() override { Clean(); }
   void TearDown() override { Clean(); }
   static void Clean() {
-    for (const std::wstring& name : LeftBeside()) DeleteFileW((ConfigFolder() + L"\\" + name).c_str());
+    for (const std::wstring& name : LeftBeside())
+      DeleteFileW((ConfigFolder() + L"\\" + name).c_str());
     DeleteFileW(ConfigPath().c_str());
   }
 };
@@ -213,16 +218,16 @@ TEST_F(InterruptedSaves, NewFilesOfOtherMachinesAndEarlierNamesStayUntilTheyAreO
     ASSERT_EQ(first.Wait(), 0u) << "the first save failed";
   }
   // A roaming profile's folder: a process of that number runs on the other machine, not here.
-  const std::vector<std::wstring> young = {
-      L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.1.new",
-      L"nvstagQP.cfg.4242-01DA000011112222.2.new",
-      L"nvstagQP.cfg.4242.977001.new"};
-  const std::vector<std::wstring> old = {
-      L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.3.new",
-      L"nvstagQP.cfg.4242-01DA000011112222.4.new",
-      L"nvstagQP.cfg.4242.977002.new"};
-  for (const std::wstring& name : young) PutBeside(name, 60);
-  for (const std::wstring& name : old) PutBeside(name, 2 * 60 * 60);
+  const std::vector<std::wstring> young = {L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.1.new",
+                                           L"nvstagQP.cfg.4242-01DA000011112222.2.new",
+                                           L"nvstagQP.cfg.4242.977001.new"};
+  const std::vector<std::wstring> old = {L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.3.new",
+                                         L"nvstagQP.cfg.4242-01DA000011112222.4.new",
+                                         L"nvstagQP.cfg.4242.977002.new"};
+  for (const std::wstring& name : young)
+    PutBeside(name, 60);
+  for (const std::wstring& name : old)
+    PutBeside(name, 2 * 60 * 60);
 
   Saver next(1);
   ASSERT_EQ(next.Wait(), 0u) << "the next save failed";

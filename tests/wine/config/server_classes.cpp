@@ -12,8 +12,14 @@ HRESULT FromServer(REFCLSID clsid, REFIID iid, void** out) {
 
 }  // namespace
 
-HRESULT CreateRecognizer(REFIID iid, void** out) { return FromServer(CLSID_Recognizer, iid, out); }
-HRESULT CreateAction(REFIID iid, void** out) { return FromServer(CLSID_Action, iid, out); }
-HRESULT CreateController(REFIID iid, void** out) { return FromServer(CLSID_Controller, iid, out); }
+HRESULT CreateRecognizer(REFIID iid, void** out) {
+  return FromServer(CLSID_Recognizer, iid, out);
+}
+HRESULT CreateAction(REFIID iid, void** out) {
+  return FromServer(CLSID_Action, iid, out);
+}
+HRESULT CreateController(REFIID iid, void** out) {
+  return FromServer(CLSID_Controller, iid, out);
+}
 
 }  // namespace qp

@@ -48,12 +48,13 @@ void BlockConfigFolder() {
 // The platform's own text for a failure code.
 std::wstring SystemText(HRESULT hr) {
   wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring s = text ? text : L"";
   LocalFree(text);
-  while (!s.empty() && iswspace(s.back())) s.pop_back();
+  while (!s.empty() && iswspace(s.back()))
+    s.pop_back();
   return s;
 }
 
@@ -218,8 +219,7 @@ TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
     return std::wstring(++*prompts == 3 ? L"Yes" : L"No");
   });
   ComPtr<ISmartTagRecognizer> first;
-  ASSERT_HRESULT_SUCCEEDED(
-      qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &first));
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &first));
 
   // No: the next failure asks again.
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Name(1033, b); }), L"");
@@ -229,12 +229,12 @@ TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_SmartTagName(1, b); }), L"");
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);
-  for (const SeenWindow& w : seen) ExpectPrompt(w, store.description);
+  for (const SeenWindow& w : seen)
+    ExpectPrompt(w, store.description);
 
   // Every recognizer of the process stays quiet now, and still answers empty.
   ComPtr<ISmartTagRecognizer> second;
-  ASSERT_HRESULT_SUCCEEDED(
-      qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &second));
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &second));
   for (ISmartTagRecognizer* r : {first.Get(), second.Get()}) {
     EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
     EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");

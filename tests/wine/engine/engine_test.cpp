@@ -35,11 +35,11 @@ constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
 constexpr wchar_t kRegistryProgId[] = L"HiveLibrary.Registry";
 constexpr wchar_t kTypeName[] = L"urn:test:engine#quillpoint";
 constexpr wchar_t kDownloadUrl[] = L"http://example.invalid/quillpoint";
+using qp::test::ConfigPath;
+using qp::test::ExpectPrompt;
 using qp::test::kBoxTitle;
 using qp::test::kDisplayErrors;
 using qp::test::kFlag;
-using qp::test::ConfigPath;
-using qp::test::ExpectPrompt;
 using qp::test::SetQuillpoints;
 using qp::test::SetStandInSetting;
 // The flag's resolution is a second: a change must come at least a second after the last one.
@@ -53,20 +53,21 @@ struct Term {
 
 // Literal terms of every kind: only enabled ones of class "LI" (in any letter case) count.
 std::vector<Term> StandardTerms() {
-  return {{L"D", L"Yes", L""},
-          {L"LI", L"Yes", L"Field"},
-          {L"LI", L"Yes", L"matter ref"},
-          {L"li", L"yes", L"Docket"},
-          {L"LI", L"No", L"Hidden Term"},
-          {L"LE", L"Yes", L"Excluded"}};
+  return {
+      {L"D", L"Yes", L""},        {L"LI", L"Yes", L"Field"},      {L"LI", L"Yes", L"matter ref"},
+      {L"li", L"yes", L"Docket"}, {L"LI", L"No", L"Hidden Term"}, {L"LE", L"Yes", L"Excluded"}};
 }
 
 std::wstring ConfigDocument(const std::vector<Term>& terms) {
   std::wstring xml =
       L"<!-- engine test configuration -->\r\n<SmartTagConfig>\r\n"
       L"\t<Caption>Norvane Quillpoint</Caption>\r\n"
-      L"\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n"
-      L"\t<NameExt/>\r\n\t<DownloadURL>" + std::wstring(kDownloadUrl) + L"</DownloadURL>\r\n"
+      L"\t<Name>" +
+      std::wstring(kTypeName) +
+      L"</Name>\r\n"
+      L"\t<NameExt/>\r\n\t<DownloadURL>" +
+      std::wstring(kDownloadUrl) +
+      L"</DownloadURL>\r\n"
       L"\t<RecognizerProvider>\r\n\t\t<Name>Engine Test Recognizer</Name>\r\n"
       L"\t\t<Description>Recognizes the engine test's terms</Description>\r\n"
       L"\t\t<Recognizers>\r\n";
@@ -85,7 +86,9 @@ std::wstring ConfigDocument(const std::vector<Term>& terms) {
   return xml;
 }
 
-void WriteConfigText(const std::wstring& text) { qp::test::WriteConfig(qp::test::Narrow(text)); }
+void WriteConfigText(const std::wstring& text) {
+  qp::test::WriteConfig(qp::test::Narrow(text));
+}
 
 std::wstring Flag(bool* found = nullptr) {
   return qp::test::GetSetting(HKEY_CURRENT_USER, kFlag, found);
@@ -100,8 +103,8 @@ class ProgIdAway {
   explicit ProgIdAway(std::wstring progId) : key_(std::move(progId) + L"\\CLSID") {
     wchar_t clsid[64] = {};
     DWORD size = sizeof clsid;
-    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, key_.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
-                           clsid, &size),
+    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, key_.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, clsid,
+                           &size),
               ERROR_SUCCESS)
         << "not registered: " << key_;
     saved_ = clsid;
@@ -126,7 +129,8 @@ using Tags = std::vector<std::tuple<std::wstring, int, int>>;
 
 Tags Of(const std::vector<qp::host::Tag>& tags) {
   Tags out;
-  for (const auto& t : tags) out.emplace_back(t.type, t.start, t.length);
+  for (const auto& t : tags)
+    out.emplace_back(t.type, t.start, t.length);
   return out;
 }
 
@@ -134,7 +138,8 @@ Tags Of(const std::vector<qp::host::Tag>& tags) {
 std::tuple<std::wstring, int, int> TagOver(const std::wstring& text, const std::wstring& words,
                                            const std::wstring& type = kTypeName, int n = 0) {
   size_t at = text.find(words);
-  while (n-- > 0 && at != std::wstring::npos) at = text.find(words, at + 1);
+  while (n-- > 0 && at != std::wstring::npos)
+    at = text.find(words, at + 1);
   EXPECT_NE(at, std::wstring::npos) << "the test's text lacks its own term";
   return {type, static_cast<int>(at) + 1, static_cast<int>(words.size())};
 }
@@ -144,8 +149,9 @@ using qp::test::Take;
 // Presses No on a question and OK on anything else: an unexpected box must not hang the test;
 // the test then finds it among the windows seen. (Yes to the error prompt would silence it for
 // the rest of the program.)
-qp::test::Answer Dismiss() { return WindowWatcher::Question(L"No"); }
-
+qp::test::Answer Dismiss() {
+  return WindowWatcher::Question(L"No");
+}
 
 // A paragraph with one catalog name and one configured term, and its tags.
 constexpr wchar_t kJudgeAndField[] = L"The Judge and the Field";
@@ -158,8 +164,8 @@ class Engine : public ::testing::Test {
   void SetUp() override {
     qp::test::ResetProductState();
     WriteConfigText(ConfigDocument(StandardTerms()));
-    SetQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
-                    L"One Two Three Four"});
+    SetQuillpoints(
+        {L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$", L"One Two Three Four"});
   }
 
   // A recognizer as Office loads it: created by ProgID and asked its descriptive questions
@@ -179,8 +185,8 @@ class Engine : public ::testing::Test {
     return r;
   }
 
-  static Tags Recognize(ISmartTagRecognizer* r, const std::wstring& text,
-                        HRESULT expected = S_OK, IF_TYPE type = IF_TYPE_PARA) {
+  static Tags Recognize(ISmartTagRecognizer* r, const std::wstring& text, HRESULT expected = S_OK,
+                        IF_TYPE type = IF_TYPE_PARA) {
     std::vector<qp::host::Tag> tags;
     EXPECT_EQ(qp::host::RecognizeParagraph(r, text, tags, type), expected) << "on: " << text;
     return Of(tags);
@@ -423,7 +429,8 @@ TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown)
     EXPECT_EQ(Recognize(r.Get(), text), Tags{});
     const auto seen = watcher.Seen();
     ASSERT_EQ(seen.size(), 2u);
-    for (const SeenWindow& w : seen) ExpectPrompt(w, Message(102, L""));
+    for (const SeenWindow& w : seen)
+      ExpectPrompt(w, Message(102, L""));
   }
   // The catalog installed again: the next recognizer works.
   WindowWatcher watcher(Dismiss());
@@ -520,8 +527,10 @@ TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBa
   HMODULE server = LoadLibraryW(L"hivereg.dll");
   ASSERT_NE(server, nullptr);
   using Entry = HRESULT(STDAPICALLTYPE*)();
-  auto unregister = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, "DllUnregisterServer")));
-  auto reregister = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
+  auto unregister = reinterpret_cast<Entry>(
+      reinterpret_cast<void*>(GetProcAddress(server, "DllUnregisterServer")));
+  auto reregister =
+      reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
   ASSERT_TRUE(unregister && reregister);
   ASSERT_HRESULT_SUCCEEDED(unregister());
   expectFailures("unregistered");
@@ -549,21 +558,21 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
       {second, {TagOver(second, L"docket")}},
       {third, {TagOver(third, L"judge"), TagOver(third, L"JUDGE")}},
   };
-  for (const wchar_t* kind :
-       {L"", L"Scripting", L"ExistsOnly", L"TextKeys", L"LentKeys"}) {
-    SCOPED_TRACE(::testing::Message() << "dictionary \"" << std::string(kind, kind + wcslen(kind))
-                                      << "\"");
+  for (const wchar_t* kind : {L"", L"Scripting", L"ExistsOnly", L"TextKeys", L"LentKeys"}) {
+    SCOPED_TRACE(::testing::Message()
+                 << "dictionary \"" << std::string(kind, kind + wcslen(kind)) << "\"");
     SetStandInSetting(L"NamesDictionary", kind);
     ComPtr<ISmartTagRecognizer> r = Load();
     ASSERT_TRUE(r);
     for (int pass = 0; pass < 2; ++pass)  // the word limit is taken out and put back each time
-      for (const auto& [text, tags] : expected) EXPECT_EQ(Recognize(r.Get(), text), tags);
+      for (const auto& [text, tags] : expected)
+        EXPECT_EQ(Recognize(r.Get(), text), tags);
     // A catalog change reaches a dictionary of this shape too.
     Sleep(kNextSecond);
     SetQuillpoints({L"Clerk"});
     EXPECT_EQ(Recognize(r.Get(), third), (Tags{TagOver(third, L"clerk")}));
-    SetQuillpoints({L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
-                      L"One Two Three Four"});
+    SetQuillpoints(
+        {L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$", L"One Two Three Four"});
     Sleep(kNextSecond);
   }
   EXPECT_TRUE(watcher.Seen().empty());
@@ -605,7 +614,8 @@ TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
   EXPECT_EQ(qp::Call(first.Get(), L"Count").AsLong(), 3);
   EXPECT_TRUE(exists(first.Get(), L"client NAME"));
   EXPECT_FALSE(exists(first.Get(), L"Client"));
-  EXPECT_EQ(qp::Call(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsString(), L"Judge");
+  EXPECT_EQ(qp::Call(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsString(),
+            L"Judge");
 
   // A listed name taken out and put back under another case and item goes to the end.
   qp::Call(first.Get(), L"Remove", {qp::Variant::FromString(L"judge")});
@@ -614,8 +624,8 @@ TEST_F(Engine, TheCatalogsOwnDictionariesKeepTheirChangesToThemselves) {
   EXPECT_ANY_THROW(qp::Call(first.Get(), L"Remove", {qp::Variant::FromString(L"Judge")}));
   qp::Call(first.Get(), L"Add", {qp::Variant::FromString(L"judge"), qp::Variant::FromShort(7)});
   EXPECT_EQ(qp::Call(first.Get(), L"Item", {qp::Variant::FromString(L"JUDGE")}).AsLong(), 7);
-  EXPECT_ANY_THROW(
-      qp::Call(first.Get(), L"Add", {qp::Variant::FromString(L"CLERK"), qp::Variant::FromShort(1)}));
+  EXPECT_ANY_THROW(qp::Call(first.Get(), L"Add",
+                            {qp::Variant::FromString(L"CLERK"), qp::Variant::FromShort(1)}));
   qp::Call(first.Get(), L"Add",
            {qp::Variant::FromString(L"$MAXWORDS$"), qp::Variant::FromShort(3)});
   EXPECT_EQ(keys(first.Get()),
@@ -730,7 +740,8 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   EXPECT_EQ(seen[0].buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
   ASSERT_GT(seen[0].text.size(), tail.size()) << "no reason before the file";
   EXPECT_EQ(seen[0].text.substr(seen[0].text.size() - tail.size()), tail);
-  for (size_t i : {1u, 2u}) ExpectPrompt(seen[i], Message(107, L""));
+  for (size_t i : {1u, 2u})
+    ExpectPrompt(seen[i], Message(107, L""));
 
   // The term list is read from the file again, and reported the same way.
   EXPECT_EQ(Recognize(r.Get(), text), Tags{});
@@ -742,8 +753,7 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   WriteConfigText(ConfigDocument(StandardTerms()));
   Sleep(kNextSecond);
   RenameTermAndSave(L"Field", L"Field");
-  EXPECT_EQ(Recognize(r.Get(), text),
-            JudgeAndFieldTags(L""));
+  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags(L""));
   EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), kTypeName);
   EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"Engine Test Recognizer");
   EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());

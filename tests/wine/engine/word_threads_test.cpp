@@ -83,8 +83,8 @@ Paragraph TestParagraph() {
 // The tags a recognizer must commit on the paragraph when its list is that of `version`.
 std::vector<Tag> ExpectedTags(const Paragraph& p, const std::wstring& type, int version) {
   std::vector<Tag> tags;
-  for (const std::wstring& word : {std::wstring(L"QP"), FirstTerm(version), SecondTerm(version),
-                                   std::wstring(L"Judge")})
+  for (const std::wstring& word :
+       {std::wstring(L"QP"), FirstTerm(version), SecondTerm(version), std::wstring(L"Judge")})
     tags.push_back({type, p.StartOf(word), static_cast<int>(word.size())});
   std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.start < b.start; });
   return tags;
@@ -167,8 +167,7 @@ void RecognizerThread(Shared& run, int number) {
                    me + ": creating a Recognizer"))
       continue;
     qp::host::RecognizerInfo info;
-    if (!run.Check(qp::host::Describe(recognizer.Get(), info), me + ": what Office asks"))
-      continue;
+    if (!run.Check(qp::host::Describe(recognizer.Get(), info), me + ": what Office asks")) continue;
     if (info.smartTagName.empty()) run.Problem(me + ": a Recognizer without a type name");
     for (int i = 0; i < kRecognitionsPerObject && !run.Stopping(); ++i) {
       const bool editorDone = run.editorDone;
@@ -178,15 +177,16 @@ void RecognizerThread(Shared& run, int number) {
                      me + ": Recognize"))
         continue;
       ++run.recognitions;
-      std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.start < b.start; });
+      std::sort(tags.begin(), tags.end(),
+                [](const Tag& a, const Tag& b) { return a.start < b.start; });
       int version = -1;
       for (int v = 0; v <= kSaves && version < 0; ++v)
         if (SameTags(tags, ExpectedTags(run.paragraph, info.smartTagName, v))) version = v;
       if (version < 0) {
         run.Problem(me + ": tags of no single list:" + Describe(tags));
       } else if (version < savedBefore || version < lastVersion) {
-        run.Problem(me + ": the list of save " + std::to_string(version) +
-                    " after save " + std::to_string(std::max(savedBefore, lastVersion)) +
+        run.Problem(me + ": the list of save " + std::to_string(version) + " after save " +
+                    std::to_string(std::max(savedBefore, lastVersion)) +
                     " had returned or been seen");
       } else {
         lastVersion = version;
@@ -208,7 +208,8 @@ void ActionThread(Shared& run) {
     if (!run.Check(qp::host::CreateAction(kActionProgId, action.GetAddressOf()),
                    "action thread: creating an Action"))
       continue;
-    const qp::host::ActionInfo info = qp::host::DescribeAction(action.Get(), L"Word.Application.10");
+    const qp::host::ActionInfo info =
+        qp::host::DescribeAction(action.Get(), L"Word.Application.10");
     if (run.Check(info.failure, "action thread: what Office asks") &&
         (info.types.empty() || info.types[0].verbs.size() != 2))
       run.Problem("action thread: the verbs are not both there");
@@ -245,10 +246,10 @@ void EditorThread(Shared& run) {
         run.Problem(save + ": " + std::to_string(count) + " terms in the list");
         return;
       }
-      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(3)}).AsObject().Get(),
-              L"Value", qp::Variant::FromString(FirstTerm(version)));
-      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(4)}).AsObject().Get(),
-              L"Value", qp::Variant::FromString(SecondTerm(version)));
+      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(3)}).AsObject().Get(), L"Value",
+              qp::Variant::FromString(FirstTerm(version)));
+      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(4)}).AsObject().Get(), L"Value",
+              qp::Variant::FromString(SecondTerm(version)));
     } catch (...) {
       run.Problem(save + ": the records cannot be changed");
       return;
@@ -317,7 +318,8 @@ TEST_F(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoSt
 
   std::printf("calls %ld (recognitions %ld), saves %d of %d, failures %ld\n", run.calls.load(),
               run.recognitions.load(), run.saves.load(), kSaves, run.failures.load());
-  for (const std::string& problem : run.problems) ADD_FAILURE() << problem;
+  for (const std::string& problem : run.problems)
+    ADD_FAILURE() << problem;
   EXPECT_TRUE(finished);
   EXPECT_EQ(run.saves, kSaves);
   EXPECT_EQ(run.failures, 0);

@@ -25,8 +25,8 @@ namespace {
 using qp::test::Narrow;
 
 using qp::test::BinFolder;
-using qp::test::RunProgram;
 using qp::test::kDisplayErrors;
+using qp::test::RunProgram;
 
 constexpr wchar_t kClasses[] = L"Software\\Classes";
 constexpr wchar_t kOfficeKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag";
@@ -69,12 +69,16 @@ Scope PerUser() {
   return {HKEY_CURRENT_USER, KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs", L"ALLUSERS=\"\""};
 }
 // The Program Files of the test's bitness, which is the package's.
-Scope PerMachine() { return {HKEY_LOCAL_MACHINE, KnownFolder(CSIDL_PROGRAM_FILES), L"ALLUSERS=1"}; }
+Scope PerMachine() {
+  return {HKEY_LOCAL_MACHINE, KnownFolder(CSIDL_PROGRAM_FILES), L"ALLUSERS=1"};
+}
 
 std::wstring InstallFolder(const Scope& scope) {
   return scope.programs + L"\\Norvane\\Quillpoint Smart Tag";
 }
-std::wstring ServerIn(const Scope& scope) { return InstallFolder(scope) + L"\\nvstagQP.dll"; }
+std::wstring ServerIn(const Scope& scope) {
+  return InstallFolder(scope) + L"\\nvstagQP.dll";
+}
 
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -90,8 +94,7 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 std::wstring StringValue(HKEY root, const std::wstring& key, const wchar_t* name) {
   wchar_t buffer[1024] = {};
   DWORD size = sizeof buffer - sizeof(wchar_t);
-  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-      ERROR_SUCCESS)
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
     return L"(missing)";
   return buffer;
 }
@@ -116,7 +119,8 @@ void Collect(HKEY root, const std::wstring& path, const std::wstring& shown,
     out.insert(Upper(shown) + L"|" + std::wstring(name, nameLen) + L"=" + text);
   }
   RegCloseKey(key);
-  for (const auto& sub : subkeys) Collect(root, path + L"\\" + sub, shown + L"\\" + sub, out);
+  for (const auto& sub : subkeys)
+    Collect(root, path + L"\\" + sub, shown + L"\\" + sub, out);
 }
 
 // What the DLL's own DllRegisterServer writes (as regsvr32 calls it), caught in a scratch key
@@ -131,8 +135,7 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
   HMODULE module = LoadLibraryW(dll.c_str());
   EXPECT_NE(module, nullptr) << Narrow(dll);
   if (!module) return values;
-  auto registerServer =
-      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
       reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
   EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch), ERROR_SUCCESS);
   EXPECT_EQ(registerServer(), S_OK);
@@ -151,7 +154,8 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
       roots.push_back(top + L"\\" + member);
     RegCloseKey(group);
   }
-  for (const auto& root : roots) Collect(scratch, root, root, values);
+  for (const auto& root : roots)
+    Collect(scratch, root, root, values);
   RegCloseKey(scratch);
   RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
   return values;
@@ -162,13 +166,15 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
 // HKEY_CLASSES_ROOT.
 std::set<std::wstring> InstalledRegistration(const std::vector<std::wstring>& roots) {
   std::set<std::wstring> values;
-  for (const auto& root : roots) Collect(HKEY_CLASSES_ROOT, root, root, values);
+  for (const auto& root : roots)
+    Collect(HKEY_CLASSES_ROOT, root, root, values);
   return values;
 }
 
 std::string Join(const std::set<std::wstring>& lines) {
   std::string out;
-  for (const auto& l : lines) out += "  " + Narrow(l) + "\n";
+  for (const auto& l : lines)
+    out += "  " + Narrow(l) + "\n";
   return out;
 }
 
@@ -270,8 +276,8 @@ void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
   }
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId));
   for (const Scope& scope : {PerUser(), PerMachine()}) {
-    EXPECT_FALSE(KeyExists(scope.hive, std::wstring(kOfficeKey) + L"\\Recognizers\\" +
-                                           Guid(CLSID_Recognizer)));
+    EXPECT_FALSE(KeyExists(scope.hive,
+                           std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
     EXPECT_FALSE(
         KeyExists(scope.hive, std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
     EXPECT_FALSE(KeyExists(scope.hive, kInstallKey));
@@ -290,9 +296,9 @@ void ExpectTheLetterTagged() {
   const std::string out = host.Finish();
   EXPECT_NE(out.find("Recognizer NVSmartTagQuillpoint.Recognizer"), std::string::npos) << out;
   EXPECT_NE(out.find("ProgId: Norvane Quillpoint Smart Tag.Recognizer"), std::string::npos) << out;
-  for (const char* tag : {"[account manager]", "[policy number]", "[premium summary]",
-                          "[claims contact]", "[client address]", "[company logo]",
-                          "[signature block]", "[Quillpoint]"})
+  for (const char* tag :
+       {"[account manager]", "[policy number]", "[premium summary]", "[claims contact]",
+        "[client address]", "[company logo]", "[signature block]", "[Quillpoint]"})
     EXPECT_NE(out.find(tag), std::string::npos) << tag << " in\n" << out;
 }
 
@@ -337,8 +343,8 @@ class InstalledProduct : public ::testing::Test {
  protected:
   void SetUp() override {
     package_ = Env(L"QP_PACKAGE");
-    ASSERT_TRUE(FileExists(package_)) << "no package " << Narrow(package_)
-                                      << " (cmake --build . --target package)";
+    ASSERT_TRUE(FileExists(package_))
+        << "no package " << Narrow(package_) << " (cmake --build . --target package)";
     // Only the Norvane components come from the build: they are the user's Norvane.
     for (const wchar_t* standIn : {L"hivereg.dll", L"nvcatalog.dll", L"nvwordaddin.dll"})
       ASSERT_EQ(RunProgram(L"regsvr32 /s \"" + BinFolder() + L"\\" + standIn + L"\""), 0u)
@@ -363,7 +369,8 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
   const std::set<std::wstring> expected = SelfRegistration(folder + L"\\nvstagQP.dll", roots);
   ASSERT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
   const std::set<std::wstring> installed = InstalledRegistration(roots);
-  EXPECT_EQ(installed, expected) << "installed:\n" << Join(installed) << "regsvr32:\n"
+  EXPECT_EQ(installed, expected) << "installed:\n"
+                                 << Join(installed) << "regsvr32:\n"
                                  << Join(expected);
 
   // COM and automation find the installed copy: the class's server, the type library.
@@ -432,15 +439,17 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   std::set<std::wstring> installed;
   for (const auto& root : roots)
     Collect(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\" + root, root, installed);
-  EXPECT_EQ(installed, expected) << "installed:\n" << Join(installed) << "regsvr32:\n"
+  EXPECT_EQ(installed, expected) << "installed:\n"
+                                 << Join(installed) << "regsvr32:\n"
                                  << Join(expected);
   CLSID clsid = {};
   ASSERT_EQ(CLSIDFromProgID(qp::test::kRecognizerProgId, &clsid), S_OK);
   EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(clsid) + L"\\InprocServer32",
                               nullptr)),
             Upper(ServerIn(PerMachine())));
-  for (const std::wstring& key : {std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer),
-                                  std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)}) {
+  for (const std::wstring& key :
+       {std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer),
+        std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)}) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key)) << Narrow(key);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
   }

@@ -37,15 +37,16 @@ void Collect(HKEY root, const std::wstring& path, std::set<std::wstring>& out) {
     DWORD nameLen = 512, dataLen = sizeof data - 2, type = 0;
     if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
       break;
-    std::wstring text = type == REG_SZ ? std::wstring(reinterpret_cast<wchar_t*>(data),
-                                                      wcsnlen(reinterpret_cast<wchar_t*>(data),
-                                                              dataLen / 2))
-                                       : L"<" + std::to_wstring(type) + L">";
+    std::wstring text = type == REG_SZ
+                            ? std::wstring(reinterpret_cast<wchar_t*>(data),
+                                           wcsnlen(reinterpret_cast<wchar_t*>(data), dataLen / 2))
+                            : L"<" + std::to_wstring(type) + L">";
     out.insert(path + L"|" + name + L"=" + text);
   }
   const std::vector<std::wstring> subkeys = SubkeyNames(key);
   RegCloseKey(key);
-  for (const auto& sub : subkeys) Collect(root, path.empty() ? sub : path + L"\\" + sub, out);
+  for (const auto& sub : subkeys)
+    Collect(root, path.empty() ? sub : path + L"\\" + sub, out);
 }
 
 std::set<std::wstring> Snapshot() {
@@ -62,7 +63,8 @@ std::set<std::wstring> Snapshot() {
   }
   // Key names are not case-sensitive (Wine spells "Typelib"): compare them upper-cased.
   std::set<std::wstring> upper;
-  for (const auto& line : all) upper.insert(Upper(line));
+  for (const auto& line : all)
+    upper.insert(Upper(line));
   return upper;
 }
 
@@ -72,7 +74,9 @@ std::wstring Guid(const GUID& g) {
   return text;
 }
 
-std::wstring DllPath() { return BinFolder() + L"\\nvstagQP.dll"; }
+std::wstring DllPath() {
+  return BinFolder() + L"\\nvstagQP.dll";
+}
 
 DWORD Regsvr32(const wchar_t* options) {
   return RunProgram(L"regsvr32 /s " + std::wstring(options) + L"\"" + DllPath() + L"\"");
@@ -81,7 +85,8 @@ DWORD Regsvr32(const wchar_t* options) {
 TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   ASSERT_EQ(Regsvr32(L"/u "), 0u);
   const std::set<std::wstring> before = Snapshot();
-  for (const auto& line : before) ASSERT_EQ(line.find(L"NVSMARTTAGQUILLPOINT."), std::wstring::npos) << line;
+  for (const auto& line : before)
+    ASSERT_EQ(line.find(L"NVSMARTTAGQUILLPOINT."), std::wstring::npos) << line;
 
   ASSERT_EQ(Regsvr32(L""), 0u);
   const std::set<std::wstring> registered = Snapshot();
@@ -107,8 +112,8 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   }
   const std::wstring lib = L"TypeLib\\" + libid + L"\\1.1";
   EXPECT_TRUE(Has(registered, lib + L"|=Norvane Quillpoint Smart Tag"));
-  EXPECT_TRUE(Has(registered, lib + (sizeof(void*) == 8 ? L"\\0\\win64|=" : L"\\0\\win32|=") +
-                               DllPath()));
+  EXPECT_TRUE(
+      Has(registered, lib + (sizeof(void*) == 8 ? L"\\0\\win64|=" : L"\\0\\win32|=") + DllPath()));
   for (const IID* iid : {&IID__Recognizer, &IID__Action, &IID__Controller, &IID__SmartTagConfig,
                          &IID__RecognizerProps, &IID__ActionProps, &IID__Records}) {
     EXPECT_TRUE(Has(registered, L"Interface\\" + Guid(*iid) + L"\\TypeLib|=" + libid))
@@ -146,7 +151,8 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   const std::set<std::wstring> after = Snapshot();
   EXPECT_EQ(after, before);
   size_t added = 0;
-  for (const auto& line : registered) added += before.count(line) == 0;
+  for (const auto& line : registered)
+    added += before.count(line) == 0;
   EXPECT_GT(added, 40u);
 
   // Leave the prefix as the fixture made it.

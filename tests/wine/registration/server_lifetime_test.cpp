@@ -85,8 +85,7 @@ class ServerLifetime : public ::testing::Test {
     ASSERT_NE(module_, nullptr) << "the registered server cannot be loaded";
     canUnloadNow_ = reinterpret_cast<CanUnloadNow>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
-    getClassObject_ =
-        reinterpret_cast<GetClassObject>(
+    getClassObject_ = reinterpret_cast<GetClassObject>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     ASSERT_TRUE(canUnloadNow_ && getClassObject_);
 
@@ -149,8 +148,8 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
     ASSERT_HRESULT_SUCCEEDED(word.AddNorvaneAddIn());
     ComPtr<IDispatch> range = word.NewRange(L"Judge");
     for (int verb : {1, 2})
-      EXPECT_HRESULT_SUCCEEDED(
-          qp::host::InvokeVerbOnTag(action.Get(), verb, qp::host::kWordProgId, range.Get(), L"Judge"));
+      EXPECT_HRESULT_SUCCEEDED(qp::host::InvokeVerbOnTag(action.Get(), verb, qp::host::kWordProgId,
+                                                         range.Get(), L"Judge"));
     const auto seen = watcher.Seen();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].text, Message(108, L"Judge"));
@@ -161,7 +160,8 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
   {
     SCOPED_TRACE("the records by name");
     ComPtr<IDispatch> controller;
-    ASSERT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
+    ASSERT_HRESULT_SUCCEEDED(
+        qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
     ComPtr<IDispatch> config = ObjectOf(ByName(controller.Get(), L"SmartTagConfiguration"));
     ASSERT_TRUE(config);
     for (const wchar_t* list : {L"GetRecognizers", L"GetActions"}) {
@@ -213,7 +213,8 @@ TEST_F(ServerLifetime, LocksCountAndForeignClassesAreRefused) {
   ExpectUnloadable("the last lock");
 
   // A class this server does not serve: refused, and the out value cleared.
-  const CLSID foreign = {0x6A1C0E52, 0x3B1D, 0x4C7E, {0x9F, 0x00, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF}};
+  const CLSID foreign = {
+      0x6A1C0E52, 0x3B1D, 0x4C7E, {0x9F, 0x00, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF}};
   void* out = reinterpret_cast<void*>(0x1234);
   EXPECT_EQ(getClassObject_(foreign, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);

@@ -109,8 +109,8 @@ TEST_F(Support, RaiseErrorFillsNumberSourceAndDescription) {
   EXPECT_EQ(given.source, L"Initialize()");
   EXPECT_EQ(given.description, L"other");
   // A mapped number gets its message, whatever description was passed.
-  qp::Error mapped = RaiseAndCatch(qp::kErrMissingComponent, L"GetSmartTagConfig()",
-                                   L"ignored", L"SmartTagConfig");
+  qp::Error mapped = RaiseAndCatch(qp::kErrMissingComponent, L"GetSmartTagConfig()", L"ignored",
+                                   L"SmartTagConfig");
   EXPECT_EQ(mapped.description, Message(102, L"SmartTagConfig"));
   qp::Error empty = RaiseAndCatch(qp::kErrEmptyValue, L"ActionName()", L"", L"");
   EXPECT_EQ(empty.description, Message(107, L""));
@@ -215,7 +215,8 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   const std::wstring sep = qp::test::TimeSeparator();
   ASSERT_EQ(flag.size(), 14 + 2 * sep.size());
   EXPECT_EQ(flag.substr(10, sep.size()), sep);
-  for (wchar_t c : flag.substr(0, 10) + flag.substr(flag.size() - 2)) EXPECT_TRUE(iswdigit(c));
+  for (wchar_t c : flag.substr(0, 10) + flag.substr(flag.size() - 2))
+    EXPECT_TRUE(iswdigit(c));
 
   // A user who chose another separator gets it in the flag (this program's prefix is its own).
   wchar_t saved[8] = {};
@@ -261,7 +262,8 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
 // a Quillpoint and 112 a term.
 TEST(Messages, ReadAsWholeSentencesWithAndWithoutTheirArgument) {
   using qp::test::Message;
-  for (UINT id : {102u, 105u, 107u, 111u}) EXPECT_TRUE(ReadsWhole(Message(id, L""), false)) << id;
+  for (UINT id : {102u, 105u, 107u, 111u})
+    EXPECT_TRUE(ReadsWhole(Message(id, L""), false)) << id;
   EXPECT_TRUE(ReadsWhole(Message(110, L""), true));
 
   const std::pair<UINT, std::wstring> named[] = {

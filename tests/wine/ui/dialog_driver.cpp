@@ -31,8 +31,8 @@ class Marker {
     c.hInstance = GetModuleHandleW(nullptr);
     c.lpszClassName = L"QpTestMarker";
     RegisterClassW(&c);
-    hwnd_ = CreateWindowW(L"QpTestMarker", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                          c.hInstance, nullptr);
+    hwnd_ = CreateWindowW(L"QpTestMarker", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance,
+                          nullptr);
   }
   ~Marker() { DestroyWindow(hwnd_); }
   HWND Hwnd() const { return hwnd_; }
@@ -41,9 +41,13 @@ class Marker {
   HWND hwnd_;
 };
 
-LPARAM Point(POINT p) { return MAKELPARAM(p.x, p.y); }
+LPARAM Point(POINT p) {
+  return MAKELPARAM(p.x, p.y);
+}
 
-bool IsTermsDialog(HWND w) { return FindWindowExW(w, nullptr, WC_LISTVIEWW, nullptr) != nullptr; }
+bool IsTermsDialog(HWND w) {
+  return FindWindowExW(w, nullptr, WC_LISTVIEWW, nullptr) != nullptr;
+}
 
 }  // namespace
 
@@ -53,7 +57,9 @@ DialogDriver::DialogDriver(HWND dialog, HWND marker)
       header_(list_ ? ListView_GetHeader(list_) : nullptr),
       marker_(marker) {}
 
-int DialogDriver::Count() const { return ListView_GetItemCount(list_); }
+int DialogDriver::Count() const {
+  return ListView_GetItemCount(list_);
+}
 
 std::wstring DialogDriver::Text(int item) const {
   wchar_t buffer[512] = {};
@@ -63,17 +69,21 @@ std::wstring DialogDriver::Text(int item) const {
 
 std::vector<std::wstring> DialogDriver::Texts() const {
   std::vector<std::wstring> texts;
-  for (int i = 0; i < Count(); ++i) texts.push_back(Text(i));
+  for (int i = 0; i < Count(); ++i)
+    texts.push_back(Text(i));
   return texts;
 }
 
 std::vector<bool> DialogDriver::Checks() const {
   std::vector<bool> checks;
-  for (int i = 0; i < Count(); ++i) checks.push_back(ListView_GetCheckState(list_, i) != 0);
+  for (int i = 0; i < Count(); ++i)
+    checks.push_back(ListView_GetCheckState(list_, i) != 0);
   return checks;
 }
 
-int DialogDriver::Selected() const { return ListView_GetNextItem(list_, -1, LVNI_SELECTED); }
+int DialogDriver::Selected() const {
+  return ListView_GetNextItem(list_, -1, LVNI_SELECTED);
+}
 
 HWND DialogDriver::Focus() const {
   GUITHREADINFO info = {};
@@ -187,8 +197,9 @@ void DialogDriver::Key(WORD vk) {
 
 HWND DialogDriver::WaitForEditor(DWORD timeoutMs) {
   HWND editor = nullptr;
-  Await("the in-place editor",
-        [&] { return (editor = ListView_GetEditControl(list_)) != nullptr; }, timeoutMs);
+  Await(
+      "the in-place editor", [&] { return (editor = ListView_GetEditControl(list_)) != nullptr; },
+      timeoutMs);
   return editor;
 }
 
@@ -196,7 +207,8 @@ void DialogDriver::Type(const std::wstring& text, bool confirm) {
   HWND editor = WaitForEditor();
   ASSERT_NE(editor, nullptr) << "no item is being edited";
   // The editor starts with the whole old text selected: typing replaces it.
-  for (wchar_t c : text) PostMessageW(editor, WM_CHAR, c, 1);
+  for (wchar_t c : text)
+    PostMessageW(editor, WM_CHAR, c, 1);
   const WORD vk = confirm ? VK_RETURN : VK_ESCAPE;
   const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
   PostMessageW(editor, WM_KEYDOWN, vk, 1 | (scan << 16));
@@ -221,8 +233,8 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
   Awaiting awaiting(what);
   for (DWORD start = GetTickCount();; Sleep(20)) {
     if (HWND box = NewBox()) {
-      ADD_FAILURE() << "while waiting for " << what << ", a message box came and was closed: "
-                    << Narrow(Describe(ReadWindow(box)));
+      ADD_FAILURE() << "while waiting for " << what
+                    << ", a message box came and was closed: " << Narrow(Describe(ReadWindow(box)));
       claimed_.push_back(box);
       Dismiss(box);
       return false;
@@ -239,7 +251,9 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
   return false;
 }
 
-bool DialogDriver::Sync() { return SyncFor("the dialog to handle the input"); }
+bool DialogDriver::Sync() {
+  return SyncFor("the dialog to handle the input");
+}
 
 bool DialogDriver::SyncFor(const std::string& what) {
   // Twice: what the dialog posts to itself while it handles the input comes after the first.
@@ -250,16 +264,17 @@ bool DialogDriver::SyncFor(const std::string& what) {
   }
   // A repaint comes only once no input is left, after the markers; and the dialog's repaint
   // changes the selection. It has been handled when the dialog has nothing left to paint.
-  if (IsWindowVisible(dialog_) &&
-      !Await(what + " and repaint itself",
-             [&] { return !GetUpdateRect(dialog_, nullptr, FALSE) || !IsWindowVisible(dialog_); }))
+  if (IsWindowVisible(dialog_) && !Await(what + " and repaint itself", [&] {
+        return !GetUpdateRect(dialog_, nullptr, FALSE) || !IsWindowVisible(dialog_);
+      }))
     return false;
   return Await("no message box", [] { return true; });
 }
 
 SeenWindow DialogDriver::WaitForMessageBox(DWORD timeoutMs) {
   HWND box = nullptr;
-  if (!qp::test::WaitUntil("a message box", [&] { return (box = NewBox()) != nullptr; }, timeoutMs))
+  if (!qp::test::WaitUntil(
+          "a message box", [&] { return (box = NewBox()) != nullptr; }, timeoutMs))
     return {};
   claimed_.push_back(box);
   return ReadWindow(box);
@@ -276,7 +291,9 @@ void DialogDriver::ExpectError(const std::wstring& text, std::source_location ca
     Sync();  // what was behind the box is painted again
 }
 
-HWND DialogDriver::OpenMenu() const { return FindWindowW(L"#32768", nullptr); }
+HWND DialogDriver::OpenMenu() const {
+  return FindWindowW(L"#32768", nullptr);
+}
 
 void RunDialog(const std::wstring& caption, const std::function<void()>& show,
                const std::function<void(DialogDriver&)>& script) {
@@ -294,7 +311,8 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
       Awaiting awaiting("the dialog \"" + Narrow(caption) + "\"");
       HWND box = nullptr;
       for (DWORD start = GetTickCount(); !dialog && !box && !returned; Sleep(20)) {
-        for (HWND w : OpenDialogs()) (IsTermsDialog(w) ? dialog : box) = w;
+        for (HWND w : OpenDialogs())
+          (IsTermsDialog(w) ? dialog : box) = w;
         if (GetTickCount() - start >= 10000) break;
       }
       if (!dialog && box) close(box, "a message box came instead of the dialog: ");

@@ -43,14 +43,14 @@ class DialogDriver {
   int HeaderFormat() const;
 
   // Mouse; each after Sync.
-  void Click(int controlId);            // a push button
-  void ClickItem(int item);             // the item's text
-  void ClickCheckBox(int item);         // the item's check box
-  void ClickBelowItems();               // empty space in the list
+  void Click(int controlId);     // a push button
+  void ClickItem(int item);      // the item's text
+  void ClickCheckBox(int item);  // the item's check box
+  void ClickBelowItems();        // empty space in the list
   void RightClickItem(int item);
   void RightClickBelowItems();
-  void ClickHeader();                   // the "Terms" column
-  void CloseBox();                      // the window's close box
+  void ClickHeader();  // the "Terms" column
+  void CloseBox();     // the window's close box
   // Clicks the item; true when the dialog has handled it and the item is the selected one.
   bool Select(int item);
 

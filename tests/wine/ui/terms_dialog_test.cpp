@@ -53,7 +53,8 @@ class TermsDialog : public ::testing::Test {
   void Run(FrmConfig& form, IDispatch* collection,
            const std::function<void(DialogDriver&)>& script) {
     form.SetData(collection);
-    qp::test::RunDialog(caption_, [&] { form.Show(); }, script);
+    qp::test::RunDialog(
+        caption_, [&] { form.Show(); }, script);
   }
 
   qp::test::ComApartment com_;
@@ -70,10 +71,10 @@ RECT ClientRectOf(HWND control) {
 // ---- loading and layout
 
 TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
-  const std::vector<Term> terms = {
-      {L"D", L""},         LI(L"Alpha"),        LI(L"beta", L"No"),   LI(L"Gamma", L"no"),
-      LI(L"Delta", L"NO"), LI(L"Eps", L""),     LI(L"Zeta", L"maybe"), {L"LE", L"Excluded"},
-      {L"li", L"lower"},   LI(L"Alpha", L"No"), LI(L"Eta", L"yes")};
+  const std::vector<Term> terms = {{L"D", L""},           LI(L"Alpha"),         LI(L"beta", L"No"),
+                                   LI(L"Gamma", L"no"),   LI(L"Delta", L"NO"),  LI(L"Eps", L""),
+                                   LI(L"Zeta", L"maybe"), {L"LE", L"Excluded"}, {L"li", L"lower"},
+                                   LI(L"Alpha", L"No"),   LI(L"Eta", L"yes")};
   ComPtr<IDispatch> collection = NewCollection(terms);
   FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
@@ -91,19 +92,25 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     const double ty = 1440.0 / GetDeviceCaps(screen, LOGPIXELSY);
     const int fontHeight = -MulDiv(825, GetDeviceCaps(screen, LOGPIXELSY), 7200);
     ReleaseDC(nullptr, screen);
-    auto px = [](double twips, double perPixel) { return static_cast<LONG>(twips / perPixel + 0.5); };
+    auto px = [](double twips, double perPixel) {
+      return static_cast<LONG>(twips / perPixel + 0.5);
+    };
     RECT client;
     GetClientRect(d.Dialog(), &client);
     EXPECT_EQ(client.right, px(6480, tx));
     EXPECT_EQ(client.bottom, px(5400, ty));
-    struct Place { int id; int left, top, width, height; const wchar_t* text; };
-    for (const Place& p : {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
-                           Place{kList, 165, 405, 4935, 4185, L""},
-                           Place{kNew, 5190, 420, 1125, 345, L"&New"},
-                           Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
-                           Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
-                           Place{kOK, 3975, 4890, 1125, 345, L"OK"},
-                           Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
+    struct Place {
+      int id;
+      int left, top, width, height;
+      const wchar_t* text;
+    };
+    for (const Place& p :
+         {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
+          Place{kList, 165, 405, 4935, 4185, L""}, Place{kNew, 5190, 420, 1125, 345, L"&New"},
+          Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
+          Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
+          Place{kOK, 3975, 4890, 1125, 345, L"OK"},
+          Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
       HWND c = d.Control(p.id);
       ASSERT_NE(c, nullptr) << p.id;
       RECT r = ClientRectOf(c);
@@ -127,8 +134,12 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     EXPECT_EQ(LOWORD(SendMessageW(d.Dialog(), DM_GETDEFID, 0, 0)), kOK);
 
     // What's-This topics.
-    for (auto [id, topic] : {std::pair{kDelete, 40000}, {kNew, 40010}, {kList, 40040},
-                             {kRename, 40050}, {kCancel, 30000}, {kOK, 30010}})
+    for (auto [id, topic] : {std::pair{kDelete, 40000},
+                             {kNew, 40010},
+                             {kList, 40040},
+                             {kRename, 40050},
+                             {kCancel, 30000},
+                             {kOK, 30010}})
       EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), static_cast<DWORD>(topic)) << id;
 
     // The list: report view, check boxes, in-place editing, the selection kept visible, one
@@ -219,7 +230,11 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
 }
 
 TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
-  struct Way { const char* name; std::function<void(DialogDriver&)> close; bool cancelled; };
+  struct Way {
+    const char* name;
+    std::function<void(DialogDriver&)> close;
+    bool cancelled;
+  };
   for (const Way& way : {Way{"OK", [](DialogDriver& d) { d.Click(kOK); }, false},
                          Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
                          Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
@@ -312,12 +327,11 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
   EXPECT_EQ(form.GetItems().Get(), collection.Get());
   // Records in their order, the deleted ones gone, new ones appended; untouched records keep
   // their Enabled text as it came.
-  EXPECT_EQ(ReadTerms(collection.Get()),
-            (std::vector<Term>{{L"D", L""},
-                               LI(L"QP"),
-                               LI(L"Field Name", L"Yes"),
-                               LI(L"Client Full Name"),
-                               LI(L"Effective Date")}));
+  EXPECT_EQ(ReadTerms(collection.Get()), (std::vector<Term>{{L"D", L""},
+                                                            LI(L"QP"),
+                                                            LI(L"Field Name", L"Yes"),
+                                                            LI(L"Client Full Name"),
+                                                            LI(L"Effective Date")}));
 }
 
 TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
@@ -340,7 +354,8 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
   }
   {
     std::vector<Term> taken;
-    for (int n = 1; n <= 1000; ++n) taken.push_back(LI(L"(New Term " + std::to_wstring(n) + L")"));
+    for (int n = 1; n <= 1000; ++n)
+      taken.push_back(LI(L"(New Term " + std::to_wstring(n) + L")"));
     ComPtr<IDispatch> collection = NewCollection(taken);
     FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
@@ -363,35 +378,36 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   FrmConfig form(qp::NewRecognizerRecord);
   form.SetData(collection.Get());
   // The record of "lost" changes its class behind the dialog's back: no record is found for it.
-  ComPtr<IDispatch> lost = qp::Call(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
+  ComPtr<IDispatch> lost =
+      qp::Call(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
   qp::Put(lost.Get(), L"ClassCode", qp::Variant::FromString(L"D"));
-  qp::test::RunDialog(caption_, [&] { form.Show(); }, [&](DialogDriver& d) {
-    ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
-    ASSERT_EQ(d.Selected(), 0);
-    d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
-    EXPECT_TRUE(d.Sync());
-    EXPECT_EQ(d.Count(), 2);
-    d.Click(kDelete);
-    ASSERT_TRUE(d.Sync());
-    EXPECT_EQ(d.Count(), 1);
-    EXPECT_EQ(d.Selected(), 0);
-    d.Click(kDelete);
-    ASSERT_TRUE(d.Sync());
-    EXPECT_EQ(d.Count(), 0);
-    EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
-    EXPECT_EQ(d.Focus(), d.List());
-    // With the buttons disabled, the keys do nothing either.
-    d.Key(VK_DELETE);
-    d.Key(VK_F2);
-    EXPECT_TRUE(d.Sync());
-    EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
-    EXPECT_EQ(d.Count(), 0);
-    d.Click(kOK);
-  });
-  EXPECT_EQ(ReadTerms(collection.Get()), (std::vector<Term>{{L"D", L"only"},
-                                                             LI(L"only"),
-                                                             {L"D", L"other"},
-                                                             {L"D", L"lost"}}));
+  qp::test::RunDialog(
+      caption_, [&] { form.Show(); },
+      [&](DialogDriver& d) {
+        ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
+        ASSERT_EQ(d.Selected(), 0);
+        d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
+        EXPECT_TRUE(d.Sync());
+        EXPECT_EQ(d.Count(), 2);
+        d.Click(kDelete);
+        ASSERT_TRUE(d.Sync());
+        EXPECT_EQ(d.Count(), 1);
+        EXPECT_EQ(d.Selected(), 0);
+        d.Click(kDelete);
+        ASSERT_TRUE(d.Sync());
+        EXPECT_EQ(d.Count(), 0);
+        EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
+        EXPECT_EQ(d.Focus(), d.List());
+        // With the buttons disabled, the keys do nothing either.
+        d.Key(VK_DELETE);
+        d.Key(VK_F2);
+        EXPECT_TRUE(d.Sync());
+        EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
+        EXPECT_EQ(d.Count(), 0);
+        d.Click(kOK);
+      });
+  EXPECT_EQ(ReadTerms(collection.Get()),
+            (std::vector<Term>{{L"D", L"only"}, LI(L"only"), {L"D", L"other"}, {L"D", L"lost"}}));
 }
 
 TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
@@ -480,7 +496,8 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
   });
   // The records keep their order.
   std::vector<std::wstring> values;
-  for (const Term& t : ReadTerms(collection.Get())) values.push_back(t.value);
+  for (const Term& t : ReadTerms(collection.Get()))
+    values.push_back(t.value);
   EXPECT_EQ(values, (std::vector<std::wstring>{L"Alpha", L"charlie", L"Bravo", L"Foxtrot"}));
 }
 
@@ -531,10 +548,9 @@ class HtmlHelpSpy {
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
         base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-         d->Name; ++d)
-      for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function;
-           ++t)
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name;
+         ++d)
+      for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function; ++t)
         if (reinterpret_cast<void*>(t->u1.Function) == target)
           return reinterpret_cast<void**>(&t->u1.Function);
     return nullptr;
@@ -696,9 +712,13 @@ class TermsThroughWord : public TermsDialog {
   void MaintainTerms(const std::function<void(DialogDriver&)>& script) {
     auto range = word_.NewRange(L"QP");
     HRESULT hr = E_FAIL;
-    qp::test::RunDialog(caption_, [&] {
-      hr = qp::host::InvokeVerbOnTag(action_.Get(), 2, qp::host::kWordProgId, range.Get(), L"QP");
-    }, script);
+    qp::test::RunDialog(
+        caption_,
+        [&] {
+          hr = qp::host::InvokeVerbOnTag(action_.Get(), 2, qp::host::kWordProgId, range.Get(),
+                                         L"QP");
+        },
+        script);
     EXPECT_HRESULT_SUCCEEDED(hr);
     EXPECT_EQ(word_.Selection(), L"");  // the verb leaves the document alone
   }
@@ -740,8 +760,8 @@ TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
     ASSERT_EQ(d.Count(), 3);
     d.Click(kOK);
   });
-  EXPECT_EQ(TermsInFile(), (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"),
-                                              LI(L"Client Name")}));
+  EXPECT_EQ(TermsInFile(),
+            (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"), LI(L"Client Name")}));
   EXPECT_FALSE(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag).empty());
 
   // Every shown term deleted: the derived entry is all that is left.
