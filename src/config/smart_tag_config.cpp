@@ -467,8 +467,7 @@ STDMETHODIMP SmartTagConfig::VisualConfig() {
       Check(UpdateRecognizers(&handedBack));
     }
   } catch (...) {
-    AdoptCurrentException();
-    ShowError(L"", kMessageTitle, L"");
+    ShowCaughtError(L"");
   }
   dialog.Unload();
   return S_OK;

@@ -58,8 +58,7 @@ STDMETHODIMP Controller::DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch*
       RunAction(lVerbID, oAppTarget);
       Trace(call + L" = ", L"");
     } catch (...) {
-      AdoptCurrentException();
-      ShowError(L"", kMessageTitle, L"");
+      ShowCaughtError(L"");
     }
   });
 }
