@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "late_bound.h"
 #include "wine_test_env.h"
 
 namespace qp::test {
@@ -17,11 +18,11 @@ qp::ComPtr<IDispatch> NewRecord(const Term& t) {
   EXPECT_EQ(
       qp::CreateRecognizerProps(IID_IDispatch, reinterpret_cast<void**>(record.GetAddressOf())),
       S_OK);
-  qp::Put(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
-  qp::Put(record.Get(), L"Value", qp::Variant::FromString(t.value));
-  qp::Put(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
-  qp::Put(record.Get(), L"CaseSensitive", qp::Variant::FromString(t.caseSensitive));
-  qp::Put(record.Get(), L"mask", qp::Variant::FromString(t.mask));
+  PutByName(record.Get(), L"ClassCode", qp::Variant::FromString(t.classCode));
+  PutByName(record.Get(), L"Value", qp::Variant::FromString(t.value));
+  PutByName(record.Get(), L"Enabled", qp::Variant::FromString(t.enabled));
+  PutByName(record.Get(), L"CaseSensitive", qp::Variant::FromString(t.caseSensitive));
+  PutByName(record.Get(), L"mask", qp::Variant::FromString(t.mask));
   return record;
 }
 
@@ -30,40 +31,41 @@ qp::ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms) {
   EXPECT_EQ(qp::CreateRecords(IID_IDispatch, reinterpret_cast<void**>(collection.GetAddressOf())),
             S_OK);
   for (const Term& t : terms)
-    qp::Call(collection.Get(), L"Add", {qp::Variant::FromObject(NewRecord(t).Get())});
+    ByName(collection.Get(), L"Add", {qp::Variant::FromObject(NewRecord(t).Get())});
   return collection;
 }
 
 std::vector<Term> ReadTerms(IDispatch* collection) {
   std::vector<Term> terms;
-  const long n = qp::Call(collection, L"Count").AsLong();
+  const long n = ByName(collection, L"Count").AsLong();
   for (long i = 1; i <= n; ++i) {
-    qp::ComPtr<IDispatch> r = qp::Call(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
+    qp::ComPtr<IDispatch> r = ByName(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
     terms.push_back(
-        {qp::Call(r.Get(), L"ClassCode").AsString(), qp::Call(r.Get(), L"Value").AsString(),
-         qp::Call(r.Get(), L"Enabled").AsString(), qp::Call(r.Get(), L"CaseSensitive").AsString(),
-         qp::Call(r.Get(), L"mask").AsString()});
+        {ByName(r.Get(), L"ClassCode").AsString(), ByName(r.Get(), L"Value").AsString(),
+         ByName(r.Get(), L"Enabled").AsString(), ByName(r.Get(), L"CaseSensitive").AsString(),
+         ByName(r.Get(), L"mask").AsString()});
   }
   return terms;
 }
 
 std::vector<Term> TermsInFile() {
-  qp::ComPtr<IDispatch> doc = qp::CreateObject(L"MSXML2.DOMDocument");
-  qp::Put(doc.Get(), L"async", qp::Variant::FromBool(false));
-  EXPECT_TRUE(qp::Call(doc.Get(), L"load", {qp::Variant::FromString(ConfigPath())}).AsBool())
+  qp::ComPtr<IDispatch> doc;
+  EXPECT_HRESULT_SUCCEEDED(CreateByProgId(L"MSXML2.DOMDocument", doc.GetAddressOf()));
+  PutByName(doc.Get(), L"async", qp::Variant::FromBool(false));
+  EXPECT_TRUE(ByName(doc.Get(), L"load", {qp::Variant::FromString(ConfigPath())}).AsBool())
       << "the configuration file does not load";
   qp::ComPtr<IDispatch> nodes =
-      qp::Call(doc.Get(), L"selectNodes", {qp::Variant::FromString(L"//Recognizer")}).AsObject();
+      ByName(doc.Get(), L"selectNodes", {qp::Variant::FromString(L"//Recognizer")}).AsObject();
   std::vector<Term> terms;
-  const long n = qp::Call(nodes.Get(), L"length").AsLong();
+  const long n = ByName(nodes.Get(), L"length").AsLong();
   for (long i = 0; i < n; ++i) {
     qp::ComPtr<IDispatch> node =
-        qp::Call(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
+        ByName(nodes.Get(), L"item", {qp::Variant::FromLong(i)}).AsObject();
     auto attribute = [&](const wchar_t* name) {
-      qp::Variant v = qp::Call(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
+      qp::Variant v = ByName(node.Get(), L"getAttribute", {qp::Variant::FromString(name)});
       return v.IsEmptyOrNull() ? std::wstring() : v.AsString();
     };
-    terms.push_back({attribute(L"ClassCode"), qp::Call(node.Get(), L"text").AsString(),
+    terms.push_back({attribute(L"ClassCode"), ByName(node.Get(), L"text").AsString(),
                      attribute(L"Enabled"), attribute(L"CaseSensitive"), attribute(L"Mask")});
   }
   return terms;
