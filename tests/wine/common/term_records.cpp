@@ -40,10 +40,10 @@ std::vector<Term> ReadTerms(IDispatch* collection) {
   const long n = ByName(collection, L"Count").AsLong();
   for (long i = 1; i <= n; ++i) {
     qp::ComPtr<IDispatch> r = ByName(collection, L"Item", {qp::Variant::FromLong(i)}).AsObject();
-    terms.push_back(
-        {ByName(r.Get(), L"ClassCode").AsString(), ByName(r.Get(), L"Value").AsString(),
-         ByName(r.Get(), L"Enabled").AsString(), ByName(r.Get(), L"CaseSensitive").AsString(),
-         ByName(r.Get(), L"mask").AsString()});
+    terms.push_back({ByName(r.Get(), L"ClassCode").AsString(), ByName(r.Get(), L"Value").AsString(),
+                     ByName(r.Get(), L"Enabled").AsString(),
+                     ByName(r.Get(), L"CaseSensitive").AsString(),
+                     ByName(r.Get(), L"mask").AsString()});
   }
   return terms;
 }
