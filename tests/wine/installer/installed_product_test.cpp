@@ -10,9 +10,7 @@
 #include <oleauto.h>
 #include <shlobj.h>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,12 +89,20 @@ bool KeyExists(HKEY root, const std::wstring& path) {
   return true;
 }
 
-std::wstring StringValue(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t buffer[1024] = {};
-  DWORD size = sizeof buffer - sizeof(wchar_t);
-  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
-    return L"(missing)";
-  return buffer;
+// Office's keys that list the recognizer and the action.
+std::vector<std::wstring> OfficeKeys() {
+  return {std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer),
+          std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)};
+}
+
+// The server COM creates the recognizer from.
+std::wstring ComServer() {
+  return Upper(qp::test::RegisteredServerPath());
+}
+
+void ExpectInstalledFiles(const std::wstring& folder) {
+  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
+    EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
 }
 
 // Every value below a key as "SUBKEY\PATH|NAME=DATA" (key names upper-cased: their case does
@@ -161,21 +167,28 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
   return values;
 }
 
-// The classes as COM sees them: on Windows the user's Software\Classes over the machine's,
-// where a per-user package writes them; Wine's COM and Windows Installer both use its
-// HKEY_CLASSES_ROOT.
-std::set<std::wstring> InstalledRegistration(const std::vector<std::wstring>& roots) {
-  std::set<std::wstring> values;
-  for (const auto& root : roots)
-    Collect(HKEY_CLASSES_ROOT, root, root, values);
-  return values;
-}
-
 std::string Join(const std::set<std::wstring>& lines) {
   std::string out;
   for (const auto& l : lines)
     out += "  " + Narrow(l) + "\n";
   return out;
+}
+
+// The package wrote below `classes` exactly what the installed DLL's self-registration writes;
+// the keys it wrote come back. A per-user package writes into the user's Software\Classes, which
+// COM reads over the machine's through HKEY_CLASSES_ROOT (as Wine's COM and Windows Installer do).
+std::vector<std::wstring> ExpectSelfRegistered(const std::wstring& dll, HKEY root,
+                                               const std::wstring& classes) {
+  std::vector<std::wstring> roots;
+  const std::set<std::wstring> expected = SelfRegistration(dll, roots);
+  EXPECT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
+  std::set<std::wstring> installed;
+  for (const auto& key : roots)
+    Collect(root, classes + key, key, installed);
+  EXPECT_EQ(installed, expected) << "installed:\n"
+                                 << Join(installed) << "regsvr32:\n"
+                                 << Join(expected);
+  return roots;
 }
 
 DWORD Msiexec(const std::wstring& options, const std::wstring& package,
@@ -189,9 +202,7 @@ DWORD Msiexec(const std::wstring& options, const std::wstring& package,
 class Harness {
  public:
   explicit Harness(const std::wstring& arguments) {
-    wchar_t dir[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, dir);
-    output_ = std::wstring(dir) + L"office_host_" + std::to_wstring(GetTickCount()) + L".txt";
+    output_ = qp::test::TempPath(L"office_host_" + std::to_wstring(GetTickCount()) + L".txt");
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE file = CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                               CREATE_ALWAYS, 0, nullptr);
@@ -214,15 +225,20 @@ class Harness {
   }
   bool Started() const { return started_; }
 
-  // The harness's visible top-level window with that title; null after timeoutMs.
+  // The harness's visible top-level window with that title; null and a failure when none came
+  // in time or the harness ended first.
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs = 60000) const {
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50)) {
-      Search search{process_.dwProcessId, title, nullptr};
-      EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-      if (search.found) return search.found;
-      if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) return nullptr;
-    }
-    return nullptr;
+    HWND found = nullptr;
+    auto shown = [&] {
+      for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, nullptr, title.c_str()));) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == process_.dwProcessId && IsWindowVisible(w)) return (found = w) != nullptr;
+      }
+      return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+    };
+    qp::test::WaitUntil("office_host's window \"" + Narrow(title) + "\"", shown, timeoutMs);
+    return found;
   }
 
   // Waits for the harness to end (failing the test when it does not) and gives its output.
@@ -233,38 +249,14 @@ class Harness {
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
     EXPECT_EQ(code, 0u) << "office_host's exit code";
-    std::ifstream in(Narrow(output_), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return qp::test::FileBytes(output_);
   }
 
  private:
-  struct Search {
-    DWORD pid;
-    std::wstring title;
-    HWND found;
-  };
-  static BOOL CALLBACK Match(HWND hwnd, LPARAM p) {
-    auto* s = reinterpret_cast<Search*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != s->pid || !IsWindowVisible(hwnd) || qp::test::WindowText(hwnd) != s->title)
-      return TRUE;
-    s->found = hwnd;
-    return FALSE;
-  }
   std::wstring output_;
   PROCESS_INFORMATION process_ = {};
   bool started_ = false;
 };
-
-std::string ReadFile(const std::wstring& path) {
-  std::ifstream in(Narrow(path), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The product's own registry entries and files, in either scope, none of which may outlive an
 // uninstall.
@@ -276,10 +268,8 @@ void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
   }
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId));
   for (const Scope& scope : {PerUser(), PerMachine()}) {
-    EXPECT_FALSE(KeyExists(scope.hive,
-                           std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
-    EXPECT_FALSE(
-        KeyExists(scope.hive, std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
+    for (const std::wstring& key : OfficeKeys())
+      EXPECT_FALSE(KeyExists(scope.hive, key)) << Narrow(key);
     EXPECT_FALSE(KeyExists(scope.hive, kInstallKey));
     EXPECT_FALSE(FileExists(ServerIn(scope)));
     EXPECT_FALSE(FileExists(InstallFolder(scope) + L"\\1033\\nvauthor.chm"));
@@ -327,9 +317,6 @@ std::wstring PackageProperty(const std::wstring& package, const std::wstring& na
     if (h) MsiCloseHandle(h);
   return code;
 }
-std::wstring UpgradeCode(const std::wstring& package) {
-  return PackageProperty(package, L"UpgradeCode");
-}
 // Whether Windows Installer has the package's product installed. Wine's Windows Installer loses
 // the upgrade code's list of products when a package that offers both scopes upgrades an older
 // one (its removal of the older runs in the other scope), so one product after an upgrade is
@@ -355,41 +342,34 @@ class InstalledProduct : public ::testing::Test {
   std::wstring package_;
 };
 
-TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
+TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanly) {
+  const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
+  ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
+  // Both packages are one product to Windows Installer: the same upgrade code.
+  const std::wstring code = PackageProperty(package_, L"UpgradeCode");
+  ASSERT_FALSE(code.empty());
+  ASSERT_EQ(PackageProperty(newer, L"UpgradeCode"), code);
   ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId))
       << "the prefix must not hold the build's registration";
   ASSERT_EQ(Msiexec(L"/i", package_, PerUser().properties), 0u) << "msiexec /i";
 
   const std::wstring folder = InstallFolder(PerUser());
-  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
-    EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
+  ExpectInstalledFiles(folder);
 
-  // The package wrote exactly what the installed DLL's self-registration writes.
-  std::vector<std::wstring> roots;
-  const std::set<std::wstring> expected = SelfRegistration(folder + L"\\nvstagQP.dll", roots);
-  ASSERT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
-  const std::set<std::wstring> installed = InstalledRegistration(roots);
-  EXPECT_EQ(installed, expected) << "installed:\n"
-                                 << Join(installed) << "regsvr32:\n"
-                                 << Join(expected);
+  const std::vector<std::wstring> roots =
+      ExpectSelfRegistered(folder + L"\\nvstagQP.dll", HKEY_CLASSES_ROOT, L"");
 
   // COM and automation find the installed copy: the class's server, the type library.
-  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
-                              L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
-            Upper(folder + L"\\nvstagQP.dll"));
+  EXPECT_EQ(ComServer(), Upper(folder + L"\\nvstagQP.dll"));
   ITypeLib* library = nullptr;
   EXPECT_EQ(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, 0, &library), S_OK);
   if (library) library->Release();
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
-                        std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
-  EXPECT_TRUE(
-      KeyExists(HKEY_CURRENT_USER, std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)));
+  for (const std::wstring& key : OfficeKeys())
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
 
   ExpectTheLetterTagged();
 
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring callLog = std::wstring(temp) + L"addin_calls.txt";
+  const std::wstring callLog = qp::test::TempPath(L"addin_calls.txt");
   DeleteFileW(callLog.c_str());
   qp::test::SetStandInSetting(L"AddInCallLog", callLog);
   {
@@ -403,8 +383,8 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
     EXPECT_TRUE(qp::test::PressButton(box, L"Yes"));
     const std::string out = host.Finish();
     EXPECT_NE(out.find("Verb 1: Replace Smart Tag with Quillpoint"), std::string::npos) << out;
-    EXPECT_NE(ReadFile(callLog).find("InsertQuillpoint(Policy Number)"), std::string::npos)
-        << ReadFile(callLog);
+    const std::string calls = qp::test::FileBytes(callLog);
+    EXPECT_NE(calls.find("InsertQuillpoint(Policy Number)"), std::string::npos) << calls;
   }
   {
     // Verb 2 opens the terms dialog; Cancel closes it.
@@ -418,7 +398,33 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordAndUninstallsCleanly) {
   const std::wstring config = KnownFolder(CSIDL_APPDATA) + L"\\Norvane\\nvstagQP.cfg";
   EXPECT_TRUE(FileExists(config)) << "the first use writes the user's configuration";
 
-  ASSERT_EQ(Msiexec(L"/x", package_, PerUser().properties), 0u) << "msiexec /x";
+  ASSERT_EQ(InstalledProducts(code).size(), 1u);
+  const std::wstring older = InstalledProducts(code)[0];
+  // Windows Installer upgrades only within one scope: the machine's copy is refused while the
+  // user has one, and writes nothing.
+  EXPECT_NE(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "a machine copy was installed";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
+  EXPECT_FALSE(FileExists(ServerIn(PerMachine())));
+  EXPECT_EQ(InstalledProducts(code), std::vector<std::wstring>{older});
+
+  // The newer package replaces the older in place.
+  ASSERT_EQ(Msiexec(L"/i", newer, PerUser().properties), 0u) << "msiexec /i the newer package";
+  ASSERT_TRUE(Installed(newer));
+  EXPECT_FALSE(Installed(package_)) << "the older product is left beside the newer";
+  wchar_t version[64] = {};
+  DWORD size = 64;
+  MsiGetProductInfoW(PackageProperty(newer, L"ProductCode").c_str(), INSTALLPROPERTY_VERSIONSTRING,
+                     version, &size);
+  const std::wstring newerName = newer.substr(newer.find_last_of(L'\\') + 1);
+  EXPECT_NE(newerName.find(std::wstring(L"-") + version + L"-"), std::wstring::npos)
+      << Narrow(version) << " is not the version in " << Narrow(newerName);
+  EXPECT_TRUE(FileExists(ServerIn(PerUser())));
+  EXPECT_EQ(ComServer(), Upper(ServerIn(PerUser())));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, OfficeKeys()[0]));
+
+  ASSERT_EQ(Msiexec(L"/x", newer, PerUser().properties), 0u) << "msiexec /x";
+  EXPECT_FALSE(Installed(newer));
+  EXPECT_TRUE(InstalledProducts(code).empty());
   ExpectNothingLeft(roots);
   EXPECT_TRUE(FileExists(config)) << "the user's configuration stays";
 }
@@ -429,27 +435,16 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
   ASSERT_EQ(Msiexec(L"/i", package_, L"ALLUSERS=1 DISPLAYERRORS=Yes"), 0u) << "msiexec /i";
 
-  const std::wstring folder = InstallFolder(PerMachine());
-  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
-    EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
+  ExpectInstalledFiles(InstallFolder(PerMachine()));
   // The machine's classes hold exactly what the installed DLL's self-registration writes, and
   // COM finds the server in Program Files; Office's keys are the machine's, none the user's.
-  std::vector<std::wstring> roots;
-  const std::set<std::wstring> expected = SelfRegistration(ServerIn(PerMachine()), roots);
-  std::set<std::wstring> installed;
-  for (const auto& root : roots)
-    Collect(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\" + root, root, installed);
-  EXPECT_EQ(installed, expected) << "installed:\n"
-                                 << Join(installed) << "regsvr32:\n"
-                                 << Join(expected);
+  const std::vector<std::wstring> roots = ExpectSelfRegistered(
+      ServerIn(PerMachine()), HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\");
   CLSID clsid = {};
   ASSERT_EQ(CLSIDFromProgID(qp::test::kRecognizerProgId, &clsid), S_OK);
-  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT, L"CLSID\\" + Guid(clsid) + L"\\InprocServer32",
-                              nullptr)),
-            Upper(ServerIn(PerMachine())));
-  for (const std::wstring& key :
-       {std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer),
-        std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)}) {
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Recognizer));
+  EXPECT_EQ(ComServer(), Upper(ServerIn(PerMachine())));
+  for (const std::wstring& key : OfficeKeys()) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key)) << Narrow(key);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
   }
@@ -483,9 +478,7 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   EXPECT_TRUE(Installed(newer));
   EXPECT_FALSE(Installed(package_));
   EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
-  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
-                              L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
-            Upper(ServerIn(PerMachine())));
+  EXPECT_EQ(ComServer(), Upper(ServerIn(PerMachine())));
   ASSERT_EQ(Msiexec(L"/x", newer, PerMachine().properties), 0u) << "msiexec /x";
   ExpectNothingLeft(roots);
   bool found = true;
@@ -500,53 +493,6 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
   ExpectNothingLeft(roots);
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
-}
-
-TEST_F(InstalledProduct, ANewerPackageReplacesTheOlderOneInPlace) {
-  const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
-  ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
-  // Both packages are one product to Windows Installer: the same upgrade code.
-  const std::wstring code = UpgradeCode(package_);
-  ASSERT_FALSE(code.empty());
-  ASSERT_EQ(UpgradeCode(newer), code);
-  auto installedProducts = [&] { return InstalledProducts(code); };
-
-  ASSERT_EQ(Msiexec(L"/i", package_, PerUser().properties), 0u) << "msiexec /i the older package";
-  ASSERT_EQ(installedProducts().size(), 1u);
-  const std::wstring older = installedProducts()[0];
-  // Windows Installer upgrades only within one scope: the machine's copy is refused while the
-  // user has one, and writes nothing.
-  EXPECT_NE(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "a machine copy was installed";
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
-  EXPECT_FALSE(FileExists(ServerIn(PerMachine())));
-  EXPECT_EQ(installedProducts(), std::vector<std::wstring>{older});
-  ASSERT_EQ(Msiexec(L"/i", newer, PerUser().properties), 0u) << "msiexec /i the newer package";
-
-  ASSERT_TRUE(Installed(newer));
-  EXPECT_FALSE(Installed(package_)) << "the older product is left beside the newer";
-  wchar_t version[64] = {};
-  DWORD size = 64;
-  MsiGetProductInfoW(PackageProperty(newer, L"ProductCode").c_str(), INSTALLPROPERTY_VERSIONSTRING,
-                     version, &size);
-  wchar_t newerName[MAX_PATH];
-  wcscpy(newerName, newer.substr(newer.find_last_of(L'\\') + 1).c_str());
-  EXPECT_NE(std::wstring(newerName).find(std::wstring(L"-") + version + L"-"), std::wstring::npos)
-      << Narrow(version) << " is not the version in " << Narrow(newerName);
-  // The newer copy is in place and registered.
-  EXPECT_TRUE(FileExists(ServerIn(PerUser())));
-  EXPECT_EQ(Upper(StringValue(HKEY_CLASSES_ROOT,
-                              L"CLSID\\" + Guid(CLSID_Recognizer) + L"\\InprocServer32", nullptr)),
-            Upper(ServerIn(PerUser())));
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
-                        std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer)));
-
-  ASSERT_EQ(Msiexec(L"/x", newer, PerUser().properties), 0u) << "msiexec /x the newer package";
-  EXPECT_FALSE(Installed(newer));
-  EXPECT_TRUE(installedProducts().empty());
-  std::vector<std::wstring> roots = {L"CLSID\\" + Guid(CLSID_Recognizer),
-                                     L"CLSID\\" + Guid(CLSID_Action),
-                                     L"TypeLib\\" + Guid(LIBID_NVSmartTagQuillpoint)};
-  ExpectNothingLeft(roots);
 }
 
 }  // namespace

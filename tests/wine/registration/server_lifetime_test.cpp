@@ -1,18 +1,19 @@
 // The server's life as COM sees it: after a whole Office session (recognition, both verbs with
-// the terms dialog, the records by name) every object is gone and DllCanUnloadNow lets COM
-// unload the DLL; locks count; a foreign class is refused. The test holds the very module that
-// COM loads (the registered path), so the entry points it calls read COM's object count.
+// a term added in the terms dialog, the records by name) every object is gone and DllCanUnloadNow
+// lets COM unload the DLL; locks count; a foreign class is refused. The test holds the very module
+// that COM loads (the registered path), so the entry points it calls read COM's object count.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <ole2.h>
 #include <wrl/client.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "action_host.h"
+#include "dialog_driver.h"
+#include "late_bound.h"
 #include "nvstagQP.h"
 #include "office_host.h"
 #include "window_watcher.h"
@@ -22,8 +23,10 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using qp::test::ByName;
+using qp::test::DialogDriver;
 using qp::test::Message;
-using qp::test::SeenWindow;
+using qp::test::Variant;
 using qp::test::WindowWatcher;
 
 using qp::test::kActionProgId;
@@ -33,50 +36,7 @@ using qp::test::kRecognizerProgId;
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
-// A member by name, as a script calls it; the arguments first to last.
-VARIANT ByName(IDispatch* object, const wchar_t* member, std::vector<VARIANT> args = {}) {
-  VARIANT result;
-  VariantInit(&result);
-  DISPID id = 0;
-  LPOLESTR name = const_cast<LPOLESTR>(member);
-  EXPECT_HRESULT_SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) << member;
-  std::reverse(args.begin(), args.end());
-  DISPPARAMS params = {args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-  EXPECT_HRESULT_SUCCEEDED(object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                                          &params, &result, nullptr, nullptr))
-      << member;
-  return result;
-}
-
-// An object answer taken over (VT_DISPATCH, or VT_UNKNOWN that answers IDispatch).
-ComPtr<IDispatch> ObjectOf(VARIANT v) {
-  ComPtr<IDispatch> object;
-  if ((v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) && v.punkVal)
-    v.punkVal->QueryInterface(IID_PPV_ARGS(&object));
-  VariantClear(&v);
-  return object;
-}
-
-std::wstring TextOf(VARIANT v) {
-  VariantChangeType(&v, &v, 0, VT_BSTR);
-  std::wstring s = v.vt == VT_BSTR && v.bstrVal ? v.bstrVal : L"";
-  VariantClear(&v);
-  return s;
-}
-
-VARIANT Long(long n) {
-  VARIANT v;
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
-
-VARIANT Bool(bool b) {
-  VARIANT v;
-  v.vt = VT_BOOL;
-  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
+constexpr int kNewButton = 1002;  // the terms dialog's New
 
 class ServerLifetime : public ::testing::Test {
  protected:
@@ -89,6 +49,8 @@ class ServerLifetime : public ::testing::Test {
         reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     ASSERT_TRUE(canUnloadNow_ && getClassObject_);
 
+    // No terms of an earlier run: the term added below is new each time.
+    qp::test::ResetProductState();
     // The catalog and the Word add-in stand-ins read their Quillpoints from this list.
     qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Judge"});
   }
@@ -110,20 +72,13 @@ class ServerLifetime : public ::testing::Test {
 
 TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
   ExpectUnloadable("nothing at all");
-  // The Quillpoint question is answered Yes, the terms dialog confirmed with OK.
-  const std::wstring dialogTitle = Message(110, L"");
-  WindowWatcher watcher([&](const SeenWindow& w) {
-    if (w.title == dialogTitle) return std::wstring(L"OK");
-    const bool question = std::find(w.buttons.begin(), w.buttons.end(), L"Yes") != w.buttons.end();
-    return std::wstring(question ? L"Yes" : L"OK");
-  });
-
   {
     SCOPED_TRACE("recognition");
     ComPtr<ISmartTagRecognizer> recognizer;
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, &recognizer));
     qp::host::RecognizerInfo info;
     ASSERT_HRESULT_SUCCEEDED(qp::host::Describe(recognizer.Get(), info));
+    EXPECT_EQ(info.progId, L"Norvane Quillpoint Smart Tag.Recognizer");
     ASSERT_FALSE(info.smartTagName.empty());
     size_t tags = 0;
     for (int i = 0; i < 300; ++i) {
@@ -147,51 +102,60 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
     word.SetDocumentType(qp::host::kWordTemplate);
     ASSERT_HRESULT_SUCCEEDED(word.AddNorvaneAddIn());
     ComPtr<IDispatch> range = word.NewRange(L"Judge");
-    for (int verb : {1, 2})
-      EXPECT_HRESULT_SUCCEEDED(qp::host::InvokeVerbOnTag(action.Get(), verb, qp::host::kWordProgId,
-                                                         range.Get(), L"Judge"));
-    const auto seen = watcher.Seen();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].text, Message(108, L"Judge"));
-    EXPECT_EQ(seen[1].title, dialogTitle);
+    {
+      // The one Quillpoint is inserted.
+      WindowWatcher watcher(WindowWatcher::Question(L"Yes"));
+      EXPECT_HRESULT_SUCCEEDED(
+          qp::host::InvokeVerbOnTag(action.Get(), 1, qp::host::kWordProgId, range.Get(), L"Judge"));
+      ASSERT_EQ(watcher.Seen().size(), 1u);
+      EXPECT_EQ(watcher.Seen()[0].text, Message(108, L"Judge"));
+    }
+    // A term added with New is a record the dialog makes; the terms are kept with OK.
+    qp::test::RunDialog(
+        Message(110, L""),
+        [&] {
+          EXPECT_HRESULT_SUCCEEDED(qp::host::InvokeVerbOnTag(action.Get(), 2, qp::host::kWordProgId,
+                                                             range.Get(), L"Judge"));
+        },
+        [](DialogDriver& d) {
+          const int terms = d.Count();
+          d.Click(kNewButton);
+          ASSERT_NE(d.WaitForEditor(), nullptr);
+          d.Type(L"Docket");
+          EXPECT_EQ(d.Count(), terms + 1);
+          EXPECT_EQ(d.Text(terms), L"Docket");
+          d.Click(IDOK);
+        });
   }
-  ExpectUnloadable("an action's session with both verbs and the terms dialog");
+  ExpectUnloadable("an action's session with both verbs and a term added in the terms dialog");
 
   {
     SCOPED_TRACE("the records by name");
     ComPtr<IDispatch> controller;
     ASSERT_HRESULT_SUCCEEDED(
         qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
-    ComPtr<IDispatch> config = ObjectOf(ByName(controller.Get(), L"SmartTagConfiguration"));
+    ComPtr<IDispatch> config = ByName(controller.Get(), L"SmartTagConfiguration").AsObject();
     ASSERT_TRUE(config);
     for (const wchar_t* list : {L"GetRecognizers", L"GetActions"}) {
-      ComPtr<IDispatch> records = ObjectOf(ByName(config.Get(), list, {Bool(false)}));
+      ComPtr<IDispatch> records = ByName(config.Get(), list, {Variant::FromBool(false)}).AsObject();
       ASSERT_TRUE(records) << list;
-      VARIANT count = ByName(records.Get(), L"Count");
-      ASSERT_HRESULT_SUCCEEDED(VariantChangeType(&count, &count, 0, VT_I4));
-      ASSERT_GT(count.lVal, 0) << list;
-      ComPtr<IDispatch> first = ObjectOf(ByName(records.Get(), L"Item", {Long(1)}));
+      const long count = ByName(records.Get(), L"Count").AsLong();
+      ASSERT_GT(count, 0) << list;
+      ComPtr<IDispatch> first = ByName(records.Get(), L"Item", {Variant::FromLong(1)}).AsObject();
       ASSERT_TRUE(first) << list;
-      EXPECT_FALSE(TextOf(ByName(first.Get(), L"Enabled")).empty()) << list;
+      EXPECT_FALSE(ByName(first.Get(), L"Enabled").AsString().empty()) << list;
       // For Each over the list.
-      DISPPARAMS none = {nullptr, nullptr, 0, 0};
-      VARIANT enumerator;
-      VariantInit(&enumerator);
-      ASSERT_HRESULT_SUCCEEDED(records->Invoke(DISPID_NEWENUM, IID_NULL, 0,
-                                               DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                                               &enumerator, nullptr, nullptr));
+      Variant enumerator = ByName(records.Get(), L"_NewEnum");
       ComPtr<IEnumVARIANT> items;
-      ASSERT_TRUE(enumerator.punkVal);
-      ASSERT_HRESULT_SUCCEEDED(enumerator.punkVal->QueryInterface(IID_PPV_ARGS(&items)));
-      VariantClear(&enumerator);
+      ASSERT_EQ(enumerator.Vt(), VT_UNKNOWN) << list;
+      ASSERT_HRESULT_SUCCEEDED(enumerator.Get()->punkVal->QueryInterface(IID_PPV_ARGS(&items)));
       long seen = 0;
-      for (VARIANT item; VariantInit(&item), items->Next(1, &item, nullptr) == S_OK; ++seen)
-        VariantClear(&item);
-      EXPECT_EQ(seen, count.lVal) << list;
+      for (Variant item; items->Next(1, item.Out(), nullptr) == S_OK; ++seen) {
+      }
+      EXPECT_EQ(seen, count) << list;
     }
   }
   ExpectUnloadable("a client that read the records by name");
-  EXPECT_EQ(watcher.Seen().size(), 2u);
 }
 
 TEST_F(ServerLifetime, LocksCountAndForeignClassesAreRefused) {
@@ -225,8 +189,10 @@ TEST_F(ServerLifetime, LocksCountAndForeignClassesAreRefused) {
   ExpectUnloadable("refused requests");
 }
 
-// Each class object of the server: an object inside another is refused, whatever it is asked.
-TEST_F(ServerLifetime, ClassObjectsRefuseAggregation) {
+// Each class object of the server refuses an object inside another, whatever it is asked, and
+// a call with no place for the answer before anything is made.
+TEST_F(ServerLifetime, ClassObjectsRefuseAggregationAndNullOuts) {
+  EXPECT_EQ(getClassObject_(CLSID_Recognizer, IID_IClassFactory, nullptr), E_POINTER);
   for (const CLSID& clsid : {CLSID_Recognizer, CLSID_Action, CLSID_Controller}) {
     ComPtr<IClassFactory> factory;
     ASSERT_HRESULT_SUCCEEDED(getClassObject_(clsid, IID_PPV_ARGS(&factory)));
@@ -235,17 +201,8 @@ TEST_F(ServerLifetime, ClassObjectsRefuseAggregation) {
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(factory->CreateInstance(outer.Get(), IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
   }
-  ExpectUnloadable("refused aggregation");
-}
-
-// No place for the answer: refused before anything is made.
-TEST_F(ServerLifetime, ANullOutIsRefused) {
-  EXPECT_EQ(getClassObject_(CLSID_Recognizer, IID_IClassFactory, nullptr), E_POINTER);
-  ComPtr<IClassFactory> factory;
-  ASSERT_HRESULT_SUCCEEDED(getClassObject_(CLSID_Controller, IID_PPV_ARGS(&factory)));
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
-  factory.Reset();
   ExpectUnloadable("refused requests");
 }
 
