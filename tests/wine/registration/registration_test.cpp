@@ -27,11 +27,12 @@ bool Has(const std::set<std::wstring>& snapshot, const std::wstring& line) {
   return snapshot.count(Upper(line)) != 0;
 }
 
-// Every key and value below the class registrations of HKCR, as "path|name=data" lines.
+// Every key and value below the class registrations of HKCR, as "path|name=data" lines,
+// upper-cased: key names are not case-sensitive (Wine spells "Typelib").
 void Collect(HKEY root, const std::wstring& path, std::set<std::wstring>& out) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  out.insert(path);
+  out.insert(Upper(path));
   wchar_t name[512];
   BYTE data[4096];
   for (DWORD i = 0;; ++i) {
@@ -42,7 +43,7 @@ void Collect(HKEY root, const std::wstring& path, std::set<std::wstring>& out) {
                             ? std::wstring(reinterpret_cast<wchar_t*>(data),
                                            wcsnlen(reinterpret_cast<wchar_t*>(data), dataLen / 2))
                             : L"<" + std::to_wstring(type) + L">";
-    out.insert(path + L"|" + name + L"=" + text);
+    out.insert(Upper(path + L"|" + name + L"=" + text));
   }
   const std::vector<std::wstring> subkeys = SubkeyNames(key);
   RegCloseKey(key);
@@ -60,13 +61,9 @@ std::set<std::wstring> Snapshot() {
         upper.rfind(L"NVSMARTTAG", 0) == 0)
       Collect(root, top, all);
     else
-      all.insert(top);
+      all.insert(upper);
   }
-  // Key names are not case-sensitive (Wine spells "Typelib"): compare them upper-cased.
-  std::set<std::wstring> upper;
-  for (const auto& line : all)
-    upper.insert(Upper(line));
-  return upper;
+  return all;
 }
 
 std::wstring Guid(const GUID& g) {
