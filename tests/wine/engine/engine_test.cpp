@@ -51,26 +51,23 @@ std::vector<Term> StandardTerms(const std::wstring& fourth = L"Docket") {
 }
 
 std::wstring ConfigDocument(const std::vector<Term>& terms) {
-  std::wstring xml = L"<SmartTagConfig>\r\n\t<Caption>Norvane Quillpoint</Caption>\r\n\t<Name>" +
-                     std::wstring(kTypeName) + L"</Name>\r\n\t<NameExt/>\r\n\t<DownloadURL>" +
-                     kDownloadUrl +
-                     L"</DownloadURL>\r\n\t<RecognizerProvider>\r\n"
-                     L"\t\t<Name>Engine Test Recognizer</Name>\r\n"
-                     L"\t\t<Description>Recognizes the engine test's terms</Description>\r\n"
-                     L"\t\t<Recognizers>\r\n";
+  std::wstring recognizers;
   for (const Term& t : terms)
-    xml += L"\t\t\t<Recognizer ClassCode=\"" + t.classCode + L"\" Enabled=\"" + t.enabled +
-           L"\" CaseSensitive=\"" + t.caseSensitive + L"\" Mask=\"" + t.mask + L"\">" + t.value +
-           L"</Recognizer>\r\n";
-  return xml +
-         L"\t\t</Recognizers>\r\n\t</RecognizerProvider>\r\n\t<ActionProvider>\r\n"
-         L"\t\t<Name>Quillpoint</Name>\r\n\t\t<Description>Inserts Quillpoints</Description>\r\n"
-         L"\t\t<Actions>\r\n"
-         L"\t\t\t<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\" InsertPosition=\"RT\">"
-         L"Replace Smart Tag with Quillpoint</Action>\r\n"
-         L"\t\t\t<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">"
-         L"Maintain Recognizer Terms</Action>\r\n"
-         L"\t\t</Actions>\r\n\t</ActionProvider>\r\n</SmartTagConfig>";
+    recognizers += L"<Recognizer ClassCode=\"" + t.classCode + L"\" Enabled=\"" + t.enabled +
+                   L"\" CaseSensitive=\"" + t.caseSensitive + L"\" Mask=\"" + t.mask + L"\">" +
+                   t.value + L"</Recognizer>\r\n";
+  return L"<SmartTagConfig><Caption>Norvane Quillpoint</Caption><Name>" + std::wstring(kTypeName) +
+         L"</Name><NameExt/><DownloadURL>" + kDownloadUrl +
+         LR"(</DownloadURL>
+<RecognizerProvider><Name>Engine Test Recognizer</Name>
+<Description>Recognizes the engine test's terms</Description><Recognizers>
+)" + recognizers +
+         LR"(</Recognizers></RecognizerProvider>
+<ActionProvider><Name>Quillpoint</Name><Description>Inserts Quillpoints</Description><Actions>
+<Action Name="Insert" ClassCode="I" Enabled="Yes"
+ InsertPosition="RT">Replace Smart Tag with Quillpoint</Action>
+<Action Name="ViewConfig" ClassCode="V" Enabled="Yes">Maintain Recognizer Terms</Action>
+</Actions></ActionProvider></SmartTagConfig>)";
 }
 
 void WriteConfigText(const std::wstring& text) {
