@@ -91,9 +91,10 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
       Call(addIn, L"GetQuillpointsByName", {Variant::ByRef(name.Get())}).AsObject();
 
   // The lookup may be the first sign that the catalog changed: every term list is then
-  // rebuilt. Without a catalog (test mode) there is no one to ask.
+  // rebuilt, also where it was built in the flag's second, which may hold the verb back by up
+  // to a second. Without a catalog (test mode) there is no one to ask.
   GetCurrentNorvaneCatalog();
-  if (m_oCatalog && m_oCatalog.Call(L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
+  if (m_oCatalog && m_oCatalog.Call(L"HasCatalogChanged").AsBool()) MoveCacheFlushFlag();
 
   if (Call(quillpoints.Get(), L"Count").AsLong() != 1) {
     Call(addIn, L"doShowQuillpoints");

@@ -187,9 +187,11 @@ bool Controller::GetRecognizerList() {
   try {
     _SmartTagConfig* config = GetSmartTagConfig();
     GetCurrentNorvaneCatalog();
-    // In test mode there is no catalog to ask.
+    // In test mode there is no catalog to ask. A change moves the flag even when this or
+    // another engine rebuilt in the flag's second; that may hold this check back by up to a
+    // second, and every running recognizer rebuilds at its next Recognize.
     if (!(IsTestMode() && !m_oCatalog)) {
-      if (m_oCatalog.Call(L"HasCatalogChanged").AsBool()) SetCacheFlushFlag();
+      if (m_oCatalog.Call(L"HasCatalogChanged").AsBool()) MoveCacheFlushFlag();
     }
     if (m_sCacheStamp.empty()) m_sCacheStamp = kNeverBuilt;
     if (GetCacheFlushFlag() == m_sCacheStamp) return true;

@@ -49,4 +49,14 @@ void SetCacheFlushFlagAfter(const SYSTEMTIME& moment) {
   }
 }
 
+void MoveCacheFlushFlag() {
+  // Read before the clock, so that the second compared with it is never older than its own.
+  const std::wstring flag = GetCacheFlushFlag();
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const std::wstring stamp = StampNow(now);
+  if (flag == stamp) return SetCacheFlushFlagAfter(now);
+  WriteCacheFlushFlag(stamp);
+}
+
 }  // namespace qp

@@ -18,6 +18,10 @@ void SetCacheFlushFlag();
 // flag as its stamp at or before `moment` thus finds the flag changed at its next check, even
 // where it rebuilt in the very second of the moment.
 void SetCacheFlushFlagAfter(const SYSTEMTIME& moment);
+// Writes a stamp other than the flag's value: this second's, or, when the flag already holds
+// this second, the next one's, waited for (at most a second). An engine may have rebuilt from
+// the old state in the flag's second; it too finds the flag changed at its next check.
+void MoveCacheFlushFlag();
 // "YYYYMMDDHH:MM:SS" with the locale's time separator.
 std::wstring FormatCacheFlushStamp(const SYSTEMTIME& time, const std::wstring& timeSeparator);
 

@@ -12,11 +12,10 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
-#include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "late_bound.h"
 #include "nvstagQP.h"
 #include "office_host.h"
 #include "window_watcher.h"
@@ -33,16 +32,14 @@ using qp::test::ConfigFolder;
 using qp::test::ExpectBox;
 using qp::test::ExpectPrompt;
 using qp::test::kDisplayErrors;
+using qp::test::Narrow;
 using qp::test::RemoveConfigFolder;
 using qp::test::Take;
 
 // A file where the folder should be: the folder cannot be made, nor the configuration in it.
 void BlockConfigFolder() {
   RemoveConfigFolder();
-  HANDLE file = CreateFileW(ConfigFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot put a file in the folder's place";
-  CloseHandle(file);
+  ASSERT_TRUE(qp::test::WriteFileBytes(ConfigFolder(), "")) << "no file in the folder's place";
 }
 
 // The platform's own text for a failure code.
@@ -91,40 +88,19 @@ TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes)
   ComPtr<_Controller> controller = NewController();
   ASSERT_TRUE(controller);
 
-  {
-    SCOPED_TRACE("a script asks for SmartTagConfiguration by name");
-    ComPtr<IDispatch> late;
-    ASSERT_HRESULT_SUCCEEDED(controller.As(&late));
-    DISPID id = 0;
-    LPOLESTR name = const_cast<LPOLESTR>(L"SmartTagConfiguration");
-    ASSERT_HRESULT_SUCCEEDED(late->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO excep = {};
-    ASSERT_EQ(late->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, &excep, nullptr),
-              DISP_E_EXCEPTION);
-    VariantClear(&result);
-    const std::wstring source = Take(excep.bstrSource), description = Take(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
-    EXPECT_EQ(excep.scode, store.code);
-    EXPECT_EQ(source.rfind(L"SmarTagConfigGetConfigFilePath()", 0), 0u) << source;
-    EXPECT_EQ(description, store.description);
-  }
-  {
-    SCOPED_TRACE("a client through the vtable");
-    ComPtr<_SmartTagConfig> config;
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(controller->get_SmartTagConfiguration(&config), store.code);
-    EXPECT_FALSE(config);
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
-    BSTR source = nullptr, description = nullptr;
-    info->GetSource(&source);
-    info->GetDescription(&description);
-    EXPECT_NE(Take(source).find(L"GetConfigFilePath()"), std::wstring::npos);
-    EXPECT_EQ(Take(description), store.description);
-  }
+  // A script that asks for SmartTagConfiguration by name.
+  ComPtr<IDispatch> late;
+  ASSERT_HRESULT_SUCCEEDED(controller.As(&late));
+  const qp::test::CallError e = qp::test::FailureOf(late.Get(), L"SmartTagConfiguration");
+  EXPECT_EQ(e.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(e.code, store.code);
+  EXPECT_EQ(e.source.rfind(L"SmarTagConfigGetConfigFilePath()", 0), 0u) << Narrow(e.source);
+  EXPECT_EQ(e.description, store.description);
+  // A client through the vtable gets the same code (the words above come from its error
+  // information) and no object.
+  ComPtr<_SmartTagConfig> config;
+  EXPECT_EQ(controller->get_SmartTagConfiguration(&config), store.code);
+  EXPECT_FALSE(config);
   EXPECT_TRUE(watcher.Seen().empty()) << "SmartTagConfiguration reports nothing itself";
 
   // The descriptive properties show the same failure: the action side in a box, the recognizer
@@ -176,17 +152,12 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(watcher.Seen().size(), 1u);
 
   // A successful answer does replace the list: the user switched the first verb off.
-  std::string file = qp::test::FileBytes(ConfigFolder() + L"\\nvstagQP.cfg");
+  std::string file = qp::test::FileBytes(qp::test::ConfigPath());
   const std::string insert = "Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\"";
   const size_t at = file.find(insert);
   ASSERT_NE(at, std::string::npos) << "the default verbs are not in the file";
   file.replace(at, insert.size(), "Name=\"Insert\" ClassCode=\"I\" Enabled=\"No\"");
-  HANDLE out = CreateFileW((ConfigFolder() + L"\\nvstagQP.cfg").c_str(), GENERIC_WRITE, 0, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(out, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(out, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);
-  CloseHandle(out);
+  ASSERT_TRUE(qp::test::WriteFileBytes(qp::test::ConfigPath(), file));
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"Quillpoint");
   ASSERT_EQ(controller->get_ActionVerbCount(&count), S_OK);
   EXPECT_EQ(count, 1);
@@ -211,13 +182,8 @@ TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
   BlockConfigFolder();
   const StoreFailure store;
   qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
-  // The prompts are answered No, No, Yes, and No again should one still come; boxes OK.
-  auto prompts = std::make_shared<int>(0);
-  WindowWatcher watcher([prompts](const SeenWindow& w) {
-    const bool prompt = std::find(w.buttons.begin(), w.buttons.end(), L"No") != w.buttons.end();
-    if (!prompt) return std::wstring(L"OK");
-    return std::wstring(++*prompts == 3 ? L"Yes" : L"No");
-  });
+  // The prompts are answered No, No and Yes; the action side's box OK.
+  WindowWatcher watcher(WindowWatcher::InTurn({L"No", L"No", L"Yes", L"OK"}));
   ComPtr<ISmartTagRecognizer> first;
   ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &first));
 

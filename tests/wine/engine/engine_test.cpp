@@ -7,7 +7,6 @@
 
 #include <windows.h>
 #include <ole2.h>
-#include <shlobj.h>
 #include <wrl/client.h>
 
 #include <algorithm>
@@ -17,84 +16,69 @@
 
 #include "nvstagQP.h"
 #include "office_host.h"
-#include "platform/automation.h"
+#include "term_records.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using qp::test::ExpectPrompt;
+using qp::test::kDisplayErrors;
+using qp::test::LI;
 using qp::test::Message;
-using qp::test::SeenWindow;
+using qp::test::SetQuillpoints;
+using qp::test::SetSetting;
+using qp::test::SetStandInSetting;
+using qp::test::Take;
+using qp::test::Term;
 using qp::test::WindowWatcher;
 
-using qp::test::kActionProgId;
-using qp::test::kControllerProgId;
-using qp::test::kRecognizerProgId;
-constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
-constexpr wchar_t kRegistryProgId[] = L"HiveLibrary.Registry";
 constexpr wchar_t kTypeName[] = L"urn:test:engine#quillpoint";
 constexpr wchar_t kDownloadUrl[] = L"http://example.invalid/quillpoint";
-using qp::test::ConfigPath;
-using qp::test::ExpectPrompt;
-using qp::test::kBoxTitle;
-using qp::test::kDisplayErrors;
-using qp::test::kFlag;
-using qp::test::SetQuillpoints;
-using qp::test::SetStandInSetting;
-// The flag's resolution is a second: a change must come at least a second after the last one.
-constexpr DWORD kNextSecond = 1100;
+const std::vector<std::wstring> kNames = {L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$",
+                                          L"One Two Three Four"};
 
-// ---- the user's configuration and the catalog's list ------------------------------------
-
-struct Term {
-  std::wstring classCode, enabled, value;
-};
-
-// Literal terms of every kind: only enabled ones of class "LI" (in any letter case) count.
-std::vector<Term> StandardTerms() {
-  return {
-      {L"D", L"Yes", L""},        {L"LI", L"Yes", L"Field"},      {L"LI", L"Yes", L"matter ref"},
-      {L"li", L"yes", L"Docket"}, {L"LI", L"No", L"Hidden Term"}, {L"LE", L"Yes", L"Excluded"}};
+// Literal terms of every kind: only enabled ones of class "LI" (in any letter case) count. The
+// fourth term is the one the tests rename.
+std::vector<Term> StandardTerms(const std::wstring& fourth = L"Docket") {
+  return {{L"D", L""},
+          LI(L"Field"),
+          LI(L"matter ref"),
+          {L"li", fourth, L"yes"},
+          LI(L"Hidden Term", L"No"),
+          {L"LE", L"Excluded"}};
 }
 
 std::wstring ConfigDocument(const std::vector<Term>& terms) {
-  std::wstring xml =
-      L"<!-- engine test configuration -->\r\n<SmartTagConfig>\r\n"
-      L"\t<Caption>Norvane Quillpoint</Caption>\r\n"
-      L"\t<Name>" +
-      std::wstring(kTypeName) +
-      L"</Name>\r\n"
-      L"\t<NameExt/>\r\n\t<DownloadURL>" +
-      std::wstring(kDownloadUrl) +
-      L"</DownloadURL>\r\n"
-      L"\t<RecognizerProvider>\r\n\t\t<Name>Engine Test Recognizer</Name>\r\n"
-      L"\t\t<Description>Recognizes the engine test's terms</Description>\r\n"
-      L"\t\t<Recognizers>\r\n";
+  std::wstring recognizers;
   for (const Term& t : terms)
-    xml += L"\t\t\t<Recognizer ClassCode=\"" + t.classCode + L"\" Enabled=\"" + t.enabled +
-           L"\" CaseSensitive=\"Yes\" Mask=\"\">" + t.value + L"</Recognizer>\r\n";
-  xml +=
-      L"\t\t</Recognizers>\r\n\t</RecognizerProvider>\r\n\t<ActionProvider>\r\n"
-      L"\t\t<Name>Quillpoint</Name>\r\n\t\t<Description>Inserts Quillpoints</Description>\r\n"
-      L"\t\t<Actions>\r\n"
-      L"\t\t\t<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\" InsertPosition=\"RT\">"
-      L"Replace Smart Tag with Quillpoint</Action>\r\n"
-      L"\t\t\t<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">"
-      L"Maintain Recognizer Terms</Action>\r\n"
-      L"\t\t</Actions>\r\n\t</ActionProvider>\r\n</SmartTagConfig>";
-  return xml;
+    recognizers += L"<Recognizer ClassCode=\"" + t.classCode + L"\" Enabled=\"" + t.enabled +
+                   L"\" CaseSensitive=\"" + t.caseSensitive + L"\" Mask=\"" + t.mask + L"\">" +
+                   t.value + L"</Recognizer>\r\n";
+  return L"<SmartTagConfig><Caption>Norvane Quillpoint</Caption><Name>" + std::wstring(kTypeName) +
+         L"</Name><NameExt/><DownloadURL>" + kDownloadUrl +
+         LR"(</DownloadURL>
+<RecognizerProvider><Name>Engine Test Recognizer</Name>
+<Description>Recognizes the engine test's terms</Description><Recognizers>
+)" + recognizers +
+         LR"(</Recognizers></RecognizerProvider>
+<ActionProvider><Name>Quillpoint</Name><Description>Inserts Quillpoints</Description><Actions>
+<Action Name="Insert" ClassCode="I" Enabled="Yes"
+ InsertPosition="RT">Replace Smart Tag with Quillpoint</Action>
+<Action Name="ViewConfig" ClassCode="V" Enabled="Yes">Maintain Recognizer Terms</Action>
+</Actions></ActionProvider></SmartTagConfig>)";
 }
 
 void WriteConfigText(const std::wstring& text) {
   qp::test::WriteConfig(qp::test::Narrow(text));
 }
+const std::wstring kBrokenConfig =
+    L"<SmartTagConfig>\r\n\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n";
 
 std::wstring Flag(bool* found = nullptr) {
-  return qp::test::GetSetting(HKEY_CURRENT_USER, kFlag, found);
+  return qp::test::GetSetting(HKEY_CURRENT_USER, qp::test::kFlag, found);
 }
-
-// ---- a component made unreachable for a while ----------------------------------------------
 
 // Points a ProgID at a class that is not registered, as when a component was never installed
 // or was removed, and puts the registered class back when it goes out of scope.
@@ -106,7 +90,7 @@ class ProgIdAway {
     EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, key_.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, clsid,
                            &size),
               ERROR_SUCCESS)
-        << "not registered: " << key_;
+        << "not registered: " << qp::test::Narrow(key_);
     saved_ = clsid;
     Set(L"{6A1C0E52-3B1D-4C7E-9F00-0000DEADBEEF}");
   }
@@ -123,28 +107,19 @@ class ProgIdAway {
   std::wstring key_, saved_;
 };
 
-// ---- tags ------------------------------------------------------------------------------------
-
 using Tags = std::vector<std::tuple<std::wstring, int, int>>;
 
-Tags Of(const std::vector<qp::host::Tag>& tags) {
-  Tags out;
-  for (const auto& t : tags)
-    out.emplace_back(t.type, t.start, t.length);
-  return out;
+// The tags Office expects over the first occurrence of each of `words` in `text`.
+Tags TagsOver(const std::wstring& text, std::initializer_list<const wchar_t*> words,
+              const std::wstring& type = kTypeName) {
+  Tags tags;
+  for (const wchar_t* w : words) {
+    const size_t at = text.find(w);
+    EXPECT_NE(at, std::wstring::npos) << "the test's text lacks its own term";
+    tags.emplace_back(type, static_cast<int>(at) + 1, static_cast<int>(wcslen(w)));
+  }
+  return tags;
 }
-
-// The tag Office expects over the n-th occurrence (from 0) of `words` in `text`.
-std::tuple<std::wstring, int, int> TagOver(const std::wstring& text, const std::wstring& words,
-                                           const std::wstring& type = kTypeName, int n = 0) {
-  size_t at = text.find(words);
-  while (n-- > 0 && at != std::wstring::npos)
-    at = text.find(words, at + 1);
-  EXPECT_NE(at, std::wstring::npos) << "the test's text lacks its own term";
-  return {type, static_cast<int>(at) + 1, static_cast<int>(words.size())};
-}
-
-using qp::test::Take;
 
 // Presses No on a question and OK on anything else: an unexpected box must not hang the test;
 // the test then finds it among the windows seen. (Yes to the error prompt would silence it for
@@ -153,10 +128,15 @@ qp::test::Answer Dismiss() {
   return WindowWatcher::Question(L"No");
 }
 
+void ExpectNoBoxes(const WindowWatcher& watcher) {
+  for (const qp::test::SeenWindow& w : watcher.Seen())
+    ADD_FAILURE() << "a box came up: " << qp::test::Narrow(qp::test::Describe(w));
+}
+
 // A paragraph with one catalog name and one configured term, and its tags.
 constexpr wchar_t kJudgeAndField[] = L"The Judge and the Field";
 Tags JudgeAndFieldTags(const std::wstring& type = kTypeName) {
-  return {TagOver(kJudgeAndField, L"Judge", type), TagOver(kJudgeAndField, L"Field", type)};
+  return TagsOver(kJudgeAndField, {L"Judge", L"Field"}, type);
 }
 
 class Engine : public ::testing::Test {
@@ -164,479 +144,325 @@ class Engine : public ::testing::Test {
   void SetUp() override {
     qp::test::ResetProductState();
     WriteConfigText(ConfigDocument(StandardTerms()));
-    SetQuillpoints(
-        {L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$", L"One Two Three Four"});
+    SetQuillpoints(kNames);
   }
 
-  // A recognizer as Office loads it: created by ProgID and asked its descriptive questions
+  // A recognizer created by ProgID; as Office loads it, also asked its descriptive questions
   // (among them SmartTagName(1), which fixes the type name of its tags).
-  static ComPtr<ISmartTagRecognizer> Load() {
+  static ComPtr<ISmartTagRecognizer> Create(bool describe = false) {
     ComPtr<ISmartTagRecognizer> r;
-    EXPECT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, r.GetAddressOf()));
-    if (!r) return r;
+    EXPECT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &r));
     qp::host::RecognizerInfo info;
-    EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(r.Get(), info));
-    EXPECT_EQ(info.smartTagName, kTypeName);
+    if (r && describe) {
+      EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(r.Get(), info));
+      EXPECT_EQ(info.smartTagName, kTypeName);
+    }
     return r;
   }
-  static ComPtr<ISmartTagRecognizer> Create() {
-    ComPtr<ISmartTagRecognizer> r;
-    EXPECT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, r.GetAddressOf()));
-    return r;
-  }
+  static ComPtr<ISmartTagRecognizer> Load() { return Create(true); }
 
   static Tags Recognize(ISmartTagRecognizer* r, const std::wstring& text, HRESULT expected = S_OK,
                         IF_TYPE type = IF_TYPE_PARA) {
     std::vector<qp::host::Tag> tags;
-    EXPECT_EQ(qp::host::RecognizeParagraph(r, text, tags, type), expected) << "on: " << text;
-    return Of(tags);
+    EXPECT_EQ(qp::host::RecognizeParagraph(r, text, tags, type), expected)
+        << "on: " << qp::test::Narrow(text);
+    Tags out;
+    for (const auto& t : tags)
+      out.emplace_back(t.type, t.start, t.length);
+    return out;
+  }
+  // A call that fails back to Office, with no tag.
+  static void ExpectFailure(ISmartTagRecognizer* r, const char* when) {
+    std::vector<qp::host::Tag> tags;
+    EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r, kJudgeAndField, tags))) << when;
+    EXPECT_TRUE(tags.empty()) << when;
   }
 
-  // The user's terms saved by the configuration store of a Controller of its own (as the terms
-  // dialog of an action handler saves them): the record with `from` gets `to`.
-  static void RenameTermAndSave(_Controller* controller, const std::wstring& from,
-                                const std::wstring& to) {
+  // The user's terms saved by the configuration store of an engine of its own, as the terms
+  // dialog of an action handler saves them.
+  static void SaveTerms(const std::vector<Term>& terms) {
+    ComPtr<_Controller> controller;
+    ASSERT_HRESULT_SUCCEEDED(
+        qp::test::CreateByProgId(qp::test::kControllerProgId, controller.GetAddressOf()));
     ComPtr<_SmartTagConfig> config;
-    ASSERT_HRESULT_SUCCEEDED(controller->get_SmartTagConfiguration(config.GetAddressOf()));
-    ComPtr<_Records> records;
-    ASSERT_HRESULT_SUCCEEDED(config->GetRecognizers(VARIANT_FALSE, records.GetAddressOf()));
-    LONG count = 0;
-    ASSERT_HRESULT_SUCCEEDED(records->get_Count(&count));
-    bool renamed = false;
-    for (LONG i = 1; i <= count && !renamed; ++i) {
-      VARIANT index, item;
-      index.vt = VT_I4;
-      index.lVal = i;
-      VariantInit(&item);
-      ASSERT_HRESULT_SUCCEEDED(records->get_Item(index, &item));
-      ComPtr<_RecognizerProps> record;
-      ASSERT_EQ(item.vt, VT_DISPATCH);
-      item.pdispVal->QueryInterface(IID__RecognizerProps,
-                                    reinterpret_cast<void**>(record.GetAddressOf()));
-      VariantClear(&item);
-      ASSERT_TRUE(record);
-      BSTR value = nullptr;
-      record->get_Value(&value);
-      if (Take(value) != from) continue;
-      BSTR now = SysAllocString(to.c_str());
-      ASSERT_HRESULT_SUCCEEDED(record->put_Value(now));
-      SysFreeString(now);
-      renamed = true;
-    }
-    ASSERT_TRUE(renamed) << "no term " << from;
-    IDispatch* list = nullptr;
-    records->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&list));
+    ASSERT_HRESULT_SUCCEEDED(controller->get_SmartTagConfiguration(&config));
+    // Read first, as the dialog reads them.
+    ComPtr<_Records> before;
+    ASSERT_HRESULT_SUCCEEDED(config->GetRecognizers(VARIANT_FALSE, &before));
+    ComPtr<IDispatch> records = qp::test::NewCollection(terms);
+    IDispatch* list = records.Get();
     ASSERT_HRESULT_SUCCEEDED(config->UpdateRecognizers(&list));
-    if (list) list->Release();
-  }
-  static void RenameTermAndSave(const std::wstring& from, const std::wstring& to) {
-    ComPtr<_Controller> controller = NewController();
-    ASSERT_TRUE(controller);
-    RenameTermAndSave(controller.Get(), from, to);
-  }
-
-  static ComPtr<_Controller> NewController() {
-    ComPtr<_Controller> c;
-    EXPECT_HRESULT_SUCCEEDED(qp::test::CreateByProgId(kControllerProgId, c.GetAddressOf()));
-    return c;
-  }
-
-  // A Controller's own recognition, through its vtable, with a site like Office's.
-  static Tags ControllerRecognize(_Controller* c, const std::wstring& text) {
-    qp::host::RecognizerSite* site = qp::host::RecognizerSite::New();
-    ISmartTagRecognizerSite* byRef = site;
-    BSTR b = SysAllocString(text.c_str());
-    EXPECT_HRESULT_SUCCEEDED(c->DoRecognize(b, 1033, &byRef));
-    SysFreeString(b);
-    Tags tags = Of(site->tags);
-    site->Release();
-    return tags;
   }
 
   qp::test::ComApartment com_;
 };
 
-TEST_F(Engine, TagsConfiguredAndCatalogTermsInParagraphsOnly) {
+TEST_F(Engine, FoundThroughOfficesDiscoveryKeyAndTagsParagraphsOnly) {
   WindowWatcher watcher(Dismiss());
-  // Office finds the recognizer through its discovery key and the registered ProgID.
   CLSID recognizer, action;
-  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kRecognizerProgId, &recognizer));
-  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kActionProgId, &action));
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(qp::test::kRecognizerProgId, &recognizer));
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(qp::test::kActionProgId, &action));
   qp::host::RegisterForOffice(recognizer, action);
   const std::vector<std::wstring> found = qp::host::FindRecognizers();
   for (const wchar_t* root : {qp::host::kRecognizersKey, qp::host::kActionsKey})
     RegDeleteTreeW(HKEY_CURRENT_USER, root);
-  ASSERT_NE(std::find(found.begin(), found.end(), kRecognizerProgId), found.end());
+  ASSERT_NE(std::find(found.begin(), found.end(), qp::test::kRecognizerProgId), found.end());
 
   ComPtr<ISmartTagRecognizer> r = Load();
   ASSERT_TRUE(r);
-
-  // Catalog names (the catalog compares without case), configured terms in any case, each
-  // with its 1-based start and length, in text order.
-  const std::wstring first =
-      L"Dear client name: the FIELD of Matter Number 12 and Matter Ref go to the Judge.";
-  EXPECT_EQ(Recognize(r.Get(), first),
-            (Tags{TagOver(first, L"client name"), TagOver(first, L"FIELD"),
-                  TagOver(first, L"Matter Number"), TagOver(first, L"Matter Ref"),
-                  TagOver(first, L"Judge")}));
-  EXPECT_EQ(std::get<1>(TagOver(first, L"client name")), 6);
-
-  // Disabled and excluded terms, the word limit's own key, a name of four words and a term
-  // glued to another word stay untagged; a term after a tab and a delimiter is found.
-  const std::wstring second =
-      L"Hidden Term, Excluded; $MAXWORDS$ One Two Three Four.\tdocket! Judges";
-  EXPECT_EQ(Recognize(r.Get(), second), (Tags{TagOver(second, L"docket")}));
-
   // Every input type but the paragraph is passed over; the paragraph after them still works.
   for (int type : {0, 1, 2, 4, 16, 32, 9})
-    EXPECT_EQ(Recognize(r.Get(), first, S_OK, static_cast<IF_TYPE>(type)), Tags{})
+    EXPECT_EQ(Recognize(r.Get(), kJudgeAndField, S_OK, static_cast<IF_TYPE>(type)), Tags{})
         << "input type " << type;
-  EXPECT_EQ(Recognize(r.Get(), first).size(), 5u);
-  EXPECT_TRUE(watcher.Seen().empty());
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+  ExpectNoBoxes(watcher);
 }
 
-TEST_F(Engine, TermsThatAreThereAlreadyAndTextsWithoutWords) {
-  // With prompts switched on, so that a failure of the rebuild or of the matching shows.
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+// Any dictionary with Exists, Add, Remove and Item will do as the catalog's: its own, the
+// scripting runtime's, one that cannot list its keys, one that lists them as strings, and one
+// that lends its own array of keys by reference, which must come back unwritten and unlocked
+// (its next call fails otherwise). One recognizer is handed each in turn at a catalog change:
+// the member ids one dictionary gave must not be used on the next, whose ids differ.
+TEST_F(Engine, CatalogDictionariesOfEveryShapeInTurnGiveTheSameTags) {
+  // With prompts switched on, so that a failure of a rebuild or of the matching shows.
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
   // A configured term that is a catalog name too, and two that differ only in case.
   std::vector<Term> terms = StandardTerms();
-  terms.push_back({L"LI", L"Yes", L"Judge"});
-  terms.push_back({L"LI", L"Yes", L"DOCKET"});
+  terms.push_back(LI(L"Judge"));
+  terms.push_back(LI(L"DOCKET"));
   WriteConfigText(ConfigDocument(terms));
   WindowWatcher watcher(Dismiss());
   ComPtr<ISmartTagRecognizer> r = Load();
   ASSERT_TRUE(r);
-  const std::wstring text = L"The judge keeps the Docket";
-  EXPECT_EQ(Recognize(r.Get(), text), (Tags{TagOver(text, L"judge"), TagOver(text, L"Docket")}));
 
-  // Nothing but delimiters and spaces: no tag; the word limit's entry is back after each call,
-  // so the next paragraph is matched as before.
-  for (const wchar_t* empty : {L"", L" ", L".?,!;:\r\n\t\v", L" . ,  ;\t ! ? "}) {
-    EXPECT_EQ(Recognize(r.Get(), empty), Tags{});
-    EXPECT_EQ(Recognize(r.Get(), text).size(), 2u);
-  }
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-TEST_F(Engine, RebuildsTheTermsOnlyAfterASaveOrACatalogChange) {
-  WindowWatcher watcher(Dismiss());
-  bool found = true;
-  Flag(&found);
-  ASSERT_FALSE(found) << "the flag must start unwritten";
-
-  // The first check rebuilds although the flag was never written, and writes it.
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  const std::wstring text = L"Field, Docket, Escrow, Ledger and the Judge and the Clerk";
-  EXPECT_EQ(Recognize(r.Get(), text),
-            (Tags{TagOver(text, L"Field"), TagOver(text, L"Docket"), TagOver(text, L"Judge")}));
-  const std::wstring built = Flag(&found);
-  ASSERT_TRUE(found);
-  // YYYYMMDDHH:MM:SS with the locale's time separator.
-  EXPECT_EQ(built.size(), 14 + 2 * qp::test::TimeSeparator().size()) << qp::test::Narrow(built);
-
-  // Without a change nothing is rebuilt: the flag stays where the rebuild put it.
-  Sleep(kNextSecond);
-  EXPECT_EQ(Recognize(r.Get(), text).size(), 3u);
-  EXPECT_EQ(Flag(), built);
-
-  // A saved configuration: the renamed term is found, the old name no more.
-  RenameTermAndSave(L"Docket", L"Escrow");
-  const std::wstring saved = Flag();
-  EXPECT_NE(saved, built);
-  EXPECT_EQ(Recognize(r.Get(), text),
-            (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Judge")}));
-
-  // A catalog change: a name added and one taken away.
-  Sleep(kNextSecond);
-  SetQuillpoints({L"Client Name", L"Clerk"});
-  EXPECT_EQ(Recognize(r.Get(), text),
-            (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Clerk")}));
-  const std::wstring changed = Flag();
-  EXPECT_NE(changed, saved);
-
-  // The list written again with the same names is no change.
-  Sleep(kNextSecond);
-  SetQuillpoints({L"Client Name", L"Clerk"});
-  EXPECT_EQ(Recognize(r.Get(), text).size(), 3u);
-  EXPECT_EQ(Flag(), changed);
-
-  // The catalog's setting names another list.
-  const std::wstring other = qp::test::TempPath(L"engine_test_other_quillpoints.txt");
-  ASSERT_TRUE(qp::test::WriteFileBytes(other, "Ledger\r\n"));
-  SetStandInSetting(L"QuillpointList", other);
-  EXPECT_EQ(Recognize(r.Get(), text),
-            (Tags{TagOver(text, L"Field"), TagOver(text, L"Escrow"), TagOver(text, L"Ledger")}));
-  EXPECT_NE(Flag(), changed);
-  DeleteFileW(other.c_str());
-
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-TEST_F(Engine, TwoControllersRebuildAlternatelyAndSeeEachOthersSaves) {
-  WindowWatcher watcher(Dismiss());
-  ComPtr<_Controller> a = NewController(), b = NewController();
-  ASSERT_TRUE(a && b);
-  for (_Controller* c : {a.Get(), b.Get()}) {
-    BSTR name = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(c->get_SmartTagName(1, &name));
-    EXPECT_EQ(Take(name), kTypeName);
-  }
-  const std::wstring text = L"Docket, Escrow or Ledger";
-
-  // Each rebuild moves the flag, so the other one rebuilds at its next check.
-  std::vector<std::wstring> flags;
-  for (_Controller* c : {a.Get(), b.Get(), a.Get(), b.Get()}) {
-    if (!flags.empty()) Sleep(kNextSecond);
-    EXPECT_EQ(ControllerRecognize(c, text), (Tags{TagOver(text, L"Docket")}));
-    flags.push_back(Flag());
-    if (flags.size() > 1) {
-      EXPECT_NE(flags.back(), flags[flags.size() - 2]) << "no rebuild";
-    }
-  }
-
-  // One's save is the other's next term list, and its own.
-  Sleep(kNextSecond);
-  RenameTermAndSave(a.Get(), L"Docket", L"Escrow");
-  EXPECT_EQ(ControllerRecognize(b.Get(), text), (Tags{TagOver(text, L"Escrow")}));
-  EXPECT_EQ(ControllerRecognize(a.Get(), text), (Tags{TagOver(text, L"Escrow")}));
-  Sleep(kNextSecond);
-  RenameTermAndSave(b.Get(), L"Escrow", L"Ledger");
-  EXPECT_EQ(ControllerRecognize(a.Get(), text), (Tags{TagOver(text, L"Ledger")}));
-  EXPECT_EQ(ControllerRecognize(b.Get(), text), (Tags{TagOver(text, L"Ledger")}));
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown) {
-  const std::wstring text = kJudgeAndField;
-  {
-    ProgIdAway away(kCatalogProgId);
-    // Switched off: every check fails quietly.
-    {
-      WindowWatcher watcher(Dismiss());
-      ComPtr<ISmartTagRecognizer> r = Load();
-      ASSERT_TRUE(r);
-      EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-      EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-      EXPECT_TRUE(watcher.Seen().empty());
-    }
-    // Switched on: every check asks, as long as the user answers No.
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"yes");
-    WindowWatcher watcher(WindowWatcher::Always(L"No"));
-    ComPtr<ISmartTagRecognizer> r = Load();
-    ASSERT_TRUE(r);
-    EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-    EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-    const auto seen = watcher.Seen();
-    ASSERT_EQ(seen.size(), 2u);
-    for (const SeenWindow& w : seen)
-      ExpectPrompt(w, Message(102, L""));
-  }
-  // The catalog installed again: the next recognizer works.
-  WindowWatcher watcher(Dismiss());
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-TEST_F(Engine, ACatalogWithoutItsListRecognisesNothingUntilTheListComesBack) {
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
-  WindowWatcher watcher(Dismiss());
-  const std::wstring text = kJudgeAndField;
-  qp::test::RemoveStandInSettings();
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  // No catalog present is no failure: nothing is shown. The term list stays absent while the
-  // flag stands still, so the following call fails back to Office, with no tag and no box.
-  EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-  std::vector<qp::host::Tag> tags;
-  EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags)));
-  EXPECT_TRUE(tags.empty());
-  EXPECT_TRUE(watcher.Seen().empty());
-
-  // The list is back: the catalog reports a change, and the terms are built.
-  Sleep(kNextSecond);
-  SetQuillpoints({L"Judge"});
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-// A rebuild that fails after the catalog handed over its names (the user's file is read after
-// them) leaves no term list: recognition fails back to Office until the flag moves again,
-// even once the file is repaired; it does not go on with the names and no terms.
-TEST_F(Engine, ARebuildOverABrokenFileRecognisesNothingUntilTheFlagMoves) {
-  WindowWatcher watcher(Dismiss());
-  const std::wstring text = kJudgeAndField;
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-
-  WriteConfigText(L"<SmartTagConfig>\r\n\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n");
-  Sleep(kNextSecond);
-  SetQuillpoints({L"Judge", L"Clerk"});
-  // The check that rebuilds fails: no tag, and nothing for Office to see.
-  EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-  const std::wstring failed = Flag();
-  auto expectFailure = [&](const char* when) {
-    std::vector<qp::host::Tag> tags;
-    EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags))) << when;
-    EXPECT_TRUE(tags.empty()) << when;
-  };
-  expectFailure("after the failed rebuild");
-  expectFailure("after the failed rebuild, again");
-  WriteConfigText(ConfigDocument(StandardTerms()));
-  expectFailure("with the file repaired and the flag where it was");
-  EXPECT_EQ(Flag(), failed);
-
-  Sleep(kNextSecond);
-  SetQuillpoints({L"Judge"});
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBack) {
-  // The switch itself is read through the registry component, so not even a prompt can be
-  // shown: the failure goes back to Office.
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
-  WindowWatcher watcher(Dismiss());
-  const std::wstring text = kJudgeAndField;
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  // The recognizer has used the component before it goes.
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-  auto expectFailures = [&](const char* how) {
-    for (int i = 0; i < 2; ++i) {
-      std::vector<qp::host::Tag> tags;
-      SetErrorInfo(0, nullptr);
-      EXPECT_TRUE(FAILED(qp::host::RecognizeParagraph(r.Get(), text, tags))) << how;
-      EXPECT_TRUE(tags.empty()) << how;
-      ComPtr<IErrorInfo> info;
-      EXPECT_EQ(GetErrorInfo(0, info.GetAddressOf()), S_OK) << how << ": no error information";
-    }
-  };
-  {
-    ProgIdAway away(kRegistryProgId);
-    expectFailures("ProgID pointed at an unregistered class");
-    EXPECT_TRUE(watcher.Seen().empty());
-  }
-  // The component is back: the same recognizer goes on with its terms.
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-
-  // Unregistered by its own server and registered again.
-  HMODULE server = LoadLibraryW(L"hivereg.dll");
-  ASSERT_NE(server, nullptr);
-  using Entry = HRESULT(STDAPICALLTYPE*)();
-  auto unregister = reinterpret_cast<Entry>(
-      reinterpret_cast<void*>(GetProcAddress(server, "DllUnregisterServer")));
-  auto reregister =
-      reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
-  ASSERT_TRUE(unregister && reregister);
-  ASSERT_HRESULT_SUCCEEDED(unregister());
-  expectFailures("unregistered");
-  ASSERT_HRESULT_SUCCEEDED(reregister());
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
-  FreeLibrary(server);
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-// Any dictionary with Exists, Add, Remove and Item will do as the catalog's: the scripting
-// runtime's, one that cannot list its keys, one that lists them as strings, and one that lends
-// its own array of keys by reference, which must come back unwritten and unlocked (its next
-// call fails otherwise).
-TEST_F(Engine, CatalogDictionariesOfEveryShapeGiveTheSameTags) {
-  WindowWatcher watcher(Dismiss());
+  // Catalog names (the catalog compares without case) and configured terms in any case, each
+  // with its 1-based start and length, in text order. Disabled and excluded terms, the word
+  // limit's own key, a name of four words and a term glued to another word stay untagged; a
+  // term after a tab and a delimiter is found.
   const std::wstring first =
       L"Dear client name: the FIELD of Matter Number 12 and Matter Ref go to the Judge.";
   const std::wstring second =
       L"Hidden Term, Excluded; $MAXWORDS$ One Two Three Four.\tdocket! Judges";
   const std::wstring third = L"The judge, THE JUDGE and the Judge's clerk";
-  const std::vector<std::pair<std::wstring, Tags>> expected = {
-      {first,
-       {TagOver(first, L"client name"), TagOver(first, L"FIELD"), TagOver(first, L"Matter Number"),
-        TagOver(first, L"Matter Ref"), TagOver(first, L"Judge")}},
-      {second, {TagOver(second, L"docket")}},
-      {third, {TagOver(third, L"judge"), TagOver(third, L"JUDGE")}},
-  };
-  for (const wchar_t* kind : {L"", L"Scripting", L"ExistsOnly", L"TextKeys", L"LentKeys"}) {
-    SCOPED_TRACE(::testing::Message()
-                 << "dictionary \"" << std::string(kind, kind + wcslen(kind)) << "\"");
-    SetStandInSetting(L"NamesDictionary", kind);
-    ComPtr<ISmartTagRecognizer> r = Load();
-    ASSERT_TRUE(r);
-    for (int pass = 0; pass < 2; ++pass)  // the word limit is taken out and put back each time
-      for (const auto& [text, tags] : expected)
-        EXPECT_EQ(Recognize(r.Get(), text), tags);
-    // A catalog change reaches a dictionary of this shape too.
-    Sleep(kNextSecond);
-    SetQuillpoints({L"Clerk"});
-    EXPECT_EQ(Recognize(r.Get(), third), (Tags{TagOver(third, L"clerk")}));
-    SetQuillpoints(
-        {L"Client Name", L"Matter Number", L"Judge", L"$MAXWORDS$", L"One Two Three Four"});
-    Sleep(kNextSecond);
+  const Tags firstTags =
+      TagsOver(first, {L"client name", L"FIELD", L"Matter Number", L"Matter Ref", L"Judge"});
+  EXPECT_EQ(std::get<1>(firstTags[0]), 6);
+  const wchar_t* kinds[] = {L"",         L"Scripting", L"ExistsOnly",
+                            L"TextKeys", L"LentKeys",  L"Scripting"};
+  for (size_t i = 0; i < std::size(kinds); ++i) {
+    SCOPED_TRACE(::testing::Message() << "dictionary \"" << qp::test::Narrow(kinds[i]) << "\"");
+    SetStandInSetting(L"NamesDictionary", kinds[i]);
+    // The list changes with every shape, a clerk in it every other time.
+    std::vector<std::wstring> names = kNames;
+    if (i % 2) names.push_back(L"Clerk");
+    SetQuillpoints(names);
+    Tags thirdTags = TagsOver(third, {L"judge", L"JUDGE"});
+    if (i % 2) thirdTags.push_back(TagsOver(third, {L"clerk"})[0]);
+    // The word limit is taken out and put back at each call, texts without words included.
+    for (const wchar_t* empty : {L"", L" ", L".?,!;:\r\n\t\v", L" . ,  ;\t ! ? "}) {
+      EXPECT_EQ(Recognize(r.Get(), first), firstTags);
+      EXPECT_EQ(Recognize(r.Get(), second), TagsOver(second, {L"docket"}));
+      EXPECT_EQ(Recognize(r.Get(), third), thirdTags);
+      EXPECT_EQ(Recognize(r.Get(), empty), Tags{});
+    }
   }
-  EXPECT_TRUE(watcher.Seen().empty());
+  ExpectNoBoxes(watcher);
 }
 
-// The catalog's own dictionary: the list's names compared without case, a name listed twice
-// kept once; what a caller removes or adds stays in the dictionary it was given.
-TEST_F(Engine, EachRecognizerHasItsOwnAnswers) {
+// The flag moves at every save and every catalog change, even in the second of the last
+// rebuild, and every recognizer rebuilds at its next check; while it stands still, none does.
+TEST_F(Engine, EveryRecognizerRebuildsAfterASaveOrACatalogChangeAndOnlyThen) {
   WindowWatcher watcher(Dismiss());
+  bool found = true;
+  Flag(&found);
+  ASSERT_FALSE(found) << "the flag must start unwritten";
+  ComPtr<ISmartTagRecognizer> a = Load(), b = Load();
+  ASSERT_TRUE(a && b);
+  const std::wstring text = L"Field, Docket, Escrow, Ledger and the Judge and the Clerk";
+  auto expectTags = [&](std::initializer_list<const wchar_t*> words, const char* when) {
+    for (ISmartTagRecognizer* r : {a.Get(), b.Get()})
+      EXPECT_EQ(Recognize(r, text), TagsOver(text, words)) << when;
+  };
+
+  // The first checks rebuild although the flag was never written, and write it:
+  // YYYYMMDDHH:MM:SS with the locale's time separator.
+  expectTags({L"Field", L"Docket", L"Judge"}, "first");
+  const std::wstring built = Flag(&found);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(built.size(), 14 + 2 * qp::test::TimeSeparator().size()) << qp::test::Narrow(built);
+
+  // The file changed behind the store's back, and the catalog's list written again with the
+  // same names: no change, so the terms are not read again.
+  WriteConfigText(ConfigDocument(StandardTerms(L"Escrow")));
+  SetQuillpoints(kNames);
+  expectTags({L"Field", L"Docket", L"Judge"}, "with the flag standing still");
+  EXPECT_EQ(Flag(), built);
+
+  // A name added and one taken away: the terms are read again too.
+  SetQuillpoints({L"Client Name", L"Clerk"});
+  expectTags({L"Field", L"Escrow", L"Clerk"}, "after a catalog change");
+  EXPECT_NE(Flag(), built);
+  SaveTerms(StandardTerms(L"Ledger"));
+  expectTags({L"Field", L"Ledger", L"Clerk"}, "after a save");
+  // The catalog's setting names another list.
+  const std::wstring other = qp::test::TempPath(L"engine_test_other_quillpoints.txt");
+  ASSERT_TRUE(qp::test::WriteFileBytes(other, "Judge\r\n"));
+  SetStandInSetting(L"QuillpointList", other);
+  expectTags({L"Field", L"Ledger", L"Judge"}, "with another list");
+
+  // A flag another engine moved makes each rebuild, and each rebuild writes the flag anew for
+  // the others.
+  SYSTEMTIME past = {2001, 1, 1, 1, 0, 0, 0, 0};
+  const std::wstring earlier = qp::test::Stamp(past);
+  const wchar_t* renamed[] = {L"Escrow", L"Docket"};
+  for (int i = 0; i < 2; ++i) {
+    WriteConfigText(ConfigDocument(StandardTerms(renamed[i])));
+    SetSetting(HKEY_CURRENT_USER, qp::test::kFlag, earlier.c_str());
+    ISmartTagRecognizer* r = i == 0 ? a.Get() : b.Get();
+    EXPECT_EQ(Recognize(r, text), TagsOver(text, {L"Field", renamed[i], L"Judge"}));
+    EXPECT_NE(Flag(), earlier) << "a rebuild that left the flag where it was";
+  }
+  DeleteFileW(other.c_str());
+  ExpectNoBoxes(watcher);
+}
+
+TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown) {
+  {
+    ProgIdAway away(L"NVObjectLibrary.Catalog");
+    // Switched off, every check fails quietly; switched on, every check asks, as long as the
+    // user answers No.
+    for (bool shown : {false, true}) {
+      SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, shown ? L"yes" : nullptr);
+      WindowWatcher watcher(WindowWatcher::Always(L"No"));
+      ComPtr<ISmartTagRecognizer> r = Load();
+      ASSERT_TRUE(r);
+      EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), Tags{});
+      EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), Tags{});
+      const auto seen = watcher.Seen();
+      ASSERT_EQ(seen.size(), shown ? 2u : 0u) << "errors shown: " << shown;
+      for (const qp::test::SeenWindow& w : seen)
+        ExpectPrompt(w, Message(102, L""));
+    }
+  }
+  // The catalog installed again: the next recognizer works.
+  WindowWatcher watcher(Dismiss());
+  ComPtr<ISmartTagRecognizer> r = Load();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+  ExpectNoBoxes(watcher);
+}
+
+// A rebuild that finds no list in the catalog, or fails after the catalog handed over its
+// names (the user's file is read after them), leaves no term list: recognition fails back to
+// Office, with no tag and no further box, until the flag moves again, even once the file is
+// repaired; it does not go on with the names and no terms.
+TEST_F(Engine, ARebuildWithoutTheListOrOverABrokenFileRecognisesNothingUntilTheFlagMoves) {
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  WindowWatcher watcher(Dismiss());
+  ComPtr<ISmartTagRecognizer> r = Load();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+
+  // No catalog present is no failure: nothing is shown.
+  qp::test::RemoveStandInSettings();
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), Tags{});
+  ExpectFailure(r.Get(), "with no list");
+  SetQuillpoints({L"Judge"});
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+
+  ExpectNoBoxes(watcher);
+  // The check that rebuilds over the broken file fails and says so, once.
+  WriteConfigText(kBrokenConfig);
+  SetQuillpoints({L"Judge", L"Clerk"});
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), Tags{});
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_EQ(watcher.Seen()[0].buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+  const std::wstring failed = Flag();
+  ExpectFailure(r.Get(), "after the failed rebuild");
+  WriteConfigText(ConfigDocument(StandardTerms()));
+  ExpectFailure(r.Get(), "with the file repaired and the flag where it was");
+  EXPECT_EQ(Flag(), failed);
+  SetQuillpoints({L"Judge"});
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+  EXPECT_EQ(watcher.Seen().size(), 1u);
+}
+
+TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBack) {
+  // The switch itself is read through the registry component, so not even a prompt can be
+  // shown: the failure goes back to Office, with the error's information.
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  WindowWatcher watcher(Dismiss());
+  ComPtr<ISmartTagRecognizer> r = Load();
+  ASSERT_TRUE(r);
+  // The recognizer has used the component before it goes.
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+  auto expectFailures = [&](const char* how) {
+    for (int i = 0; i < 2; ++i) {
+      SetErrorInfo(0, nullptr);
+      ExpectFailure(r.Get(), how);
+      ComPtr<IErrorInfo> info;
+      EXPECT_EQ(GetErrorInfo(0, &info), S_OK) << how << ": no error information";
+    }
+  };
+  {
+    ProgIdAway away(L"HiveLibrary.Registry");
+    expectFailures("ProgID pointed at an unregistered class");
+  }
+  // The component is back: the same recognizer goes on with its terms.
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+
+  // Unregistered by its own server and registered again.
+  HMODULE server = LoadLibraryW(L"hivereg.dll");
+  ASSERT_NE(server, nullptr);
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  auto entry = [&](const char* name) {
+    return reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server, name)));
+  };
+  const Entry unregister = entry("DllUnregisterServer"), reregister = entry("DllRegisterServer");
+  ASSERT_TRUE(unregister && reregister);
+  ASSERT_HRESULT_SUCCEEDED(unregister());
+  expectFailures("unregistered");
+  ASSERT_HRESULT_SUCCEEDED(reregister());
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+  FreeLibrary(server);
+  ExpectNoBoxes(watcher);
+}
+
+// The type name of the tags is the one SmartTagName(1) read on the same recognizer; before
+// that, SmartTagName(2) fails (a prompt, when errors are shown) and the tags carry no type.
+TEST_F(Engine, EachRecognizerHasItsOwnTypeNameFromSmartTagNameOne) {
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"1");
+  WindowWatcher watcher(WindowWatcher::Always(L"No"));
   ComPtr<ISmartTagRecognizer> first = Load(), second = Create();
   ASSERT_TRUE(first && second);
-  // The type name cached by one recognizer's SmartTagName(1) is not the other's.
-  const std::wstring text = L"The Field";
-  EXPECT_EQ(Recognize(first.Get(), text), (Tags{TagOver(text, L"Field")}));
-  EXPECT_EQ(Recognize(second.Get(), text), (Tags{TagOver(text, L"Field", L"")}));
+  auto name = [&](int id) {
+    BSTR b = nullptr;
+    EXPECT_EQ(second->get_SmartTagName(id, &b), S_OK);
+    EXPECT_NE(b, nullptr);
+    return Take(b);
+  };
+  EXPECT_EQ(name(2), L"");
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  ExpectPrompt(watcher.Seen()[0], Message(107, L""));
+  EXPECT_EQ(Recognize(first.Get(), kJudgeAndField), JudgeAndFieldTags());
+  EXPECT_EQ(Recognize(second.Get(), kJudgeAndField), JudgeAndFieldTags(L""));
   // Every index gets the one download address.
   for (int index : {1, 2}) {
     BSTR url = nullptr;
     EXPECT_EQ(second->get_SmartTagDownloadURL(index, &url), S_OK);
     EXPECT_EQ(Take(url), kDownloadUrl) << index;
   }
-  // One released, the other goes on.
+  // One released, the other goes on, and takes its name.
   first.Reset();
-  EXPECT_EQ(Recognize(second.Get(), text), (Tags{TagOver(text, L"Field", L"")}));
-  EXPECT_TRUE(watcher.Seen().empty());
-}
-
-TEST_F(Engine, SmartTagNameTwoAnswersOnlyAfterSmartTagNameOne) {
-  const std::wstring text = L"The Field";
-  {
-    // Switched off: empty and silent; tags before SmartTagName(1) carry no type name.
-    WindowWatcher watcher(Dismiss());
-    ComPtr<ISmartTagRecognizer> r = Create();
-    ASSERT_TRUE(r);
-    BSTR name = nullptr;
-    EXPECT_EQ(r->get_SmartTagName(2, &name), S_OK);
-    EXPECT_EQ(Take(name), L"");
-    EXPECT_EQ(Recognize(r.Get(), text), (Tags{TagOver(text, L"Field", L"")}));
-    EXPECT_TRUE(watcher.Seen().empty());
-  }
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"1");
-  WindowWatcher watcher(WindowWatcher::Always(L"No"));
-  ComPtr<ISmartTagRecognizer> r = Create();
-  ASSERT_TRUE(r);
-  BSTR name = nullptr;
-  EXPECT_EQ(r->get_SmartTagName(2, &name), S_OK);
-  EXPECT_NE(name, nullptr);
-  EXPECT_EQ(Take(name), L"");
-  ASSERT_EQ(watcher.Seen().size(), 1u);
-  ExpectPrompt(watcher.Seen()[0], Message(107, L""));
-
-  name = nullptr;
-  EXPECT_EQ(r->get_SmartTagName(1, &name), S_OK);
-  EXPECT_EQ(Take(name), kTypeName);
-  name = nullptr;
-  EXPECT_EQ(r->get_SmartTagName(2, &name), S_OK);
-  EXPECT_EQ(Take(name), kTypeName);
-  EXPECT_EQ(Recognize(r.Get(), text), (Tags{TagOver(text, L"Field")}));
+  EXPECT_EQ(Recognize(second.Get(), kJudgeAndField), JudgeAndFieldTags(L""));
+  EXPECT_EQ(name(1), kTypeName);
+  EXPECT_EQ(name(2), kTypeName);
+  EXPECT_EQ(Recognize(second.Get(), kJudgeAndField), JudgeAndFieldTags());
   EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
 TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
-  WriteConfigText(L"<SmartTagConfig>\r\n\t<Name>" + std::wstring(kTypeName) + L"</Name>\r\n");
-  const std::wstring text = kJudgeAndField;
+  WriteConfigText(kBrokenConfig);
   {
     // Switched off: empty answers, no box.
     WindowWatcher watcher(Dismiss());
@@ -646,10 +472,10 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
     EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(r.Get(), info));
     EXPECT_EQ(info.name, L"");
     EXPECT_EQ(info.smartTagName, L"");
-    EXPECT_EQ(Recognize(r.Get(), text), Tags{});
-    EXPECT_TRUE(watcher.Seen().empty());
+    EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), Tags{});
+    ExpectNoBoxes(watcher);
   }
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"True");
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"True");
   WindowWatcher watcher(Dismiss());
   ComPtr<ISmartTagRecognizer> r = Create();
   ASSERT_TRUE(r);
@@ -669,8 +495,8 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagDownloadURL(1, b); }), L"");
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);
-  const std::wstring tail = L" " + ConfigPath() + L"\r\n\r\n" + Message(111, L"");
-  EXPECT_EQ(seen[0].title, kBoxTitle);
+  const std::wstring tail = L" " + qp::test::ConfigPath() + L"\r\n\r\n" + Message(111, L"");
+  EXPECT_EQ(seen[0].title, qp::test::kBoxTitle);
   EXPECT_EQ(seen[0].buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
   ASSERT_GT(seen[0].text.size(), tail.size()) << "no reason before the file";
   EXPECT_EQ(seen[0].text.substr(seen[0].text.size() - tail.size()), tail);
@@ -678,19 +504,18 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
     ExpectPrompt(seen[i], Message(107, L""));
 
   // The term list is read from the file again, and reported the same way.
-  EXPECT_EQ(Recognize(r.Get(), text), Tags{});
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), Tags{});
   seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_EQ(seen[3].text, seen[0].text);
 
   // The user repairs the file and saves the terms: the same recognizer works again.
   WriteConfigText(ConfigDocument(StandardTerms()));
-  Sleep(kNextSecond);
-  RenameTermAndSave(L"Field", L"Field");
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags(L""));
+  SaveTerms(StandardTerms());
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags(L""));
   EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), kTypeName);
   EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"Engine Test Recognizer");
-  EXPECT_EQ(Recognize(r.Get(), text), JudgeAndFieldTags());
+  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
   EXPECT_EQ(watcher.Seen().size(), 4u);
 }
 

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "action_host.h"
+#include "late_bound.h"
 #include "nvstagQP.h"
 #include "office_host.h"
-#include "platform/automation.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 
@@ -42,50 +42,26 @@ constexpr DWORD kFinishLimitMs = 60000;
 // The two terms that the editor's save `version` holds in place of the default list's
 // QUILLPOINT and FIELD (version 0: the default list itself).
 std::wstring FirstTerm(int version) {
-  wchar_t text[16];
-  wsprintfW(text, L"ALPHA%02d", version);
-  return version == 0 ? L"QUILLPOINT" : text;
+  return version == 0 ? L"QUILLPOINT" : L"ALPHA" + std::to_wstring(100 + version).substr(1);
 }
 std::wstring SecondTerm(int version) {
-  wchar_t text[16];
-  wsprintfW(text, L"OMEGA%02d", version);
-  return version == 0 ? L"FIELD" : text;
+  return version == 0 ? L"FIELD" : L"OMEGA" + std::to_wstring(100 + version).substr(1);
 }
 
-// One paragraph with the terms of every version and a catalog name; where each word stands.
-struct Paragraph {
-  std::wstring text;
-  std::vector<std::pair<std::wstring, int>> words;  // word, 1-based start
-  void Add(const std::wstring& word) {
-    if (!text.empty()) text += L' ';
-    words.push_back({word, static_cast<int>(text.size()) + 1});
-    text += word;
-  }
-  int StartOf(const std::wstring& word) const {
-    for (const auto& [w, start] : words)
-      if (w == word) return start;
-    return 0;
-  }
-};
-
-Paragraph TestParagraph() {
-  Paragraph p;
-  p.Add(L"QP");
-  for (int version = 0; version <= kSaves; ++version) {
-    p.Add(FirstTerm(version));
-    p.Add(SecondTerm(version));
-  }
-  p.Add(L"Judge");
-  p.Add(L"ends.");
-  return p;
+// One paragraph with the terms of every version and a catalog name, each word once.
+std::wstring TestParagraph() {
+  std::wstring text = L"QP";
+  for (int version = 0; version <= kSaves; ++version)
+    text += L" " + FirstTerm(version) + L" " + SecondTerm(version);
+  return text + L" Judge ends.";
 }
 
 // The tags a recognizer must commit on the paragraph when its list is that of `version`.
-std::vector<Tag> ExpectedTags(const Paragraph& p, const std::wstring& type, int version) {
+std::vector<Tag> ExpectedTags(const std::wstring& text, const std::wstring& type, int version) {
   std::vector<Tag> tags;
   for (const std::wstring& word :
        {std::wstring(L"QP"), FirstTerm(version), SecondTerm(version), std::wstring(L"Judge")})
-    tags.push_back({type, p.StartOf(word), static_cast<int>(word.size())});
+    tags.push_back({type, static_cast<int>(text.find(word)) + 1, static_cast<int>(word.size())});
   std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.start < b.start; });
   return tags;
 }
@@ -98,17 +74,11 @@ std::string Describe(const std::vector<Tag>& tags) {
   return s.empty() ? " none" : s;
 }
 
-bool SameTags(const std::vector<Tag>& a, const std::vector<Tag>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Tag& x, const Tag& y) {
-    return x.type == y.type && x.start == y.start && x.length == y.length;
-  });
-}
-
 // What the threads share: the start signal, how far the editor got, and what went wrong.
 struct Shared {
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  Paragraph paragraph = TestParagraph();
+  std::wstring paragraph = TestParagraph();
   std::atomic<int> saved{0};  // the version of the last save that returned
   std::atomic<int> saves{0};  // how many of them succeeded
   std::atomic<bool> editorDone{false};
@@ -132,17 +102,14 @@ struct Shared {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
     // The failure's own words, where the call left them.
-    std::string said;
-    IErrorInfo* info = nullptr;
+    qp::ComPtr<IErrorInfo> info;
+    BSTR source = nullptr, description = nullptr;
     if (GetErrorInfo(0, &info) == S_OK && info) {
-      BSTR source = nullptr, description = nullptr;
       info->GetSource(&source);
       info->GetDescription(&description);
-      said = " (" + qp::test::Narrow(qp::test::Take(source)) + ": " +
-             qp::test::Narrow(qp::test::Take(description)) + ")";
-      info->Release();
     }
-    Problem(what + " failed: " + code + said);
+    Problem(what + " failed: " + code + " (" + qp::test::Narrow(qp::test::Take(source)) + ": " +
+            qp::test::Narrow(qp::test::Take(description)) + ")");
     return false;
   }
   bool Started(const char* who) {
@@ -173,7 +140,7 @@ void RecognizerThread(Shared& run, int number) {
       const bool editorDone = run.editorDone;
       const int savedBefore = run.saved;
       std::vector<Tag> tags;
-      if (!run.Check(qp::host::RecognizeParagraph(recognizer.Get(), run.paragraph.text, tags),
+      if (!run.Check(qp::host::RecognizeParagraph(recognizer.Get(), run.paragraph, tags),
                      me + ": Recognize"))
         continue;
       ++run.recognitions;
@@ -181,7 +148,8 @@ void RecognizerThread(Shared& run, int number) {
                 [](const Tag& a, const Tag& b) { return a.start < b.start; });
       int version = -1;
       for (int v = 0; v <= kSaves && version < 0; ++v)
-        if (SameTags(tags, ExpectedTags(run.paragraph, info.smartTagName, v))) version = v;
+        if (Describe(tags) == Describe(ExpectedTags(run.paragraph, info.smartTagName, v)))
+          version = v;
       if (version < 0) {
         run.Problem(me + ": tags of no single list:" + Describe(tags));
       } else if (version < savedBefore || version < lastVersion) {
@@ -240,19 +208,17 @@ void EditorThread(Shared& run) {
     if (!run.Check(config->GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()),
                    save + ", GetRecognizers"))
       continue;
-    try {
-      const long count = qp::Call(terms.Get(), L"Count").AsLong();
-      if (count != 4) {
-        run.Problem(save + ": " + std::to_string(count) + " terms in the list");
-        return;
-      }
-      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(3)}).AsObject().Get(), L"Value",
-              qp::Variant::FromString(FirstTerm(version)));
-      qp::Put(qp::Call(terms.Get(), L"Item", {qp::Variant::FromLong(4)}).AsObject().Get(), L"Value",
-              qp::Variant::FromString(SecondTerm(version)));
-    } catch (...) {
-      run.Problem(save + ": the records cannot be changed");
+    const long count = qp::test::ByName(terms.Get(), L"Count").AsLong();
+    if (count != 4) {
+      run.Problem(save + ": " + std::to_string(count) + " terms in the list");
       return;
+    }
+    for (long item : {3, 4}) {
+      const qp::ComPtr<IDispatch> record =
+          qp::test::ByName(terms.Get(), L"Item", {qp::Variant::FromLong(item)}).AsObject();
+      qp::test::PutByName(
+          record.Get(), L"Value",
+          qp::Variant::FromString(item == 3 ? FirstTerm(version) : SecondTerm(version)));
     }
     IDispatch* list = terms.Get();
     if (!run.Check(config->UpdateRecognizers(&list), save + ", UpdateRecognizers")) continue;
@@ -268,23 +234,12 @@ DWORD WINAPI RunTask(void* task) {
   return 0;
 }
 
-class WordThreads : public ::testing::Test {
- protected:
-  void SetUp() override {
-    qp::test::ResetProductState();
-    qp::test::SetQuillpoints({L"Judge"});
-    // The very module COM loads, held so that its object count can be read at the end.
-    server_ = LoadLibraryW(qp::test::RegisteredServerPath().c_str());
-  }
-  void TearDown() override {
-    qp::test::RemoveStandInSettings();
-    if (server_) FreeLibrary(server_);
-  }
-  HMODULE server_ = nullptr;
-};
-
-TEST_F(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoStale) {
-  ASSERT_NE(server_, nullptr) << "the registered server cannot be loaded";
+TEST(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoStale) {
+  qp::test::ResetProductState();
+  qp::test::SetQuillpoints({L"Judge"});
+  // The very module COM loads, held so that its object count can be read at the end.
+  const HMODULE server = LoadLibraryW(qp::test::RegisteredServerPath().c_str());
+  ASSERT_NE(server, nullptr) << "the registered server cannot be loaded";
   ASSERT_EQ(GetFileAttributesW(qp::test::ConfigPath().c_str()), INVALID_FILE_ATTRIBUTES)
       << "not a first use";
   // An error box would stop its thread until answered: each one is closed and fails the test.
@@ -327,9 +282,10 @@ TEST_F(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoSt
     ADD_FAILURE() << "a box came up: " << qp::test::Narrow(qp::test::Describe(box));
   // Every thread released what it made: COM may unload the server.
   auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      reinterpret_cast<void*>(GetProcAddress(server_, "DllCanUnloadNow")));
+      reinterpret_cast<void*>(GetProcAddress(server, "DllCanUnloadNow")));
   ASSERT_NE(canUnloadNow, nullptr);
   EXPECT_EQ(canUnloadNow(), S_OK) << "an object of the server outlives its apartment";
+  FreeLibrary(server);
 }
 
 }  // namespace
