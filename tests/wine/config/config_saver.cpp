@@ -88,14 +88,11 @@ void Save(HANDLE ready, HANDLE stop, unsigned long count, const std::wstring& mo
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 4 && argc != 5) {
-    fprintf(stderr, "usage: config_saver READY_EVENT STOP_EVENT COUNT [MODE]\n");
-    return 2;
-  }
-  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]);
-  HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, argv[2]);
+  HANDLE ready = argc >= 4 ? OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]) : nullptr;
+  HANDLE stop = argc >= 4 ? OpenEventW(SYNCHRONIZE, FALSE, argv[2]) : nullptr;
   if (!ready || !stop) {
-    fprintf(stderr, "config_saver: the events are not there\n");
+    fprintf(stderr,
+            "usage: config_saver READY_EVENT STOP_EVENT COUNT [MODE], with the events made\n");
     return 2;
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

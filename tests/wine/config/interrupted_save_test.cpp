@@ -1,11 +1,9 @@
-// Saves of the terms that never finish or must wait: a process killed while it saves, between
-// writing and replacing, a process frozen there while another one saves, and a save refused
-// while another program holds the file. The user's file must be whole every time, what the
-// killed saves left beside it must go with the next save, a save still in progress must not be
-// disturbed, not even one of another machine that shares the folder, and a refused save must
-// complete once the file is free. And saves that all finish: two processes saving at once while a
-// third reads, from a first use on. The saves are those of the registered server, run by a
-// helper program (config_saver).
+// Saves of the terms that never finish or must wait: killed, or frozen while another process
+// saves, between writing and replacing, or refused while another program holds the file. The
+// user's file stays whole, what killed saves left goes with the next save, a save in progress,
+// even another machine's, is not disturbed, and a refused save completes once the file is free.
+// And two processes saving at once while a third reads, from a first use on. The saves are the
+// registered server's, run by a helper program (config_saver).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -190,14 +188,11 @@ TEST_F(InterruptedSaves, NewFilesOfOtherMachinesAndEarlierNamesStayUntilTheyAreO
   const std::vector<std::wstring> old = {L"nvstagQP.cfg.FARAWAY.4242-01DA000011112222.3.new",
                                          L"nvstagQP.cfg.4242-01DA000011112222.4.new",
                                          L"nvstagQP.cfg.4242.977002.new"};
-  for (const std::wstring& name : young) {
-    ASSERT_TRUE(WriteFileBytes(ConfigFolder() + L"\\" + name, "<SmartTagConfig>"));
-    ASSERT_TRUE(Backdate(ConfigFolder() + L"\\" + name, 60));
-  }
-  for (const std::wstring& name : old) {
-    ASSERT_TRUE(WriteFileBytes(ConfigFolder() + L"\\" + name, "<SmartTagConfig>"));
-    ASSERT_TRUE(Backdate(ConfigFolder() + L"\\" + name, 2 * 60 * 60));
-  }
+  for (const auto& [names, age] : {std::pair{young, 60ull}, std::pair{old, 2 * 60 * 60ull}})
+    for (const std::wstring& name : names) {
+      const std::wstring path = ConfigFolder() + L"\\" + name;
+      ASSERT_TRUE(WriteFileBytes(path, "<SmartTagConfig>") && Backdate(path, age)) << Narrow(name);
+    }
   ASSERT_TRUE(Saver(1).Succeeds());
   EXPECT_EQ(LeftBeside(), young) << "a save that may still run lost its file, or a leftover stayed";
   ExpectWhole();
