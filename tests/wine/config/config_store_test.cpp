@@ -4,102 +4,64 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "config/config.h"
-#include "config/xml_document.h"
+#include "config_files.h"
+#include "late_bound.h"
 #include "nvstagQP.h"
-#include "platform/automation.h"
 #include "platform/error.h"
 #include "term_records.h"
 #include "wine_test_env.h"
 
 namespace {
 
-using qp::test::Narrow;
-
+using namespace qp::test;
 using qp::Bstr;
 using qp::ComPtr;
 using qp::Variant;
 
-constexpr wchar_t kTypeName[] = L"urn:norvane:quillpoint:smarttag#insertquillpoint";
-using qp::test::kFlag;
-constexpr long kErrParse = static_cast<long>(0x80040205);
+constexpr HRESULT kErrParse = static_cast<HRESULT>(0x80040205);
+const HRESULT kObjectNotSet = qp::ErrorNumberToHresult(qp::kErrObjectNotSet);
 
-// ---- the default document, line by line as the configuration format fixes it ---------------
-
-std::wstring Tabs(int n) {
-  return std::wstring(static_cast<size_t>(n), L'\t');
-}
-
-std::wstring RecognizerLine(const std::wstring& code, const std::wstring& term) {
-  return Tabs(3) + L"<Recognizer ClassCode=\"" + code +
-         L"\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">" + term + L"</Recognizer>";
-}
-
-std::vector<std::wstring> DefaultLines() {
-  std::vector<std::wstring> lines = {
-      L"<!-- Default Quillpoint SmartTag configuration -->",
-      L"<SmartTagConfig>",
-      Tabs(1) + L"<Caption>Norvane Quillpoint</Caption>",
-      Tabs(1) + L"<Name>" + kTypeName + L"</Name>",
-      Tabs(1) + L"<NameExt/>",
-      Tabs(1) + L"<DownloadURL></DownloadURL>",
-      Tabs(1) + L"<RecognizerProvider>",
-      Tabs(2) + L"<Name>Norvane Quillpoint Recognizer</Name>",
-      Tabs(2) +
-          L"<Description>This recognizer recognizes Quillpoint keywords and Names found "
-          L"in an Norvane Template Catalog</Description>",
-      Tabs(2) + L"<Recognizers>",
-      Tabs(3) + L"<!-- Valid ClassCode:",
-  };
-  for (const wchar_t* code : {L"LI = Literial Includes,", L"LE = Literial Excludes, ",
-                              L"D = Derived (i.e from Database or Data service)"})
-    lines.push_back(Tabs(5) + code);
-  lines.push_back(Tabs(3) + L" -->");
-  lines.push_back(RecognizerLine(L"D", L""));
-  for (const wchar_t* term : {L"QP", L"QUILLPOINT", L"FIELD"})
-    lines.push_back(RecognizerLine(L"LI", term));
-  for (const std::wstring& line :
-       {Tabs(2) + L"</Recognizers>", Tabs(1) + L"</RecognizerProvider>",
-        Tabs(1) + L"<ActionProvider>", Tabs(2) + L"<Name>Quillpoint</Name>",
-        Tabs(2) + L"<Description>This Action Provider provides Actions to insert Norvane "
-                  L"Fields</Description>",
-        Tabs(2) + L"<Actions>", Tabs(3) + L"<!-- Valid ClassCodes"})
-    lines.push_back(line);
-  for (const wchar_t* code :
-       {L"I = Insert Data, ", L"V = View Data,", L"S = Insert Select From List"})
-    lines.push_back(Tabs(5) + code);
-  lines.push_back(Tabs(3) + L"-->");
-  lines.push_back(Tabs(3) + L"<!-- Valid InsertPosition Codes:");
-  for (const wchar_t* code :
-       {L"RT = ReplaceSmartTags, ", L"AP = After Paragraph, ", L"BP = Before Paragraph,",
-        L"AS = After Sentence, ", L"BS = Before Sentence, ", L"RS = Replace Sentence,",
-        L"RP = Replace Paragraph"})
-    lines.push_back(Tabs(5) + code);
-  lines.push_back(Tabs(3) + L" -->");
-  lines.push_back(Tabs(3) +
-                  L"<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\" "
-                  L"InsertPosition=\"RT\">Replace Smart Tag with Quillpoint</Action>");
-  lines.push_back(Tabs(3) +
-                  L"<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">"
-                  L"Maintain Recognizer Terms</Action>");
-  lines.push_back(Tabs(2) + L"</Actions>");
-  lines.push_back(Tabs(1) + L"</ActionProvider>");
-  lines.push_back(L"</SmartTagConfig>");
-  return lines;
-}
-
-std::wstring Joined(const std::vector<std::wstring>& lines) {
-  std::wstring text;
-  for (size_t i = 0; i < lines.size(); ++i)
-    text += (i ? L"\r\n" : L"") + lines[i];
-  return text;
-}
+// The default document as the configuration format fixes it, line by line.
+constexpr wchar_t kDefault[] =
+    L"<!-- Default Quillpoint SmartTag configuration -->\r\n<SmartTagConfig>\r\n"
+    L"\t<Caption>Norvane Quillpoint</Caption>\r\n"
+    L"\t<Name>urn:norvane:quillpoint:smarttag#insertquillpoint</Name>\r\n"
+    L"\t<NameExt/>\r\n\t<DownloadURL></DownloadURL>\r\n\t<RecognizerProvider>\r\n"
+    L"\t\t<Name>Norvane Quillpoint Recognizer</Name>\r\n"
+    L"\t\t<Description>This recognizer recognizes Quillpoint keywords and Names found in an "
+    L"Norvane Template Catalog</Description>\r\n"
+    L"\t\t<Recognizers>\r\n\t\t\t<!-- Valid ClassCode:\r\n\t\t\t\t\tLI = Literial Includes,\r\n"
+    L"\t\t\t\t\tLE = Literial Excludes, \r\n"
+    L"\t\t\t\t\tD = Derived (i.e from Database or Data service)\r\n\t\t\t -->\r\n"
+    L"\t\t\t<Recognizer ClassCode=\"D\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">"
+    L"</Recognizer>\r\n"
+    L"\t\t\t<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">QP"
+    L"</Recognizer>\r\n"
+    L"\t\t\t<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">"
+    L"QUILLPOINT</Recognizer>\r\n"
+    L"\t\t\t<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">FIELD"
+    L"</Recognizer>\r\n"
+    L"\t\t</Recognizers>\r\n\t</RecognizerProvider>\r\n\t<ActionProvider>\r\n"
+    L"\t\t<Name>Quillpoint</Name>\r\n"
+    L"\t\t<Description>This Action Provider provides Actions to insert Norvane Fields"
+    L"</Description>\r\n"
+    L"\t\t<Actions>\r\n\t\t\t<!-- Valid ClassCodes\r\n\t\t\t\t\tI = Insert Data, \r\n"
+    L"\t\t\t\t\tV = View Data,\r\n\t\t\t\t\tS = Insert Select From List\r\n\t\t\t-->\r\n"
+    L"\t\t\t<!-- Valid InsertPosition Codes:\r\n\t\t\t\t\tRT = ReplaceSmartTags, \r\n"
+    L"\t\t\t\t\tAP = After Paragraph, \r\n\t\t\t\t\tBP = Before Paragraph,\r\n"
+    L"\t\t\t\t\tAS = After Sentence, \r\n\t\t\t\t\tBS = Before Sentence, \r\n"
+    L"\t\t\t\t\tRS = Replace Sentence,\r\n\t\t\t\t\tRP = Replace Paragraph\r\n\t\t\t -->\r\n"
+    L"\t\t\t<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\" InsertPosition=\"RT\">"
+    L"Replace Smart Tag with Quillpoint</Action>\r\n"
+    L"\t\t\t<Action Name=\"ViewConfig\" ClassCode=\"V\" Enabled=\"Yes\">"
+    L"Maintain Recognizer Terms</Action>\r\n"
+    L"\t\t</Actions>\r\n\t</ActionProvider>\r\n</SmartTagConfig>";
 
 std::wstring ResourceText(HMODULE module) {
   HRSRC found = FindResourceExW(module, L"QPSTCONFIG", MAKEINTRESOURCEW(101),
@@ -109,239 +71,109 @@ std::wstring ResourceText(HMODULE module) {
   return std::wstring(static_cast<const wchar_t*>(data), SizeofResource(module, found) / 2);
 }
 
-// ---- the user's file ---------------------------------------------------------------------------
+// A verb's Name, ClassCode, Enabled, InsertPosition and Value.
+using Verb = std::vector<std::wstring>;
 
-using qp::test::ConfigFolder;
-using qp::test::ConfigFolderEntries;
-using qp::test::ConfigPath;
-using qp::test::FileBytes;
-using qp::test::LI;
-using qp::test::NewRecord;
-using qp::test::Term;
-using qp::test::WriteConfig;
-
-// ---- COM helpers -------------------------------------------------------------------------------
-
-struct Failure {
-  HRESULT hr = S_OK;
-  std::wstring source;
-  std::wstring description;
-};
-
-// The error information a failed vtable call left.
-Failure FailureOf(HRESULT hr) {
-  Failure f{hr, L"", L""};
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) == S_OK && info) {
-    Bstr source, description;
-    info->GetSource(source.Out());
-    info->GetDescription(description.Out());
-    f.source = source.Str();
-    f.description = description.Str();
+std::vector<Verb> Verbs(IDispatch* config, bool enabledOnly) {
+  std::vector<Verb> verbs;
+  ComPtr<IDispatch> list =
+      ByName(config, L"GetActions", {Variant::FromBool(enabledOnly)}).AsObject();
+  for (long i = 1, n = ByName(list.Get(), L"Count").AsLong(); i <= n; ++i) {
+    ComPtr<IDispatch> verb = ByName(list.Get(), L"Item", {Variant::FromLong(i)}).AsObject();
+    verbs.emplace_back();
+    for (const wchar_t* p : {L"Name", L"ClassCode", L"Enabled", L"InsertPosition", L"Value"})
+      verbs.back().push_back(ByName(verb.Get(), p).AsString());
   }
-  return f;
+  return verbs;
 }
 
-std::wstring Text(IDispatch* record, const wchar_t* property) {
-  return qp::Call(record, property).AsString();
+std::vector<Term> TermsOf(IDispatch* config, bool enabledOnly = false) {
+  return ReadTerms(
+      ByName(config, L"GetRecognizers", {Variant::FromBool(enabledOnly)}).AsObject().Get());
 }
 
-// The items of any collection, through its enumerator.
-std::vector<ComPtr<IDispatch>> Items(IDispatch* collection) {
-  std::vector<ComPtr<IDispatch>> items;
-  Variant unknown = qp::Call(collection, L"_NewEnum");
-  ComPtr<IEnumVARIANT> itemsEnum;
-  EXPECT_EQ(unknown.Get()->punkVal->QueryInterface(
-                IID_IEnumVARIANT, reinterpret_cast<void**>(itemsEnum.GetAddressOf())),
-            S_OK);
-  for (;;) {
-    Variant item;
-    ULONG fetched = 0;
-    if (itemsEnum->Next(1, item.Get(), &fetched) != S_OK || fetched != 1) break;
-    items.push_back(item.AsObject());
-  }
-  return items;
+Variant Item(IDispatch* config, const wchar_t* path) {
+  return ByName(config, L"GetConfigurationItem", {Variant::FromString(path)});
 }
 
-// The terms of a list, read through its enumerator.
-std::vector<Term> Terms(IDispatch* list) {
-  std::vector<Term> terms;
-  for (const auto& r : Items(list))
-    terms.push_back({Text(r.Get(), L"ClassCode"), Text(r.Get(), L"Value"),
-                     Text(r.Get(), L"Enabled"), Text(r.Get(), L"CaseSensitive"),
-                     Text(r.Get(), L"mask")});
-  return terms;
-}
-
-ComPtr<IDispatch> NewTerm(const std::wstring& code, const std::wstring& value,
-                          const std::wstring& enabled, const std::wstring& caseSensitive,
-                          const std::wstring& mask) {
-  return NewRecord({code, value, enabled, caseSensitive, mask});
-}
-
-ComPtr<_Records> NewList(std::initializer_list<IDispatch*> items) {
-  ComPtr<_Records> list;
-  EXPECT_EQ(qp::CreateRecords(IID__Records, reinterpret_cast<void**>(list.GetAddressOf())), S_OK);
-  for (IDispatch* item : items)
-    EXPECT_EQ(list->Add(*Variant::FromObject(item).Get()), S_OK);
-  return list;
+// An update by name, the collection passed by reference as the class interface declares it;
+// S_OK in `code` when it succeeded.
+CallError Update(IDispatch* config, IDispatch* list, const wchar_t* member = L"UpdateRecognizers") {
+  Variant byRef;
+  byRef.Get()->vt = VT_DISPATCH | VT_BYREF;
+  byRef.Get()->ppdispVal = &list;
+  return FailureOf(config, member, {byRef});
 }
 
 class ConfigStore : public ::testing::Test {
  protected:
-  void SetUp() override { qp::test::ResetProductState(); }
+  void SetUp() override { ResetProductState(); }
 
   static ComPtr<_SmartTagConfig> NewConfig() {
     ComPtr<_SmartTagConfig> config;
-    HRESULT hr = qp::CreateSmartTagConfig(nullptr, IID__SmartTagConfig,
-                                          reinterpret_cast<void**>(config.GetAddressOf()));
-    EXPECT_EQ(hr, S_OK) << FailureOf(hr).source;
+    EXPECT_EQ(qp::CreateSmartTagConfig(nullptr, IID__SmartTagConfig,
+                                       reinterpret_cast<void**>(config.GetAddressOf())),
+              S_OK);
     return config;
   }
-  static ComPtr<_Records> Recognizers(_SmartTagConfig* config, bool enabledOnly) {
-    ComPtr<_Records> list;
-    HRESULT hr =
-        config->GetRecognizers(enabledOnly ? VARIANT_TRUE : VARIANT_FALSE, list.GetAddressOf());
-    EXPECT_EQ(hr, S_OK) << FailureOf(hr).source;
-    return list;
-  }
-  static HRESULT Update(_SmartTagConfig* config, _Records* list) {
-    IDispatch* d = list;
-    return config->UpdateRecognizers(&d);
-  }
-  static Variant Item(_SmartTagConfig* config, const wchar_t* path) {
-    Variant item;
-    Bstr xql(path);
-    EXPECT_EQ(config->GetConfigurationItem(xql.Get(), item.Out()), S_OK);
-    return item;
-  }
 
-  qp::test::ComApartment com_;
+  ComApartment com_;
 };
 
-// ---- the default document and the first use ----------------------------------------------------
-
-TEST_F(ConfigStore, DefaultDocumentIsCarriedExactlyAndWrittenCleaned) {
-  const std::vector<std::wstring> lines = DefaultLines();
-  ASSERT_EQ(lines.size(), 44u);
-  const std::wstring resource = L"\xFEFF" + Joined(lines) + L"\r\n" + std::wstring(1, L'\0');
-
-  // The server carries the document under type "QPSTCONFIG", 101, language 1033.
-  HMODULE server = LoadLibraryExW((qp::test::BinFolder() + L"\\nvstagQP.dll").c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE);
+TEST_F(ConfigStore, FirstUseWritesTheCarriedDefaultCleanedAndNeverOverwritesAFile) {
+  // Carried by the server and by this program under type "QPSTCONFIG", 101, language 1033.
+  const std::wstring resource = L"\xFEFF" + std::wstring(kDefault) + L"\r\n" + L'\0';
+  HMODULE server =
+      LoadLibraryExW((BinFolder() + L"\\nvstagQP.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(server, nullptr);
   EXPECT_EQ(ResourceText(server), resource);
   FreeLibrary(server);
   EXPECT_EQ(ResourceText(nullptr), resource);
 
-  // First use: the folder and the file appear, cleaned and in ANSI.
+  // First use: the folder and the file appear, cleaned, in ANSI, and nothing else beside it.
   ASSERT_EQ(GetFileAttributesW(ConfigFolder().c_str()), INVALID_FILE_ATTRIBUTES);
   ComPtr<_SmartTagConfig> config = NewConfig();
   ASSERT_TRUE(config);
   const std::string file = FileBytes(ConfigPath());
-  EXPECT_EQ(file, Narrow(Joined(lines)));
-  EXPECT_EQ(file.rfind("<!--", 0), 0u);
-  EXPECT_EQ(file.substr(file.size() - 17), "</SmartTagConfig>");
-
-  // The path through the class interface and by name.
-  Bstr path;
-  ASSERT_EQ(config->GetConfigFilePath(path.Out()), S_OK);
-  EXPECT_EQ(path.Str(), ConfigPath());
-  EXPECT_EQ(qp::Call(config.Get(), L"GetConfigFilePath").AsString(), ConfigPath());
-  // Nothing else was left in the folder.
+  EXPECT_EQ(file, Narrow(kDefault));
+  EXPECT_EQ(ByName(config.Get(), L"GetConfigFilePath").AsString(), ConfigPath());
   EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 
   // A file deleted since is written again by the next GetConfigFilePath.
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
-  ASSERT_EQ(config->GetConfigFilePath(path.Out()), S_OK);
+  ByName(config.Get(), L"GetConfigFilePath");
   EXPECT_EQ(FileBytes(ConfigPath()), file);
-}
 
-TEST_F(ConfigStore, ExistingFileIsNeverOverwritten) {
+  // Whatever a file holds, it stays.
   for (const std::string& mine :
        {std::string("<SmartTagConfig><Caption>Mine</Caption></SmartTagConfig>"),
         std::string("not a configuration at all"), std::string()}) {
     WriteConfig(mine);
-    ComPtr<_SmartTagConfig> config = NewConfig();
-    Bstr path;
-    ASSERT_EQ(config->GetConfigFilePath(path.Out()), S_OK);
+    ByName(NewConfig().Get(), L"GetConfigFilePath");
     EXPECT_EQ(FileBytes(ConfigPath()), mine);
   }
 }
 
-TEST_F(ConfigStore, CreationFailsWhenTheFileCanNeitherBeFoundNorWritten) {
-  // A file where the folder should be: the folder cannot be made.
-  HANDLE blocker =
-      CreateFileW(ConfigFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
-  CloseHandle(blocker);
-  ComPtr<_SmartTagConfig> config;
-  const HRESULT hr = qp::CreateSmartTagConfig(nullptr, IID__SmartTagConfig,
-                                              reinterpret_cast<void**>(config.GetAddressOf()));
-  const Failure f = FailureOf(hr);
-  EXPECT_TRUE(FAILED(hr));
-  EXPECT_FALSE(config);
-  EXPECT_EQ(f.source.rfind(L"SmarTagConfigGetConfigFilePath(): ", 0), 0u) << f.source;
-  EXPECT_FALSE(f.description.empty());
-}
-
-// ---- queries -----------------------------------------------------------------------------------
-
 TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
   ComPtr<_SmartTagConfig> config = NewConfig();
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), L"Norvane Quillpoint");
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Name").AsString(), kTypeName);
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/ActionProvider/Name").AsString(), L"Quillpoint");
-  Variant nameExt = Item(config.Get(), L"SmartTagConfig/NameExt");
+  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Name").AsString(),
+            L"urn:norvane:quillpoint:smarttag#insertquillpoint");
+  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/RecognizerProvider/Name").AsString(),
+            L"Norvane Quillpoint Recognizer");
+  const Variant nameExt = Item(config.Get(), L"SmartTagConfig/NameExt");
   EXPECT_EQ(nameExt.Vt(), VT_BSTR);
   EXPECT_EQ(nameExt.AsString(), L"");
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/NoSuchElement").Vt(), VT_EMPTY);
-  // By name, as other clients call it.
-  EXPECT_EQ(qp::Call(config.Get(), L"GetConfigurationItem",
-                     {Variant::FromString(L"SmartTagConfig/RecognizerProvider/Name")})
-                .AsString(),
-            L"Norvane Quillpoint Recognizer");
-  EXPECT_EQ(qp::Call(config.Get(), L"GetConfigurationItem",
-                     {Variant::FromString(L"SmartTagConfig/DownloadURL/Nothing")})
-                .Vt(),
-            VT_EMPTY);
 
   const std::vector<Term> all = {
       {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), all);
-  EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()), all);
-
-  // The verbs, through Item and Count by vtable and the records by name.
-  ComPtr<_Records> verbs;
-  ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
-  LONG count = 0;
-  ASSERT_EQ(verbs->get_Count(&count), S_OK);
-  ASSERT_EQ(count, 2);
-  const wchar_t* expected[2][5] = {
-      {L"Insert", L"I", L"Yes", L"RT", L"Replace Smart Tag with Quillpoint"},
-      {L"ViewConfig", L"V", L"Yes", L"", L"Maintain Recognizer Terms"}};
-  for (LONG i = 1; i <= 2; ++i) {
-    Variant item;
-    ASSERT_EQ(verbs->get_Item(*Variant::FromLong(i).Get(), item.Out()), S_OK);
-    ComPtr<IDispatch> verb = item.AsObject();
-    const wchar_t* const* want = expected[i - 1];
-    EXPECT_EQ(Text(verb.Get(), L"Name"), want[0]);
-    EXPECT_EQ(Text(verb.Get(), L"ClassCode"), want[1]);
-    EXPECT_EQ(Text(verb.Get(), L"Enabled"), want[2]);
-    EXPECT_EQ(Text(verb.Get(), L"InsertPosition"), want[3]);
-    EXPECT_EQ(Text(verb.Get(), L"Value"), want[4]);
-    // And the same record through its class interface.
-    ComPtr<_ActionProps> props;
-    ASSERT_EQ(
-        verb->QueryInterface(IID__ActionProps, reinterpret_cast<void**>(props.GetAddressOf())),
-        S_OK);
-    Bstr name;
-    ASSERT_EQ(props->get_Name(name.Out()), S_OK);
-    EXPECT_EQ(name.Str(), want[0]);
-  }
-  // The collection's own default member answers by name too.
-  ComPtr<IDispatch> second = qp::Call(verbs.Get(), L"Item", {Variant::FromLong(2)}).AsObject();
-  EXPECT_EQ(Text(second.Get(), L"Name"), L"ViewConfig");
+  EXPECT_EQ(TermsOf(config.Get()), all);
+  EXPECT_EQ(TermsOf(config.Get(), true), all);
+  EXPECT_EQ(
+      Verbs(config.Get(), true),
+      (std::vector<Verb>{{L"Insert", L"I", L"Yes", L"RT", L"Replace Smart Tag with Quillpoint"},
+                         {L"ViewConfig", L"V", L"Yes", L"", L"Maintain Recognizer Terms"}}));
 }
 
 TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
@@ -359,109 +191,79 @@ TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
       "<Action Name=\"A\" Enabled=\"No\">a</Action><Action Name=\"B\" Enabled=\"yes\">b</Action>"
       "</Actions></ActionProvider></SmartTagConfig>");
   ComPtr<_SmartTagConfig> config = NewConfig();
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()),
-            (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""},
-                               {L"LI", L"B", L"No", L"", L"m"},
-                               {L"LI", L"C", L"", L"", L""},
-                               {L"LI", L"D", L"", L"", L""},
-                               {L"LI", L"E", L"True", L"", L""},
-                               {L"LI", L"F", L" Yes", L"", L""},
-                               {L"", L"G", L"", L"", L""},
-                               {L"LE", L"H", L"YES", L"No", L""}}));
-  EXPECT_EQ(
-      Terms(Recognizers(config.Get(), true).Get()),
-      (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""}, {L"LE", L"H", L"YES", L"No", L""}}));
-  ComPtr<_Records> verbs;
-  ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
-  auto items = Items(verbs.Get());
-  ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(Text(items[0].Get(), L"Name"), L"B");
-  EXPECT_EQ(Text(items[0].Get(), L"ClassCode"), L"");
-  ASSERT_EQ(config->GetActions(VARIANT_FALSE, verbs.ReleaseAndGetAddressOf()), S_OK);
-  EXPECT_EQ(Items(verbs.Get()).size(), 2u);
+  EXPECT_EQ(TermsOf(config.Get()), (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""},
+                                                      {L"LI", L"B", L"No", L"", L"m"},
+                                                      {L"LI", L"C", L"", L"", L""},
+                                                      {L"LI", L"D", L"", L"", L""},
+                                                      {L"LI", L"E", L"True", L"", L""},
+                                                      {L"LI", L"F", L" Yes", L"", L""},
+                                                      {L"", L"G", L"", L"", L""},
+                                                      {L"LE", L"H", L"YES", L"No", L""}}));
+  EXPECT_EQ(TermsOf(config.Get(), true), (std::vector<Term>{{L"LI", L"A", L"yes", L"", L""},
+                                                            {L"LE", L"H", L"YES", L"No", L""}}));
+  EXPECT_EQ(Verbs(config.Get(), true), (std::vector<Verb>{{L"B", L"", L"yes", L"", L"b"}}));
+  EXPECT_EQ(Verbs(config.Get(), false).size(), 2u);
 }
 
 TEST_F(ConfigStore, VerbsNeedALoadedDocument) {
   ComPtr<_SmartTagConfig> config = NewConfig();
-  ComPtr<_Records> verbs;
-  Failure f = FailureOf(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()));
-  EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(qp::kErrObjectNotSet));
-  EXPECT_EQ(f.source.rfind(L"GetActions(): ", 0), 0u) << f.source;
-  EXPECT_FALSE(verbs);
-
-  Item(config.Get(), L"SmartTagConfig/Caption");
-  ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
-  ASSERT_EQ(config->Initialize(), S_OK);
-  f = FailureOf(config->GetActions(VARIANT_TRUE, verbs.ReleaseAndGetAddressOf()));
-  EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(qp::kErrObjectNotSet));
-  // By name the failure arrives as an error with number, source and description.
-  try {
-    qp::Call(config.Get(), L"GetActions", {Variant::FromBool(true)});
-    ADD_FAILURE() << "GetActions by name did not fail";
-  } catch (const qp::Error& e) {
-    EXPECT_EQ(e.number, qp::kErrObjectNotSet);
-    EXPECT_EQ(e.source.rfind(L"GetActions(): ", 0), 0u) << e.source;
-    EXPECT_FALSE(e.description.empty());
+  for (const char* when : {"before the first load", "after Initialize"}) {
+    SCOPED_TRACE(when);
+    const CallError f = FailureOf(config.Get(), L"GetActions", {Variant::FromBool(true)});
+    EXPECT_EQ(f.code, kObjectNotSet);
+    EXPECT_EQ(f.source.rfind(L"GetActions(): ", 0), 0u) << Narrow(f.source);
+    EXPECT_FALSE(f.description.empty());
+    Item(config.Get(), L"SmartTagConfig/Caption");
+    EXPECT_EQ(Verbs(config.Get(), true).size(), 2u);
+    ByName(config.Get(), L"Initialize");
   }
 }
 
-// ---- records and collections
-// ---------------------------------------------------------------------
-
-TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
-  ComPtr<IDispatch> term = NewTerm(L"", L"", L"", L"", L"");
-  for (const wchar_t* p : {L"ClassCode", L"Enabled", L"mask", L"CaseSensitive", L"Value"})
-    EXPECT_EQ(Text(term.Get(), p), L"") << p;
-  ComPtr<IDispatch> verb;
-  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(verb.GetAddressOf())),
-            S_OK);
-  for (const wchar_t* p : {L"Name", L"ClassCode", L"Enabled", L"InsertPosition", L"Value"}) {
-    EXPECT_EQ(Text(verb.Get(), p), L"") << p;
-    qp::Put(verb.Get(), p, Variant::FromString(std::wstring(p) + L"!"));
+TEST_F(ConfigStore, RecordsAndCollectionsByName) {
+  // Fresh records are empty, and each property keeps what was put into it.
+  struct Record {
+    HRESULT (*create)(REFIID, void**);
+    std::vector<const wchar_t*> properties;
+  };
+  for (const Record& r :
+       {Record{qp::CreateActionProps,
+               {L"Name", L"ClassCode", L"Enabled", L"InsertPosition", L"Value"}},
+        Record{qp::CreateRecognizerProps,
+               {L"ClassCode", L"Enabled", L"mask", L"CaseSensitive", L"Value"}}}) {
+    ComPtr<IDispatch> record;
+    ASSERT_EQ(r.create(IID_IDispatch, reinterpret_cast<void**>(record.GetAddressOf())), S_OK);
+    for (const wchar_t* p : r.properties) {
+      EXPECT_EQ(ByName(record.Get(), p).AsString(), L"") << Narrow(p);
+      PutByName(record.Get(), p, Variant::FromString(std::wstring(p) + L"!"));
+    }
+    for (const wchar_t* p : r.properties)
+      EXPECT_EQ(ByName(record.Get(), p).AsString(), std::wstring(p) + L"!");
   }
-  for (const wchar_t* p : {L"Name", L"ClassCode", L"Enabled", L"InsertPosition", L"Value"})
-    EXPECT_EQ(Text(verb.Get(), p), std::wstring(p) + L"!");
+  // And through the class interface, as the engine reads them.
+  ComPtr<_RecognizerProps> term;
+  ASSERT_EQ(NewRecord({L"c", L"v", L"e", L"s", L"m"}).As(&term), S_OK);
+  Bstr caseSensitive, mask;
+  ASSERT_EQ(term->get_CaseSensitive(caseSensitive.Out()), S_OK);
+  ASSERT_EQ(term->get_mask(mask.Out()), S_OK);
+  EXPECT_EQ(caseSensitive.Str() + mask.Str(), L"sm");
 
-  // A term's five fields are its own: each property keeps what was put into it.
-  ComPtr<IDispatch> filled = NewTerm(L"c", L"v", L"e", L"s", L"m");
-  ComPtr<_RecognizerProps> props;
-  ASSERT_EQ(
-      filled->QueryInterface(IID__RecognizerProps, reinterpret_cast<void**>(props.GetAddressOf())),
-      S_OK);
-  Bstr text;
-  ASSERT_EQ(props->get_CaseSensitive(text.Out()), S_OK);
-  EXPECT_EQ(text.Str(), L"s");
-  ASSERT_EQ(props->get_mask(text.Out()), S_OK);
-  EXPECT_EQ(text.Str(), L"m");
-
-  // The list by name: Add, Count, Item from 1, Remove, For Each in insertion order.
-  ComPtr<_Records> list = NewList({});
-  IDispatch* byName = list.Get();
-  for (const wchar_t* v : {L"one", L"two", L"three"})
-    qp::Call(byName, L"Add", {Variant::FromObject(NewTerm(L"LI", v, L"Yes", L"", L"").Get())});
-  EXPECT_EQ(qp::Call(byName, L"Count").AsLong(), 3);
-  EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromLong(1)}).AsObject().Get(), L"Value"),
-            L"one");
-  EXPECT_EQ(Text(qp::Call(byName, L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value"),
+  // The list: Add, Count, Item from 1, Remove; positions only.
+  ComPtr<IDispatch> list = NewCollection({LI(L"one"), LI(L"two"), LI(L"three")});
+  EXPECT_EQ(ByName(ByName(list.Get(), L"Item", {Variant::FromShort(3)}).AsObject().Get(), L"Value")
+                .AsString(),
             L"three");
-  qp::Call(byName, L"Remove", {Variant::FromLong(2)});
-  EXPECT_EQ(Terms(byName), (std::vector<Term>{{L"LI", L"one", L"Yes", L"", L""},
-                                              {L"LI", L"three", L"Yes", L"", L""}}));
-  for (long bad : {0L, 3L, -1L}) {
-    Variant item;
-    EXPECT_EQ(list->get_Item(*Variant::FromLong(bad).Get(), item.Out()),
+  ByName(list.Get(), L"Remove", {Variant::FromLong(2)});
+  EXPECT_EQ(ReadTerms(list.Get()), (std::vector<Term>{LI(L"one"), LI(L"three")}));
+  for (long bad : {0L, 3L, -1L})
+    EXPECT_EQ(FailureOf(list.Get(), L"Item", {Variant::FromLong(bad)}).code,
               qp::ErrorNumberToHresult(9))
         << bad;
-  }
-  Variant item;
-  EXPECT_EQ(list->get_Item(*Variant::FromString(L"one").Get(), item.Out()),
+  EXPECT_EQ(FailureOf(list.Get(), L"Item", {Variant::FromString(L"one")}).code,
             qp::ErrorNumberToHresult(5));
-  // The enumerator is a snapshot with Skip, Reset and Clone.
-  ComPtr<IUnknown> unknown;
-  ASSERT_EQ(list->get__NewEnum(unknown.GetAddressOf()), S_OK);
+
+  // For Each: the enumerator in insertion order, with Skip, Reset and Clone.
   ComPtr<IEnumVARIANT> e;
-  ASSERT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(e.GetAddressOf())),
-            S_OK);
+  ASSERT_EQ(ComPtr<IUnknown>(ByName(list.Get(), L"_NewEnum").Get()->punkVal).As(&e), S_OK);
   EXPECT_EQ(e->Skip(1), S_OK);
   ComPtr<IEnumVARIANT> copy;
   ASSERT_EQ(e->Clone(copy.GetAddressOf()), S_OK);
@@ -469,231 +271,206 @@ TEST_F(ConfigStore, RecordsAndCollectionsBehaveAsAutomationObjects) {
   ULONG fetched = 0;
   EXPECT_EQ(copy->Next(2, two, &fetched), S_FALSE);
   ASSERT_EQ(fetched, 1u);
-  EXPECT_EQ(Text(two[0].pdispVal, L"Value"), L"three");
+  EXPECT_EQ(ByName(two[0].pdispVal, L"Value").AsString(), L"three");
   VariantClear(&two[0]);
   EXPECT_EQ(e->Reset(), S_OK);
-  EXPECT_EQ(e->Skip(5), S_FALSE);
+  EXPECT_EQ(e->Skip(3), S_FALSE);
 }
 
-// ---- term updates and saves ---------------------------------------------------------------------
-
-TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndRaisesTheFlag) {
+TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndMovesTheFlag) {
   ComPtr<_SmartTagConfig> config = NewConfig();
-  ComPtr<_Records> terms = Recognizers(config.Get(), false);
   // Edit: disable QP, mark QUILLPOINT case-insensitive, drop FIELD, add a new term.
-  auto items = Items(terms.Get());
-  ASSERT_EQ(items.size(), 4u);
-  qp::Put(items[1].Get(), L"Enabled", Variant::FromString(L"No"));
-  qp::Put(items[2].Get(), L"CaseSensitive", Variant::FromString(L"No"));
-  qp::Put(items[2].Get(), L"mask", Variant::FromString(L"x"));
-  ComPtr<IDispatch> added = NewTerm(L"LE", L"NEW TERM", L"yes", L"No", L"");
-  ComPtr<_Records> edited = NewList({items[0].Get(), added.Get(), items[1].Get(), items[2].Get()});
+  ComPtr<IDispatch> terms =
+      ByName(config.Get(), L"GetRecognizers", {Variant::FromBool(false)}).AsObject();
+  auto item = [&](long i) { return ByName(terms.Get(), L"Item", {Variant::FromLong(i)}); };
+  PutByName(item(2).AsObject().Get(), L"Enabled", Variant::FromString(L"No"));
+  PutByName(item(3).AsObject().Get(), L"CaseSensitive", Variant::FromString(L"No"));
+  PutByName(item(3).AsObject().Get(), L"mask", Variant::FromString(L"x"));
+  ComPtr<IDispatch> edited = NewCollection({});
+  for (const Variant& v :
+       {item(1), Variant::FromObject(NewRecord({L"LE", L"NEW", L"yes", L"No"}).Get()), item(2),
+        item(3)})
+    ByName(edited.Get(), L"Add", {v});
 
   bool found = true;
-  qp::test::GetSetting(HKEY_CURRENT_USER, kFlag, &found);
+  GetSetting(HKEY_CURRENT_USER, kFlag, &found);
   ASSERT_FALSE(found);
-  SYSTEMTIME start;
+  SYSTEMTIME start, end;
   GetLocalTime(&start);
-  const std::wstring earliest = qp::test::Stamp(start);
-  // By name, the collection passed by reference as the class interface declares it.
-  IDispatch* list = edited.Get();
-  VARIANT byRef;
-  byRef.vt = VT_DISPATCH | VT_BYREF;
-  byRef.ppdispVal = &list;
-  Variant arg;
-  *arg.Get() = byRef;
-  qp::Call(config.Get(), L"UpdateRecognizers", {arg});
-  *arg.Get() = VARIANT{};  // the reference is ours, not the variant's
-  SYSTEMTIME end;
+  ASSERT_EQ(Update(config.Get(), edited.Get()).code, S_OK);
   GetLocalTime(&end);
 
-  // The held document is what the file holds now.
+  // The held document, another object's and the file's are what was saved.
   const std::vector<Term> now = {{L"D", L"", L"Yes", L"Yes", L""},
-                                 {L"LE", L"NEW TERM", L"yes", L"Yes", L""},
+                                 {L"LE", L"NEW", L"yes", L"Yes", L""},
                                  {L"LI", L"QP", L"No", L"Yes", L""},
                                  {L"LI", L"QUILLPOINT", L"Yes", L"Yes", L"x"}};
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), now);
-  EXPECT_EQ(Terms(Recognizers(config.Get(), true).Get()).size(), 3u);
-  ComPtr<_SmartTagConfig> other = NewConfig();
-  EXPECT_EQ(Terms(Recognizers(other.Get(), false).Get()), now);
-  EXPECT_EQ(Item(other.Get(), L"SmartTagConfig/Caption").AsString(), L"Norvane Quillpoint");
+  EXPECT_EQ(TermsOf(config.Get()), now);
+  EXPECT_EQ(TermsOf(config.Get(), true).size(), 3u);
+  EXPECT_EQ(TermsOf(NewConfig().Get()), now);
+  EXPECT_EQ(TermsInFile(), now);
 
-  // The file: the comment still first in its container, every term case-sensitive, the
-  // attributes in the order of the first term, the verbs' comments untouched.
+  // The comment still first in its container, the attributes in the order of the first term,
+  // the other comments untouched.
   const std::string file = FileBytes(ConfigPath());
-  const size_t container = file.find("<Recognizers>");
-  ASSERT_NE(container, std::string::npos);
-  const size_t comment = file.find("<!--", container);
-  const size_t firstTerm = file.find("<Recognizer ", container);
-  EXPECT_LT(comment, firstTerm);
-  EXPECT_EQ(file.substr(container + 13, comment - container - 13).find_first_not_of(" \t\r\n"),
-            std::string::npos);
+  const size_t container = file.find("<Recognizers>") + 13;
+  EXPECT_EQ(file.find_first_not_of(" \t\r\n", container), file.find("<!--", container));
   EXPECT_NE(file.find("LE = Literial Excludes, "), std::string::npos);
   EXPECT_NE(file.find("RP = Replace Paragraph"), std::string::npos);
   EXPECT_NE(file.find("<Recognizer ClassCode=\"LE\" Enabled=\"yes\" CaseSensitive=\"Yes\" "
-                      "Mask=\"\">NEW TERM</Recognizer>"),
+                      "Mask=\"\">NEW</Recognizer>"),
             std::string::npos)
       << file;
-  EXPECT_EQ(file.find("CaseSensitive=\"No\""), std::string::npos);
-  EXPECT_EQ(file.find("FIELD"), std::string::npos);
-  size_t at = 0;
-  for (const char* value : {"ClassCode=\"D\"", ">NEW TERM<", ">QP<", ">QUILLPOINT<"}) {
-    at = file.find(value, at);
-    EXPECT_NE(at, std::string::npos) << value;
-  }
 
   // The save moved the flag to its own time, and left nothing beside the file.
-  const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
-  EXPECT_GE(flag, earliest);
-  EXPECT_LE(flag, qp::test::Stamp(end));
+  const std::wstring flag = GetSetting(HKEY_CURRENT_USER, kFlag);
+  EXPECT_GE(flag, Stamp(start));
+  EXPECT_LE(flag, Stamp(end));
   EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 }
 
-TEST_F(ConfigStore, UpdateRecognizersThatCannotBeDoneLeaveTheFileAsItWas) {
-  ComPtr<_SmartTagConfig> config = NewConfig();
-  Recognizers(config.Get(), false);
-  const std::string original = FileBytes(ConfigPath());
-  qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, L"untouched");
-
-  // An empty collection: nothing removed, nothing written, no flag.
-  ComPtr<_Records> empty = NewList({});
-  EXPECT_EQ(Update(config.Get(), empty.Get()), S_OK);
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()).size(), 4u);
-
-  // No collection at all.
-  Failure f = FailureOf(Update(config.Get(), nullptr));
-  EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(qp::kErrObjectNotSet));
-  EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): ", 0), 0u) << f.source;
-
-  // An item that is not a term: the held terms are gone, the file is not.
-  ComPtr<IDispatch> verb;
-  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(verb.GetAddressOf())),
+TEST_F(ConfigStore, UpdatesThatCannotBeDoneLeaveTheFileAndTheFlag) {
+  ComPtr<IDispatch> wrong = NewCollection({LI(L"OK")}), notATerm;
+  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(notATerm.GetAddressOf())),
             S_OK);
-  ComPtr<_Records> wrong = NewList({NewTerm(L"LI", L"OK", L"Yes", L"", L"").Get(), verb.Get()});
-  f = FailureOf(Update(config.Get(), wrong.Get()));
-  EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(13));
-  EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): ", 0), 0u) << f.source;
-  EXPECT_EQ(FileBytes(ConfigPath()), original);
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
-  ASSERT_EQ(config->Initialize(), S_OK);
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()).size(), 4u);
-
-  // A first term without all four attributes cannot serve as the template.
-  const std::string partial =
+  ByName(wrong.Get(), L"Add", {Variant::FromObject(notATerm.Get())});
+  const ComPtr<IDispatch> empty = NewCollection({}), one = NewCollection({LI(L"ONLY")});
+  const std::string partial =  // the first term cannot serve as the template
       "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->"
       "<Recognizer ClassCode=\"LI\" Enabled=\"Yes\">A</Recognizer>"
       "</Recognizers></RecognizerProvider></SmartTagConfig>";
-  WriteConfig(partial);
-  ASSERT_EQ(config->Initialize(), S_OK);
-  Recognizers(config.Get(), false);
-  ComPtr<_Records> one = NewList({NewTerm(L"LI", L"B", L"Yes", L"", L"").Get()});
-  f = FailureOf(Update(config.Get(), one.Get()));
-  EXPECT_EQ(f.hr, qp::ErrorNumberToHresult(qp::kErrObjectNotSet));
-  EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): MakeRecognizerNode(): ", 0), 0u) << f.source;
-  EXPECT_EQ(FileBytes(ConfigPath()), partial);
-
-  // No term at all: no template, nothing removed.
   const std::string none =
       "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->"
       "</Recognizers></RecognizerProvider></SmartTagConfig>";
-  WriteConfig(none);
-  ASSERT_EQ(config->Initialize(), S_OK);
-  Recognizers(config.Get(), false);
-  EXPECT_TRUE(FAILED(Update(config.Get(), one.Get())));
-  EXPECT_EQ(FileBytes(ConfigPath()), none);
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
+  struct Case {
+    const char* name;
+    std::string file;  // empty: the default
+    bool readOnly;
+    IDispatch* list;
+    HRESULT code;
+    const wchar_t* source;
+    std::vector<Term> held;  // what the object holds after the failure
+  };
+  const std::vector<Term> all = {
+      {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
+  const Case cases[] = {
+      {"an empty collection", "", false, empty.Get(), S_OK, L"", all},
+      {"no collection", "", false, nullptr, kObjectNotSet, L"UpdateRecognizers(): ", all},
+      {"an item that is not a term",
+       "",
+       false,
+       wrong.Get(),
+       qp::ErrorNumberToHresult(13),
+       L"UpdateRecognizers(): ",
+       {LI(L"OK")}},
+      {"a first term without all four attributes",
+       partial,
+       false,
+       one.Get(),
+       kObjectNotSet,
+       L"UpdateRecognizers(): MakeRecognizerNode(): ",
+       {}},
+      {"no term", none, false, one.Get(), kObjectNotSet, L"UpdateRecognizers(): ", {}},
+      {"a file that may not be replaced",
+       "",
+       true,
+       one.Get(),
+       E_ACCESSDENIED,
+       L"UpdateRecognizers(): ConfigFileSave(): ",
+       {LI(L"ONLY")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProductState();
+    if (!c.file.empty()) WriteConfig(c.file);
+    ComPtr<_SmartTagConfig> config = NewConfig();
+    const std::vector<Term> before = TermsOf(config.Get());
+    const std::string original = FileBytes(ConfigPath());
+    if (c.readOnly) {
+      ASSERT_TRUE(SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const CallError f = Update(config.Get(), c.list);
+    SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(f.code, c.code) << Narrow(f.description);
+    EXPECT_EQ(f.source.rfind(c.source, 0), 0u) << Narrow(f.source);
+    if (c.readOnly) {
+      EXPECT_TRUE(f.description.ends_with(L" " + ConfigPath())) << Narrow(f.description);
+    }
+    EXPECT_EQ(FileBytes(ConfigPath()), original);
+    EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
+    EXPECT_EQ(GetSetting(HKEY_CURRENT_USER, kFlag), L"");
+    // What the object holds now, and again once it reads the file.
+    EXPECT_EQ(TermsOf(config.Get()), c.held);
+    ByName(config.Get(), L"Initialize");
+    EXPECT_EQ(TermsOf(config.Get()), before);
+  }
 }
 
-TEST_F(ConfigStore, AFailedSaveKeepsTheFileAndTheHeldDocument) {
+TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFileAndEverySaveMovesTheFlag) {
   ComPtr<_SmartTagConfig> config = NewConfig();
-  Recognizers(config.Get(), false);
-  const std::string original = FileBytes(ConfigPath());
-  qp::test::SetSetting(HKEY_CURRENT_USER, kFlag, L"untouched");
-  // A file that may not be replaced.
-  ASSERT_TRUE(SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_READONLY));
-  ComPtr<_Records> one = NewList({NewTerm(L"LI", L"ONLY", L"Yes", L"", L"").Get()});
-  const Failure f = FailureOf(Update(config.Get(), one.Get()));
-  EXPECT_TRUE(FAILED(f.hr));
-  EXPECT_EQ(f.source.rfind(L"UpdateRecognizers(): ConfigFileSave(): ", 0), 0u) << f.source;
-  EXPECT_GT(f.description.size(), ConfigPath().size() + 1);
-  EXPECT_EQ(f.description.substr(f.description.size() - ConfigPath().size() - 1),
-            L" " + ConfigPath());
-  SetFileAttributesW(ConfigPath().c_str(), FILE_ATTRIBUTE_NORMAL);
-
-  EXPECT_EQ(FileBytes(ConfigPath()), original);
-  EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"untouched");
-  // The edited document is still held; a later save writes it.
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), std::vector<Term>{LI(L"ONLY")});
-}
-
-TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFile) {
-  ComPtr<_SmartTagConfig> config = NewConfig();
-  VARIANT_BOOL done = VARIANT_FALSE;
-  Bstr url(L"SmartTagConfig/DownloadURL"), value(L"urn:example:download");
-  ASSERT_EQ(config->SetConfigurationItem(url.Get(), value.Get(), &done), S_OK);
-  EXPECT_EQ(done, VARIANT_TRUE);
-  const std::wstring flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
-  EXPECT_EQ(flag.size(), 14 + 2 * qp::test::TimeSeparator().size());
-  const std::string afterSet = FileBytes(ConfigPath());
+  std::vector<std::wstring> flags;
+  auto saved = [&] { flags.push_back(GetSetting(HKEY_CURRENT_USER, kFlag)); };
+  auto text = [](const wchar_t* s) { return Variant::FromString(s); };
+  EXPECT_TRUE(ByName(config.Get(), L"SetConfigurationItem",
+                     {text(L"SmartTagConfig/DownloadURL"), text(L"urn:example:download")})
+                  .AsBool());
+  saved();
   EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/DownloadURL").AsString(),
             L"urn:example:download");
 
   // Nothing selected: False, and the file as it was.
-  Bstr nothing(L"SmartTagConfig/Nothing");
-  ASSERT_EQ(config->SetConfigurationItem(nothing.Get(), value.Get(), &done), S_OK);
-  EXPECT_EQ(done, VARIANT_FALSE);
-  EXPECT_EQ(
-      qp::Call(config.Get(), L"DeleteConfigurationItem", {Variant::FromString(L"X/Y")}).AsBool(),
-      false);
+  const std::string afterSet = FileBytes(ConfigPath());
+  EXPECT_FALSE(
+      ByName(config.Get(), L"SetConfigurationItem", {text(L"SmartTagConfig/No"), text(L"x")})
+          .AsBool());
+  EXPECT_FALSE(ByName(config.Get(), L"DeleteConfigurationItem", {text(L"X/Y")}).AsBool());
   EXPECT_EQ(FileBytes(ConfigPath()), afterSet);
 
-  EXPECT_EQ(qp::Call(config.Get(), L"DeleteConfigurationItem",
-                     {Variant::FromString(L"SmartTagConfig/NameExt")})
-                .AsBool(),
-            true);
+  EXPECT_TRUE(
+      ByName(config.Get(), L"DeleteConfigurationItem", {text(L"SmartTagConfig/NameExt")}).AsBool());
+  saved();
   EXPECT_EQ(Item(NewConfig().Get(), L"SmartTagConfig/NameExt").Vt(), VT_EMPTY);
 
-  // The verbs: one edited, one new without insert position.
-  ComPtr<_Records> verbs;
-  ASSERT_EQ(config->GetActions(VARIANT_FALSE, verbs.GetAddressOf()), S_OK);
-  auto items = Items(verbs.Get());
-  ASSERT_EQ(items.size(), 2u);
-  qp::Put(items[0].Get(), L"InsertPosition", Variant::FromString(L""));
-  qp::Put(items[1].Get(), L"InsertPosition", Variant::FromString(L"AP"));
-  qp::Put(items[1].Get(), L"Enabled", Variant::FromString(L"No"));
-  ComPtr<_Records> edited = NewList({items[1].Get(), items[0].Get()});
-  IDispatch* list = edited.Get();
-  ASSERT_EQ(config->UpdateActions(&list), S_OK);
+  // The verbs: both edited, in the other order.
+  ComPtr<IDispatch> verbs =
+      ByName(config.Get(), L"GetActions", {Variant::FromBool(false)}).AsObject();
+  ComPtr<IDispatch> insert = ByName(verbs.Get(), L"Item", {Variant::FromLong(1)}).AsObject();
+  ComPtr<IDispatch> view = ByName(verbs.Get(), L"Item", {Variant::FromLong(2)}).AsObject();
+  PutByName(insert.Get(), L"InsertPosition", text(L""));
+  PutByName(view.Get(), L"InsertPosition", text(L"AP"));
+  PutByName(view.Get(), L"Enabled", text(L"No"));
+  ComPtr<IDispatch> edited = NewCollection({});
+  for (IDispatch* verb : {view.Get(), insert.Get()})
+    ByName(edited.Get(), L"Add", {Variant::FromObject(verb)});
+  ASSERT_EQ(Update(config.Get(), edited.Get(), L"UpdateActions").code, S_OK);
+  saved();
   ComPtr<_SmartTagConfig> fresh = NewConfig();
   Item(fresh.Get(), L"SmartTagConfig/Caption");
-  ASSERT_EQ(fresh->GetActions(VARIANT_FALSE, verbs.ReleaseAndGetAddressOf()), S_OK);
-  items = Items(verbs.Get());
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(Text(items[0].Get(), L"Name"), L"ViewConfig");
-  EXPECT_EQ(Text(items[0].Get(), L"InsertPosition"), L"AP");
-  EXPECT_EQ(Text(items[0].Get(), L"Enabled"), L"No");
-  EXPECT_EQ(Text(items[1].Get(), L"Name"), L"Insert");
-  EXPECT_EQ(Text(items[1].Get(), L"InsertPosition"), L"");
-  EXPECT_EQ(Text(items[1].Get(), L"Value"), L"Replace Smart Tag with Quillpoint");
+  EXPECT_EQ(
+      Verbs(fresh.Get(), false),
+      (std::vector<Verb>{{L"ViewConfig", L"V", L"No", L"AP", L"Maintain Recognizer Terms"},
+                         {L"Insert", L"I", L"Yes", L"", L"Replace Smart Tag with Quillpoint"}}));
   EXPECT_NE(FileBytes(ConfigPath()).find("Valid InsertPosition Codes:"), std::string::npos);
-}
 
-// ---- the user's file in the encodings the parser knows -------------------------------------
+  // Each save moved the flag on, a save in the second of the one before to the next second.
+  ASSERT_EQ(flags.size(), 3u);
+  EXPECT_LT(flags[0], flags[1]);
+  EXPECT_LT(flags[1], flags[2]);
+}
 
 // The caption as the platform's parser reads the file from its path on its own; nullopt when it
 // does not load the file.
-std::optional<std::wstring> CaptionAsTheParserReadsIt(const std::wstring& path) {
-  ComPtr<IXMLDOMDocument2> doc = qp::NewXmlDocument();
-  doc->put_async(VARIANT_FALSE);
-  VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (FAILED(doc->load(*Variant::FromString(path).Get(), &loaded)) || loaded != VARIANT_TRUE)
+std::optional<std::wstring> CaptionAsTheParserReadsIt() {
+  ComPtr<IDispatch> doc;
+  EXPECT_HRESULT_SUCCEEDED(CreateByProgId(L"MSXML2.DOMDocument", doc.GetAddressOf()));
+  PutByName(doc.Get(), L"async", Variant::FromBool(false));
+  if (!ByName(doc.Get(), L"load", {Variant::FromString(ConfigPath())}).AsBool())
     return std::nullopt;
-  ComPtr<IXMLDOMNode> caption;
-  Bstr xql(L"SmartTagConfig/Caption"), text;
-  if (doc->selectSingleNode(xql.Get(), caption.GetAddressOf()) != S_OK) return std::nullopt;
-  caption->get_text(text.Out());
-  return text.Str();
+  ComPtr<IDispatch> caption =
+      ByName(doc.Get(), L"selectSingleNode", {Variant::FromString(L"SmartTagConfig/Caption")})
+          .AsObject();
+  if (!caption) return std::nullopt;
+  return ByName(caption.Get(), L"text").AsString();
 }
 
 TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
@@ -703,21 +480,11 @@ TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
       L"</Caption><RecognizerProvider><Recognizers>"
       L"<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\">" +
       term + L"</Recognizer></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
-  auto declared = [](const wchar_t* encoding) {
-    return L"<?xml version=\"1.0\" encoding=\"" + std::wstring(encoding) + L"\"?>\r\n";
-  };
-  auto utf8 = [](const std::wstring& text) {
-    std::string bytes(text.size() * 3, '\0');
-    bytes.resize(static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                            static_cast<int>(bytes.size()), nullptr, nullptr)));
-    return bytes;
+  auto declared = [&](const wchar_t* encoding) {
+    return L"<?xml version=\"1.0\" encoding=\"" + std::wstring(encoding) + L"\"?>\r\n" + body;
   };
   auto latin1 = [](const std::wstring& text) {  // the texts here are all below U+0100
-    std::string bytes;
-    for (wchar_t c : text)
-      bytes.push_back(static_cast<char>(c));
-    return bytes;
+    return std::string(text.begin(), text.end());
   };
   auto utf16 = [](const std::wstring& text) {
     return std::string("\xFF\xFE") +
@@ -729,138 +496,95 @@ TEST_F(ConfigStore, TheFileReadsInEveryEncodingAsTheParserReadsItFromItsPath) {
     bool known;  // an encoding every parser reads; of the others, what it reads is compared
   };
   const Case cases[] = {
-      {"UTF-8 without declaration", utf8(body), true},
-      {"UTF-8 with byte order mark", "\xEF\xBB\xBF" + utf8(declared(L"UTF-8") + body), true},
-      {"UTF-16 with byte order mark", utf16(declared(L"UTF-16") + body), true},
-      {"ISO-8859-1", latin1(declared(L"ISO-8859-1") + body), true},
-      {"windows-1252", latin1(declared(L"windows-1252") + body), false},
+      {"UTF-8 without declaration", Narrow(body), true},
+      {"UTF-8 with byte order mark", "\xEF\xBB\xBF" + Narrow(declared(L"UTF-8")), true},
+      {"UTF-16 with byte order mark", utf16(declared(L"UTF-16")), true},
+      {"ISO-8859-1", latin1(declared(L"ISO-8859-1")), true},
+      {"windows-1252", latin1(declared(L"windows-1252")), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteConfig(c.bytes);
-    const std::optional<std::wstring> expected = CaptionAsTheParserReadsIt(ConfigPath());
+    const std::optional<std::wstring> expected = CaptionAsTheParserReadsIt();
     if (c.known) {
       ASSERT_EQ(expected, caption);
     }
     ComPtr<_SmartTagConfig> config = NewConfig();
-    Variant item;
-    Bstr xql(L"SmartTagConfig/Caption");
-    const HRESULT hr = config->GetConfigurationItem(xql.Get(), item.Out());
+    const CallError f =
+        FailureOf(config.Get(), L"GetConfigurationItem", {Variant::FromString(L"SmartTagConfig")});
     if (!expected) {
-      EXPECT_EQ(hr, static_cast<HRESULT>(kErrParse));
+      EXPECT_EQ(f.code, kErrParse);
       continue;
     }
-    ASSERT_EQ(hr, S_OK) << FailureOf(hr).description;
-    EXPECT_EQ(item.AsString(), *expected);
+    ASSERT_EQ(f.code, S_OK) << Narrow(f.description);
+    EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), *expected);
     // Where the parser reads the file right, so do the terms.
     if (*expected == caption) {
-      EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()), std::vector<Term>{LI(term)});
+      EXPECT_EQ(TermsOf(config.Get()), std::vector<Term>{LI(term)});
     }
     EXPECT_EQ(FileBytes(ConfigPath()), c.bytes);  // read, never rewritten
   }
 }
 
-// ---- a file that cannot be read
-// --------------------------------------------------------------------
-
-TEST_F(ConfigStore, MalformedFileIsReportedOnceAndLeftAsItWas) {
+TEST_F(ConfigStore, AFileThatCannotBeReadIsReportedOnceAndLosesNothing) {
   const std::string bad =
       "<!-- mine -->\r\n<SmartTagConfig>\r\n\t<Caption>Norvane Quillpoint</Captoin>\r\n"
       "\t<Name>x</Name>\r\n</SmartTagConfig>";
-  WriteConfig(bad);
-  ComPtr<_SmartTagConfig> config = NewConfig();
-  ComPtr<_Records> terms;
-  const Failure f = FailureOf(config->GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()));
-  EXPECT_EQ(f.hr, static_cast<HRESULT>(kErrParse));
-  EXPECT_EQ(f.source,
-            L"GetRecognizers(): ConfigFileLoad(): \t<Caption>Norvane Quillpoint</Captoin>");
-  const std::wstring tail = L" " + ConfigPath();
-  ASSERT_GT(f.description.size(), tail.size());
-  EXPECT_EQ(f.description.substr(f.description.size() - tail.size()), tail);
-  EXPECT_FALSE(terms);
-  EXPECT_EQ(FileBytes(ConfigPath()), bad);
-
-  // The empty document is kept: no text, no terms, no verbs, and no failure.
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").Vt(), VT_EMPTY);
-  EXPECT_EQ(Terms(Recognizers(config.Get(), false).Get()).size(), 0u);
-  ComPtr<_Records> verbs;
-  ASSERT_EQ(config->GetActions(VARIANT_TRUE, verbs.GetAddressOf()), S_OK);
-  EXPECT_EQ(Items(verbs.Get()).size(), 0u);
-  EXPECT_EQ(FileBytes(ConfigPath()), bad);
-
-  // By name on another object, from the first query that loads.
-  ComPtr<_SmartTagConfig> other = NewConfig();
-  try {
-    qp::Call(other.Get(), L"GetConfigurationItem", {Variant::FromString(L"SmartTagConfig/Name")});
-    ADD_FAILURE() << "no error";
-  } catch (const qp::Error& e) {
-    EXPECT_EQ(e.number, kErrParse);
-    EXPECT_EQ(e.source,
-              L"GetConfigurationItem(): ConfigFileLoad(): \t<Caption>Norvane Quillpoint</Captoin>");
-    EXPECT_EQ(e.description, f.description);
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;  // none: deleted after the objects were made
+    const wchar_t* line;              // the offending line the source names
+  };
+  const Case cases[] = {{"not well-formed", bad, L"\t<Caption>Norvane Quillpoint</Captoin>"},
+                        {"deleted after creation", std::nullopt, L""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProductState();
+    if (c.file) WriteConfig(*c.file);
+    ComPtr<_SmartTagConfig> config = NewConfig(), other = NewConfig();
+    if (!c.file) {
+      ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
+    }
+    const std::wstring load = L"ConfigFileLoad(): ";
+    const CallError f = FailureOf(config.Get(), L"GetRecognizers", {Variant::FromBool(false)});
+    EXPECT_EQ(f.code, kErrParse);
+    EXPECT_EQ(f.source.rfind(L"GetRecognizers(): " + load + c.line, 0), 0u) << Narrow(f.source);
+    EXPECT_TRUE(f.description.ends_with(L" " + ConfigPath())) << Narrow(f.description);
+    // Reported once: the empty document is kept, with no text, no terms, no verbs, no failure.
+    EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").Vt(), VT_EMPTY);
+    EXPECT_EQ(TermsOf(config.Get()).size(), 0u);
+    EXPECT_EQ(Verbs(config.Get(), true).size(), 0u);
+    // Every object reports it from its first query that loads.
+    const CallError g =
+        FailureOf(other.Get(), L"GetConfigurationItem", {Variant::FromString(L"SmartTagConfig")});
+    EXPECT_EQ(g.code, kErrParse);
+    EXPECT_EQ(g.source, L"GetConfigurationItem(): " + f.source.substr(18));
+    EXPECT_EQ(g.description, f.description);
+    // Nothing lost, nothing written; repaired, the file is read again after Initialize.
+    EXPECT_EQ(FileBytes(ConfigPath()), c.file.value_or("(missing)"));
+    WriteConfig("<SmartTagConfig><Caption>Fixed</Caption></SmartTagConfig>");
+    EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").Vt(), VT_EMPTY);
+    ByName(config.Get(), L"Initialize");
+    EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), L"Fixed");
   }
-
-  // Repaired, it is read again after Initialize.
-  WriteConfig("<SmartTagConfig><Caption>Fixed</Caption></SmartTagConfig>");
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").Vt(), VT_EMPTY);
-  ASSERT_EQ(config->Initialize(), S_OK);
-  EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), L"Fixed");
 }
-
-TEST_F(ConfigStore, AFileDeletedAfterCreationIsNotWrittenAgainByALoad) {
-  ComPtr<_SmartTagConfig> config = NewConfig();
-  ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
-  Variant item;
-  Bstr xql(L"SmartTagConfig/Caption");
-  const Failure f = FailureOf(config->GetConfigurationItem(xql.Get(), item.Out()));
-  EXPECT_EQ(f.hr, static_cast<HRESULT>(kErrParse));
-  EXPECT_EQ(f.source.rfind(L"GetConfigurationItem(): ConfigFileLoad(): ", 0), 0u) << f.source;
-  const std::wstring tail = L" " + ConfigPath();
-  ASSERT_GE(f.description.size(), tail.size());
-  EXPECT_EQ(f.description.substr(f.description.size() - tail.size()), tail);
-  EXPECT_EQ(item.Vt(), VT_EMPTY);
-  EXPECT_EQ(GetFileAttributesW(ConfigPath().c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-// ---- change detection
-// ----------------------------------------------------------------------------
 
 TEST_F(ConfigStore, HasConfigChangedFollowsTheFileTime) {
   ComPtr<_SmartTagConfig> config = NewConfig();
-  // The file's time an hour back, as a file written earlier has it: the save below is then in
-  // a later second than the first look, without waiting for the clock.
-  HANDLE file = CreateFileW(ConfigPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "the store made no file";
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER earlier{{now.dwLowDateTime, now.dwHighDateTime}};
-  earlier.QuadPart -= 3600ull * 10000000ull;
-  const FILETIME then{earlier.LowPart, earlier.HighPart};
-  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &then));
-  CloseHandle(file);
-  VARIANT_BOOL changed = VARIANT_FALSE;
-  ASSERT_EQ(config->HasConfigChanged(&changed), S_OK);
-  EXPECT_EQ(changed, VARIANT_TRUE);
-  ASSERT_EQ(config->HasConfigChanged(&changed), S_OK);
-  EXPECT_EQ(changed, VARIANT_FALSE);
-  EXPECT_FALSE(qp::Call(config.Get(), L"HasConfigChanged").AsBool());
-
-  // Written in a later second than the first look.
-  ComPtr<_Records> one = NewList({NewTerm(L"LI", L"LATER", L"Yes", L"", L"").Get()});
-  Recognizers(config.Get(), false);
-  ASSERT_EQ(Update(config.Get(), one.Get()), S_OK);
-  EXPECT_TRUE(qp::Call(config.Get(), L"HasConfigChanged").AsBool());
-  ASSERT_EQ(config->HasConfigChanged(&changed), S_OK);
-  EXPECT_EQ(changed, VARIANT_FALSE);
+  // The file's time an hour back: the save below is then in a later second than the first look,
+  // without waiting for the clock.
+  ASSERT_TRUE(Backdate(ConfigPath(), 3600)) << "the store made no file";
+  EXPECT_TRUE(ByName(config.Get(), L"HasConfigChanged").AsBool());
+  EXPECT_FALSE(ByName(config.Get(), L"HasConfigChanged").AsBool());
+  TermsOf(config.Get());
+  ASSERT_EQ(Update(config.Get(), NewCollection({LI(L"LATER")}).Get()).code, S_OK);
+  EXPECT_TRUE(ByName(config.Get(), L"HasConfigChanged").AsBool());
+  EXPECT_FALSE(ByName(config.Get(), L"HasConfigChanged").AsBool());
   // Every object keeps its own last look.
-  ComPtr<_SmartTagConfig> other = NewConfig();
-  ASSERT_EQ(other->HasConfigChanged(&changed), S_OK);
-  EXPECT_EQ(changed, VARIANT_TRUE);
-
+  EXPECT_TRUE(ByName(NewConfig().Get(), L"HasConfigChanged").AsBool());
   // A missing file: the file system object's own error, unchanged.
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
-  EXPECT_EQ(config->HasConfigChanged(&changed), qp::ErrorNumberToHresult(53));
+  EXPECT_EQ(FailureOf(config.Get(), L"HasConfigChanged").code, qp::ErrorNumberToHresult(53));
 }
 
 }  // namespace
