@@ -56,6 +56,40 @@ std::vector<std::wstring> SubkeyNames(HKEY key) {
   }
 }
 
+void CollectRegistry(HKEY root, const std::wstring& path, const std::wstring& shown,
+                     std::set<std::wstring>& out) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  out.insert(Upper(shown));
+  wchar_t name[256];
+  for (DWORD i = 0;; ++i) {
+    BYTE data[4096] = {};
+    DWORD nameLen = 256, dataLen = sizeof data - 2, type = 0;
+    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
+      break;
+    std::wstring text = type == REG_SZ ? reinterpret_cast<const wchar_t*>(data)
+                                       : L"<type " + std::to_wstring(type) + L">";
+    if (text.size() > 3 && text.back() == L'\\') text.pop_back();
+    out.insert(Upper(shown + L"|" + std::wstring(name, nameLen) + L"=" + text));
+  }
+  const std::vector<std::wstring> subkeys = SubkeyNames(key);
+  RegCloseKey(key);
+  for (const auto& sub : subkeys)
+    CollectRegistry(root, path.empty() ? sub : path + L"\\" + sub,
+                    shown.empty() ? sub : shown + L"\\" + sub, out);
+}
+
+std::wstring Upper(std::wstring s) {
+  CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
+
+std::wstring GuidText(const GUID& g) {
+  wchar_t text[40] = {};
+  StringFromGUID2(g, text, 40);
+  return text;
+}
+
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(hive, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=

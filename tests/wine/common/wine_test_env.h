@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ inline constexpr wchar_t kActionProgId[] = L"NVSmartTagQuillpoint.Action";
 inline constexpr wchar_t kControllerProgId[] = L"NVSmartTagQuillpoint.Controller";
 // The names of a key's subkeys, in the registry's order.
 std::vector<std::wstring> SubkeyNames(HKEY key);
+// The key `path` of `root` and everything below it, as lines "KEY" and "KEY|NAME=DATA", KEY
+// spelled from `shown` on. All upper-cased: key names and paths are not case-sensitive (Wine
+// spells "Typelib"). Values that are not text read "<type N>"; a folder path loses the trailing
+// backslash that Windows Installer writes and a program does not.
+void CollectRegistry(HKEY root, const std::wstring& path, const std::wstring& shown,
+                     std::set<std::wstring>& out);
+std::wstring Upper(std::wstring s);
+// "{XXXXXXXX-...}", as the registry spells a GUID.
+std::wstring GuidText(const GUID& g);
 
 // Sets (or with nullptr deletes) a string value of the settings key in a hive.
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value);

@@ -23,8 +23,10 @@ namespace {
 using qp::test::Narrow;
 
 using qp::test::BinFolder;
+using qp::test::GuidText;
 using qp::test::kDisplayErrors;
 using qp::test::RunProgram;
+using qp::test::Upper;
 
 constexpr wchar_t kClasses[] = L"Software\\Classes";
 constexpr wchar_t kOfficeKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag";
@@ -35,17 +37,6 @@ std::wstring Env(const wchar_t* name) {
   wchar_t value[1024] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, 1024);
   return n > 0 && n < 1024 ? value : L"";
-}
-
-std::wstring Upper(std::wstring s) {
-  CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
-}
-
-std::wstring Guid(const GUID& g) {
-  wchar_t text[40] = {};
-  StringFromGUID2(g, text, 40);
-  return text;
 }
 
 std::wstring KnownFolder(int csidl) {
@@ -91,8 +82,8 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 
 // Office's keys that list the recognizer and the action.
 std::vector<std::wstring> OfficeKeys() {
-  return {std::wstring(kOfficeKey) + L"\\Recognizers\\" + Guid(CLSID_Recognizer),
-          std::wstring(kOfficeKey) + L"\\Actions\\" + Guid(CLSID_Action)};
+  return {std::wstring(kOfficeKey) + L"\\Recognizers\\" + GuidText(CLSID_Recognizer),
+          std::wstring(kOfficeKey) + L"\\Actions\\" + GuidText(CLSID_Action)};
 }
 
 // The server COM creates the recognizer from.
@@ -103,30 +94,6 @@ std::wstring ComServer() {
 void ExpectInstalledFiles(const std::wstring& folder) {
   for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
     EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
-}
-
-// Every value below a key as "SUBKEY\PATH|NAME=DATA" (key names upper-cased: their case does
-// not matter to Windows). Paths that Windows Installer writes for a folder end in a backslash,
-// paths that a program computes do not; both name the same folder.
-void Collect(HKEY root, const std::wstring& path, const std::wstring& shown,
-             std::set<std::wstring>& out) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  wchar_t name[256];
-  const std::vector<std::wstring> subkeys = qp::test::SubkeyNames(key);
-  for (DWORD i = 0;; ++i) {
-    BYTE data[4096] = {};
-    DWORD nameLen = 256, dataLen = sizeof data - 2, type = 0;
-    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
-      break;
-    std::wstring text = type == REG_SZ ? reinterpret_cast<const wchar_t*>(data)
-                                       : L"<type " + std::to_wstring(type) + L">";
-    if (text.size() > 3 && text.back() == L'\\') text.pop_back();
-    out.insert(Upper(shown) + L"|" + std::wstring(name, nameLen) + L"=" + text);
-  }
-  RegCloseKey(key);
-  for (const auto& sub : subkeys)
-    Collect(root, path + L"\\" + sub, shown + L"\\" + sub, out);
 }
 
 // What the DLL's own DllRegisterServer writes (as regsvr32 calls it), caught in a scratch key
@@ -161,7 +128,7 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
     RegCloseKey(group);
   }
   for (const auto& root : roots)
-    Collect(scratch, root, root, values);
+    qp::test::CollectRegistry(scratch, root, root, values);
   RegCloseKey(scratch);
   RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
   return values;
@@ -184,7 +151,7 @@ std::vector<std::wstring> ExpectSelfRegistered(const std::wstring& dll, HKEY roo
   EXPECT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
   std::set<std::wstring> installed;
   for (const auto& key : roots)
-    Collect(root, classes + key, key, installed);
+    qp::test::CollectRegistry(root, classes + key, key, installed);
   EXPECT_EQ(installed, expected) << "installed:\n"
                                  << Join(installed) << "regsvr32:\n"
                                  << Join(expected);

@@ -18,39 +18,14 @@ using qp::test::BinFolder;
 using qp::test::RunProgram;
 using qp::test::SubkeyNames;
 
-std::wstring Upper(std::wstring s) {
-  CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
-}
+using qp::test::GuidText;
+using qp::test::Upper;
 
 bool Has(const std::set<std::wstring>& snapshot, const std::wstring& line) {
   return snapshot.count(Upper(line)) != 0;
 }
 
-// Every key and value below the class registrations of HKCR, as "path|name=data" lines,
-// upper-cased: key names are not case-sensitive (Wine spells "Typelib").
-void Collect(HKEY root, const std::wstring& path, std::set<std::wstring>& out) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  out.insert(Upper(path));
-  wchar_t name[512];
-  BYTE data[4096];
-  for (DWORD i = 0;; ++i) {
-    DWORD nameLen = 512, dataLen = sizeof data - 2, type = 0;
-    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
-      break;
-    std::wstring text = type == REG_SZ
-                            ? std::wstring(reinterpret_cast<wchar_t*>(data),
-                                           wcsnlen(reinterpret_cast<wchar_t*>(data), dataLen / 2))
-                            : L"<" + std::to_wstring(type) + L">";
-    out.insert(Upper(path + L"|" + name + L"=" + text));
-  }
-  const std::vector<std::wstring> subkeys = SubkeyNames(key);
-  RegCloseKey(key);
-  for (const auto& sub : subkeys)
-    Collect(root, path.empty() ? sub : path + L"\\" + sub, out);
-}
-
+// Every key and value below the class registrations of HKCR.
 std::set<std::wstring> Snapshot() {
   std::set<std::wstring> all;
   // ProgIDs live at the top level: take the top-level keys and what lies below ours.
@@ -59,17 +34,11 @@ std::set<std::wstring> Snapshot() {
     const std::wstring upper = Upper(top);
     if (upper == L"CLSID" || upper == L"INTERFACE" || upper == L"TYPELIB" ||
         upper.rfind(L"NVSMARTTAG", 0) == 0)
-      Collect(root, top, all);
+      qp::test::CollectRegistry(root, top, top, all);
     else
       all.insert(upper);
   }
   return all;
-}
-
-std::wstring Guid(const GUID& g) {
-  wchar_t text[40] = {};
-  StringFromGUID2(g, text, 40);
-  return text;
 }
 
 std::wstring DllPath() {
@@ -90,7 +59,7 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   ASSERT_EQ(Regsvr32(L""), 0u);
   const std::set<std::wstring> registered = Snapshot();
 
-  const std::wstring libid = Guid(LIBID_NVSmartTagQuillpoint);
+  const std::wstring libid = GuidText(LIBID_NVSmartTagQuillpoint);
   const struct {
     const wchar_t* progId;
     CLSID clsid;
@@ -98,7 +67,7 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
                  {qp::test::kActionProgId, CLSID_Action},
                  {qp::test::kControllerProgId, CLSID_Controller}};
   for (const auto& c : classes) {
-    const std::wstring clsid = Guid(c.clsid);
+    const std::wstring clsid = GuidText(c.clsid);
     const std::wstring key = L"CLSID\\" + clsid;
     EXPECT_TRUE(Has(registered, std::wstring(c.progId) + L"\\CLSID|=" + clsid)) << c.progId;
     EXPECT_TRUE(Has(registered, key + L"\\InprocServer32|=" + DllPath())) << c.progId;
@@ -121,11 +90,11 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
       Has(registered, lib + (sizeof(void*) == 8 ? L"\\0\\win64|=" : L"\\0\\win32|=") + DllPath()));
   for (const IID* iid : {&IID__Recognizer, &IID__Action, &IID__Controller, &IID__SmartTagConfig,
                          &IID__RecognizerProps, &IID__ActionProps, &IID__Records}) {
-    EXPECT_TRUE(Has(registered, L"Interface\\" + Guid(*iid) + L"\\TypeLib|=" + libid))
-        << Guid(*iid);
+    EXPECT_TRUE(Has(registered, L"Interface\\" + GuidText(*iid) + L"\\TypeLib|=" + libid))
+        << GuidText(*iid);
   }
   // Office's own interfaces are Office's to register.
-  EXPECT_FALSE(Has(registered, L"Interface\\" + Guid(IID_ISmartTagRecognizer)));
+  EXPECT_FALSE(Has(registered, L"Interface\\" + GuidText(IID_ISmartTagRecognizer)));
 
   // The registered library loads, complete, from the DLL.
   ITypeLib* tlb = nullptr;
