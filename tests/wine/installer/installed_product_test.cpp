@@ -362,7 +362,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
     const std::string out = host.Finish();
     EXPECT_NE(out.find("Verb 2: Maintain Recognizer Terms"), std::string::npos) << out;
   }
-  const std::wstring config = KnownFolder(CSIDL_APPDATA) + L"\\Norvane\\nvstagQP.cfg";
+  const std::wstring config = qp::test::ConfigPath();
   EXPECT_TRUE(FileExists(config)) << "the first use writes the user's configuration";
 
   ASSERT_EQ(InstalledProducts(code).size(), 1u);
