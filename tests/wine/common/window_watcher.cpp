@@ -15,21 +15,9 @@ std::wstring WithoutAmpersand(std::wstring s) {
   return s;
 }
 
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t name[64] = {};
-  GetClassNameW(hwnd, name, 64);
-  return name;
-}
-
 BOOL CALLBACK CollectChild(HWND hwnd, LPARAM param) {
   reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
   return TRUE;
-}
-
-std::vector<HWND> ChildrenOf(HWND dialog) {
-  std::vector<HWND> children;
-  EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
-  return children;
 }
 
 struct TopLevel {
@@ -58,6 +46,18 @@ std::string g_test = "(before the first test)", g_awaiting;
 
 }  // namespace
 
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+std::vector<HWND> ChildrenOf(HWND window) {
+  std::vector<HWND> children;
+  EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+
 std::string Narrow(const std::wstring& s) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
                                     nullptr, nullptr);
@@ -68,10 +68,16 @@ std::string Narrow(const std::wstring& s) {
 }
 
 std::wstring WindowText(HWND hwnd) {
-  int n = GetWindowTextLengthW(hwnd);
-  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-  s.resize(static_cast<size_t>(GetWindowTextW(hwnd, s.data(), n + 1)));
-  return s;
+  // Read as stored, not asked for with WM_GETTEXT: the window's thread may be one that no longer
+  // answers (a test's thread waiting for this one), and the read must not wait for it.
+  std::wstring s(256, L'\0');
+  for (int n;; s.resize(s.size() * 2)) {
+    n = InternalGetWindowText(hwnd, s.data(), static_cast<int>(s.size()));
+    if (n < static_cast<int>(s.size()) - 1) {
+      s.resize(static_cast<size_t>(n));
+      return s;
+    }
+  }
 }
 
 SeenWindow ReadWindow(HWND hwnd) {

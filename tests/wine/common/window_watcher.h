@@ -77,7 +77,10 @@ SeenWindow ReadWindow(HWND hwnd);
 std::wstring Describe(const SeenWindow& w);
 // Presses the button with that caption ('&' ignored); false when there is none.
 bool PressButton(HWND dialog, const std::wstring& caption);
+// A window's text, class and descendants; none of them waits for the window's thread.
 std::wstring WindowText(HWND hwnd);
+std::wstring ClassOf(HWND hwnd);
+std::vector<HWND> ChildrenOf(HWND window);
 // Closes a window as a person who does not want it would: Esc on a menu; Cancel, No or OK on a
 // dialog, else the close box.
 void Dismiss(HWND window);

@@ -4,45 +4,52 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <atomic>
 #include <thread>
 
 namespace qp::test {
 namespace {
 
+// How long a wait lasts once something has failed: what a faulty dialog still owes either comes
+// at once or not at all.
+constexpr DWORD kAfterFailure = 5000;
+DWORD Patience() {
+  return ::testing::Test::HasFailure() ? kAfterFailure : kPatience;
+}
+
 constexpr UINT kMarker = WM_APP + 0x51;
 std::atomic<long> g_markersHandled{0};
 
+// A message-only window on the dialog's thread: a marker posted to it is handled by whatever
+// loop runs there (the dialog's, a message box's) after everything posted before it.
 LRESULT CALLBACK MarkerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == kMarker) {
-    ++g_markersHandled;
-    return 0;
-  }
-  return DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message != kMarker) return DefWindowProcW(hwnd, message, wparam, lparam);
+  ++g_markersHandled;
+  return 0;
 }
 
-// A message-only window on the dialog's thread: a message posted to it is handled by whatever
-// loop runs there (the dialog's, a message box's) after everything posted before it.
-class Marker {
- public:
-  Marker() {
-    WNDCLASSW c = {};
-    c.lpfnWndProc = MarkerProc;
-    c.hInstance = GetModuleHandleW(nullptr);
-    c.lpszClassName = L"QpTestMarker";
-    RegisterClassW(&c);
-    hwnd_ = CreateWindowW(L"QpTestMarker", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance,
-                          nullptr);
-  }
-  ~Marker() { DestroyWindow(hwnd_); }
-  HWND Hwnd() const { return hwnd_; }
+HWND NewMarker() {
+  WNDCLASSW c = {};
+  c.lpfnWndProc = MarkerProc;
+  c.hInstance = GetModuleHandleW(nullptr);
+  c.lpszClassName = L"QpTestMarker";
+  RegisterClassW(&c);
+  return CreateWindowW(c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance,
+                       nullptr);
+}
 
- private:
-  HWND hwnd_;
-};
+void PostKey(HWND target, WORD vk, bool up) {
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+  PostMessageW(target, up ? WM_KEYUP : WM_KEYDOWN, vk, 1 | scan | (up ? 0xC0000000 : 0));
+}
 
-LPARAM Point(POINT p) {
-  return MAKELPARAM(p.x, p.y);
+// A wait that holds the test's thread failed: nothing after it can run, so the program ends
+// here rather than at its watchdog.
+void EndProgram(const std::string& what, DWORD waited) {
+  std::fprintf(stderr, "waited %lu ms in vain for %s; the program ends\n",
+               static_cast<unsigned long>(waited), what.c_str());
+  std::fflush(stdout);
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 4);
 }
 
 bool IsTermsDialog(HWND w) {
@@ -51,11 +58,12 @@ bool IsTermsDialog(HWND w) {
 
 }  // namespace
 
-DialogDriver::DialogDriver(HWND dialog, HWND marker)
+DialogDriver::DialogDriver(HWND dialog, HWND marker, const std::atomic<bool>& returned)
     : dialog_(dialog),
       list_(FindWindowExW(dialog, nullptr, WC_LISTVIEWW, nullptr)),
       header_(list_ ? ListView_GetHeader(list_) : nullptr),
-      marker_(marker) {}
+      marker_(marker),
+      returned_(returned) {}
 
 int DialogDriver::Count() const {
   return ListView_GetItemCount(list_);
@@ -92,25 +100,18 @@ HWND DialogDriver::Focus() const {
   return info.hwndFocus;
 }
 
-int DialogDriver::HeaderImage() const {
+HDITEMW DialogDriver::HeaderItem() const {
   HDITEMW item = {};
   item.mask = HDI_IMAGE | HDI_FORMAT;
   Header_GetItem(header_, 0, &item);
-  return (item.fmt & HDF_IMAGE) ? item.iImage : -1;
-}
-
-int DialogDriver::HeaderFormat() const {
-  HDITEMW item = {};
-  item.mask = HDI_FORMAT;
-  Header_GetItem(header_, 0, &item);
-  return item.fmt;
+  return item;
 }
 
 void DialogDriver::PostClick(HWND target, POINT at, bool right) {
-  const UINT down = right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN;
-  const UINT up = right ? WM_RBUTTONUP : WM_LBUTTONUP;
-  PostMessageW(target, down, right ? MK_RBUTTON : MK_LBUTTON, Point(at));
-  PostMessageW(target, up, 0, Point(at));
+  const LPARAM point = MAKELPARAM(at.x, at.y);
+  PostMessageW(target, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON,
+               point);
+  PostMessageW(target, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, point);
 }
 
 RECT DialogDriver::ItemRect(int item, int part) const {
@@ -125,10 +126,10 @@ void DialogDriver::Click(int controlId) {
   PostMessageW(Control(controlId), BM_CLICK, 0, 0);
 }
 
-void DialogDriver::ClickItem(int item) {
+void DialogDriver::ClickItem(int item, bool right) {
   Sync();
   RECT r = ItemRect(item, LVIR_LABEL);
-  PostClick(list_, {r.left + 4, (r.top + r.bottom) / 2}, false);
+  PostClick(list_, {r.left + 4, (r.top + r.bottom) / 2}, right);
 }
 
 bool DialogDriver::Select(int item) {
@@ -152,24 +153,11 @@ void DialogDriver::ClickCheckBox(int item) {
   PostClick(list_, hit.pt, false);
 }
 
-void DialogDriver::ClickBelowItems() {
+void DialogDriver::ClickBelowItems(bool right) {
   Sync();
   RECT client;
   GetClientRect(list_, &client);
-  PostClick(list_, {client.right / 2, client.bottom - 5}, false);
-}
-
-void DialogDriver::RightClickItem(int item) {
-  Sync();
-  RECT r = ItemRect(item, LVIR_LABEL);
-  PostClick(list_, {r.left + 4, (r.top + r.bottom) / 2}, true);
-}
-
-void DialogDriver::RightClickBelowItems() {
-  Sync();
-  RECT client;
-  GetClientRect(list_, &client);
-  PostClick(list_, {client.right / 2, client.bottom - 5}, true);
+  PostClick(list_, {client.right / 2, client.bottom - 5}, right);
 }
 
 void DialogDriver::ClickHeader() {
@@ -188,18 +176,15 @@ void DialogDriver::Key(WORD vk) {
   // The focus is read once the dialog has handled what came before: an edit that just ended
   // may still hold it until then.
   Sync();
-  HWND target = Focus();
-  if (!target) target = dialog_;
-  const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
-  PostMessageW(target, WM_KEYDOWN, vk, 1 | (scan << 16));
-  PostMessageW(target, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
+  HWND target = Focus() ? Focus() : dialog_;
+  PostKey(target, vk, false);
+  PostKey(target, vk, true);
 }
 
-HWND DialogDriver::WaitForEditor(DWORD timeoutMs) {
+HWND DialogDriver::WaitForEditor() {
   HWND editor = nullptr;
-  Await(
-      "the in-place editor", [&] { return (editor = ListView_GetEditControl(list_)) != nullptr; },
-      timeoutMs);
+  Await("the in-place editor",
+        [&] { return (editor = ListView_GetEditControl(list_)) != nullptr; });
   return editor;
 }
 
@@ -209,16 +194,17 @@ void DialogDriver::Type(const std::wstring& text, bool confirm) {
   // The editor starts with the whole old text selected: typing replaces it.
   for (wchar_t c : text)
     PostMessageW(editor, WM_CHAR, c, 1);
-  const WORD vk = confirm ? VK_RETURN : VK_ESCAPE;
-  const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
-  PostMessageW(editor, WM_KEYDOWN, vk, 1 | (scan << 16));
+  PostKey(editor, confirm ? VK_RETURN : VK_ESCAPE, false);
   // The edit ends, or a message about it comes first (for the script to claim): the list
   // reports the edit's end while its editor is still there.
   bool boxCame = false;
-  const bool ended = qp::test::WaitUntil("the edit to end", [&] {
-    boxCame = NewBox() != nullptr;
-    return boxCame || !IsWindow(editor);
-  });
+  const bool ended = WaitUntil(
+      "the edit to end",
+      [&] {
+        boxCame = NewBox() != nullptr;
+        return boxCame || !IsWindow(editor);
+      },
+      Patience());
   if (ended && !boxCame) Sync();
 }
 
@@ -231,18 +217,19 @@ HWND DialogDriver::NewBox() const {
 bool DialogDriver::Await(const std::string& what, const std::function<bool()>& condition,
                          DWORD timeoutMs) {
   Awaiting awaiting(what);
+  timeoutMs = std::min(timeoutMs, Patience());
   for (DWORD start = GetTickCount();; Sleep(20)) {
     if (HWND box = NewBox()) {
+      claimed_.push_back(box);
       ADD_FAILURE() << "while waiting for " << what
                     << ", a message box came and was closed: " << Narrow(Describe(ReadWindow(box)));
-      claimed_.push_back(box);
       Dismiss(box);
       return false;
     }
     if (condition()) return true;
-    // Nothing the script waits for can come from a dialog that is gone.
-    if (!IsWindow(dialog_)) {
-      ADD_FAILURE() << "the dialog was gone while waiting for " << what;
+    // Nothing the script waits for comes from a dialog that has closed.
+    if (returned_ || !IsWindowVisible(dialog_)) {
+      ADD_FAILURE() << "the dialog closed while waiting for " << what;
       return false;
     }
     if (GetTickCount() - start >= timeoutMs) break;
@@ -251,11 +238,7 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
   return false;
 }
 
-bool DialogDriver::Sync() {
-  return SyncFor("the dialog to handle the input");
-}
-
-bool DialogDriver::SyncFor(const std::string& what) {
+bool DialogDriver::Sync(const std::string& what) {
   // Twice: what the dialog posts to itself while it handles the input comes after the first.
   for (int round = 0; round < 2; ++round) {
     const long target = g_markersHandled + 1;
@@ -264,43 +247,33 @@ bool DialogDriver::SyncFor(const std::string& what) {
   }
   // A repaint comes only once no input is left, after the markers; and the dialog's repaint
   // changes the selection. It has been handled when the dialog has nothing left to paint.
-  if (IsWindowVisible(dialog_) && !Await(what + " and repaint itself", [&] {
-        return !GetUpdateRect(dialog_, nullptr, FALSE) || !IsWindowVisible(dialog_);
-      }))
-    return false;
-  return Await("no message box", [] { return true; });
-}
-
-SeenWindow DialogDriver::WaitForMessageBox(DWORD timeoutMs) {
-  HWND box = nullptr;
-  if (!qp::test::WaitUntil(
-          "a message box", [&] { return (box = NewBox()) != nullptr; }, timeoutMs))
-    return {};
-  claimed_.push_back(box);
-  return ReadWindow(box);
+  return Await(what + " and repaint itself",
+               [&] { return !GetUpdateRect(dialog_, nullptr, FALSE); });
 }
 
 void DialogDriver::ExpectError(const std::wstring& text, std::source_location caller) {
-  SeenWindow box = WaitForMessageBox();
-  ASSERT_NE(box.hwnd, nullptr) << "no message \"" << Narrow(text) << "\" for line "
-                               << caller.line();
-  ExpectBox(box, text, {L"OK"}, caller);
-  PressButton(box.hwnd, L"OK");
-  if (qp::test::WaitUntil("the message box to close", [&] { return !IsWindow(box.hwnd); }) &&
+  HWND box = nullptr;
+  const std::string what =
+      "the message \"" + Narrow(text) + "\" for line " + std::to_string(caller.line());
+  if (!WaitUntil(
+          what, [&] { return (box = NewBox()) != nullptr; }, Patience()))
+    return;
+  claimed_.push_back(box);
+  ExpectBox(ReadWindow(box), text, {L"OK"}, caller);
+  PressButton(box, L"OK");
+  if (WaitUntil(
+          "the message box to close", [&] { return !IsWindow(box); }, Patience()) &&
       IsWindowVisible(dialog_))
     Sync();  // what was behind the box is painted again
 }
 
-HWND DialogDriver::OpenMenu() const {
-  return FindWindowW(L"#32768", nullptr);
-}
-
 void RunDialog(const std::wstring& caption, const std::function<void()>& show,
                const std::function<void(DialogDriver&)>& script) {
-  Marker marker;
+  const HWND marker = NewMarker();
   std::atomic<bool> returned{false};
+  const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread driver([&] {
-    HWND dialog = nullptr;
+    HWND dialog = nullptr, box = nullptr;
     std::vector<HWND> closed;  // reported and closed already
     auto close = [&](HWND w, const char* why) {
       closed.push_back(w);
@@ -309,24 +282,29 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
     };
     {
       Awaiting awaiting("the dialog \"" + Narrow(caption) + "\"");
-      HWND box = nullptr;
       for (DWORD start = GetTickCount(); !dialog && !box && !returned; Sleep(20)) {
         for (HWND w : OpenDialogs())
           (IsTermsDialog(w) ? dialog : box) = w;
         if (GetTickCount() - start >= 10000) break;
       }
-      if (!dialog && box) close(box, "a message box came instead of the dialog: ");
     }
     if (dialog) {
-      DialogDriver d(dialog, marker.Hwnd());
+      DialogDriver d(dialog, marker, returned);
       // Shown is not ready: input that came before its first paint would be undone by it.
-      d.SyncFor("the dialog to handle its showing");
+      d.Sync("the dialog to handle its showing");
       EXPECT_EQ(WindowText(dialog), caption) << "the dialog's caption";
       script(d);
-      // A script that stopped at a failure left the dialog open: it is closed below.
-      if (!::testing::Test::HasFatalFailure())
-        d.Await("the dialog to close", [&] { return !IsWindowVisible(dialog); });
-    } else if (closed.empty()) {
+      // A script that stopped at a failure left the dialog open: it is closed below. A box that
+      // came first is closed, and the dialog may still close by itself after it.
+      for (size_t boxes = d.Claimed().size();
+           !::testing::Test::HasFatalFailure() &&
+           !d.Await("the dialog to close", [&] { return !IsWindowVisible(dialog); }) &&
+           d.Claimed().size() > boxes;)
+        boxes = d.Claimed().size();
+      closed = d.Claimed();
+    } else if (box) {
+      close(box, "a message box came instead of the dialog: ");
+    } else {
       ADD_FAILURE() << (returned ? "the call returned without showing the dialog"
                                  : "the dialog did not open within 10 s");
     }
@@ -334,23 +312,29 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
     // box or a menu after it, a dialog that came late.
     const std::string what = "the call that showed the dialog to return";
     Awaiting awaiting(what);
+    const DWORD limit = Patience();
     for (DWORD start = GetTickCount(); !returned; Sleep(20)) {
       for (HWND w : OpenBoxesAndMenus())
         if (std::find(closed.begin(), closed.end(), w) == closed.end())
           close(w, "closed a window left open: ");
-      if (GetTickCount() - start < kPatience) continue;
-      // The call holds the test's thread: nothing after it can run, so the program ends here
-      // rather than at its watchdog.
-      std::fprintf(stderr, "waited %lu ms in vain for %s; the program ends\n",
-                   static_cast<unsigned long>(kPatience), what.c_str());
-      std::fflush(stdout);
-      std::fflush(stderr);
-      TerminateProcess(GetCurrentProcess(), 4);
+      if (GetTickCount() - start >= limit) EndProgram(what, limit);
     }
+    SetEvent(done);
   });
   show();
   returned = true;
+  // The script may still be reading the dialog, which asks this thread: keep answering until it
+  // has finished (its own waits are bounded).
+  MSG msg;
+  for (DWORD start = GetTickCount();
+       MsgWaitForMultipleObjects(1, &done, FALSE, kPatience, QS_ALLINPUT) != WAIT_OBJECT_0;) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      DispatchMessageW(&msg);
+    if (GetTickCount() - start >= kPatience) EndProgram("the script to finish", kPatience);
+  }
   driver.join();
+  CloseHandle(done);
+  DestroyWindow(marker);
 }
 
 }  // namespace qp::test

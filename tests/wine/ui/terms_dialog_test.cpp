@@ -14,6 +14,7 @@
 #include "action_host.h"
 #include "config/config.h"
 #include "dialog_driver.h"
+#include "late_bound.h"
 #include "platform/automation.h"
 #include "platform/error.h"
 #include "platform/help.h"
@@ -28,17 +29,30 @@ namespace {
 
 using qp::ComPtr;
 using qp::FrmConfig;
+using qp::test::ByName;
 using qp::test::DialogDriver;
 using qp::test::FileBytes;
+using qp::test::kFlag;
 using qp::test::LI;
 using qp::test::Message;
 using qp::test::NewCollection;
 using qp::test::ReadTerms;
 using qp::test::Term;
+using qp::test::TermsInFile;
 
 constexpr int kNew = 1002, kRename = 1003, kDelete = 1004, kOK = IDOK, kCancel = IDCANCEL;
 constexpr int kLabel = 1000, kList = 1001;
 const std::wstring kObjectNotSet = L"Object variable or With block variable not set";
+// The controls' What's-This topics.
+const std::vector<std::pair<int, DWORD>> kTopics = {{kCancel, 30000}, {kOK, 30010},
+                                                    {kDelete, 40000}, {kNew, 40010},
+                                                    {kList, 40040},   {kRename, 40050}};
+
+// The arrow the column header shows, -1 when none.
+int Arrow(const DialogDriver& d) {
+  const HDITEMW h = d.HeaderItem();
+  return (h.fmt & HDF_IMAGE) ? h.iImage : -1;
+}
 
 class TermsDialog : public ::testing::Test {
  protected:
@@ -133,41 +147,23 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     EXPECT_EQ(order, (std::vector<int>{kLabel, kList, kNew, kRename, kDelete, kOK, kCancel}));
     EXPECT_EQ(LOWORD(SendMessageW(d.Dialog(), DM_GETDEFID, 0, 0)), kOK);
 
-    // What's-This topics.
-    for (auto [id, topic] : {std::pair{kDelete, 40000},
-                             {kNew, 40010},
-                             {kList, 40040},
-                             {kRename, 40050},
-                             {kCancel, 30000},
-                             {kOK, 30010}})
-      EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), static_cast<DWORD>(topic)) << id;
-
-    // The list: report view, check boxes, in-place editing, the selection kept visible, one
-    // column "Terms" 300 twips narrower than the list, the two arrows as header images.
-    const LONG listStyle = GetWindowLongW(d.List(), GWL_STYLE);
-    EXPECT_EQ(listStyle & LVS_TYPEMASK, LVS_REPORT);
-    EXPECT_TRUE(listStyle & LVS_EDITLABELS);
-    EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
-    EXPECT_FALSE(listStyle & LVS_NOCOLUMNHEADER);
-    EXPECT_TRUE(ListView_GetExtendedListViewStyle(d.List()) & LVS_EX_CHECKBOXES);
+    // The list (its editing, check boxes and header are used below): the selection kept
+    // visible, one column "Terms" 300 twips narrower than the list, two arrows as header images.
+    EXPECT_TRUE(GetWindowLongW(d.List(), GWL_STYLE) & LVS_SHOWSELALWAYS);
     EXPECT_EQ(Header_GetItemCount(d.Header()), 1);
     wchar_t column[32] = {};
-    HDITEMW h = {};
-    h.mask = HDI_TEXT | HDI_FORMAT;
-    h.pszText = column;
-    h.cchTextMax = 32;
+    HDITEMW h = {HDI_TEXT | HDI_FORMAT, 0, column, nullptr, 32};
     Header_GetItem(d.Header(), 0, &h);
     EXPECT_STREQ(column, L"Terms");
     EXPECT_EQ(h.fmt & HDF_JUSTIFYMASK, HDF_LEFT);
     EXPECT_EQ(ListView_GetColumnWidth(d.List(), 0), px(4935 - 300, tx));
-    EXPECT_EQ(d.HeaderImage(), -1);  // no arrow before the first sort
+    EXPECT_EQ(Arrow(d), -1);  // no arrow before the first sort
     HIMAGELIST arrows = Header_GetImageList(d.Header());
     ASSERT_NE(arrows, nullptr);
     EXPECT_EQ(ImageList_GetImageCount(arrows), 2);
     int cx = 0, cy = 0;
     ImageList_GetIconSize(arrows, &cx, &cy);
-    EXPECT_EQ(cx, 14);
-    EXPECT_EQ(cy, 14);
+    EXPECT_EQ(std::pair(cx, cy), std::pair(14, 14));
 
     // Once painted, the first term is selected, Rename and Delete are enabled, New has the
     // focus.
@@ -339,12 +335,10 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
     ComPtr<IDispatch> collection = NewCollection({LI(L"(New Term 1)"), LI(L"(new term 3)")});
     FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
-      d.Click(kNew);
-      ASSERT_NE(d.WaitForEditor(), nullptr);
-      d.Type(L"", false);
-      d.Click(kNew);
-      ASSERT_NE(d.WaitForEditor(), nullptr);
-      d.Type(L"", false);
+      for (int i = 0; i < 2; ++i) {
+        d.Click(kNew);
+        d.Type(L"", false);
+      }
       // Names differing only in case count as taken, as terms are matched without case.
       EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"(New Term 1)", L"(new term 3)",
                                                       L"(New Term 2)", L"(New Term 4)"}));
@@ -378,9 +372,9 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   FrmConfig form(qp::NewRecognizerRecord);
   form.SetData(collection.Get());
   // The record of "lost" changes its class behind the dialog's back: no record is found for it.
-  ComPtr<IDispatch> lost =
-      qp::Call(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject();
-  qp::Put(lost.Get(), L"ClassCode", qp::Variant::FromString(L"D"));
+  qp::test::PutByName(
+      ByName(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject().Get(), L"ClassCode",
+      qp::Variant::FromString(L"D"));
   qp::test::RunDialog(
       caption_, [&] { form.Show(); },
       [&](DialogDriver& d) {
@@ -389,13 +383,12 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
         d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
         EXPECT_TRUE(d.Sync());
         EXPECT_EQ(d.Count(), 2);
-        d.Click(kDelete);
-        ASSERT_TRUE(d.Sync());
-        EXPECT_EQ(d.Count(), 1);
-        EXPECT_EQ(d.Selected(), 0);
-        d.Click(kDelete);
-        ASSERT_TRUE(d.Sync());
-        EXPECT_EQ(d.Count(), 0);
+        for (int left : {1, 0}) {  // the one that took the deleted one's place is selected
+          d.Click(kDelete);
+          ASSERT_TRUE(d.Sync());
+          EXPECT_EQ(d.Count(), left);
+          EXPECT_EQ(d.Selected(), left - 1);
+        }
         EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
         EXPECT_EQ(d.Focus(), d.List());
         // With the buttons disabled, the keys do nothing either.
@@ -419,7 +412,7 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
     ASSERT_TRUE(d.Sync());
     ASSERT_EQ(d.Selected(), -1);
     // No selection: no context menu, and Delete reports instead of deleting.
-    d.RightClickBelowItems();
+    d.ClickBelowItems(true);
     EXPECT_TRUE(d.Sync());
     EXPECT_EQ(d.OpenMenu(), nullptr);
     d.Click(kDelete);
@@ -427,7 +420,7 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
     EXPECT_EQ(d.Count(), 3);
 
     // With a selection the menu offers Rename, which starts editing the item.
-    d.RightClickItem(1);
+    d.ClickItem(1, true);
     HWND menu = nullptr;
     ASSERT_TRUE(d.Await("the context menu", [&] { return (menu = d.OpenMenu()) != nullptr; }));
     EXPECT_EQ(d.Selected(), 1);
@@ -454,31 +447,28 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
       NewCollection({LI(L"delta"), LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo")});
   FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
-    const std::vector<std::wstring> ascending = {L"Alpha", L"Bravo", L"charlie", L"delta"};
-    const std::vector<std::wstring> descending(ascending.rbegin(), ascending.rend());
-    d.ClickHeader();
-    ASSERT_TRUE(d.Sync());
-    EXPECT_EQ(d.Texts(), ascending);
-    EXPECT_EQ(d.HeaderImage(), 0);
-    EXPECT_EQ(d.HeaderFormat() & (HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_JUSTIFYMASK),
-              HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_LEFT);
-    // The check states travel with their terms.
-    EXPECT_EQ(d.Checks(), (std::vector<bool>{true, true, false, true}));
-    d.ClickHeader();
-    ASSERT_TRUE(d.Sync());
-    EXPECT_EQ(d.Texts(), descending);
-    EXPECT_EQ(d.HeaderImage(), 1);
-    d.ClickHeader();
-    ASSERT_TRUE(d.Sync());
-    EXPECT_EQ(d.Texts(), ascending);
-    EXPECT_EQ(d.HeaderImage(), 0);
+    // Up, down, up again; the check states travel with their terms.
+    const std::vector<std::wstring> up = {L"Alpha", L"Bravo", L"charlie", L"delta"};
+    const std::vector<std::wstring> down(up.rbegin(), up.rend());
+    const std::vector<bool> upChecks = {true, true, false, true};
+    for (int arrow : {0, 1, 0}) {
+      d.ClickHeader();
+      ASSERT_TRUE(d.Sync());
+      EXPECT_EQ(d.Texts(), arrow ? down : up);
+      EXPECT_EQ(d.Checks(),
+                arrow ? std::vector<bool>(upChecks.rbegin(), upChecks.rend()) : upChecks);
+      EXPECT_EQ(Arrow(d), arrow);
+      EXPECT_EQ(
+          d.HeaderItem().fmt & (HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_JUSTIFYMASK),
+          HDF_STRING | HDF_BITMAP_ON_RIGHT | HDF_IMAGE | HDF_LEFT);
+    }
     // Adding, renaming and deleting terms keep the arrow.
     d.Click(kNew);
     d.Type(L"Echo");
-    EXPECT_EQ(d.HeaderImage(), 0);
+    EXPECT_EQ(Arrow(d), 0);
     d.ClickHeader();
     ASSERT_TRUE(d.Sync());
-    EXPECT_EQ(d.HeaderImage(), 1);
+    EXPECT_EQ(Arrow(d), 1);
     auto at = [&](const std::wstring& text) {
       const auto texts = d.Texts();
       return static_cast<int>(std::find(texts.begin(), texts.end(), text) - texts.begin());
@@ -486,25 +476,23 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     ASSERT_TRUE(d.Select(at(L"Echo")));
     d.Click(kRename);
     d.Type(L"Foxtrot");
-    EXPECT_EQ(d.HeaderImage(), 1);
+    EXPECT_EQ(Arrow(d), 1);
     ASSERT_TRUE(d.Select(at(L"delta")));
     d.Click(kDelete);
     ASSERT_TRUE(d.Sync());
     EXPECT_EQ(d.Count(), 4);
-    EXPECT_EQ(d.HeaderImage(), 1);
+    EXPECT_EQ(Arrow(d), 1);
     d.Click(kOK);
   });
   // The records keep their order.
-  std::vector<std::wstring> values;
-  for (const Term& t : ReadTerms(collection.Get()))
-    values.push_back(t.value);
-  EXPECT_EQ(values, (std::vector<std::wstring>{L"Alpha", L"charlie", L"Bravo", L"Foxtrot"}));
+  EXPECT_EQ(ReadTerms(collection.Get()),
+            (std::vector<Term>{LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo"), LI(L"Foxtrot")}));
 }
 
 // ---- help
 
-// Records the HtmlHelpW calls that the program's own code makes, by replacing the function's
-// entry in the program's import table, and passes each call on to HTML Help.
+// Records the HtmlHelpW calls of the program's own code (its import-table entry replaced) and
+// passes each on to HTML Help.
 class HtmlHelpSpy {
  public:
   struct Call {
@@ -516,9 +504,17 @@ class HtmlHelpSpy {
   HtmlHelpSpy() {
     real_ = reinterpret_cast<Fn>(
         reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"hhctrl.ocx"), "HtmlHelpW")));
-    slot_ = ImportSlot(reinterpret_cast<void*>(real_));
-    if (slot_) Patch(reinterpret_cast<void*>(&Record));
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         d->Name && !slot_; ++d)
+      for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function; ++t)
+        if (reinterpret_cast<void*>(t->u1.Function) == reinterpret_cast<void*>(real_))
+          slot_ = reinterpret_cast<void**>(&t->u1.Function);
     self_ = this;
+    if (slot_) Patch(reinterpret_cast<void*>(&Record));
   }
   ~HtmlHelpSpy() {
     if (slot_) Patch(reinterpret_cast<void*>(real_));
@@ -533,27 +529,13 @@ class HtmlHelpSpy {
  private:
   using Fn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
   static HWND WINAPI Record(HWND window, LPCWSTR file, UINT command, DWORD_PTR data) {
-    if (self_) {
+    {
       std::lock_guard<std::mutex> lock(self_->mutex_);
-      const DWORD popup = command == HH_DISPLAY_TEXT_POPUP && data
-                              ? reinterpret_cast<const HH_POPUP*>(data)->idString
-                              : 0;
-      self_->calls_.push_back({window, file ? file : L"", command, popup});
+      const bool popup = command == HH_DISPLAY_TEXT_POPUP && data;
+      self_->calls_.push_back({window, file ? file : L"", command,
+                               popup ? reinterpret_cast<const HH_POPUP*>(data)->idString : 0});
     }
-    return self_ ? self_->real_(window, file, command, data) : nullptr;
-  }
-  // The program's import-table entry that holds `target`.
-  static void** ImportSlot(void* target) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name;
-         ++d)
-      for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function; ++t)
-        if (reinterpret_cast<void*>(t->u1.Function) == target)
-          return reinterpret_cast<void**>(&t->u1.Function);
-    return nullptr;
+    return self_->real_(window, file, command, data);
   }
   void Patch(void* value) {
     DWORD old = 0;
@@ -568,49 +550,11 @@ class HtmlHelpSpy {
   static inline HtmlHelpSpy* self_ = nullptr;
 };
 
-// The HTML Help viewer's top-level window in this process ("HH Parent"), or null after the
-// timeout.
-HWND WaitForHelpWindow() {
-  HWND found = nullptr;
-  qp::test::WaitUntil("the help window", [&] {
-    for (HWND w = FindWindowW(L"HH Parent", nullptr); w;
-         w = FindWindowExW(nullptr, w, L"HH Parent", nullptr)) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(w, &pid);
-      if (pid == GetCurrentProcessId() && IsWindowVisible(w)) found = w;
-    }
-    return found != nullptr;
-  });
-  return found;
-}
-
-struct ClassSearch {
-  const wchar_t* className;
-  HWND found;
-};
-BOOL CALLBACK MatchClass(HWND w, LPARAM p) {
-  auto* s = reinterpret_cast<ClassSearch*>(p);
-  wchar_t name[64] = {};
-  GetClassNameW(w, name, 64);
-  if (lstrcmpiW(name, s->className) != 0) return TRUE;
-  s->found = w;
-  return FALSE;
-}
-HWND FindDescendant(HWND parent, const wchar_t* className) {
-  ClassSearch search{className, nullptr};
-  EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::wstring TreeItemText(HWND tree, HTREEITEM item) {
-  wchar_t text[256] = {};
-  TVITEMW tv = {};
-  tv.mask = TVIF_TEXT;
-  tv.hItem = item;
-  tv.pszText = text;
-  tv.cchTextMax = 256;
-  TreeView_GetItem(tree, &tv);
-  return text;
+// A window of the class among this process's visible top-level windows (or their descendants).
+HWND FindWindowOfClass(const wchar_t* className, bool descendant = false, HWND parent = nullptr) {
+  for (HWND w : descendant ? qp::test::ChildrenOf(parent) : qp::test::OpenWindows())
+    if (qp::test::ClassOf(w) == className) return w;
+  return nullptr;
 }
 
 TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsTheyWere) {
@@ -621,25 +565,32 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
       PostMessageW(d.Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
       ASSERT_TRUE(d.Sync());
       ASSERT_EQ(d.Focus(), d.Control(id));
-      const DWORD topic = GetWindowContextHelpId(d.Control(id));
       d.Key(VK_F1);
       // The viewer at the contents of nvauthor.chm: its window title and its table of contents,
       // as the help sources define them.
-      HWND help = WaitForHelpWindow();
-      ASSERT_NE(help, nullptr) << "F1 on control " << id << " opened no help window";
+      HWND help = nullptr, contents = nullptr;
+      ASSERT_TRUE(qp::test::WaitUntil(
+          "the help window with its table of contents, for control " + std::to_string(id), [&] {
+            help = FindWindowOfClass(L"HH Parent");
+            contents = help ? FindWindowOfClass(WC_TREEVIEWW, true, help) : nullptr;
+            RECT pane = {};
+            if (contents) GetClientRect(contents, &pane);
+            return contents && IsWindowVisible(contents) && pane.right > 100;
+          }));
       EXPECT_EQ(qp::test::WindowText(help), L"Quillpoint Smart Tag Help");
-      HWND contents = FindDescendant(help, WC_TREEVIEWW);
-      ASSERT_NE(contents, nullptr) << "the help window shows no table of contents";
-      RECT pane;
-      GetClientRect(contents, &pane);
-      EXPECT_TRUE(IsWindowVisible(contents) && pane.right > 100) << "contents pane hidden";
       EXPECT_EQ(TreeView_GetCount(contents), 7u);
-      EXPECT_EQ(TreeItemText(contents, TreeView_GetRoot(contents)), L"Quillpoint Smart Tag");
+      wchar_t root[64] = {};
+      TVITEMW item = {TVIF_TEXT, TreeView_GetRoot(contents)};
+      item.pszText = root;
+      item.cchTextMax = 64;
+      TreeView_GetItem(contents, &item);
+      EXPECT_STREQ(root, L"Quillpoint Smart Tag");
       PostMessageW(help, WM_CLOSE, 0, 0);
       ASSERT_TRUE(qp::test::WaitUntil("the help window to close", [&] { return !IsWindow(help); }));
-      EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), topic) << id;
       EXPECT_TRUE(IsWindowVisible(d.Dialog()));
     }
+    for (auto [id, topic] : kTopics)
+      EXPECT_EQ(GetWindowContextHelpId(d.Control(id)), topic) << id;
     d.Click(kCancel);
   });
 }
@@ -650,53 +601,42 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
 TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
   // The component's help file, as creating a Controller sets it.
   qp::SetAppHelpFile(qp::GetHelpFilePath(qp::kHelpFileName, true));
-  const std::wstring popups = qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt";
   HtmlHelpSpy spy;
   ASSERT_TRUE(spy.Installed()) << "the program does not import HtmlHelpW";
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
   FrmConfig form(qp::NewRecognizerRecord);
-  const std::vector<std::pair<int, DWORD>> topics = {{kCancel, 30000}, {kOK, 30010},
-                                                     {kDelete, 40000}, {kNew, 40010},
-                                                     {kList, 40040},   {kRename, 40050}};
   Run(form, collection.Get(), [&](DialogDriver& d) {
-    for (auto [id, topic] : topics) {
+    for (auto [id, topic] : kTopics) {
       // What Windows sends when the user clicks the caption's "?" and then the control.
       HWND control = d.Control(id);
       RECT r;
       GetWindowRect(control, &r);
-      HELPINFO info = {};
-      info.cbSize = sizeof info;
-      info.iContextType = HELPINFO_WINDOW;
-      info.iCtrlId = id;
-      info.hItemHandle = control;
-      info.dwContextId = GetWindowContextHelpId(control);
-      info.MousePos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+      HELPINFO info = {sizeof info,
+                       HELPINFO_WINDOW,
+                       id,
+                       control,
+                       GetWindowContextHelpId(control),
+                       {(r.left + r.right) / 2, (r.top + r.bottom) / 2}};
       SendMessageW(control, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
     }
     d.Click(kCancel);
   });
-  auto upper = [](std::wstring t) {
-    CharUpperBuffW(t.data(), static_cast<DWORD>(t.size()));
-    return t;
-  };
-  std::vector<HtmlHelpSpy::Call> calls = spy.Calls();
-  ASSERT_EQ(calls.size(), topics.size());
+  const std::vector<HtmlHelpSpy::Call> calls = spy.Calls();
+  ASSERT_EQ(calls.size(), kTopics.size());
   for (size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(kTopics[i].first);
     EXPECT_EQ(calls[i].command, static_cast<UINT>(HH_DISPLAY_TEXT_POPUP));
-    EXPECT_EQ(calls[i].popupId, topics[i].second) << "control " << topics[i].first;
-    EXPECT_EQ(upper(calls[i].file), upper(popups));
+    EXPECT_EQ(calls[i].popupId, kTopics[i].second);
+    EXPECT_EQ(lstrcmpiW(calls[i].file.c_str(),
+                        (qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt").c_str()),
+              0)
+        << qp::test::Narrow(calls[i].file);
     EXPECT_NE(calls[i].window, nullptr);
   }
   qp::SetAppHelpFile(L"");
 }
 
-}  // namespace
 // ---- the user's terms through Word: verb 2 on a tag, the configuration file and the flag
-
-namespace {
-
-using qp::test::kFlag;
-using qp::test::TermsInFile;
 
 class TermsThroughWord : public TermsDialog {
  protected:
@@ -729,37 +669,33 @@ class TermsThroughWord : public TermsDialog {
 
 const Term kDerived = {L"D", L""};
 
-TEST_F(TermsThroughWord, CancelWritesNothing) {
-  std::string before;
-  std::wstring flag;
-  MaintainTerms([&](DialogDriver& d) {
-    // The terms of the default configuration.
-    EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD"}));
-    before = FileBytes(qp::test::ConfigPath());  // written from the default when the verb came
-    flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
-    d.ClickCheckBox(0);
-    d.Click(kNew);
-    d.Type(L"Client Name");
-    d.CloseBox();
-  });
-  EXPECT_NE(before, "(missing)");
-  EXPECT_EQ(FileBytes(qp::test::ConfigPath()), before);
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), flag);
-}
-
-TEST_F(TermsThroughWord, OkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
-  MaintainTerms([&](DialogDriver& d) {
-    d.ClickCheckBox(0);
-    ASSERT_TRUE(d.Sync());
-    ASSERT_FALSE(d.Checks()[0]);
-    d.Click(kNew);
-    d.Type(L"Client Name");
-    ASSERT_TRUE(d.Select(1));
-    d.Click(kDelete);
-    ASSERT_TRUE(d.Sync());
-    ASSERT_EQ(d.Count(), 3);
-    d.Click(kOK);
-  });
+TEST_F(TermsThroughWord, CancelWritesNothingAndOkMakesTheListTheTermsOfTheFileAndRaisesTheFlag) {
+  for (bool ok : {false, true}) {
+    SCOPED_TRACE(ok ? "OK" : "close box");
+    std::string before;
+    std::wstring flag;
+    MaintainTerms([&](DialogDriver& d) {
+      // The terms of the default configuration, written to the file when the verb came.
+      EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD"}));
+      before = FileBytes(qp::test::ConfigPath());
+      flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
+      d.ClickCheckBox(0);
+      ASSERT_TRUE(d.Sync());
+      ASSERT_FALSE(d.Checks()[0]);
+      d.Click(kNew);
+      d.Type(L"Client Name");
+      if (!ok) return d.CloseBox();
+      ASSERT_TRUE(d.Select(1));
+      d.Click(kDelete);
+      ASSERT_TRUE(d.Sync());
+      ASSERT_EQ(d.Count(), 3);
+      d.Click(kOK);
+    });
+    EXPECT_NE(before, "(missing)");
+    if (ok) continue;
+    EXPECT_EQ(FileBytes(qp::test::ConfigPath()), before);
+    EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), flag);
+  }
   EXPECT_EQ(TermsInFile(),
             (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"), LI(L"Client Name")}));
   EXPECT_FALSE(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag).empty());
