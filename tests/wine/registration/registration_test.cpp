@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <wrl/client.h>
 
 #include <set>
 #include <string>
@@ -74,43 +73,26 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
     EXPECT_TRUE(Has(registered, key + L"\\InprocServer32|ThreadingModel=Apartment")) << c.progId;
     EXPECT_TRUE(Has(registered, key + L"\\ProgID|=" + c.progId)) << c.progId;
     EXPECT_TRUE(Has(registered, key + L"\\TypeLib|=" + libid)) << c.progId;
-    CLSID found{};
-    EXPECT_EQ(CLSIDFromProgID(c.progId, &found), S_OK);
-    EXPECT_TRUE(IsEqualCLSID(found, c.clsid)) << c.progId;
-    // Created through the registry, described by the registered library.
-    Microsoft::WRL::ComPtr<IDispatch> object;
-    ASSERT_EQ(qp::test::CreateByProgId(c.progId, object.GetAddressOf()), S_OK) << c.progId;
-    UINT count = 0;
-    EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u) << c.progId;
   }
   const std::wstring lib = L"TypeLib\\" + libid + L"\\1.1";
   EXPECT_TRUE(Has(registered, lib + L"|=Norvane Quillpoint Smart Tag"));
   EXPECT_TRUE(
       Has(registered, lib + (sizeof(void*) == 8 ? L"\\0\\win64|=" : L"\\0\\win32|=") + DllPath()));
   for (const IID* iid : {&IID__Recognizer, &IID__Action, &IID__Controller, &IID__SmartTagConfig,
-                         &IID__RecognizerProps, &IID__ActionProps, &IID__Records}) {
+                         &IID__RecognizerProps, &IID__ActionProps, &IID__Records})
     EXPECT_TRUE(Has(registered, L"Interface\\" + GuidText(*iid) + L"\\TypeLib|=" + libid))
         << GuidText(*iid);
-  }
   // Office's own interfaces are Office's to register.
   EXPECT_FALSE(Has(registered, L"Interface\\" + GuidText(IID_ISmartTagRecognizer)));
 
   // The registered library loads, complete, from the DLL.
   ITypeLib* tlb = nullptr;
   ASSERT_EQ(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &tlb), S_OK);
-  TLIBATTR* attr = nullptr;
-  ASSERT_EQ(tlb->GetLibAttr(&attr), S_OK);
-  EXPECT_EQ(attr->wMajorVerNum, 1);
-  EXPECT_EQ(attr->wMinorVerNum, 1);
-  EXPECT_EQ(attr->lcid, 0u);
-  tlb->ReleaseTLibAttr(attr);
   std::set<std::wstring> names;
   for (UINT i = 0; i < tlb->GetTypeInfoCount(); ++i) {
     BSTR name = nullptr;
     tlb->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr);
-    names.insert(name ? name : L"");
-    SysFreeString(name);
+    names.insert(qp::test::Take(name));
   }
   tlb->Release();
   for (const wchar_t* n :

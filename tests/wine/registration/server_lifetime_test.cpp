@@ -1,7 +1,8 @@
-// The server's life as COM sees it: after a whole Office session (recognition, both verbs with
-// a term added in the terms dialog, the records by name) every object is gone and DllCanUnloadNow
-// lets COM unload the DLL; locks count; a foreign class is refused. The test holds the very module
-// that COM loads (the registered path), so the entry points it calls read COM's object count.
+// The server's life as COM sees it: after an Office session (both verbs with a term added in the
+// terms dialog, the records by name; recognition is Word's threads' test) every object is gone and
+// DllCanUnloadNow lets COM unload the DLL; locks count; a foreign class is refused. The test holds
+// the very module that COM loads (the registered path), so the entry points it calls read COM's
+// object count.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,13 +10,11 @@
 #include <wrl/client.h>
 
 #include <string>
-#include <vector>
 
 #include "action_host.h"
 #include "dialog_driver.h"
 #include "late_bound.h"
 #include "nvstagQP.h"
-#include "office_host.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 #include "word_standin.h"
@@ -31,7 +30,6 @@ using qp::test::WindowWatcher;
 
 using qp::test::kActionProgId;
 using qp::test::kControllerProgId;
-using qp::test::kRecognizerProgId;
 
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -51,8 +49,8 @@ class ServerLifetime : public ::testing::Test {
 
     // No terms of an earlier run: the term added below is new each time.
     qp::test::ResetProductState();
-    // The catalog and the Word add-in stand-ins read their Quillpoints from this list.
-    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Judge"});
+    // The Word add-in stand-in's one Quillpoint, which verb 1 offers.
+    qp::test::SetQuillpoints({L"Judge"});
   }
   void TearDown() override {
     qp::test::RemoveStandInSettings();
@@ -70,34 +68,13 @@ class ServerLifetime : public ::testing::Test {
   GetClassObject getClassObject_ = nullptr;
 };
 
-TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
+TEST_F(ServerLifetime, AnOfficeSessionLeavesNothingBehind) {
   ExpectUnloadable("nothing at all");
-  {
-    SCOPED_TRACE("recognition");
-    ComPtr<ISmartTagRecognizer> recognizer;
-    ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, &recognizer));
-    qp::host::RecognizerInfo info;
-    ASSERT_HRESULT_SUCCEEDED(qp::host::Describe(recognizer.Get(), info));
-    EXPECT_EQ(info.progId, L"Norvane Quillpoint Smart Tag.Recognizer");
-    ASSERT_FALSE(info.smartTagName.empty());
-    size_t tags = 0;
-    for (int i = 0; i < 300; ++i) {
-      std::vector<qp::host::Tag> found;
-      const std::wstring paragraph = L"Paragraph " + std::to_wstring(i) +
-                                     L": the Judge asks the Client Name. Nothing else here.";
-      ASSERT_HRESULT_SUCCEEDED(qp::host::RecognizeParagraph(recognizer.Get(), paragraph, found));
-      tags += found.size();
-    }
-    EXPECT_EQ(tags, 600u);
-  }
-  ExpectUnloadable("a recognizer's session");
-
   {
     SCOPED_TRACE("both verbs");
     ComPtr<ISmartTagAction> action;
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));
-    const qp::host::ActionInfo info = qp::host::DescribeAction(action.Get(), qp::host::kWordProgId);
-    ASSERT_HRESULT_SUCCEEDED(info.failure);
+    ASSERT_HRESULT_SUCCEEDED(qp::host::DescribeAction(action.Get(), qp::host::kWordProgId).failure);
     qp::host::WordStandIn word;
     word.SetDocumentType(qp::host::kWordTemplate);
     ASSERT_HRESULT_SUCCEEDED(word.AddNorvaneAddIn());
@@ -107,8 +84,7 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
       WindowWatcher watcher(WindowWatcher::Question(L"Yes"));
       EXPECT_HRESULT_SUCCEEDED(
           qp::host::InvokeVerbOnTag(action.Get(), 1, qp::host::kWordProgId, range.Get(), L"Judge"));
-      ASSERT_EQ(watcher.Seen().size(), 1u);
-      EXPECT_EQ(watcher.Seen()[0].text, Message(108, L"Judge"));
+      ASSERT_EQ(watcher.Seen().size(), 1u) << "the question, and no error";
     }
     // A term added with New is a record the dialog makes; the terms are kept with OK.
     qp::test::RunDialog(
@@ -118,12 +94,9 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
                                                              range.Get(), L"Judge"));
         },
         [](DialogDriver& d) {
-          const int terms = d.Count();
           d.Click(kNewButton);
           ASSERT_NE(d.WaitForEditor(), nullptr);
           d.Type(L"Docket");
-          EXPECT_EQ(d.Count(), terms + 1);
-          EXPECT_EQ(d.Text(terms), L"Docket");
           d.Click(IDOK);
         });
   }
@@ -141,14 +114,9 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
       ASSERT_TRUE(records) << list;
       const long count = ByName(records.Get(), L"Count").AsLong();
       ASSERT_GT(count, 0) << list;
-      ComPtr<IDispatch> first = ByName(records.Get(), L"Item", {Variant::FromLong(1)}).AsObject();
-      ASSERT_TRUE(first) << list;
-      EXPECT_FALSE(ByName(first.Get(), L"Enabled").AsString().empty()) << list;
-      // For Each over the list.
-      Variant enumerator = ByName(records.Get(), L"_NewEnum");
       ComPtr<IEnumVARIANT> items;
-      ASSERT_EQ(enumerator.Vt(), VT_UNKNOWN) << list;
-      ASSERT_HRESULT_SUCCEEDED(enumerator.Get()->punkVal->QueryInterface(IID_PPV_ARGS(&items)));
+      ASSERT_HRESULT_SUCCEEDED(
+          ComPtr<IUnknown>(ByName(records.Get(), L"_NewEnum").Get()->punkVal).As(&items));
       long seen = 0;
       for (Variant item; items->Next(1, item.Out(), nullptr) == S_OK; ++seen) {
       }
@@ -158,7 +126,7 @@ TEST_F(ServerLifetime, AWholeOfficeSessionLeavesNothingBehind) {
   ExpectUnloadable("a client that read the records by name");
 }
 
-TEST_F(ServerLifetime, LocksCountAndForeignClassesAreRefused) {
+TEST_F(ServerLifetime, LocksCountAndForeignClassesAggregationAndNullOutsAreRefused) {
   ExpectUnloadable("nothing at all");
   ComPtr<IClassFactory> factory;
   ASSERT_HRESULT_SUCCEEDED(getClassObject_(CLSID_Recognizer, IID_PPV_ARGS(&factory)));
@@ -186,13 +154,8 @@ TEST_F(ServerLifetime, LocksCountAndForeignClassesAreRefused) {
   out = reinterpret_cast<void*>(0x1234);
   EXPECT_EQ(getClassObject_(CLSID_Recognizer, IID_IDispatch, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
-  ExpectUnloadable("refused requests");
-}
-
-// Each class object of the server refuses an object inside another, whatever it is asked, and
-// a call with no place for the answer before anything is made.
-TEST_F(ServerLifetime, ClassObjectsRefuseAggregationAndNullOuts) {
   EXPECT_EQ(getClassObject_(CLSID_Recognizer, IID_IClassFactory, nullptr), E_POINTER);
+  // Each class object refuses an object inside another, and a call with no place for the answer.
   for (const CLSID& clsid : {CLSID_Recognizer, CLSID_Action, CLSID_Controller}) {
     ComPtr<IClassFactory> factory;
     ASSERT_HRESULT_SUCCEEDED(getClassObject_(clsid, IID_PPV_ARGS(&factory)));

@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <cwctype>
+#include <initializer_list>
 #include <string>
 #include <thread>
 
+#include "platform/automation.h"
 #include "platform/error.h"
 #include "platform/error_display.h"
 #include "platform/paths.h"
@@ -40,15 +42,19 @@ void MakeCurrent(long number, const std::wstring& source, const std::wstring& de
   }
 }
 
-qp::Error RaiseAndCatch(long number, const std::wstring& source, const std::wstring& description,
-                        const std::wstring& extra) {
+// "number source: description".
+std::wstring Text(const qp::Error& e) {
+  return std::to_wstring(e.number) + L" " + e.source + L": " + e.description;
+}
+
+// What RaiseError raised, which is also the thread's current error.
+std::wstring RaiseAndCatch(long number, const std::wstring& source, const std::wstring& description,
+                           const std::wstring& extra) {
   try {
     qp::RaiseError(number, source, description, extra);
   } catch (const qp::Error& e) {
-    EXPECT_EQ(e.number, qp::CurrentError().number);
-    EXPECT_EQ(e.source, qp::CurrentError().source);
-    EXPECT_EQ(e.description, qp::CurrentError().description);
-    return e;
+    EXPECT_EQ(Text(e), Text(qp::CurrentError()));
+    return Text(e);
   }
   ADD_FAILURE() << "RaiseError returned";
   return {};
@@ -89,30 +95,24 @@ TEST_F(Support, PathsAreBuiltBesideTheComponent) {
   SetThreadLocale(saved);
 }
 
-TEST_F(Support, RaiseErrorFillsNumberSourceAndDescription) {
+TEST_F(Support, RaisedErrorsGetTheirNumberSourceAndDescriptionAndLeaveComMethodsWithThem) {
   // On a thread with no current error an empty source becomes the library name.
-  qp::Error fresh;
+  std::wstring fresh;
   std::thread([&] { fresh = RaiseAndCatch(5, L"", L"Invalid call", L""); }).join();
-  EXPECT_EQ(fresh.number, 5);
-  EXPECT_EQ(fresh.source, L"NVSmartTagQuillpoint");
-  EXPECT_EQ(fresh.description, L"Invalid call");
+  EXPECT_EQ(fresh, L"5 NVSmartTagQuillpoint: Invalid call");
 
   MakeCurrent(0x80004005, L"GetAttribute()", L"Unspecified error");
-  // Number 0, empty source and empty description keep the current ones.
-  qp::Error kept = RaiseAndCatch(0, L"", L"", L"");
-  EXPECT_EQ(kept.number, static_cast<long>(0x80004005));
-  EXPECT_EQ(kept.source, L"GetAttribute()");
-  EXPECT_EQ(kept.description, L"Unspecified error");
-  // A given source and description replace them.
-  qp::Error given = RaiseAndCatch(0, L"Initialize()", L"other", L"");
-  EXPECT_EQ(given.source, L"Initialize()");
-  EXPECT_EQ(given.description, L"other");
+  // Number 0, empty source and empty description keep the current ones; given ones replace them.
+  const std::wstring current = std::to_wstring(static_cast<long>(0x80004005));
+  EXPECT_EQ(RaiseAndCatch(0, L"", L"", L""), current + L" GetAttribute(): Unspecified error");
+  EXPECT_EQ(RaiseAndCatch(0, L"Initialize()", L"other", L""), current + L" Initialize(): other");
   // A mapped number gets its message, whatever description was passed.
-  qp::Error mapped = RaiseAndCatch(qp::kErrMissingComponent, L"GetSmartTagConfig()", L"ignored",
-                                   L"SmartTagConfig");
-  EXPECT_EQ(mapped.description, Message(102, L"SmartTagConfig"));
-  qp::Error empty = RaiseAndCatch(qp::kErrEmptyValue, L"ActionName()", L"", L"");
-  EXPECT_EQ(empty.description, Message(107, L""));
+  EXPECT_EQ(RaiseAndCatch(qp::kErrMissingComponent, L"GetSmartTagConfig()", L"ignored",
+                          L"SmartTagConfig"),
+            std::to_wstring(qp::kErrMissingComponent) + L" GetSmartTagConfig(): " +
+                Message(102, L"SmartTagConfig"));
+  EXPECT_EQ(RaiseAndCatch(qp::kErrEmptyValue, L"ActionName()", L"", L""),
+            std::to_wstring(qp::kErrEmptyValue) + L" ActionName(): " + Message(107, L""));
 
   // The source convention: outermost name first.
   MakeCurrent(0x80004005, L"msxml3.dll", L"Unspecified error");
@@ -124,29 +124,35 @@ TEST_F(Support, RaiseErrorFillsNumberSourceAndDescription) {
   EXPECT_EQ(qp::ErrorMessageId(qp::kErrKeyNotUnique), 112);
   for (long unmapped : {qp::kErrBadVerb, qp::kErrNotTemplate, qp::kErrConfigParse, 0L, 112L})
     EXPECT_EQ(qp::ErrorMessageId(unmapped), 0) << unmapped;
-}
 
-TEST_F(Support, AnErrorLeavingAComMethodCarriesItsErrorInformation) {
+  // An error leaving a COM method carries its error information.
   HRESULT hr = qp::ComBoundary([] { qp::Raise({qp::kErrConfigParse, L"Load()", L"bad XML"}); });
   EXPECT_EQ(hr, static_cast<HRESULT>(0x80040205));
-  IErrorInfo* info = nullptr;
+  qp::ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
-  BSTR source = nullptr, description = nullptr;
-  info->GetSource(&source);
-  info->GetDescription(&description);
-  EXPECT_STREQ(source, L"Load()");
-  EXPECT_STREQ(description, L"bad XML");
-  SysFreeString(source);
-  SysFreeString(description);
-  info->Release();
+  qp::Bstr source, description;
+  info->GetSource(source.Out());
+  info->GetDescription(description.Out());
+  EXPECT_EQ(source.Str() + L": " + description.Str(), L"Load(): bad XML");
   // Small positive numbers travel in the automation facility and come back unchanged.
   hr = qp::ComBoundary([] { qp::Raise({qp::kErrKeyNotUnique, L"x", L"y"}); });
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A8B12));
   EXPECT_EQ(qp::HresultToErrorNumber(hr), qp::kErrKeyNotUnique);
 }
 
-// A box shows the mapped message or the description; the prompt adds its question.
-TEST_F(Support, ErrorsAreShownAsMessagesOrPrompts) {
+// Whether errors are shown is the machine's switch; a box shows the mapped message or the
+// description, and the prompt adds its question.
+TEST_F(Support, ErrorsAreShownByTheSwitchAsMessagesOrPrompts) {
+  for (const wchar_t* on : {L"Y", L"yes", L"True", L"t", L"1", L"10", L"-1"}) {
+    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", on);
+    EXPECT_TRUE(qp::IsErrorDisplayOn()) << on;
+  }
+  // nullptr: no value at all.
+  for (const wchar_t* off : std::initializer_list<const wchar_t*>{L"N", L"No", L"0", L"False", L"-",
+                                                                  L" Y", L"", nullptr}) {
+    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", off);
+    EXPECT_FALSE(qp::IsErrorDisplayOn()) << (off ? off : L"no value");
+  }
   WindowWatcher watcher(WindowWatcher::InTurn({L"OK", L"OK", L"OK", L"OK", L"Yes", L"No"}));
   MakeCurrent(qp::kErrEmptyValue, L"ActionName()", L"not shown");
   qp::ShowError(L"", L"Quillpoint Smart Tag", L"");
@@ -168,24 +174,9 @@ TEST_F(Support, ErrorsAreShownAsMessagesOrPrompts) {
   qp::test::ExpectPrompt(seen[4], L"The file is locked.");
 }
 
-TEST_F(Support, TheDisplaySwitchIsReadFromTheMachineSettings) {
-  for (const wchar_t* on : {L"Y", L"yes", L"True", L"t", L"1", L"10", L"-1"}) {
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", on);
-    EXPECT_TRUE(qp::IsErrorDisplayOn()) << on;
-  }
-  for (const wchar_t* off : {L"N", L"No", L"0", L"False", L"-", L" Y", L""}) {
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", off);
-    EXPECT_FALSE(qp::IsErrorDisplayOn()) << off;
-  }
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", nullptr);
-  EXPECT_FALSE(qp::IsErrorDisplayOn());
-}
-
 TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
-  SYSTEMTIME t = {};
-  t.wYear = 2026, t.wMonth = 3, t.wDay = 7, t.wHour = 9, t.wMinute = 5, t.wSecond = 2;
+  const SYSTEMTIME t = {2026, 3, 6, 7, 9, 5, 2, 0};  // Saturday 7 March 2026, 9:05:02
   EXPECT_EQ(qp::FormatCacheFlushStamp(t, L":"), L"2026030709:05:02");
-  EXPECT_EQ(qp::FormatCacheFlushStamp(t, L"."), L"2026030709.05.02");
 
   qp::test::SetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", nullptr);
   EXPECT_EQ(qp::GetCacheFlushFlag(), L"");
@@ -193,9 +184,7 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   GetLocalTime(&before);
   qp::SetCacheFlushFlag();
   const std::wstring flag = qp::GetCacheFlushFlag();
-  bool found = false;
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", &found), flag);
-  EXPECT_TRUE(found);
+  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag"), flag);
   // The local time, with the locale's time separator between hours, minutes and seconds.
   SYSTEMTIME after;
   GetLocalTime(&after);
