@@ -647,6 +647,7 @@ class TermsThroughWord : public TermsDialog {
         qp::host::CreateAction(qp::test::kActionProgId, action_.GetAddressOf()));
     word_.SetDocumentType(qp::host::kWordTemplate);
     ASSERT_HRESULT_SUCCEEDED(word_.AddNorvaneAddIn());
+    qp::test::SetQuillpoints({L"Client Name"});  // and the add-in's log of calls
   }
   // The user picks "Maintain Recognizer Terms" on a tag; the script uses the dialog.
   void MaintainTerms(const std::function<void(DialogDriver&)>& script) {
@@ -660,7 +661,8 @@ class TermsThroughWord : public TermsDialog {
         },
         script);
     EXPECT_HRESULT_SUCCEEDED(hr);
-    EXPECT_EQ(word_.Selection(), L"");  // the verb leaves the document alone
+    EXPECT_EQ(word_.Selection(), L"");  // the verb leaves the document and the add-in alone
+    EXPECT_TRUE(qp::test::AddInCalls().empty());
   }
 
   ComPtr<ISmartTagAction> action_;
