@@ -63,6 +63,9 @@ constexpr wchar_t kDefault[] =
     L"Maintain Recognizer Terms</Action>\r\n"
     L"\t\t</Actions>\r\n\t</ActionProvider>\r\n</SmartTagConfig>";
 
+const std::vector<Term> kDefaultTerms = {
+    {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
+
 std::wstring ResourceText(HMODULE module) {
   HRSRC found = FindResourceExW(module, L"QPSTCONFIG", MAKEINTRESOURCEW(101),
                                 MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
@@ -166,10 +169,8 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
   EXPECT_EQ(nameExt.AsString(), L"");
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/NoSuchElement").Vt(), VT_EMPTY);
 
-  const std::vector<Term> all = {
-      {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
-  EXPECT_EQ(TermsOf(config.Get()), all);
-  EXPECT_EQ(TermsOf(config.Get(), true), all);
+  EXPECT_EQ(TermsOf(config.Get()), kDefaultTerms);
+  EXPECT_EQ(TermsOf(config.Get(), true), kDefaultTerms);
   EXPECT_EQ(
       Verbs(config.Get(), true),
       (std::vector<Verb>{{L"Insert", L"I", L"Yes", L"RT", L"Replace Smart Tag with Quillpoint"},
@@ -351,11 +352,9 @@ TEST_F(ConfigStore, UpdatesThatCannotBeDoneLeaveTheFileAndTheFlag) {
     const wchar_t* source;
     std::vector<Term> held;  // what the object holds after the failure
   };
-  const std::vector<Term> all = {
-      {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
   const Case cases[] = {
-      {"an empty collection", "", false, empty.Get(), S_OK, L"", all},
-      {"no collection", "", false, nullptr, kObjectNotSet, L"UpdateRecognizers(): ", all},
+      {"an empty collection", "", false, empty.Get(), S_OK, L"", kDefaultTerms},
+      {"no collection", "", false, nullptr, kObjectNotSet, L"UpdateRecognizers(): ", kDefaultTerms},
       {"an item that is not a term",
        "",
        false,
