@@ -63,6 +63,9 @@ constexpr wchar_t kDefault[] =
     L"Maintain Recognizer Terms</Action>\r\n"
     L"\t\t</Actions>\r\n\t</ActionProvider>\r\n</SmartTagConfig>";
 
+const std::vector<Term> kDefaultTerms = {
+    {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
+
 std::wstring ResourceText(HMODULE module) {
   HRSRC found = FindResourceExW(module, L"QPSTCONFIG", MAKEINTRESOURCEW(101),
                                 MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
@@ -154,8 +157,17 @@ TEST_F(ConfigStore, FirstUseWritesTheCarriedDefaultCleanedAndNeverOverwritesAFil
   }
 }
 
-TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
+TEST_F(ConfigStore, QueriesOnTheDefaultDocumentAndVerbsOnlyFromALoadedOne) {
   ComPtr<_SmartTagConfig> config = NewConfig();
+  // The verbs come from the document held: before a query loads it and after Initialize drops
+  // it, asking for them fails.
+  auto expectNoVerbs = [&](const char* when) {
+    const CallError f = FailureOf(config.Get(), L"GetActions", {Variant::FromBool(true)});
+    EXPECT_EQ(f.code, kObjectNotSet) << when;
+    EXPECT_EQ(f.source.rfind(L"GetActions(): ", 0), 0u) << Narrow(f.source);
+    EXPECT_FALSE(f.description.empty()) << when;
+  };
+  expectNoVerbs("before the first load");
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Caption").AsString(), L"Norvane Quillpoint");
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/Name").AsString(),
             L"urn:norvane:quillpoint:smarttag#insertquillpoint");
@@ -166,14 +178,14 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocument) {
   EXPECT_EQ(nameExt.AsString(), L"");
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/NoSuchElement").Vt(), VT_EMPTY);
 
-  const std::vector<Term> all = {
-      {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
-  EXPECT_EQ(TermsOf(config.Get()), all);
-  EXPECT_EQ(TermsOf(config.Get(), true), all);
+  EXPECT_EQ(TermsOf(config.Get()), kDefaultTerms);
+  EXPECT_EQ(TermsOf(config.Get(), true), kDefaultTerms);
   EXPECT_EQ(
       Verbs(config.Get(), true),
       (std::vector<Verb>{{L"Insert", L"I", L"Yes", L"RT", L"Replace Smart Tag with Quillpoint"},
                          {L"ViewConfig", L"V", L"Yes", L"", L"Maintain Recognizer Terms"}}));
+  ByName(config.Get(), L"Initialize");
+  expectNoVerbs("after Initialize");
 }
 
 TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
@@ -203,20 +215,6 @@ TEST_F(ConfigStore, AttributesAreReadByExactNameAndEnabledMeansYes) {
                                                             {L"LE", L"H", L"YES", L"No", L""}}));
   EXPECT_EQ(Verbs(config.Get(), true), (std::vector<Verb>{{L"B", L"", L"yes", L"", L"b"}}));
   EXPECT_EQ(Verbs(config.Get(), false).size(), 2u);
-}
-
-TEST_F(ConfigStore, VerbsNeedALoadedDocument) {
-  ComPtr<_SmartTagConfig> config = NewConfig();
-  for (const char* when : {"before the first load", "after Initialize"}) {
-    SCOPED_TRACE(when);
-    const CallError f = FailureOf(config.Get(), L"GetActions", {Variant::FromBool(true)});
-    EXPECT_EQ(f.code, kObjectNotSet);
-    EXPECT_EQ(f.source.rfind(L"GetActions(): ", 0), 0u) << Narrow(f.source);
-    EXPECT_FALSE(f.description.empty());
-    Item(config.Get(), L"SmartTagConfig/Caption");
-    EXPECT_EQ(Verbs(config.Get(), true).size(), 2u);
-    ByName(config.Get(), L"Initialize");
-  }
 }
 
 TEST_F(ConfigStore, RecordsAndCollectionsByName) {
@@ -351,11 +349,9 @@ TEST_F(ConfigStore, UpdatesThatCannotBeDoneLeaveTheFileAndTheFlag) {
     const wchar_t* source;
     std::vector<Term> held;  // what the object holds after the failure
   };
-  const std::vector<Term> all = {
-      {L"D", L"", L"Yes", L"Yes", L""}, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD")};
   const Case cases[] = {
-      {"an empty collection", "", false, empty.Get(), S_OK, L"", all},
-      {"no collection", "", false, nullptr, kObjectNotSet, L"UpdateRecognizers(): ", all},
+      {"an empty collection", "", false, empty.Get(), S_OK, L"", kDefaultTerms},
+      {"no collection", "", false, nullptr, kObjectNotSet, L"UpdateRecognizers(): ", kDefaultTerms},
       {"an item that is not a term",
        "",
        false,

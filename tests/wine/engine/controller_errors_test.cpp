@@ -23,23 +23,13 @@
 
 namespace {
 
+using namespace qp::test;
 using Microsoft::WRL::ComPtr;
-using qp::test::Message;
-using qp::test::SeenWindow;
-using qp::test::WindowWatcher;
-
-using qp::test::ConfigFolder;
-using qp::test::ExpectBox;
-using qp::test::ExpectPrompt;
-using qp::test::kDisplayErrors;
-using qp::test::Narrow;
-using qp::test::RemoveConfigFolder;
-using qp::test::Take;
 
 // A file where the folder should be: the folder cannot be made, nor the configuration in it.
 void BlockConfigFolder() {
   RemoveConfigFolder();
-  ASSERT_TRUE(qp::test::WriteFileBytes(ConfigFolder(), "")) << "no file in the folder's place";
+  ASSERT_TRUE(WriteFileBytes(ConfigFolder(), "")) << "no file in the folder's place";
 }
 
 // The platform's own text for a failure code.
@@ -56,19 +46,15 @@ std::wstring SystemText(HRESULT hr) {
 }
 
 // The failure of making "Norvane\" where a file of that name stands, as the store reports it.
-struct StoreFailure {
-  HRESULT code = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-  std::wstring description = SystemText(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
-};
+const HRESULT kFolderTaken = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 
 class ControllerErrors : public ::testing::Test {
  protected:
-  void SetUp() override { qp::test::ResetProductState(); }
+  void SetUp() override { ResetProductState(); }
 
   static ComPtr<_Controller> NewController() {
     ComPtr<_Controller> c;
-    EXPECT_HRESULT_SUCCEEDED(
-        qp::test::CreateByProgId(qp::test::kControllerProgId, c.GetAddressOf()));
+    EXPECT_HRESULT_SUCCEEDED(CreateByProgId(kControllerProgId, c.GetAddressOf()));
     return c;
   }
   template <class Ask>
@@ -78,12 +64,12 @@ class ControllerErrors : public ::testing::Test {
     return Take(b);
   }
 
-  qp::test::ComApartment com_;
+  ComApartment com_;
 };
 
 TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes) {
   BlockConfigFolder();
-  const StoreFailure store;
+  const std::wstring taken = SystemText(kFolderTaken);
   WindowWatcher watcher(WindowWatcher::Question(L"No"));
   ComPtr<_Controller> controller = NewController();
   ASSERT_TRUE(controller);
@@ -91,15 +77,15 @@ TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes)
   // A script that asks for SmartTagConfiguration by name.
   ComPtr<IDispatch> late;
   ASSERT_HRESULT_SUCCEEDED(controller.As(&late));
-  const qp::test::CallError e = qp::test::FailureOf(late.Get(), L"SmartTagConfiguration");
+  const CallError e = FailureOf(late.Get(), L"SmartTagConfiguration");
   EXPECT_EQ(e.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(e.code, store.code);
+  EXPECT_EQ(e.code, kFolderTaken);
   EXPECT_EQ(e.source.rfind(L"SmarTagConfigGetConfigFilePath()", 0), 0u) << Narrow(e.source);
-  EXPECT_EQ(e.description, store.description);
+  EXPECT_EQ(e.description, taken);
   // A client through the vtable gets the same code (the words above come from its error
   // information) and no object.
   ComPtr<_SmartTagConfig> config;
-  EXPECT_EQ(controller->get_SmartTagConfiguration(&config), store.code);
+  EXPECT_EQ(controller->get_SmartTagConfiguration(&config), kFolderTaken);
   EXPECT_FALSE(config);
   EXPECT_TRUE(watcher.Seen().empty()) << "SmartTagConfiguration reports nothing itself";
 
@@ -107,12 +93,12 @@ TEST_F(ControllerErrors, TheStoresOwnFailureReachesAutomationCallersAndTheBoxes)
   // side in the prompt once errors are to be shown.
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"");
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_RecognizerName(1033, b); }), L"");
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_RecognizerName(1033, b); }), L"");
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 2u);
-  ExpectBox(seen[0], store.description);
-  ExpectPrompt(seen[1], store.description);
+  ExpectBox(seen[0], taken);
+  ExpectPrompt(seen[1], taken);
 
   // The folder can be made again: the same Controller makes its store and answers.
   RemoveConfigFolder();
@@ -141,7 +127,7 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(count, 0);
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].title, qp::test::kBoxTitle);
+  EXPECT_EQ(seen[0].title, kBoxTitle);
 
   // The verbs offered before still answer, without another box.
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionVerbName(2, b); }), L"ViewConfig");
@@ -152,12 +138,12 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(watcher.Seen().size(), 1u);
 
   // A successful answer does replace the list: the user switched the first verb off.
-  std::string file = qp::test::FileBytes(qp::test::ConfigPath());
+  std::string file = FileBytes(ConfigPath());
   const std::string insert = "Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\"";
   const size_t at = file.find(insert);
   ASSERT_NE(at, std::string::npos) << "the default verbs are not in the file";
   file.replace(at, insert.size(), "Name=\"Insert\" ClassCode=\"I\" Enabled=\"No\"");
-  ASSERT_TRUE(qp::test::WriteFileBytes(qp::test::ConfigPath(), file));
+  ASSERT_TRUE(WriteFileBytes(ConfigPath(), file));
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"Quillpoint");
   ASSERT_EQ(controller->get_ActionVerbCount(&count), S_OK);
   EXPECT_EQ(count, 1);
@@ -170,22 +156,22 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
 TEST(ControllerErrorsPrompt, YesToTheErrorPromptSilencesItNoKeepsIt) {
   wchar_t self[MAX_PATH * 2] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-  EXPECT_EQ(qp::test::RunProgram(L"\"" + std::wstring(self) +
-                                     L"\" --gtest_also_run_disabled_tests --time-limit=60 "
-                                     L"--gtest_filter=ControllerErrors.DISABLED_YesInItsOwnProcess",
-                                 90000),
+  EXPECT_EQ(RunProgram(L"\"" + std::wstring(self) +
+                           L"\" --gtest_also_run_disabled_tests --time-limit=60 "
+                           L"--gtest_filter=ControllerErrors.DISABLED_YesInItsOwnProcess",
+                       90000),
             0u)
       << "the case in its own process failed (its output is above)";
 }
 
 TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
   BlockConfigFolder();
-  const StoreFailure store;
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
+  const std::wstring taken = SystemText(kFolderTaken);
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
   // The prompts are answered No, No and Yes; the action side's box OK.
   WindowWatcher watcher(WindowWatcher::InTurn({L"No", L"No", L"Yes", L"OK"}));
   ComPtr<ISmartTagRecognizer> first;
-  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &first));
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, &first));
 
   // No: the next failure asks again.
   EXPECT_EQ(TextOf([&](BSTR* b) { return first->get_Name(1033, b); }), L"");
@@ -196,11 +182,11 @@ TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);
   for (const SeenWindow& w : seen)
-    ExpectPrompt(w, store.description);
+    ExpectPrompt(w, taken);
 
   // Every recognizer of the process stays quiet now, and still answers empty.
   ComPtr<ISmartTagRecognizer> second;
-  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(qp::test::kRecognizerProgId, &second));
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, &second));
   for (ISmartTagRecognizer* r : {first.Get(), second.Get()}) {
     EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
     EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");
@@ -215,7 +201,7 @@ TEST_F(ControllerErrors, DISABLED_YesInItsOwnProcess) {
   EXPECT_EQ(TextOf([&](BSTR* b) { return controller->get_ActionName(1033, b); }), L"");
   seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 4u);
-  ExpectBox(seen[3], store.description);
+  ExpectBox(seen[3], taken);
 }
 
 }  // namespace
