@@ -27,16 +27,7 @@ using qp::host::ComPtr;
 using qp::host::kWordProgId;
 using qp::host::kWordTemplate;
 using qp::host::WordStandIn;
-using qp::test::AddInCalls;
-using qp::test::ByName;
-using qp::test::kBoxTitle;
-using qp::test::Message;
-using qp::test::SeenWindow;
-using qp::test::Variant;
-using qp::test::WindowWatcher;
-
-using qp::test::kActionProgId;
-using qp::test::kControllerProgId;
+using namespace qp::test;
 
 // The default configuration's texts.
 constexpr wchar_t kTypeName[] = L"urn:norvane:quillpoint:smarttag#insertquillpoint";
@@ -50,8 +41,6 @@ constexpr IID kIidSmartTagProperties = {
     0x54F37842, 0xCDD7, 0x11D3, {0xB2, 0xD4, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
 constexpr IID kIidSmartTagRecognizer = {
     0x3C6C0440, 0xA27D, 0x11D3, {0xBD, 0x33, 0xD8, 0x0C, 0x46, 0x98, 0x0A, 0x07}};
-
-using qp::test::Take;
 
 // A call through slot `slot` of the object's vtable, as a client compiled against Office's
 // type library calls it.
@@ -77,7 +66,7 @@ const std::wstring kBothVerbs = std::wstring(kTypeName) + L": 1 Insert " + kInse
 // The default configuration with the verbs' Enabled texts and the action provider's name.
 std::string Configuration(const char* insertEnabled, const char* providerName) {
   return std::string("<SmartTagConfig><Caption>Norvane Quillpoint</Caption><Name>") +
-         qp::test::Narrow(kTypeName) + "</Name><ActionProvider><Name>" + providerName +
+         Narrow(kTypeName) + "</Name><ActionProvider><Name>" + providerName +
          "</Name><Description>Inserts</Description><Actions>"
          "<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"" +
          insertEnabled +
@@ -89,9 +78,9 @@ std::string Configuration(const char* insertEnabled, const char* providerName) {
 class Action : public ::testing::Test {
  protected:
   void SetUp() override {
-    qp::test::ResetProductState();
+    ResetProductState();
     ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action_));
-    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number", L"Closing Date"});
+    SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number", L"Closing Date"});
   }
 
   static bool Called(const std::vector<std::wstring>& calls, const std::wstring& member) {
@@ -113,7 +102,9 @@ class Action : public ::testing::Test {
     ComPtr<ISmartTagAction> action;
     EXPECT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &action));
     WindowWatcher watcher(WindowWatcher::Always(L"OK"));
-    if (action) EXPECT_EQ(Verbs(qp::host::DescribeAction(action.Get(), kWordProgId)), kBothVerbs);
+    if (action) {
+      EXPECT_EQ(Verbs(qp::host::DescribeAction(action.Get(), kWordProgId)), kBothVerbs);
+    }
     EXPECT_TRUE(watcher.Seen().empty());
     return action;
   }
@@ -123,7 +114,7 @@ class Action : public ::testing::Test {
     std::vector<SeenWindow> windows;
   };
   static Outcome Run(ISmartTagAction* action, int verb, IDispatch* range, const std::wstring& text,
-                     qp::test::Answer answer) {
+                     Answer answer) {
     WindowWatcher watcher(std::move(answer));
     Outcome o;
     o.hr = qp::host::InvokeVerbOnTag(action, verb, kWordProgId, range, text);
@@ -134,10 +125,10 @@ class Action : public ::testing::Test {
   static void ExpectOneError(const Outcome& o, const std::wstring& message) {
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     ASSERT_EQ(o.windows.size(), 1u);
-    qp::test::ExpectBox(o.windows[0], message);
+    ExpectBox(o.windows[0], message);
   }
 
-  qp::test::ComApartment com_;
+  ComApartment com_;
   ComPtr<ISmartTagAction> action_;
 };
 
@@ -196,7 +187,7 @@ TEST_F(Action, DescribesItselfToOfficeByItsIdentifiersAndVtableOrder) {
           Variant::FromString(L"")});
   ASSERT_EQ(watcher.Seen().size(), 2u);
   EXPECT_EQ(watcher.Seen()[0].text, Message(104, L"3"));
-  qp::test::ExpectBox(watcher.Seen()[1], Message(104, L"7"));
+  ExpectBox(watcher.Seen()[1], Message(104, L"7"));
 
   // The registered description of the interface: names, dispatch ids and vtable offsets.
   ComPtr<ITypeLib> lib;
@@ -228,7 +219,7 @@ TEST_F(Action, DescribesItselfToOfficeByItsIdentifiersAndVtableOrder) {
 }
 
 TEST_F(Action, ADisabledFirstActionShiftsTheVerbs) {
-  qp::test::WriteConfig(Configuration("No", "Quillpoint"));
+  WriteConfig(Configuration("No", "Quillpoint"));
   WindowWatcher watcher(WindowWatcher::Question(L"Cancel"));
   EXPECT_EQ(Verbs(qp::host::DescribeAction(action_.Get(), kWordProgId)),
             std::wstring(kTypeName) + L": 1 ViewConfig " + kTermsCaption + L";");
@@ -260,13 +251,13 @@ TEST_F(Action, FailingQuestionsShowOneBoxEach) {
   EXPECT_EQ(Take(b), L"Insert");
 
   // An action provider without a name.
-  qp::test::WriteConfig(Configuration("Yes", ""));
+  WriteConfig(Configuration("Yes", ""));
   ComPtr<ISmartTagAction> unnamed;
   ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &unnamed));
   EXPECT_HRESULT_SUCCEEDED(unnamed->get_Name(1033, &(b = nullptr)));
   EXPECT_EQ(Take(b), L"");
   ASSERT_EQ(watcher.Seen().size(), 2u);
-  qp::test::ExpectBox(watcher.Seen()[1], Message(107, L""));
+  ExpectBox(watcher.Seen()[1], Message(107, L""));
 }
 
 // One match is offered in a question (Yes inserts it, No opens the chooser); none or several
@@ -281,18 +272,17 @@ TEST_F(Action, InsertsOneMatchOnAskingAndOpensTheChooserOtherwise) {
                         Case{L"client name", L"Cancel", true, false, false},
                         Case{L"Matter Number", L"Cancel", false, false, true},
                         Case{L"Unknown Words", L"Cancel", false, false, true}}) {
-    SCOPED_TRACE(qp::test::Narrow(c.text + std::wstring(L" ") + c.answer));
+    SCOPED_TRACE(Narrow(c.text + std::wstring(L" ") + c.answer));
     ComPtr<ISmartTagAction> action = AskedAction();
     ASSERT_TRUE(action);
-    qp::test::SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number"});
+    SetQuillpoints({L"Client Name", L"Matter Number", L"Matter Number"});
     auto word = NorvaneWord();
     ComPtr<IDispatch> range = word->NewRange(c.text);
     Outcome o = Run(action.Get(), 1, range.Get(), c.text, WindowWatcher::Question(c.answer));
     EXPECT_HRESULT_SUCCEEDED(o.hr);
     // The question names the Quillpoint as the add-in spells it, not as the tag does.
     ASSERT_EQ(o.windows.size(), c.asks ? 1u : 0u);
-    if (c.asks)
-      qp::test::ExpectBox(o.windows[0], Message(108, L"Client Name"), {L"Yes", L"No", L"Cancel"});
+    if (c.asks) ExpectBox(o.windows[0], Message(108, L"Client Name"), {L"Yes", L"No", L"Cancel"});
     EXPECT_EQ(word->Selection(), c.text);
     const std::vector<std::wstring> calls = AddInCalls();
     EXPECT_TRUE(Called(calls, L"GetQuillpointsByName"));
@@ -308,7 +298,7 @@ TEST_F(Action, InsertsOneMatchOnAskingAndOpensTheChooserOtherwise) {
 
 // Each failure is one box, the verb returns, and neither the add-in nor the selection is touched.
 TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
-  const qp::test::Answer cancel = WindowWatcher::Question(L"Cancel");
+  const Answer cancel = WindowWatcher::Question(L"Cancel");
   struct Case {
     const char* what;
     long documentType;
@@ -351,10 +341,9 @@ TEST_F(Action, FailuresAreShownAndTheVerbReturns) {
 // In test mode there is no catalog to ask after the lookup; the verb still inserts.
 TEST_F(Action, InsertsInTestModeWithoutACatalog) {
   std::thread([this] {
-    qp::test::ComApartment com;
+    ComApartment com;
     ComPtr<_Controller> controller;
-    ASSERT_HRESULT_SUCCEEDED(
-        qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
+    ASSERT_HRESULT_SUCCEEDED(CreateByProgId(kControllerProgId, controller.GetAddressOf()));
     ASSERT_HRESULT_SUCCEEDED(controller->SetTestModeOn());
     ComPtr<ISmartTagAction> action = AskedAction();
     ASSERT_TRUE(action);

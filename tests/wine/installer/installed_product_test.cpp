@@ -20,13 +20,7 @@
 
 namespace {
 
-using qp::test::Narrow;
-
-using qp::test::BinFolder;
-using qp::test::GuidText;
-using qp::test::kDisplayErrors;
-using qp::test::RunProgram;
-using qp::test::Upper;
+using namespace qp::test;
 
 constexpr wchar_t kClasses[] = L"Software\\Classes";
 constexpr wchar_t kOfficeKey[] = L"Software\\Microsoft\\Office\\Common\\Smart Tag";
@@ -88,7 +82,7 @@ std::vector<std::wstring> OfficeKeys() {
 
 // The server COM creates the recognizer from.
 std::wstring ComServer() {
-  return Upper(qp::test::RegisteredServerPath());
+  return Upper(RegisteredServerPath());
 }
 
 void ExpectInstalledFiles(const std::wstring& folder) {
@@ -115,7 +109,7 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
   RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
   FreeLibrary(module);
   // Two levels: "CLSID\{...}", "TypeLib\{...}", "Interface\{...}", and the ProgIDs themselves.
-  for (const std::wstring& top : qp::test::SubkeyNames(scratch)) {
+  for (const std::wstring& top : SubkeyNames(scratch)) {
     const std::wstring upper = Upper(top);
     if (upper != L"CLSID" && upper != L"TYPELIB" && upper != L"INTERFACE") {
       roots.push_back(top);
@@ -123,12 +117,12 @@ std::set<std::wstring> SelfRegistration(const std::wstring& dll, std::vector<std
     }
     HKEY group = nullptr;
     RegOpenKeyExW(scratch, top.c_str(), 0, KEY_READ, &group);
-    for (const std::wstring& member : qp::test::SubkeyNames(group))
+    for (const std::wstring& member : SubkeyNames(group))
       roots.push_back(top + L"\\" + member);
     RegCloseKey(group);
   }
   for (const auto& root : roots)
-    qp::test::CollectRegistry(scratch, root, root, values);
+    CollectRegistry(scratch, root, root, values);
   RegCloseKey(scratch);
   RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
   return values;
@@ -151,7 +145,7 @@ std::vector<std::wstring> ExpectSelfRegistered(const std::wstring& dll, HKEY roo
   EXPECT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
   std::set<std::wstring> installed;
   for (const auto& key : roots)
-    qp::test::CollectRegistry(root, classes + key, key, installed);
+    CollectRegistry(root, classes + key, key, installed);
   EXPECT_EQ(installed, expected) << "installed:\n"
                                  << Join(installed) << "regsvr32:\n"
                                  << Join(expected);
@@ -169,7 +163,7 @@ DWORD Msiexec(const std::wstring& options, const std::wstring& package,
 class Harness {
  public:
   explicit Harness(const std::wstring& arguments) {
-    output_ = qp::test::TempPath(L"office_host_" + std::to_wstring(GetTickCount()) + L".txt");
+    output_ = TempPath(L"office_host_" + std::to_wstring(GetTickCount()) + L".txt");
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE file = CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                               CREATE_ALWAYS, 0, nullptr);
@@ -204,7 +198,7 @@ class Harness {
       }
       return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
     };
-    qp::test::WaitUntil("office_host's window \"" + Narrow(title) + "\"", shown, timeoutMs);
+    WaitUntil("office_host's window \"" + Narrow(title) + "\"", shown, timeoutMs);
     return found;
   }
 
@@ -216,7 +210,7 @@ class Harness {
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
     EXPECT_EQ(code, 0u) << "office_host's exit code";
-    return qp::test::FileBytes(output_);
+    return FileBytes(output_);
   }
 
  private:
@@ -233,7 +227,7 @@ void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
     for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
       EXPECT_FALSE(KeyExists(hive, std::wstring(kClasses) + L"\\" + root)) << Narrow(root);
   }
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kRecognizerProgId));
   for (const Scope& scope : {PerUser(), PerMachine()}) {
     for (const std::wstring& key : OfficeKeys())
       EXPECT_FALSE(KeyExists(scope.hive, key)) << Narrow(key);
@@ -303,9 +297,9 @@ class InstalledProduct : public ::testing::Test {
     for (const wchar_t* standIn : {L"hivereg.dll", L"nvcatalog.dll", L"nvwordaddin.dll"})
       ASSERT_EQ(RunProgram(L"regsvr32 /s \"" + BinFolder() + L"\\" + standIn + L"\""), 0u)
           << Narrow(standIn);
-    qp::test::SetStandInSetting(L"QuillpointList", Env(L"QP_QUILLPOINTS"));
+    SetStandInSetting(L"QuillpointList", Env(L"QP_QUILLPOINTS"));
   }
-  qp::test::ComApartment com_;
+  ComApartment com_;
   std::wstring package_;
 };
 
@@ -316,7 +310,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
   const std::wstring code = PackageProperty(package_, L"UpgradeCode");
   ASSERT_FALSE(code.empty());
   ASSERT_EQ(PackageProperty(newer, L"UpgradeCode"), code);
-  ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, qp::test::kRecognizerProgId))
+  ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kRecognizerProgId))
       << "the prefix must not hold the build's registration";
   ASSERT_EQ(Msiexec(L"/i", package_, PerUser().properties), 0u) << "msiexec /i";
 
@@ -336,33 +330,33 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
 
   ExpectTheLetterTagged();
 
-  const std::wstring callLog = qp::test::TempPath(L"addin_calls.txt");
+  const std::wstring callLog = TempPath(L"addin_calls.txt");
   DeleteFileW(callLog.c_str());
-  qp::test::SetStandInSetting(L"AddInCallLog", callLog);
+  SetStandInSetting(L"AddInCallLog", callLog);
   {
     // Verb 1 on a Quillpoint's name: one match, so the user is asked, and Yes inserts it.
     Harness host(L"--verb 1 \"Policy Number\"");
     HWND box = host.WaitForWindow(L"Quillpoint Smart Tag");
     ASSERT_NE(box, nullptr) << "no question from verb 1";
-    const qp::test::SeenWindow seen = qp::test::ReadWindow(box);
-    EXPECT_EQ(seen.text, qp::test::Message(108, L"Policy Number"));
+    const SeenWindow seen = ReadWindow(box);
+    EXPECT_EQ(seen.text, Message(108, L"Policy Number"));
     EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"Yes", L"No", L"Cancel"}));
-    EXPECT_TRUE(qp::test::PressButton(box, L"Yes"));
+    EXPECT_TRUE(PressButton(box, L"Yes"));
     const std::string out = host.Finish();
     EXPECT_NE(out.find("Verb 1: Replace Smart Tag with Quillpoint"), std::string::npos) << out;
-    const std::string calls = qp::test::FileBytes(callLog);
+    const std::string calls = FileBytes(callLog);
     EXPECT_NE(calls.find("InsertQuillpoint(Policy Number)"), std::string::npos) << calls;
   }
   {
     // Verb 2 opens the terms dialog; Cancel closes it.
     Harness host(L"--verb 2 QP");
-    HWND dialog = host.WaitForWindow(qp::test::Message(110, L""));
+    HWND dialog = host.WaitForWindow(Message(110, L""));
     ASSERT_NE(dialog, nullptr) << "no terms dialog from verb 2";
-    EXPECT_TRUE(qp::test::PressButton(dialog, L"Cancel"));
+    EXPECT_TRUE(PressButton(dialog, L"Cancel"));
     const std::string out = host.Finish();
     EXPECT_NE(out.find("Verb 2: Maintain Recognizer Terms"), std::string::npos) << out;
   }
-  const std::wstring config = qp::test::ConfigPath();
+  const std::wstring config = ConfigPath();
   EXPECT_TRUE(FileExists(config)) << "the first use writes the user's configuration";
 
   ASSERT_EQ(InstalledProducts(code).size(), 1u);
@@ -399,7 +393,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
 TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCleanly) {
   const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
   ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
   ASSERT_EQ(Msiexec(L"/i", package_, L"ALLUSERS=1 DISPLAYERRORS=Yes"), 0u) << "msiexec /i";
 
   ExpectInstalledFiles(InstallFolder(PerMachine()));
@@ -408,7 +402,7 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   const std::vector<std::wstring> roots = ExpectSelfRegistered(
       ServerIn(PerMachine()), HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\");
   CLSID clsid = {};
-  ASSERT_EQ(CLSIDFromProgID(qp::test::kRecognizerProgId, &clsid), S_OK);
+  ASSERT_EQ(CLSIDFromProgID(kRecognizerProgId, &clsid), S_OK);
   EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Recognizer));
   EXPECT_EQ(ComServer(), Upper(ServerIn(PerMachine())));
   for (const std::wstring& key : OfficeKeys()) {
@@ -416,24 +410,24 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
   }
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kInstallKey));
-  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
+  EXPECT_EQ(GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
 
   ExpectTheLetterTagged();
   {
     // The server reads the switch the package set: with the user's configuration folder
     // blocked, the recognizer's name fails and is put to the user in the yes/no prompt.
     // The harness asks only what Office asks on loading it.
-    qp::test::RemoveConfigFolder();
-    ASSERT_TRUE(qp::test::WriteFileBytes(qp::test::ConfigFolder(), "in the way"));
+    RemoveConfigFolder();
+    ASSERT_TRUE(WriteFileBytes(ConfigFolder(), "in the way"));
     Harness host(L"--describe-only \"" + Env(L"QP_DOCUMENT") + L"\"");
-    HWND prompt = host.WaitForWindow(qp::test::kBoxTitle);
+    HWND prompt = host.WaitForWindow(kBoxTitle);
     ASSERT_NE(prompt, nullptr) << "no error prompt from the recognizer";
-    const qp::test::SeenWindow seen = qp::test::ReadWindow(prompt);
+    const SeenWindow seen = ReadWindow(prompt);
     EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
-    EXPECT_NE(seen.text.find(qp::test::Message(111, L"")), std::wstring::npos);
+    EXPECT_NE(seen.text.find(Message(111, L"")), std::wstring::npos);
     // The harness, with its further reports, is ended with the block.
   }
-  qp::test::RemoveConfigFolder();
+  RemoveConfigFolder();
 
   // A copy for the user alone is refused beside the machine's, and writes nothing.
   EXPECT_NE(Msiexec(L"/i", newer, PerUser().properties), 0u) << "a per-user copy was installed";
@@ -444,22 +438,22 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   ASSERT_EQ(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "msiexec /i the newer package";
   EXPECT_TRUE(Installed(newer));
   EXPECT_FALSE(Installed(package_));
-  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
+  EXPECT_EQ(GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
   EXPECT_EQ(ComServer(), Upper(ServerIn(PerMachine())));
   ASSERT_EQ(Msiexec(L"/x", newer, PerMachine().properties), 0u) << "msiexec /x";
   ExpectNothingLeft(roots);
   bool found = true;
-  qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, &found);
+  GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, &found);
   EXPECT_FALSE(found) << "the switch the package set is left";
 
   // Without DISPLAYERRORS the package leaves the switch as it finds it, through the uninstall.
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"No");
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"No");
   ASSERT_EQ(Msiexec(L"/i", package_, PerMachine().properties), 0u) << "msiexec /i";
-  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
+  EXPECT_EQ(GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
   ASSERT_EQ(Msiexec(L"/x", package_, PerMachine().properties), 0u) << "msiexec /x";
-  EXPECT_EQ(qp::test::GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
+  EXPECT_EQ(GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"No");
   ExpectNothingLeft(roots);
-  qp::test::SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
+  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
 }
 
 }  // namespace

@@ -13,12 +13,7 @@
 
 namespace {
 
-using qp::test::BinFolder;
-using qp::test::RunProgram;
-using qp::test::SubkeyNames;
-
-using qp::test::GuidText;
-using qp::test::Upper;
+using namespace qp::test;
 
 bool Has(const std::set<std::wstring>& snapshot, const std::wstring& line) {
   return snapshot.count(Upper(line)) != 0;
@@ -33,7 +28,7 @@ std::set<std::wstring> Snapshot() {
     const std::wstring upper = Upper(top);
     if (upper == L"CLSID" || upper == L"INTERFACE" || upper == L"TYPELIB" ||
         upper.rfind(L"NVSMARTTAG", 0) == 0)
-      qp::test::CollectRegistry(root, top, top, all);
+      CollectRegistry(root, top, top, all);
     else
       all.insert(upper);
   }
@@ -49,7 +44,7 @@ DWORD Regsvr32(const wchar_t* options) {
 }
 
 TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
-  qp::test::ComApartment com;
+  ComApartment com;
   ASSERT_EQ(Regsvr32(L"/u "), 0u);
   const std::set<std::wstring> before = Snapshot();
   for (const auto& line : before)
@@ -62,9 +57,9 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   const struct {
     const wchar_t* progId;
     CLSID clsid;
-  } classes[] = {{qp::test::kRecognizerProgId, CLSID_Recognizer},
-                 {qp::test::kActionProgId, CLSID_Action},
-                 {qp::test::kControllerProgId, CLSID_Controller}};
+  } classes[] = {{kRecognizerProgId, CLSID_Recognizer},
+                 {kActionProgId, CLSID_Action},
+                 {kControllerProgId, CLSID_Controller}};
   for (const auto& c : classes) {
     const std::wstring clsid = GuidText(c.clsid);
     const std::wstring key = L"CLSID\\" + clsid;
@@ -92,7 +87,7 @@ TEST(Registration, RegisterWritesTheClassesAndUnregisterTakesAwayExactlyThat) {
   for (UINT i = 0; i < tlb->GetTypeInfoCount(); ++i) {
     BSTR name = nullptr;
     tlb->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr);
-    names.insert(qp::test::Take(name));
+    names.insert(Take(name));
   }
   tlb->Release();
   for (const wchar_t* n :

@@ -22,14 +22,7 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
-using qp::test::ByName;
-using qp::test::DialogDriver;
-using qp::test::Message;
-using qp::test::Variant;
-using qp::test::WindowWatcher;
-
-using qp::test::kActionProgId;
-using qp::test::kControllerProgId;
+using namespace qp::test;
 
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -39,7 +32,7 @@ constexpr int kNewButton = 1002;  // the terms dialog's New
 class ServerLifetime : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ = LoadLibraryW(qp::test::RegisteredServerPath().c_str());
+    module_ = LoadLibraryW(RegisteredServerPath().c_str());
     ASSERT_NE(module_, nullptr) << "the registered server cannot be loaded";
     canUnloadNow_ = reinterpret_cast<CanUnloadNow>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
@@ -48,12 +41,12 @@ class ServerLifetime : public ::testing::Test {
     ASSERT_TRUE(canUnloadNow_ && getClassObject_);
 
     // No terms of an earlier run: the term added below is new each time.
-    qp::test::ResetProductState();
+    ResetProductState();
     // The Word add-in stand-in's one Quillpoint, which verb 1 offers.
-    qp::test::SetQuillpoints({L"Judge"});
+    SetQuillpoints({L"Judge"});
   }
   void TearDown() override {
-    qp::test::RemoveStandInSettings();
+    RemoveStandInSettings();
     if (module_) FreeLibrary(module_);
   }
 
@@ -62,7 +55,7 @@ class ServerLifetime : public ::testing::Test {
     EXPECT_EQ(canUnloadNow_(), S_OK) << "an object of the server outlives " << after;
   }
 
-  qp::test::ComApartment com_;
+  ComApartment com_;
   HMODULE module_ = nullptr;
   CanUnloadNow canUnloadNow_ = nullptr;
   GetClassObject getClassObject_ = nullptr;
@@ -87,7 +80,7 @@ TEST_F(ServerLifetime, AnOfficeSessionLeavesNothingBehind) {
       ASSERT_EQ(watcher.Seen().size(), 1u) << "the question, and no error";
     }
     // A term added with New is a record the dialog makes; the terms are kept with OK.
-    qp::test::RunDialog(
+    RunDialog(
         Message(110, L""),
         [&] {
           EXPECT_HRESULT_SUCCEEDED(qp::host::InvokeVerbOnTag(action.Get(), 2, qp::host::kWordProgId,
@@ -105,8 +98,7 @@ TEST_F(ServerLifetime, AnOfficeSessionLeavesNothingBehind) {
   {
     SCOPED_TRACE("the records by name");
     ComPtr<IDispatch> controller;
-    ASSERT_HRESULT_SUCCEEDED(
-        qp::test::CreateByProgId(kControllerProgId, controller.GetAddressOf()));
+    ASSERT_HRESULT_SUCCEEDED(CreateByProgId(kControllerProgId, controller.GetAddressOf()));
     ComPtr<IDispatch> config = ByName(controller.Get(), L"SmartTagConfiguration").AsObject();
     ASSERT_TRUE(config);
     for (const wchar_t* list : {L"GetRecognizers", L"GetActions"}) {

@@ -21,9 +21,7 @@
 
 namespace {
 
-using qp::test::BinFolder;
-using qp::test::Message;
-using qp::test::WindowWatcher;
+using namespace qp::test;
 
 class Support : public ::testing::Test {
  protected:
@@ -31,7 +29,7 @@ class Support : public ::testing::Test {
     qp::LoadResourceLibrary(qp::GetResourceFilePath(qp::kResourceLibraryName));
     ASSERT_NE(qp::ResourceLibrary(), nullptr);
   }
-  qp::test::ComApartment com_;
+  ComApartment com_;
 };
 
 // Makes `e` the thread's current error, as a failed operation would leave it.
@@ -144,13 +142,13 @@ TEST_F(Support, RaisedErrorsGetTheirNumberSourceAndDescriptionAndLeaveComMethods
 // description, and the prompt adds its question.
 TEST_F(Support, ErrorsAreShownByTheSwitchAsMessagesOrPrompts) {
   for (const wchar_t* on : {L"Y", L"yes", L"True", L"t", L"1", L"10", L"-1"}) {
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", on);
+    SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", on);
     EXPECT_TRUE(qp::IsErrorDisplayOn()) << on;
   }
   // nullptr: no value at all.
   for (const wchar_t* off : std::initializer_list<const wchar_t*>{L"N", L"No", L"0", L"False", L"-",
                                                                   L" Y", L"", nullptr}) {
-    qp::test::SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", off);
+    SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", off);
     EXPECT_FALSE(qp::IsErrorDisplayOn()) << (off ? off : L"no value");
   }
   WindowWatcher watcher(WindowWatcher::InTurn({L"OK", L"OK", L"OK", L"OK", L"Yes", L"No"}));
@@ -167,30 +165,30 @@ TEST_F(Support, ErrorsAreShownByTheSwitchAsMessagesOrPrompts) {
   EXPECT_FALSE(qp::ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
   const auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 6u);
-  qp::test::ExpectBox(seen[0], Message(107, L""));
+  ExpectBox(seen[0], Message(107, L""));
   EXPECT_EQ(seen[1].text, L"The file is locked.");
   EXPECT_EQ(seen[2].text, L"Saving the terms\r\nThe file is locked.");
   EXPECT_EQ(seen[3].title, L"Norvane Quillpoint Smart Tag");
-  qp::test::ExpectPrompt(seen[4], L"The file is locked.");
+  ExpectPrompt(seen[4], L"The file is locked.");
 }
 
 TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   const SYSTEMTIME t = {2026, 3, 6, 7, 9, 5, 2, 0};  // Saturday 7 March 2026, 9:05:02
   EXPECT_EQ(qp::FormatCacheFlushStamp(t, L":"), L"2026030709:05:02");
 
-  qp::test::SetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", nullptr);
+  SetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", nullptr);
   EXPECT_EQ(qp::GetCacheFlushFlag(), L"");
   SYSTEMTIME before;
   GetLocalTime(&before);
   qp::SetCacheFlushFlag();
   const std::wstring flag = qp::GetCacheFlushFlag();
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag"), flag);
+  EXPECT_EQ(GetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag"), flag);
   // The local time, with the locale's time separator between hours, minutes and seconds.
   SYSTEMTIME after;
   GetLocalTime(&after);
-  EXPECT_GE(flag, qp::test::Stamp(before));
-  EXPECT_LE(flag, qp::test::Stamp(after));
-  EXPECT_EQ(flag.size(), 14 + 2 * qp::test::TimeSeparator().size());
+  EXPECT_GE(flag, Stamp(before));
+  EXPECT_LE(flag, Stamp(after));
+  EXPECT_EQ(flag.size(), 14 + 2 * TimeSeparator().size());
 
   // A user who chose another separator gets it in the flag (this program's prefix is its own).
   wchar_t saved[8] = {};
@@ -200,7 +198,7 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   qp::SetCacheFlushFlag();
   const std::wstring changed = qp::GetCacheFlushFlag();
   SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, saved);
-  ASSERT_EQ(changed.size(), 16u) << qp::test::Narrow(changed);
+  ASSERT_EQ(changed.size(), 16u) << Narrow(changed);
   EXPECT_EQ(changed.substr(10, 1), other);
   EXPECT_EQ(changed.substr(13, 1), other);
 }
@@ -235,7 +233,6 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
 // 107, 110 and 111 with nothing; 102 may also carry a component's name, 104 a verb number, 108
 // a Quillpoint and 112 a term.
 TEST(Messages, ReadAsWholeSentencesWithAndWithoutTheirArgument) {
-  using qp::test::Message;
   for (UINT id : {102u, 105u, 107u, 111u})
     EXPECT_TRUE(ReadsWhole(Message(id, L""), false)) << id;
   EXPECT_TRUE(ReadsWhole(Message(110, L""), true));
