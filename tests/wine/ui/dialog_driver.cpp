@@ -56,17 +56,13 @@ DialogDriver::DialogDriver(HWND dialog, HWND marker, const std::atomic<bool>& re
       marker_(marker),
       returned_(returned) {}
 
-void DialogDriver::Settle() {
-  if (unsettled_) Sync();
-}
-
 int DialogDriver::Count() {
-  Settle();
+  if (unsettled_) Sync();
   return ListView_GetItemCount(list_);
 }
 
 std::wstring DialogDriver::Text(int item) {
-  Settle();
+  if (unsettled_) Sync();
   wchar_t buffer[512] = {};
   ListView_GetItemText(list_, item, 0, buffer, 512);
   return buffer;
@@ -87,17 +83,17 @@ std::vector<bool> DialogDriver::Checks() {
 }
 
 int DialogDriver::Selected() {
-  Settle();
+  if (unsettled_) Sync();
   return ListView_GetNextItem(list_, -1, LVNI_SELECTED);
 }
 
 bool DialogDriver::Enabled(int controlId) {
-  Settle();
+  if (unsettled_) Sync();
   return IsWindowEnabled(Control(controlId)) != FALSE;
 }
 
 HWND DialogDriver::Focus() {
-  Settle();
+  if (unsettled_) Sync();
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
   GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &info);
@@ -105,7 +101,7 @@ HWND DialogDriver::Focus() {
 }
 
 HDITEMW DialogDriver::HeaderItem() {
-  Settle();
+  if (unsettled_) Sync();
   HDITEMW item = {};
   item.mask = HDI_IMAGE | HDI_FORMAT;
   Header_GetItem(header_, 0, &item);
@@ -187,9 +183,7 @@ void DialogDriver::CloseBox() {
 }
 
 void DialogDriver::Key(WORD vk) {
-  // The focus is read once the dialog has handled what came before: an edit that just ended
-  // may still hold it until then.
-  Sync();
+  Sync();  // an edit that just ended may hold the focus until the dialog has handled it
   HWND target = Focus() ? Focus() : dialog_;
   PostKey(target, vk, false);
   PostKey(target, vk, true);

@@ -73,8 +73,7 @@ class DialogDriver {
   const std::vector<HWND>& Claimed() const { return claimed_; }
 
  private:
-  void Settle();  // Syncs when input was sent since the last Sync
-  void Post(HWND target, UINT message, WPARAM wparam, LPARAM lparam);  // input to Settle
+  void Post(HWND target, UINT message, WPARAM wparam, LPARAM lparam);  // input a read syncs for
   void PostClick(HWND target, POINT at, bool right);
   void PostKey(HWND target, WORD vk, bool up);
   RECT ItemRect(int item, int part) const;
@@ -82,7 +81,7 @@ class DialogDriver {
   HWND dialog_, list_, header_, marker_;
   const std::atomic<bool>& returned_;
   std::vector<HWND> claimed_;
-  bool unsettled_ = false;
+  bool unsettled_ = false;  // input was posted since the last Sync
 };
 
 // Runs `show` on this thread (it returns when the dialog is closed) while `script` drives the

@@ -92,8 +92,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 
     // The window: fixed dialog frame, the client area 165 twips beyond the Cancel button.
     const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
-    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
-    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CAPTION), WS_CAPTION);
     HDC screen = GetDC(nullptr);
     const double tx = 1440.0 / GetDeviceCaps(screen, LOGPIXELSX);
     const double ty = 1440.0 / GetDeviceCaps(screen, LOGPIXELSY);
@@ -104,8 +103,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     };
     RECT client;
     GetClientRect(d.Dialog(), &client);
-    EXPECT_EQ(client.right, px(6480, tx));
-    EXPECT_EQ(client.bottom, px(5400, ty));
+    EXPECT_EQ(std::pair(client.right, client.bottom), std::pair(px(6480, tx), px(5400, ty)));
     // Each control: its id, its place and size in twips, its text.
     using Place = std::tuple<int, int, int, int, int, const wchar_t*>;
     for (auto [id, left, top, width, height, text] :
@@ -208,28 +206,25 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
 }
 
 TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
-  struct Way {
-    const char* name;
-    std::function<void(DialogDriver&)> close;
-    bool cancelled;
-  };
-  for (const Way& way : {Way{"OK", [](DialogDriver& d) { d.Click(kOK); }, false},
-                         Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
-                         Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
-                         Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
-    SCOPED_TRACE(way.name);
+  using Way = std::tuple<const char*, std::function<void(DialogDriver&)>, bool>;
+  for (const auto& [name, close, cancelled] :
+       {Way{"OK", [](DialogDriver& d) { d.Click(kOK); }, false},
+        Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
+        Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
+        Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
+    SCOPED_TRACE(name);
     ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
     FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
-      if (std::string(way.name) == "Enter") {
+      if (std::string(name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
         PostMessageW(d.Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.List()), TRUE);
         ASSERT_TRUE(d.Sync());
         ASSERT_EQ(d.Focus(), d.List());
       }
-      way.close(d);
+      close(d);
     });
-    EXPECT_EQ(form.Cancelled(), way.cancelled);
+    EXPECT_EQ(form.Cancelled(), cancelled);
     EXPECT_TRUE(IsWindow(form.Window()));
   }
 }
@@ -407,8 +402,6 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   EXPECT_EQ(ReadTerms(collection.Get())[1].value, L"deux");
 }
 
-// ---- sorting
-
 TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
   ComPtr<IDispatch> collection =
       NewCollection({LI(L"delta"), LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo")});
@@ -565,7 +558,7 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
     }
     d.Click(kCancel);
   });
-  const auto& calls = HtmlHelpSpy::calls;
+  const auto& calls = spy.calls;
   const std::string popups =
       qp::test::Narrow(qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt");
   ASSERT_EQ(calls.size(), kTopics.size());
