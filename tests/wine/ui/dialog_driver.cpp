@@ -37,11 +37,6 @@ HWND NewMarker() {
                        nullptr);
 }
 
-void PostKey(HWND target, WORD vk, bool up) {
-  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
-  PostMessageW(target, up ? WM_KEYUP : WM_KEYDOWN, vk, 1 | scan | (up ? 0xC0000000 : 0));
-}
-
 // A wait that holds the test's thread failed: nothing after it can run, so the program ends
 // here rather than at its watchdog.
 void EndProgram(const std::string& what, DWORD waited) {
@@ -50,10 +45,6 @@ void EndProgram(const std::string& what, DWORD waited) {
   std::fflush(stdout);
   std::fflush(stderr);
   TerminateProcess(GetCurrentProcess(), 4);
-}
-
-bool IsTermsDialog(HWND w) {
-  return FindWindowExW(w, nullptr, WC_LISTVIEWW, nullptr) != nullptr;
 }
 
 }  // namespace
@@ -65,53 +56,72 @@ DialogDriver::DialogDriver(HWND dialog, HWND marker, const std::atomic<bool>& re
       marker_(marker),
       returned_(returned) {}
 
-int DialogDriver::Count() const {
+int DialogDriver::Count() {
+  if (unsettled_) Sync();
   return ListView_GetItemCount(list_);
 }
 
-std::wstring DialogDriver::Text(int item) const {
+std::wstring DialogDriver::Text(int item) {
+  if (unsettled_) Sync();
   wchar_t buffer[512] = {};
   ListView_GetItemText(list_, item, 0, buffer, 512);
   return buffer;
 }
 
-std::vector<std::wstring> DialogDriver::Texts() const {
+std::vector<std::wstring> DialogDriver::Texts() {
   std::vector<std::wstring> texts;
   for (int i = 0; i < Count(); ++i)
     texts.push_back(Text(i));
   return texts;
 }
 
-std::vector<bool> DialogDriver::Checks() const {
+std::vector<bool> DialogDriver::Checks() {
   std::vector<bool> checks;
   for (int i = 0; i < Count(); ++i)
     checks.push_back(ListView_GetCheckState(list_, i) != 0);
   return checks;
 }
 
-int DialogDriver::Selected() const {
+int DialogDriver::Selected() {
+  if (unsettled_) Sync();
   return ListView_GetNextItem(list_, -1, LVNI_SELECTED);
 }
 
-HWND DialogDriver::Focus() const {
+bool DialogDriver::Enabled(int controlId) {
+  if (unsettled_) Sync();
+  return IsWindowEnabled(Control(controlId)) != FALSE;
+}
+
+HWND DialogDriver::Focus() {
+  if (unsettled_) Sync();
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
   GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &info);
   return info.hwndFocus;
 }
 
-HDITEMW DialogDriver::HeaderItem() const {
+HDITEMW DialogDriver::HeaderItem() {
+  if (unsettled_) Sync();
   HDITEMW item = {};
   item.mask = HDI_IMAGE | HDI_FORMAT;
   Header_GetItem(header_, 0, &item);
   return item;
 }
 
+void DialogDriver::Post(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
+  unsettled_ = true;
+  PostMessageW(target, message, wparam, lparam);
+}
+
 void DialogDriver::PostClick(HWND target, POINT at, bool right) {
   const LPARAM point = MAKELPARAM(at.x, at.y);
-  PostMessageW(target, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON,
-               point);
-  PostMessageW(target, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, point);
+  Post(target, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, point);
+  Post(target, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, point);
+}
+
+void DialogDriver::PostKey(HWND target, WORD vk, bool up) {
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+  Post(target, up ? WM_KEYUP : WM_KEYDOWN, vk, 1 | scan | (up ? 0xC0000000 : 0));
 }
 
 RECT DialogDriver::ItemRect(int item, int part) const {
@@ -123,7 +133,7 @@ RECT DialogDriver::ItemRect(int item, int part) const {
 
 void DialogDriver::Click(int controlId) {
   Sync();
-  PostMessageW(Control(controlId), BM_CLICK, 0, 0);
+  Post(Control(controlId), BM_CLICK, 0, 0);
 }
 
 void DialogDriver::ClickItem(int item, bool right) {
@@ -169,13 +179,11 @@ void DialogDriver::ClickHeader() {
 
 void DialogDriver::CloseBox() {
   Sync();
-  PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+  Post(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
 void DialogDriver::Key(WORD vk) {
-  // The focus is read once the dialog has handled what came before: an edit that just ended
-  // may still hold it until then.
-  Sync();
+  Sync();  // an edit that just ended may hold the focus until the dialog has handled it
   HWND target = Focus() ? Focus() : dialog_;
   PostKey(target, vk, false);
   PostKey(target, vk, true);
@@ -190,22 +198,15 @@ HWND DialogDriver::WaitForEditor() {
 
 void DialogDriver::Type(const std::wstring& text, bool confirm) {
   HWND editor = WaitForEditor();
-  ASSERT_NE(editor, nullptr) << "no item is being edited";
+  if (!editor) return;
   // The editor starts with the whole old text selected: typing replaces it.
   for (wchar_t c : text)
-    PostMessageW(editor, WM_CHAR, c, 1);
+    Post(editor, WM_CHAR, c, 1);
   PostKey(editor, confirm ? VK_RETURN : VK_ESCAPE, false);
   // The edit ends, or a message about it comes first (for the script to claim): the list
   // reports the edit's end while its editor is still there.
-  bool boxCame = false;
-  const bool ended = WaitUntil(
-      "the edit to end",
-      [&] {
-        boxCame = NewBox() != nullptr;
-        return boxCame || !IsWindow(editor);
-      },
-      Patience());
-  if (ended && !boxCame) Sync();
+  WaitUntil(
+      "the edit to end", [&] { return NewBox() || !IsWindow(editor); }, Patience());
 }
 
 HWND DialogDriver::NewBox() const {
@@ -239,6 +240,7 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
 }
 
 bool DialogDriver::Sync(const std::string& what) {
+  unsettled_ = false;
   // Twice: what the dialog posts to itself while it handles the input comes after the first.
   for (int round = 0; round < 2; ++round) {
     const long target = g_markersHandled + 1;
@@ -261,10 +263,9 @@ void DialogDriver::ExpectError(const std::wstring& text, std::source_location ca
   claimed_.push_back(box);
   ExpectBox(ReadWindow(box), text, {L"OK"}, caller);
   PressButton(box, L"OK");
-  if (WaitUntil(
-          "the message box to close", [&] { return !IsWindow(box); }, Patience()) &&
-      IsWindowVisible(dialog_))
-    Sync();  // what was behind the box is painted again
+  unsettled_ = true;  // what was behind the box is painted again
+  WaitUntil(
+      "the message box to close", [&] { return !IsWindow(box); }, Patience());
 }
 
 void RunDialog(const std::wstring& caption, const std::function<void()>& show,
@@ -284,7 +285,7 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
       Awaiting awaiting("the dialog \"" + Narrow(caption) + "\"");
       for (DWORD start = GetTickCount(); !dialog && !box && !returned; Sleep(20)) {
         for (HWND w : OpenDialogs())
-          (IsTermsDialog(w) ? dialog : box) = w;
+          (FindWindowExW(w, nullptr, WC_LISTVIEWW, nullptr) ? dialog : box) = w;
         if (GetTickCount() - start >= 10000) break;
       }
     }

@@ -28,16 +28,17 @@ class DialogDriver {
   HWND Header() const { return header_; }
   HWND Control(int id) const { return GetDlgItem(dialog_, id); }
 
-  // The list as the user sees it.
-  int Count() const;
-  std::wstring Text(int item) const;
-  std::vector<std::wstring> Texts() const;
-  std::vector<bool> Checks() const;
-  int Selected() const;  // -1 when nothing is selected
-  bool Enabled(int controlId) const { return IsWindowEnabled(Control(controlId)) != FALSE; }
-  HWND Focus() const;
-  HDITEMW HeaderItem() const;  // the column's format bits and image
-  // The context menu, if one is open.
+  // The dialog as the user sees it once it has handled the driver's input (each read Syncs
+  // first when there is input not waited for; input the script posts itself is not).
+  int Count();
+  std::wstring Text(int item);
+  std::vector<std::wstring> Texts();
+  std::vector<bool> Checks();
+  int Selected();  // -1 when nothing is selected
+  bool Enabled(int controlId);
+  HWND Focus();
+  HDITEMW HeaderItem();  // the column's format bits and image
+  // The context menu, if one is open; read at once, as a menu holds the dialog's input.
   HWND OpenMenu() const { return FindWindowW(L"#32768", nullptr); }
 
   // Mouse and keyboard, each after Sync; keys go to whichever control has the focus then.
@@ -53,8 +54,7 @@ class DialogDriver {
   // The in-place editor of the item being edited (waits for it), or null and a failure.
   HWND WaitForEditor();
   // Types into the editor and ends the edit with Enter (or abandons it with Esc). Returns once
-  // the editor has gone and the dialog has handled the edit, or when a message box came first
-  // (for the script to claim).
+  // the editor has gone, or when a message box came first (for the script to claim).
   void Type(const std::wstring& text, bool confirm = true);
 
   // Waits until the condition holds. Fails, naming `what`, when it does not in time, when the
@@ -65,20 +65,23 @@ class DialogDriver {
   // posted in turn and the repaint it caused: the state to check after an input, and for checks
   // that something did not happen. A box that came fails; `what` names the wait.
   bool Sync(const std::string& what = "the dialog to handle the input");
-  // One box titled "Quillpoint Smart Tag" with the text and only OK, which is pressed; once it
-  // has gone, Sync when the dialog is still open.
+  // One box titled "Quillpoint Smart Tag" with the text and only OK, which is pressed; returns
+  // once it has gone.
   void ExpectError(const std::wstring& text,
                    std::source_location caller = std::source_location::current());
   // The boxes the script has read and closed.
   const std::vector<HWND>& Claimed() const { return claimed_; }
 
  private:
+  void Post(HWND target, UINT message, WPARAM wparam, LPARAM lparam);  // input a read syncs for
   void PostClick(HWND target, POINT at, bool right);
+  void PostKey(HWND target, WORD vk, bool up);
   RECT ItemRect(int item, int part) const;
   HWND NewBox() const;  // a visible box of this process not claimed yet, or null
   HWND dialog_, list_, header_, marker_;
   const std::atomic<bool>& returned_;
   std::vector<HWND> claimed_;
+  bool unsettled_ = false;  // input was posted since the last Sync
 };
 
 // Runs `show` on this thread (it returns when the dialog is closed) while `script` drives the

@@ -7,8 +7,8 @@
 #include <htmlhelp.h>
 
 #include <algorithm>
-#include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "action_host.h"
@@ -49,7 +49,7 @@ const std::vector<std::pair<int, DWORD>> kTopics = {{kCancel, 30000}, {kOK, 3001
                                                     {kList, 40040},   {kRename, 40050}};
 
 // The arrow the column header shows, -1 when none.
-int Arrow(const DialogDriver& d) {
+int Arrow(DialogDriver& d) {
   const HDITEMW h = d.HeaderItem();
   return (h.fmt & HDF_IMAGE) ? h.iImage : -1;
 }
@@ -75,13 +75,6 @@ class TermsDialog : public ::testing::Test {
   std::wstring caption_;
 };
 
-RECT ClientRectOf(HWND control) {
-  RECT r;
-  GetWindowRect(control, &r);
-  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
 // ---- loading and layout
 
 TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
@@ -99,8 +92,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 
     // The window: fixed dialog frame, the client area 165 twips beyond the Cancel button.
     const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
-    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
-    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CAPTION), WS_CAPTION);
     HDC screen = GetDC(nullptr);
     const double tx = 1440.0 / GetDeviceCaps(screen, LOGPIXELSX);
     const double ty = 1440.0 / GetDeviceCaps(screen, LOGPIXELSY);
@@ -111,37 +103,31 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     };
     RECT client;
     GetClientRect(d.Dialog(), &client);
-    EXPECT_EQ(client.right, px(6480, tx));
-    EXPECT_EQ(client.bottom, px(5400, ty));
-    struct Place {
-      int id;
-      int left, top, width, height;
-      const wchar_t* text;
-    };
-    for (const Place& p :
+    EXPECT_EQ(std::pair(client.right, client.bottom), std::pair(px(6480, tx), px(5400, ty)));
+    // Each control: its id, its place and size in twips, its text.
+    using Place = std::tuple<int, int, int, int, int, const wchar_t*>;
+    for (auto [id, left, top, width, height, text] :
          {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
           Place{kList, 165, 405, 4935, 4185, L""}, Place{kNew, 5190, 420, 1125, 345, L"&New"},
           Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
           Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
           Place{kOK, 3975, 4890, 1125, 345, L"OK"},
           Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
-      HWND c = d.Control(p.id);
-      ASSERT_NE(c, nullptr) << p.id;
-      RECT r = ClientRectOf(c);
-      EXPECT_EQ(r.left, px(p.left, tx)) << p.id;
-      EXPECT_EQ(r.top, px(p.top, ty)) << p.id;
-      EXPECT_EQ(r.right - r.left, px(p.width, tx)) << p.id;
-      EXPECT_EQ(r.bottom - r.top, px(p.height, ty)) << p.id;
-      if (p.id != kList) {
-        EXPECT_EQ(qp::test::WindowText(c), p.text);
-      }
+      SCOPED_TRACE(id);
+      HWND c = d.Control(id);
+      ASSERT_NE(c, nullptr);
+      RECT r;
+      GetWindowRect(c, &r);
+      MapWindowPoints(nullptr, d.Dialog(), reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_EQ(std::tuple(r.left, r.top, r.right - r.left, r.bottom - r.top),
+                std::tuple(px(left, tx), px(top, ty), px(width, tx), px(height, ty)));
+      EXPECT_EQ(qp::test::WindowText(c), text);
       LOGFONTW font = {};
       GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof font, &font);
-      EXPECT_STREQ(font.lfFaceName, L"Tahoma") << p.id;
-      EXPECT_EQ(font.lfHeight, fontHeight) << p.id;
+      EXPECT_STREQ(font.lfFaceName, L"Tahoma");
+      EXPECT_EQ(font.lfHeight, fontHeight);
     }
-    // Tab order: label, list, New, Rename, Delete, OK, Cancel.
-    std::vector<int> order;
+    std::vector<int> order;  // the tab order
     for (HWND c = GetWindow(d.Control(kLabel), GW_HWNDFIRST); c; c = GetWindow(c, GW_HWNDNEXT))
       order.push_back(GetDlgCtrlID(c));
     EXPECT_EQ(order, (std::vector<int>{kLabel, kList, kNew, kRename, kDelete, kOK, kCancel}));
@@ -190,15 +176,20 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
 }
 
 TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
-  // No collection, or an empty one: nothing is kept, and New has nowhere to put its record.
-  for (bool empty : {true, false}) {
-    SCOPED_TRACE(empty ? "empty collection" : "no collection");
-    ComPtr<IDispatch> collection = empty ? NewCollection({}) : nullptr;
+  // No collection or an empty one: nothing is kept, and New has nowhere to put its record.
+  // Records of other classes only: an empty list that keeps the collection as it came.
+  const std::vector<Term> others = {{L"LE", L"Excluded"}, {L"D", L""}, {L"LE", L"Other", L"No"}};
+  for (int kind : {0, 1, 2}) {  // no collection, an empty one, other records only
+    SCOPED_TRACE(kind);
+    const bool kept = kind == 2;
+    const std::vector<Term> records = kept ? others : std::vector<Term>{};
+    ComPtr<IDispatch> collection = kind ? NewCollection(records) : nullptr;
     FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       EXPECT_EQ(d.Count(), 0);
       EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
       EXPECT_TRUE(d.Enabled(kNew));
+      if (kept) return d.Click(kOK);
       // New still adds the item, but there is no collection to append the record to.
       d.Click(kNew);
       d.ExpectError(kObjectNotSet);
@@ -206,48 +197,34 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
       EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
       d.Key(VK_ESCAPE);
     });
-    EXPECT_FALSE(form.GetItems());
+    EXPECT_EQ(form.Cancelled(), !kept);
+    EXPECT_EQ(form.GetItems().Get(), kept ? collection.Get() : nullptr);
     if (collection) {
-      EXPECT_TRUE(ReadTerms(collection.Get()).empty());
+      EXPECT_EQ(ReadTerms(collection.Get()), records);
     }
   }
-  // Records of other classes only: an empty list that keeps the collection as it came.
-  const std::vector<Term> others = {{L"LE", L"Excluded"}, {L"D", L""}, {L"LE", L"Other", L"No"}};
-  ComPtr<IDispatch> collection = NewCollection(others);
-  FrmConfig form(qp::NewRecognizerRecord);
-  Run(form, collection.Get(), [&](DialogDriver& d) {
-    EXPECT_EQ(d.Count(), 0);
-    EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
-    d.Click(kOK);
-  });
-  EXPECT_FALSE(form.Cancelled());
-  EXPECT_EQ(form.GetItems().Get(), collection.Get());
-  EXPECT_EQ(ReadTerms(collection.Get()), others);
 }
 
 TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
-  struct Way {
-    const char* name;
-    std::function<void(DialogDriver&)> close;
-    bool cancelled;
-  };
-  for (const Way& way : {Way{"OK", [](DialogDriver& d) { d.Click(kOK); }, false},
-                         Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
-                         Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
-                         Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
-    SCOPED_TRACE(way.name);
+  using Way = std::tuple<const char*, std::function<void(DialogDriver&)>, bool>;
+  for (const auto& [name, close, cancelled] :
+       {Way{"OK", [](DialogDriver& d) { d.Click(kOK); }, false},
+        Way{"Enter", [](DialogDriver& d) { d.Key(VK_RETURN); }, false},
+        Way{"Cancel", [](DialogDriver& d) { d.Click(kCancel); }, true},
+        Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
+    SCOPED_TRACE(name);
     ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
     FrmConfig form(qp::NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
-      if (std::string(way.name) == "Enter") {
+      if (std::string(name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
         PostMessageW(d.Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.List()), TRUE);
         ASSERT_TRUE(d.Sync());
         ASSERT_EQ(d.Focus(), d.List());
       }
-      way.close(d);
+      close(d);
     });
-    EXPECT_EQ(form.Cancelled(), way.cancelled);
+    EXPECT_EQ(form.Cancelled(), cancelled);
     EXPECT_TRUE(IsWindow(form.Window()));
   }
 }
@@ -261,16 +238,13 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
   Run(form, collection.Get(), [&](DialogDriver& d) {
     // New three times: numbered names, checked, each being edited when it comes.
     d.Click(kNew);
-    ASSERT_NE(d.WaitForEditor(), nullptr);
     EXPECT_EQ(d.Text(3), L"(New Term 1)");
     EXPECT_EQ(d.Selected(), 3);
     d.Type(L"Client Name");
     d.Key(VK_INSERT);  // the focus is on the list now
-    ASSERT_NE(d.WaitForEditor(), nullptr);
     EXPECT_EQ(d.Text(4), L"(New Term 2)");
     d.Type(L"Effective Date");
     d.Click(kNew);
-    ASSERT_NE(d.WaitForEditor(), nullptr);
     d.Type(L"ignored", false);  // abandoned: the term keeps its new-term name
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD", L"Client Name",
                                                     L"Effective Date", L"(New Term 3)"}));
@@ -287,7 +261,6 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
     // writes "Yes".
     for (bool checked : {false, true, false}) {
       d.ClickCheckBox(1);
-      ASSERT_TRUE(d.Sync());
       EXPECT_EQ(d.Checks()[1], checked);
       EXPECT_EQ(d.Selected(), 1);
       EXPECT_EQ(ReadTerms(collection.Get())[2].enabled, checked ? L"Yes" : L"No");
@@ -305,18 +278,15 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
     // Delete the last item: the new last one is selected.
     ASSERT_TRUE(d.Select(5));
     d.Key(VK_DELETE);
-    ASSERT_TRUE(d.Sync());
     EXPECT_EQ(d.Count(), 5);
     EXPECT_EQ(d.Selected(), 4);
     // Delete one in the middle with the button: the one that took its place is selected.
     ASSERT_TRUE(d.Select(1));
     d.Click(kDelete);
-    ASSERT_TRUE(d.Sync());
     EXPECT_EQ(d.Count(), 4);
     EXPECT_EQ(d.Selected(), 1);
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"Field Name", L"Client Full Name",
                                                     L"Effective Date"}));
-    EXPECT_TRUE(d.Sync());  // and no message about any of it
     d.Click(kOK);
   });
   EXPECT_FALSE(form.Cancelled());
@@ -356,7 +326,6 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
       EXPECT_EQ(d.Count(), 1000);
       d.Click(kNew);
       d.Click(kNew);
-      EXPECT_TRUE(d.Sync());
       EXPECT_EQ(d.Count(), 1000);
       EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
       d.Click(kOK);
@@ -370,35 +339,29 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   ComPtr<IDispatch> collection = NewCollection(
       {{L"D", L"only"}, LI(L"only"), {L"LE", L"only"}, {L"D", L"other"}, LI(L"lost")});
   FrmConfig form(qp::NewRecognizerRecord);
-  form.SetData(collection.Get());
-  // The record of "lost" changes its class behind the dialog's back: no record is found for it.
-  qp::test::PutByName(
-      ByName(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject().Get(), L"ClassCode",
-      qp::Variant::FromString(L"D"));
-  qp::test::RunDialog(
-      caption_, [&] { form.Show(); },
-      [&](DialogDriver& d) {
-        ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
-        ASSERT_EQ(d.Selected(), 0);
-        d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
-        EXPECT_TRUE(d.Sync());
-        EXPECT_EQ(d.Count(), 2);
-        for (int left : {1, 0}) {  // the one that took the deleted one's place is selected
-          d.Click(kDelete);
-          ASSERT_TRUE(d.Sync());
-          EXPECT_EQ(d.Count(), left);
-          EXPECT_EQ(d.Selected(), left - 1);
-        }
-        EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
-        EXPECT_EQ(d.Focus(), d.List());
-        // With the buttons disabled, the keys do nothing either.
-        d.Key(VK_DELETE);
-        d.Key(VK_F2);
-        EXPECT_TRUE(d.Sync());
-        EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
-        EXPECT_EQ(d.Count(), 0);
-        d.Click(kOK);
-      });
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
+    ASSERT_EQ(d.Selected(), 0);
+    // The record of "lost" changes its class behind the dialog's back: no record is found for it.
+    qp::test::PutByName(
+        ByName(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject().Get(),
+        L"ClassCode", qp::Variant::FromString(L"D"));
+    d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
+    EXPECT_EQ(d.Count(), 2);
+    for (int left : {1, 0}) {  // the one that took the deleted one's place is selected
+      d.Click(kDelete);
+      EXPECT_EQ(d.Count(), left);
+      EXPECT_EQ(d.Selected(), left - 1);
+    }
+    EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
+    EXPECT_EQ(d.Focus(), d.List());
+    // With the buttons disabled, the keys do nothing either.
+    d.Key(VK_DELETE);
+    d.Key(VK_F2);
+    EXPECT_EQ(d.Count(), 0);
+    EXPECT_EQ(ListView_GetEditControl(d.List()), nullptr);
+    d.Click(kOK);
+  });
   EXPECT_EQ(ReadTerms(collection.Get()),
             (std::vector<Term>{{L"D", L"only"}, LI(L"only"), {L"D", L"other"}, {L"D", L"lost"}}));
 }
@@ -409,7 +372,6 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   Run(form, collection.Get(), [&](DialogDriver& d) {
     ASSERT_EQ(d.Selected(), 0);
     d.ClickBelowItems();
-    ASSERT_TRUE(d.Sync());
     ASSERT_EQ(d.Selected(), -1);
     // No selection: no context menu, and Delete reports instead of deleting.
     d.ClickBelowItems(true);
@@ -440,8 +402,6 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   EXPECT_EQ(ReadTerms(collection.Get())[1].value, L"deux");
 }
 
-// ---- sorting
-
 TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
   ComPtr<IDispatch> collection =
       NewCollection({LI(L"delta"), LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo")});
@@ -453,7 +413,6 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     const std::vector<bool> upChecks = {true, true, false, true};
     for (int arrow : {0, 1, 0}) {
       d.ClickHeader();
-      ASSERT_TRUE(d.Sync());
       EXPECT_EQ(d.Texts(), arrow ? down : up);
       EXPECT_EQ(d.Checks(),
                 arrow ? std::vector<bool>(upChecks.rbegin(), upChecks.rend()) : upChecks);
@@ -467,7 +426,6 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     d.Type(L"Echo");
     EXPECT_EQ(Arrow(d), 0);
     d.ClickHeader();
-    ASSERT_TRUE(d.Sync());
     EXPECT_EQ(Arrow(d), 1);
     auto at = [&](const std::wstring& text) {
       const auto texts = d.Texts();
@@ -479,7 +437,6 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
     EXPECT_EQ(Arrow(d), 1);
     ASSERT_TRUE(d.Select(at(L"delta")));
     d.Click(kDelete);
-    ASSERT_TRUE(d.Sync());
     EXPECT_EQ(d.Count(), 4);
     EXPECT_EQ(Arrow(d), 1);
     d.Click(kOK);
@@ -492,7 +449,7 @@ TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
 // ---- help
 
 // Records the HtmlHelpW calls of the program's own code (its import-table entry replaced) and
-// passes each on to HTML Help.
+// passes each on to HTML Help. They come on the dialog's thread, which is this one.
 class HtmlHelpSpy {
  public:
   struct Call {
@@ -513,41 +470,27 @@ class HtmlHelpSpy {
       for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function; ++t)
         if (reinterpret_cast<void*>(t->u1.Function) == reinterpret_cast<void*>(real_))
           slot_ = reinterpret_cast<void**>(&t->u1.Function);
-    self_ = this;
-    if (slot_) Patch(reinterpret_cast<void*>(&Record));
+    calls.clear();
+    DWORD old = 0;  // the entry stays writable, for the destructor to put back
+    if (slot_ && VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old))
+      *slot_ = reinterpret_cast<void*>(&Record);
   }
   ~HtmlHelpSpy() {
-    if (slot_) Patch(reinterpret_cast<void*>(real_));
-    self_ = nullptr;
+    if (slot_) *slot_ = reinterpret_cast<void*>(real_);
   }
   bool Installed() const { return slot_ != nullptr; }
-  std::vector<Call> Calls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
+  static inline std::vector<Call> calls;
 
  private:
   using Fn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
   static HWND WINAPI Record(HWND window, LPCWSTR file, UINT command, DWORD_PTR data) {
-    {
-      std::lock_guard<std::mutex> lock(self_->mutex_);
-      const bool popup = command == HH_DISPLAY_TEXT_POPUP && data;
-      self_->calls_.push_back({window, file ? file : L"", command,
-                               popup ? reinterpret_cast<const HH_POPUP*>(data)->idString : 0});
-    }
-    return self_->real_(window, file, command, data);
+    const bool popup = command == HH_DISPLAY_TEXT_POPUP && data;
+    calls.push_back({window, file ? file : L"", command,
+                     popup ? reinterpret_cast<const HH_POPUP*>(data)->idString : 0});
+    return real_(window, file, command, data);
   }
-  void Patch(void* value) {
-    DWORD old = 0;
-    VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old);
-    *slot_ = value;
-    VirtualProtect(slot_, sizeof(void*), old, &old);
-  }
-  Fn real_ = nullptr;
+  static inline Fn real_ = nullptr;
   void** slot_ = nullptr;
-  mutable std::mutex mutex_;
-  std::vector<Call> calls_;
-  static inline HtmlHelpSpy* self_ = nullptr;
 };
 
 // A window of the class among this process's visible top-level windows (or their descendants).
@@ -580,9 +523,7 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
       EXPECT_EQ(qp::test::WindowText(help), L"Quillpoint Smart Tag Help");
       EXPECT_EQ(TreeView_GetCount(contents), 7u);
       wchar_t root[64] = {};
-      TVITEMW item = {TVIF_TEXT, TreeView_GetRoot(contents)};
-      item.pszText = root;
-      item.cchTextMax = 64;
+      TVITEMW item = {TVIF_TEXT, TreeView_GetRoot(contents), 0, 0, root, 64};
       TreeView_GetItem(contents, &item);
       EXPECT_STREQ(root, L"Quillpoint Smart Tag");
       PostMessageW(help, WM_CLOSE, 0, 0);
@@ -611,26 +552,21 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
       HWND control = d.Control(id);
       RECT r;
       GetWindowRect(control, &r);
-      HELPINFO info = {sizeof info,
-                       HELPINFO_WINDOW,
-                       id,
-                       control,
-                       GetWindowContextHelpId(control),
-                       {(r.left + r.right) / 2, (r.top + r.bottom) / 2}};
+      HELPINFO info = {sizeof info, HELPINFO_WINDOW, id, control, GetWindowContextHelpId(control)};
+      info.MousePos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
       SendMessageW(control, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
     }
     d.Click(kCancel);
   });
-  const std::vector<HtmlHelpSpy::Call> calls = spy.Calls();
+  const auto& calls = spy.calls;
+  const std::string popups =
+      qp::test::Narrow(qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt");
   ASSERT_EQ(calls.size(), kTopics.size());
   for (size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE(kTopics[i].first);
     EXPECT_EQ(calls[i].command, static_cast<UINT>(HH_DISPLAY_TEXT_POPUP));
     EXPECT_EQ(calls[i].popupId, kTopics[i].second);
-    EXPECT_EQ(lstrcmpiW(calls[i].file.c_str(),
-                        (qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt").c_str()),
-              0)
-        << qp::test::Narrow(calls[i].file);
+    EXPECT_STRCASEEQ(qp::test::Narrow(calls[i].file).c_str(), popups.c_str());
     EXPECT_NE(calls[i].window, nullptr);
   }
   qp::SetAppHelpFile(L"");
@@ -682,14 +618,12 @@ TEST_F(TermsThroughWord, CancelWritesNothingAndOkMakesTheListTheTermsOfTheFileAn
       before = FileBytes(qp::test::ConfigPath());
       flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
       d.ClickCheckBox(0);
-      ASSERT_TRUE(d.Sync());
       ASSERT_FALSE(d.Checks()[0]);
       d.Click(kNew);
       d.Type(L"Client Name");
       if (!ok) return d.CloseBox();
       ASSERT_TRUE(d.Select(1));
       d.Click(kDelete);
-      ASSERT_TRUE(d.Sync());
       ASSERT_EQ(d.Count(), 3);
       d.Click(kOK);
     });
@@ -708,7 +642,6 @@ TEST_F(TermsThroughWord, CancelWritesNothingAndOkMakesTheListTheTermsOfTheFileAn
     for (int left = 3; left > 0; --left) {
       ASSERT_TRUE(d.Select(0));
       d.Click(kDelete);
-      ASSERT_TRUE(d.Sync());
       ASSERT_EQ(d.Count(), left - 1);
     }
     d.Click(kOK);
