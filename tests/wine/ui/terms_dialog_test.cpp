@@ -27,18 +27,8 @@
 
 namespace {
 
-using qp::ComPtr;
 using qp::FrmConfig;
-using qp::test::ByName;
-using qp::test::DialogDriver;
-using qp::test::FileBytes;
-using qp::test::kFlag;
-using qp::test::LI;
-using qp::test::Message;
-using qp::test::NewCollection;
-using qp::test::ReadTerms;
-using qp::test::Term;
-using qp::test::TermsInFile;
+using namespace qp::test;
 
 constexpr int kNew = 1002, kRename = 1003, kDelete = 1004, kOK = IDOK, kCancel = IDCANCEL;
 constexpr int kLabel = 1000, kList = 1001;
@@ -67,11 +57,11 @@ class TermsDialog : public ::testing::Test {
   void Run(FrmConfig& form, IDispatch* collection,
            const std::function<void(DialogDriver&)>& script) {
     form.SetData(collection);
-    qp::test::RunDialog(
+    RunDialog(
         caption_, [&] { form.Show(); }, script);
   }
 
-  qp::test::ComApartment com_;
+  ComApartment com_;
   std::wstring caption_;
 };
 
@@ -121,7 +111,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
       MapWindowPoints(nullptr, d.Dialog(), reinterpret_cast<POINT*>(&r), 2);
       EXPECT_EQ(std::tuple(r.left, r.top, r.right - r.left, r.bottom - r.top),
                 std::tuple(px(left, tx), px(top, ty), px(width, tx), px(height, ty)));
-      EXPECT_EQ(qp::test::WindowText(c), text);
+      EXPECT_EQ(WindowText(c), text);
       LOGFONTW font = {};
       GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof font, &font);
       EXPECT_STREQ(font.lfFaceName, L"Tahoma");
@@ -343,9 +333,8 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
     ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
     ASSERT_EQ(d.Selected(), 0);
     // The record of "lost" changes its class behind the dialog's back: no record is found for it.
-    qp::test::PutByName(
-        ByName(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject().Get(),
-        L"ClassCode", qp::Variant::FromString(L"D"));
+    PutByName(ByName(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject().Get(),
+              L"ClassCode", qp::Variant::FromString(L"D"));
     d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
     EXPECT_EQ(d.Count(), 2);
     for (int left : {1, 0}) {  // the one that took the deleted one's place is selected
@@ -495,8 +484,8 @@ class HtmlHelpSpy {
 
 // A window of the class among this process's visible top-level windows (or their descendants).
 HWND FindWindowOfClass(const wchar_t* className, bool descendant = false, HWND parent = nullptr) {
-  for (HWND w : descendant ? qp::test::ChildrenOf(parent) : qp::test::OpenWindows())
-    if (qp::test::ClassOf(w) == className) return w;
+  for (HWND w : descendant ? ChildrenOf(parent) : OpenWindows())
+    if (ClassOf(w) == className) return w;
   return nullptr;
 }
 
@@ -512,7 +501,7 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
       // The viewer at the contents of nvauthor.chm: its window title and its table of contents,
       // as the help sources define them.
       HWND help = nullptr, contents = nullptr;
-      ASSERT_TRUE(qp::test::WaitUntil(
+      ASSERT_TRUE(WaitUntil(
           "the help window with its table of contents, for control " + std::to_string(id), [&] {
             help = FindWindowOfClass(L"HH Parent");
             contents = help ? FindWindowOfClass(WC_TREEVIEWW, true, help) : nullptr;
@@ -520,14 +509,14 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
             if (contents) GetClientRect(contents, &pane);
             return contents && IsWindowVisible(contents) && pane.right > 100;
           }));
-      EXPECT_EQ(qp::test::WindowText(help), L"Quillpoint Smart Tag Help");
+      EXPECT_EQ(WindowText(help), L"Quillpoint Smart Tag Help");
       EXPECT_EQ(TreeView_GetCount(contents), 7u);
       wchar_t root[64] = {};
       TVITEMW item = {TVIF_TEXT, TreeView_GetRoot(contents), 0, 0, root, 64};
       TreeView_GetItem(contents, &item);
       EXPECT_STREQ(root, L"Quillpoint Smart Tag");
       PostMessageW(help, WM_CLOSE, 0, 0);
-      ASSERT_TRUE(qp::test::WaitUntil("the help window to close", [&] { return !IsWindow(help); }));
+      ASSERT_TRUE(WaitUntil("the help window to close", [&] { return !IsWindow(help); }));
       EXPECT_TRUE(IsWindowVisible(d.Dialog()));
     }
     for (auto [id, topic] : kTopics)
@@ -559,14 +548,13 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
     d.Click(kCancel);
   });
   const auto& calls = spy.calls;
-  const std::string popups =
-      qp::test::Narrow(qp::test::BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt");
+  const std::string popups = Narrow(BinFolder() + L"\\1033\\nvauthor.chm::/popups.txt");
   ASSERT_EQ(calls.size(), kTopics.size());
   for (size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE(kTopics[i].first);
     EXPECT_EQ(calls[i].command, static_cast<UINT>(HH_DISPLAY_TEXT_POPUP));
     EXPECT_EQ(calls[i].popupId, kTopics[i].second);
-    EXPECT_STRCASEEQ(qp::test::Narrow(calls[i].file).c_str(), popups.c_str());
+    EXPECT_STRCASEEQ(Narrow(calls[i].file).c_str(), popups.c_str());
     EXPECT_NE(calls[i].window, nullptr);
   }
   qp::SetAppHelpFile(L"");
@@ -578,18 +566,17 @@ class TermsThroughWord : public TermsDialog {
  protected:
   void SetUp() override {
     TermsDialog::SetUp();
-    qp::test::ResetProductState();
-    ASSERT_HRESULT_SUCCEEDED(
-        qp::host::CreateAction(qp::test::kActionProgId, action_.GetAddressOf()));
+    ResetProductState();
+    ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, action_.GetAddressOf()));
     word_.SetDocumentType(qp::host::kWordTemplate);
     ASSERT_HRESULT_SUCCEEDED(word_.AddNorvaneAddIn());
-    qp::test::SetQuillpoints({L"Client Name"});  // and the add-in's log of calls
+    SetQuillpoints({L"Client Name"});  // and the add-in's log of calls
   }
   // The user picks "Maintain Recognizer Terms" on a tag; the script uses the dialog.
   void MaintainTerms(const std::function<void(DialogDriver&)>& script) {
     auto range = word_.NewRange(L"QP");
     HRESULT hr = E_FAIL;
-    qp::test::RunDialog(
+    RunDialog(
         caption_,
         [&] {
           hr = qp::host::InvokeVerbOnTag(action_.Get(), 2, qp::host::kWordProgId, range.Get(),
@@ -598,7 +585,7 @@ class TermsThroughWord : public TermsDialog {
         script);
     EXPECT_HRESULT_SUCCEEDED(hr);
     EXPECT_EQ(word_.Selection(), L"");  // the verb leaves the document and the add-in alone
-    EXPECT_TRUE(qp::test::AddInCalls().empty());
+    EXPECT_TRUE(AddInCalls().empty());
   }
 
   ComPtr<ISmartTagAction> action_;
@@ -615,8 +602,8 @@ TEST_F(TermsThroughWord, CancelWritesNothingAndOkMakesTheListTheTermsOfTheFileAn
     MaintainTerms([&](DialogDriver& d) {
       // The terms of the default configuration, written to the file when the verb came.
       EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"QP", L"QUILLPOINT", L"FIELD"}));
-      before = FileBytes(qp::test::ConfigPath());
-      flag = qp::test::GetSetting(HKEY_CURRENT_USER, kFlag);
+      before = FileBytes(ConfigPath());
+      flag = GetSetting(HKEY_CURRENT_USER, kFlag);
       d.ClickCheckBox(0);
       ASSERT_FALSE(d.Checks()[0]);
       d.Click(kNew);
@@ -629,12 +616,12 @@ TEST_F(TermsThroughWord, CancelWritesNothingAndOkMakesTheListTheTermsOfTheFileAn
     });
     EXPECT_NE(before, "(missing)");
     if (ok) continue;
-    EXPECT_EQ(FileBytes(qp::test::ConfigPath()), before);
-    EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), flag);
+    EXPECT_EQ(FileBytes(ConfigPath()), before);
+    EXPECT_EQ(GetSetting(HKEY_CURRENT_USER, kFlag), flag);
   }
   EXPECT_EQ(TermsInFile(),
             (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"FIELD"), LI(L"Client Name")}));
-  EXPECT_FALSE(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag).empty());
+  EXPECT_FALSE(GetSetting(HKEY_CURRENT_USER, kFlag).empty());
 
   // Every shown term deleted: the derived entry is all that is left.
   MaintainTerms([&](DialogDriver& d) {
@@ -655,15 +642,15 @@ TEST_F(TermsThroughWord, AConfigurationWithoutTermsCannotTakeANewOne) {
       "<?xml version=\"1.0\"?>\r\n<SmartTagConfig><Caption>Norvane Quillpoint</Caption>"
       "<Name>urn:norvane:quillpoint:smarttag#insertquillpoint</Name><RecognizerProvider>"
       "<Recognizers><!-- none --></Recognizers></RecognizerProvider></SmartTagConfig>\r\n";
-  qp::test::WriteConfig(file);
+  WriteConfig(file);
   MaintainTerms([&](DialogDriver& d) {
     EXPECT_EQ(d.Count(), 0);
     d.Click(kOK);
     // The message comes after the dialog has gone, without owner.
     d.ExpectError(kObjectNotSet);
   });
-  EXPECT_EQ(FileBytes(qp::test::ConfigPath()), file);
-  EXPECT_EQ(qp::test::GetSetting(HKEY_CURRENT_USER, kFlag), L"");
+  EXPECT_EQ(FileBytes(ConfigPath()), file);
+  EXPECT_EQ(GetSetting(HKEY_CURRENT_USER, kFlag), L"");
 }
 
 }  // namespace
