@@ -228,8 +228,10 @@ bool DialogDriver::Await(const std::string& what, const std::function<bool()>& c
       return false;
     }
     if (condition()) return true;
-    // Nothing the script waits for comes from a dialog that has closed.
+    // Nothing the script waits for comes from a dialog that has closed (unless it came with
+    // the close).
     if (returned_ || !IsWindowVisible(dialog_)) {
+      if (condition()) return true;
       ADD_FAILURE() << "the dialog closed while waiting for " << what;
       return false;
     }
