@@ -151,13 +151,13 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
   EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
-// Yes silences the prompts for as long as the server stays loaded: the case runs in a new
+// Yes silences the prompts for as long as the server stays loaded: the case runs once in a new
 // process of this program, whatever ran here before or runs after.
 TEST(ControllerErrorsPrompt, YesToTheErrorPromptSilencesItNoKeepsIt) {
   wchar_t self[MAX_PATH * 2] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
   EXPECT_EQ(RunProgram(L"\"" + std::wstring(self) +
-                           L"\" --gtest_also_run_disabled_tests --time-limit=60 "
+                           L"\" --gtest_also_run_disabled_tests --gtest_repeat=1 --time-limit=60 "
                            L"--gtest_filter=ControllerErrors.DISABLED_YesInItsOwnProcess",
                        90000),
             0u)
