@@ -39,6 +39,19 @@ function(qp_time_limit out seconds)
   set(${out} ${scaled} PARENT_SCOPE)
 endfunction()
 
+# qp_wine_prefix_fixture(NAME PREFIX SERVERS): the fixture NAME, a fresh Wine prefix at PREFIX
+# with every server DLL in the folder SERVERS registered, made before the tests that require the
+# fixture and removed after them (a WoW64 prefix takes over a gigabyte).
+function(qp_wine_prefix_fixture name prefix servers)
+  add_test(NAME ${name}
+           COMMAND ${CMAKE_SOURCE_DIR}/tools/make-wineprefix ${QP_RUN_WINE} ${prefix} ${servers})
+  add_test(NAME ${name}_removed COMMAND ${CMAKE_SOURCE_DIR}/tools/remove-wineprefix ${prefix})
+  qp_time_limit(limit 300)
+  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name} TIMEOUT ${limit})
+  set_tests_properties(${name}_removed PROPERTIES FIXTURES_CLEANUP ${name})
+  set_tests_properties(${name} ${name}_removed PROPERTIES LABELS wine RESOURCE_LOCK ${name})
+endfunction()
+
 # qp_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [FIXTURES ...] [TIME_LIMIT seconds])
 # Native: an ordinary test. Windows: run by CTest under Wine in a copy of the build tree's
 # prepared prefix of its own (made by the fixture that registers the servers), with the shared
