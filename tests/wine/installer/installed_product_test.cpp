@@ -334,7 +334,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
   ASSERT_EQ(PackageProperty(newer, L"UpgradeCode"), code);
   ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kRecognizerProgId))
       << "the prefix must not hold the build's registration";
-  // Before ALLUSERS="", whose quotes Wine's msiexec takes to open a value with a quote in it.
+  // Before ALLUSERS="": followed by another property, Wine's msiexec does not take it as empty.
   ASSERT_EQ(Msiexec(L"/i", package_, CompanyTerms() + PerUser().properties), 0u) << "msiexec /i";
 
   const std::wstring folder = InstallFolder(PerUser());
