@@ -7,15 +7,18 @@
 #include <iterator>
 #include <utility>
 
+#include "config/xml_document.h"
 #include "platform/automation.h"
 #include "platform/error.h"
 #include "platform/error_display.h"
 #include "platform/paths.h"
+#include "platform/strings.h"
 
 namespace qp {
 namespace {
 
 inline constexpr int kAppDataFolder = 26;  // CSIDL_APPDATA
+inline constexpr wchar_t kCompanyLoadSource[] = L"CompanyConfigFileLoad(): ";
 
 // A failed file or resource call, with the system's own text for it.
 [[noreturn]] void RaiseLastError() {
@@ -257,8 +260,7 @@ std::wstring CleanDefaultConfig(std::wstring text) {
   return text;
 }
 
-void WriteDefaultConfigFile(const std::wstring& path) {
-  const std::string text = WideToAnsi(CleanDefaultConfig(DefaultConfigResource()));
+void PlaceFirstConfigFile(const std::wstring& path, const std::string& bytes) {
   const std::wstring folder = GetUserConfigFolder();
   // Another apartment or process of the user may make it at the same moment.
   if (!IsFolder(folder) && !CreateDirectoryW(folder.c_str(), nullptr)) {
@@ -277,8 +279,9 @@ void WriteDefaultConfigFile(const std::wstring& path) {
                               FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file.Ok()) RaiseLastError();
       DWORD written = 0;
-      if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-          written != text.size() || !FlushFileBuffers(file.Get()))
+      if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) ||
+          written != bytes.size() || !FlushFileBuffers(file.Get()))
         RaiseLastError();
       file.Close();
     }
@@ -296,10 +299,50 @@ void WriteDefaultConfigFile(const std::wstring& path) {
   }
 }
 
+void WriteDefaultConfigFile(const std::wstring& path) {
+  PlaceFirstConfigFile(path, WideToAnsi(CleanDefaultConfig(DefaultConfigResource())));
+}
+
+std::optional<Error> CompanyConfigRefusal(const std::wstring& file) {
+  ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
+  // Read as a user's own file is read, with the same parser and settings.
+  if (!LoadXmlFile(doc.Get(), file)) {
+    const ParseFailure failure = DescribeParseFailure(doc.Get(), file);
+    return Error{kErrConfigParse,
+                 kCompanyLoadSource + (failure.srcText.empty() ? kLibraryName : failure.srcText),
+                 failure.reason + L" " + file};
+  }
+  for (const wchar_t* required :
+       {L"SmartTagConfig/Name", L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer",
+        L"SmartTagConfig/ActionProvider/Actions/Action"}) {
+    ComPtr<IXMLDOMNode> node;
+    Bstr query(required);
+    Check(doc->selectSingleNode(query.Get(), node.GetAddressOf()));
+    if (!node)
+      return Error{kErrConfigParse, kCompanyLoadSource + std::wstring(required),
+                   GetResourceString(kMsgMissingElement, {required}) + L" " + file};
+  }
+  return std::nullopt;
+}
+
+void WriteFirstConfigFile(const std::wstring& path) {
+  const std::wstring company = GetComponentFilePath(kCompanyConfigName);
+  if (!FileExists(company)) return WriteDefaultConfigFile(path);
+  if (const std::optional<Error> refusal = CompanyConfigRefusal(company)) {
+    // The user starts from the built-in terms, and the failure is reported as that of a user's
+    // file that cannot be read.
+    WriteDefaultConfigFile(path);
+    Raise(*refusal);
+  }
+  std::string bytes;
+  if (!ReadFileBytes(company, bytes)) RaiseLastError();
+  PlaceFirstConfigFile(path, bytes);
+}
+
 std::wstring GetConfigFilePath() {
   try {
     std::wstring path = GetUserConfigFolder() + kConfigFileName;
-    if (!FileExists(path)) WriteDefaultConfigFile(path);
+    if (!FileExists(path)) WriteFirstConfigFile(path);
     return path;
   } catch (...) {
     AdoptCurrentException();

@@ -1,11 +1,15 @@
-// Where the user's configuration file lives, how a missing one is made from the default document
-// the component carries, and how a file is replaced without ever leaving a partial one behind.
+// Where the user's configuration file lives, how a missing one is made from the company's default
+// terms or the default document the component carries, and how a file is replaced without ever
+// leaving a partial one behind.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "platform/error.h"
 
 namespace qp {
 
@@ -13,6 +17,9 @@ inline constexpr wchar_t kConfigFileName[] = L"nvstagQP.cfg";
 inline constexpr wchar_t kConfigFolderName[] = L"Norvane\\";
 inline constexpr wchar_t kDefaultConfigType[] = L"QPSTCONFIG";
 inline constexpr WORD kDefaultConfigId = 101;
+// The company's default terms for its new users, which its administrator installs beside the
+// server (the package's property COMPANYTERMS).
+inline constexpr wchar_t kCompanyConfigName[] = L"nvstagQP.default.cfg";
 
 // The user's application data folder + "Norvane\" (with its trailing backslash).
 std::wstring GetUserConfigFolder();
@@ -24,11 +31,21 @@ std::wstring DefaultConfigResource();
 // The resource text made fit for the file: no closing NUL, no byte-order mark, nothing after
 // the closing root tag.
 std::wstring CleanDefaultConfig(std::wstring text);
-// Writes the cleaned default document to `path` as ANSI text, creating the folder when needed.
+// Puts `bytes` at `path` as a user's first configuration file, creating the folder when needed.
 // Only where there is no file yet: when several engines start at once, the first complete
 // file stays and is what all of them read.
+void PlaceFirstConfigFile(const std::wstring& path, const std::string& bytes);
+// Writes the cleaned default document to `path` as ANSI text, as a first file.
 void WriteDefaultConfigFile(const std::wstring& path);
-// The configuration file's full path; writes the default file when there is none. Failures
+// Why the company's default terms at `file` may not become a user's file: it does not load as a
+// user's file loads, or lacks an element every configuration needs. Error 0x80040205 as for a
+// user's file that cannot be read, naming the company's file; none when it is usable.
+std::optional<Error> CompanyConfigRefusal(const std::wstring& file);
+// A user's first file: the company's default terms beside the server, byte for byte, when they
+// are there and usable; else the built-in default, and a company file that is there but not
+// usable is raised after the user's file is written.
+void WriteFirstConfigFile(const std::wstring& path);
+// The configuration file's full path; writes the first file when there is none. Failures
 // carry "SmarTagConfigGetConfigFilePath()" in front of their source.
 std::wstring GetConfigFilePath();
 

@@ -19,18 +19,35 @@ std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part) 
   return base + part;
 }
 
-std::wstring LanguageFolderOf(const std::wstring& modulePath) {
+namespace {
+
+// The folder of a module, as the platform reports the application path.
+std::wstring FolderOf(const std::wstring& modulePath) {
   size_t slash = modulePath.find_last_of(L'\\');
   std::wstring folder = slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash);
   // The application path keeps its backslash only at a drive root ("C:\").
   if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-  return AppendPathPart(folder, L"1033");
+  return folder;
+}
+
+std::wstring ComponentPath() {
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD n = GetModuleFileNameW(g_componentModule, path, MAX_PATH * 2);
+  return std::wstring(path, n);
+}
+
+}  // namespace
+
+std::wstring LanguageFolderOf(const std::wstring& modulePath) {
+  return AppendPathPart(FolderOf(modulePath), L"1033");
 }
 
 std::wstring GetLanguageFolder() {
-  wchar_t path[MAX_PATH * 2] = {};
-  DWORD n = GetModuleFileNameW(g_componentModule, path, MAX_PATH * 2);
-  return LanguageFolderOf(std::wstring(path, n));
+  return LanguageFolderOf(ComponentPath());
+}
+
+std::wstring GetComponentFilePath(const std::wstring& fileName) {
+  return AppendPathPart(FolderOf(ComponentPath()), fileName);
 }
 
 std::wstring GetResourceFilePath(const std::wstring& fileName) {

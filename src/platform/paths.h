@@ -1,5 +1,6 @@
-// Where the component's files are: the folder of the server DLL and its language folder "1033",
-// which holds the resource library and the help file.
+// Where the component's files are: the folder of the server DLL (which may hold the company's
+// default terms) and its language folder "1033", which holds the resource library and the help
+// file.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,8 @@ HMODULE ComponentModule();
 
 std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part);
 std::wstring GetLanguageFolder();
+// A file in the component's own folder, beside the server DLL.
+std::wstring GetComponentFilePath(const std::wstring& fileName);
 // The language folder beside the module at that path.
 std::wstring LanguageFolderOf(const std::wstring& modulePath);
 std::wstring GetResourceFilePath(const std::wstring& fileName);

@@ -19,6 +19,7 @@ enum MessageId : UINT {
   kMsgTermsCaption = 110,
   kMsgPromptQuestion = 111,
   kMsgTermExists = 112,
+  kMsgMissingElement = 113,
 };
 
 // The resource library of the calling thread.

@@ -14,6 +14,7 @@
 #include "late_bound.h"
 #include "nvstagQP.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "term_records.h"
 #include "wine_test_env.h"
 
@@ -154,6 +155,77 @@ TEST_F(ConfigStore, FirstUseWritesTheCarriedDefaultCleanedAndNeverOverwritesAFil
     WriteConfig(mine);
     ByName(NewConfig().Get(), L"GetConfigFilePath");
     EXPECT_EQ(FileBytes(ConfigPath()), mine);
+  }
+}
+
+// A copy of the server in a folder of its own is the store's module: the company's default terms
+// go beside it, and the built-in default comes from it.
+struct CompanyServer {
+  CompanyServer() {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CopyFileW((BinFolder() + L"\\nvstagQP.dll").c_str(), dll.c_str(), FALSE);
+    EXPECT_NE(module = LoadLibraryW(dll.c_str()), nullptr);
+    qp::SetComponentModule(module);
+  }
+  ~CompanyServer() {
+    qp::SetComponentModule(nullptr);
+    FreeLibrary(module);
+  }
+  const std::wstring folder = TempPath(L"company"), dll = folder + L"\\nvstagQP.dll",
+                     terms = folder + L"\\nvstagQP.default.cfg";
+  HMODULE module = nullptr;
+};
+
+TEST_F(ConfigStore, FirstUseCopiesTheCompanysUsableTermsAndReportsUnusableOnes) {
+  CompanyServer server;
+  const std::string recognizer =
+      "<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">TEMPLATE"
+      "</Recognizer>";
+  const std::string action =
+      "<Action Name=\"Insert\" ClassCode=\"I\" Enabled=\"Yes\">Insert</Action>";
+  const std::string usable =  // its own declaration, comment and line breaks, copied as they are
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- Acme -->\n<SmartTagConfig><Name>urn:acme#qp"
+      "</Name><RecognizerProvider><Recognizers>" +
+      recognizer + "</Recognizers></RecognizerProvider><ActionProvider><Actions>" + action +
+      "</Actions></ActionProvider></SmartTagConfig>\n";
+  auto without = [&](const std::string& part) {
+    std::string text = usable;
+    return text.erase(text.find(part), part.size());
+  };
+  const struct {
+    std::string terms;
+    std::wstring source;  // after the prefixes; empty: usable
+  } cases[] = {{usable, L""},
+               {"<SmartTagConfig>\r\n<Name>x</Nmae>\r\n</SmartTagConfig>", L"<Name>x</Nmae>"},
+               {without("<Name>urn:acme#qp</Name>"), L"SmartTagConfig/Name"},
+               {without(recognizer), L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer"},
+               {without(action), L"SmartTagConfig/ActionProvider/Actions/Action"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.source));
+    ResetProductState();
+    ASSERT_TRUE(WriteFileBytes(server.terms, c.terms));
+    // A user who has a file keeps it.
+    WriteConfig("<SmartTagConfig/>");
+    ComPtr<_SmartTagConfig> config = NewConfig();
+    ASSERT_EQ(FileBytes(ConfigPath()), "<SmartTagConfig/>");
+    // A new user's first use.
+    ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
+    const CallError f = FailureOf(config.Get(), L"GetConfigFilePath");
+    if (c.source.empty()) {
+      EXPECT_EQ(f.code, S_OK) << Narrow(f.description);
+      EXPECT_EQ(FileBytes(ConfigPath()), usable);
+      EXPECT_EQ(TermsOf(NewConfig().Get()), std::vector<Term>{LI(L"TEMPLATE")});
+    } else {
+      // Reported as a user's file that cannot be read is, naming the company's file; the user
+      // starts from the built-in default, and the next use finds that file.
+      EXPECT_EQ(f.code, kErrParse);
+      EXPECT_EQ(f.source,
+                L"SmarTagConfigGetConfigFilePath(): CompanyConfigFileLoad(): " + c.source);
+      EXPECT_TRUE(f.description.ends_with(L" " + server.terms)) << Narrow(f.description);
+      EXPECT_EQ(FileBytes(ConfigPath()), Narrow(kDefault));
+      EXPECT_EQ(TermsOf(NewConfig().Get()), kDefaultTerms);
+    }
+    EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
   }
 }
 

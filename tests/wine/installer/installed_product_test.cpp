@@ -1,7 +1,7 @@
-// The product as a Word user and as an administrator get it: the package installed with msiexec,
-// for the user or for the machine, into a prefix in which nothing of the build is registered, the
-// Norvane stand-ins registered beside it, the Office host harness recognising the sample letter
-// (and running both verbs) through the installed copy, then an upgrade in place and the removal.
+// The product as a Word user and as an administrator get it: the signed package installed with
+// msiexec with a company's terms, for the user or for the machine, into a prefix in which nothing
+// of the build is registered, the Norvane stand-ins registered beside it, the Office host harness
+// recognising the sample letter (and running both verbs), then an upgrade and the removal.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -239,9 +239,30 @@ void ExpectNothingLeft(const std::vector<std::wstring>& roots) {
   }
 }
 
-// Office's way in: the recognizers listed under its keys, over the sample letter. The tags are
-// the Quillpoints of samples/quillpoints.txt and the default term "QUILLPOINT".
+// The company's default terms that the tests install (COMPANYTERMS): a term of its own beside
+// the built-in "QUILLPOINT".
+constexpr char kCompanyTerms[] = R"(<?xml version="1.0"?>
+<!-- Acme --><SmartTagConfig><Caption>Acme</Caption><Name>urn:acme#qp</Name><RecognizerProvider>
+<Name>Acme</Name><Description>Acme terms</Description><Recognizers><Recognizer ClassCode="LI"
+Enabled="Yes" CaseSensitive="Yes" Mask="">QUILLPOINT</Recognizer><Recognizer ClassCode="LI"
+Enabled="Yes" CaseSensitive="Yes" Mask="">TEMPLATE</Recognizer></Recognizers></RecognizerProvider>
+<ActionProvider><Name>Acme</Name><Description>Acme verbs</Description><Actions><Action
+Name="Insert" ClassCode="I" Enabled="Yes">Replace Smart Tag with Quillpoint</Action><Action
+Name="ViewConfig" ClassCode="V" Enabled="Yes">Maintain Recognizer Terms</Action></Actions>
+</ActionProvider></SmartTagConfig>
+)";
+
+// The property that installs them, from a file of a path with a space in it.
+std::wstring CompanyTerms() {
+  const std::wstring file = TempPath(L"company terms.cfg");
+  EXPECT_TRUE(WriteFileBytes(file, kCompanyTerms));
+  return L"COMPANYTERMS=\"" + file + L"\" ";
+}
+
+// Office's way in, for a new user: the recognizers listed under its keys, over the sample letter.
+// The tags are samples/quillpoints.txt's and the company's terms, which the first use copied.
 void ExpectTheLetterTagged() {
+  RemoveConfigFolder();
   Harness host(L"\"" + Env(L"QP_DOCUMENT") + L"\"");
   ASSERT_TRUE(host.Started());
   const std::string out = host.Finish();
@@ -249,8 +270,9 @@ void ExpectTheLetterTagged() {
   EXPECT_NE(out.find("ProgId: Norvane Quillpoint Smart Tag.Recognizer"), std::string::npos) << out;
   for (const char* tag :
        {"[account manager]", "[policy number]", "[premium summary]", "[claims contact]",
-        "[client address]", "[company logo]", "[signature block]", "[Quillpoint]"})
+        "[client address]", "[company logo]", "[signature block]", "[Quillpoint]", "[template]"})
     EXPECT_NE(out.find(tag), std::string::npos) << tag << " in\n" << out;
+  EXPECT_EQ(FileBytes(ConfigPath()), kCompanyTerms);
 }
 
 // The products of the package's upgrade code, of any scope.
@@ -312,7 +334,8 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
   ASSERT_EQ(PackageProperty(newer, L"UpgradeCode"), code);
   ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kRecognizerProgId))
       << "the prefix must not hold the build's registration";
-  ASSERT_EQ(Msiexec(L"/i", package_, PerUser().properties), 0u) << "msiexec /i";
+  // Before ALLUSERS="": followed by another property, Wine's msiexec does not take it as empty.
+  ASSERT_EQ(Msiexec(L"/i", package_, CompanyTerms() + PerUser().properties), 0u) << "msiexec /i";
 
   const std::wstring folder = InstallFolder(PerUser());
   ExpectInstalledFiles(folder);
@@ -380,6 +403,7 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
   EXPECT_NE(newerName.find(std::wstring(L"-") + version + L"-"), std::wstring::npos)
       << Narrow(version) << " is not the version in " << Narrow(newerName);
   EXPECT_TRUE(FileExists(ServerIn(PerUser())));
+  EXPECT_EQ(FileBytes(folder + L"\\nvstagQP.default.cfg"), kCompanyTerms) << "kept by the upgrade";
   EXPECT_EQ(ComServer(), Upper(ServerIn(PerUser())));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, OfficeKeys()[0]));
 
@@ -394,8 +418,10 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
   ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
   SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
-  ASSERT_EQ(Msiexec(L"/i", package_, L"ALLUSERS=1 DISPLAYERRORS=Yes"), 0u) << "msiexec /i";
+  ASSERT_EQ(Msiexec(L"/i", package_, CompanyTerms() + L"ALLUSERS=1 DISPLAYERRORS=Yes"), 0u)
+      << "msiexec /i";
 
+  const std::wstring companyFile = InstallFolder(PerMachine()) + L"\\nvstagQP.default.cfg";
   ExpectInstalledFiles(InstallFolder(PerMachine()));
   // The machine's classes hold exactly what the installed DLL's self-registration writes, and
   // COM finds the server in Program Files; Office's keys are the machine's, none the user's.
@@ -414,18 +440,23 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
 
   ExpectTheLetterTagged();
   {
-    // The server reads the switch the package set: with the user's configuration folder
-    // blocked, the recognizer's name fails and is put to the user in the yes/no prompt.
-    // The harness asks only what Office asks on loading it.
+    // Company terms without a type name never reach a new user, who gets the built-in default.
+    // The server reads the switch the package set: the failure, naming the company's file, is
+    // put to the user in the yes/no prompt. The harness asks only what Office asks on loading it.
+    ASSERT_TRUE(
+        WriteFileBytes(companyFile, "<SmartTagConfig><Caption>Acme</Caption></SmartTagConfig>"));
     RemoveConfigFolder();
-    ASSERT_TRUE(WriteFileBytes(ConfigFolder(), "in the way"));
     Harness host(L"--describe-only \"" + Env(L"QP_DOCUMENT") + L"\"");
     HWND prompt = host.WaitForWindow(kBoxTitle);
     ASSERT_NE(prompt, nullptr) << "no error prompt from the recognizer";
     const SeenWindow seen = ReadWindow(prompt);
     EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"Yes", L"No"}));
+    EXPECT_NE(seen.text.find(Message(113, L"SmartTagConfig/Name")), std::wstring::npos);
+    EXPECT_NE(Upper(seen.text).find(Upper(companyFile)), std::wstring::npos) << Narrow(seen.text);
     EXPECT_NE(seen.text.find(Message(111, L"")), std::wstring::npos);
-    // The harness, with its further reports, is ended with the block.
+    EXPECT_TRUE(PressButton(prompt, L"No"));
+    host.Finish();
+    EXPECT_EQ(FileBytes(ConfigPath()).rfind("<!-- Default Quillpoint SmartTag", 0), 0u);
   }
   RemoveConfigFolder();
 

@@ -231,14 +231,17 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
 // Every message as the resource library holds it, read without the product's routines, in the
 // forms in which the product shows it: the error displays and the verbs' callers fill 102, 105,
 // 107, 110 and 111 with nothing; 102 may also carry a component's name, 104 a verb number, 108
-// a Quillpoint and 112 a term.
+// a Quillpoint, 112 a term and 113 an element.
 TEST(Messages, ReadAsWholeSentencesWithAndWithoutTheirArgument) {
   for (UINT id : {102u, 105u, 107u, 111u})
     EXPECT_TRUE(ReadsWhole(Message(id, L""), false)) << id;
   EXPECT_TRUE(ReadsWhole(Message(110, L""), true));
 
-  const std::pair<UINT, std::wstring> named[] = {
-      {102, L"NVWordAddIn.Connect"}, {104, L"7"}, {108, L"Closing Date"}, {112, L"ACME"}};
+  const std::pair<UINT, std::wstring> named[] = {{102, L"NVWordAddIn.Connect"},
+                                                 {104, L"7"},
+                                                 {108, L"Closing Date"},
+                                                 {112, L"ACME"},
+                                                 {113, L"SmartTagConfig/Name"}};
   for (const auto& [id, argument] : named) {
     const std::wstring text = Message(id, argument);
     EXPECT_TRUE(ReadsWhole(text, false, argument)) << id;
