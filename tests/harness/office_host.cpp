@@ -142,21 +142,148 @@ std::vector<std::wstring> WordParagraphs(const std::wstring& path) {
   return paragraphs;
 }
 
+// The description of one of Office's interfaces, from the registered library that declares it.
+ITypeInfo* RegisteredTypeInfo(REFIID iid) {
+  ITypeInfo* info = nullptr;
+  ITypeLib* lib = nullptr;
+  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
+    lib->GetTypeInfoOfGuid(iid, &info);
+    lib->Release();
+  }
+  return info;
+}
+
+// An object of Office's own that the recognizer reads through its vtable or by name: reference
+// counting, QueryInterface for its one interface, and IDispatch from its description.
+template <class Iface>
+class HostObject : public Iface {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != __uuidof(Iface)) return E_NOINTERFACE;
+    *out = static_cast<Iface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = info_ ? 1 : 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0 || !info_) return DISP_E_BADINDEX;
+    (*info = info_)->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    return info_ ? DispGetIDsOfNames(info_, names, count, ids) : E_NOTIMPL;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excep, UINT* argErr) override {
+    if (!info_) return E_NOTIMPL;
+    return DispInvoke(static_cast<Iface*>(this), info_, id, flags, params, result, excep, argErr);
+  }
+
+ protected:
+  HostObject() : info_(RegisteredTypeInfo(__uuidof(Iface))) {}
+  virtual ~HostObject() {
+    if (info_) info_->Release();
+  }
+
+ private:
+  LONG refs_ = 1;
+  ITypeInfo* info_;
+};
+
+// One word of the text, with no properties of its own.
+class Token final : public HostObject<ISmartTagToken> {
+ public:
+  Token(LONG start, std::wstring text) : start_(start), text_(std::move(text)) {}
+  STDMETHODIMP get_Start(LONG* start) override { return Out(start, start_); }
+  STDMETHODIMP get_Length(LONG* length) override {
+    return Out(length, static_cast<LONG>(text_.size()));
+  }
+  STDMETHODIMP get_Text(BSTR* text) override {
+    if (!text) return E_POINTER;
+    *text = SysAllocStringLen(text_.data(), static_cast<UINT>(text_.size()));
+    return *text ? S_OK : E_OUTOFMEMORY;
+  }
+  STDMETHODIMP get_Properties(ISmartTagTokenProperties** properties) override {
+    if (!properties) return E_POINTER;
+    *properties = nullptr;
+    return S_OK;
+  }
+
+ private:
+  static HRESULT Out(LONG* out, LONG value) {
+    if (!out) return E_POINTER;
+    *out = value;
+    return S_OK;
+  }
+  LONG start_;
+  std::wstring text_;
+};
+
+// The words of a text as Office 2003 hands them to Recognize2: a token per run of letters and
+// digits, numbered from 1.
+class TokenList final : public HostObject<ISmartTagTokenList> {
+ public:
+  explicit TokenList(const std::wstring& text) {
+    for (size_t at = 0; at < text.size();) {
+      if (!IsCharAlphaNumericW(text[at])) {
+        ++at;
+        continue;
+      }
+      size_t end = at;
+      while (end < text.size() && IsCharAlphaNumericW(text[end]))
+        ++end;
+      words_.emplace_back(static_cast<LONG>(at) + 1, text.substr(at, end - at));
+      at = end;
+    }
+  }
+  STDMETHODIMP get_Item(LONG index, ISmartTagToken** token) override {
+    if (!token) return E_POINTER;
+    *token = nullptr;
+    if (index < 1 || static_cast<size_t>(index) > words_.size()) return E_INVALIDARG;
+    const auto& [start, word] = words_[static_cast<size_t>(index - 1)];
+    *token = new Token(start, word);
+    return S_OK;
+  }
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = static_cast<LONG>(words_.size());
+    return S_OK;
+  }
+
+ private:
+  std::vector<std::pair<LONG, std::wstring>> words_;
+};
+
 }  // namespace
 
 // ---- the site ----------------------------------------------------------------------------
 
-RecognizerSite* RecognizerSite::New() {
-  return new RecognizerSite();
+RecognizerSite* RecognizerSite::New(bool version2) {
+  return new RecognizerSite(version2);
 }
 
-RecognizerSite::RecognizerSite() {
-  ITypeLib* lib = nullptr;
-  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
-    lib->GetTypeInfoOfGuid(IID_ISmartTagRecognizerSite, &info_);
-    lib->Release();
-  }
-}
+// Described as the interface the recognizer was handed, so that a call by name finds exactly
+// that interface's members.
+RecognizerSite::RecognizerSite(bool version2)
+    : version2_(version2),
+      info_(RegisteredTypeInfo(version2 ? IID_ISmartTagRecognizerSite2
+                                        : IID_ISmartTagRecognizerSite)) {}
 
 RecognizerSite::~RecognizerSite() {
   if (info_) info_->Release();
@@ -164,8 +291,9 @@ RecognizerSite::~RecognizerSite() {
 
 STDMETHODIMP RecognizerSite::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ISmartTagRecognizerSite) {
-    *out = static_cast<ISmartTagRecognizerSite*>(this);
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ISmartTagRecognizerSite ||
+      (version2_ && iid == IID_ISmartTagRecognizerSite2)) {
+    *out = static_cast<ISmartTagRecognizerSite2*>(this);
     AddRef();
     return S_OK;
   }
@@ -203,7 +331,7 @@ STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, 
 STDMETHODIMP RecognizerSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
   if (!info_) return E_NOTIMPL;
-  return DispInvoke(static_cast<ISmartTagRecognizerSite*>(this), info_, id, flags, params, result,
+  return DispInvoke(static_cast<ISmartTagRecognizerSite2*>(this), info_, id, flags, params, result,
                     excep, argErr);
 }
 
@@ -215,6 +343,15 @@ STDMETHODIMP RecognizerSite::GetNewPropertyBag(ISmartTagProperties** bag) {
 STDMETHODIMP RecognizerSite::CommitSmartTag(BSTR name, INT start, INT length,
                                             ISmartTagProperties*) {
   tags.push_back({name ? std::wstring(name, SysStringLen(name)) : std::wstring(), start, length});
+  return S_OK;
+}
+
+STDMETHODIMP RecognizerSite::CommitSmartTag2(BSTR name, INT start, INT length, ISmartTagProperties*,
+                                             HRESULT* result) {
+  if (!version2_) return E_NOTIMPL;  // not a member of the version-1 site
+  if (result) *result = S_OK;
+  tags.push_back(
+      {name ? std::wstring(name, SysStringLen(name)) : std::wstring(), start, length, true});
   return S_OK;
 }
 
@@ -309,6 +446,43 @@ HRESULT RecognizeParagraph(ISmartTagRecognizer* recognizer, const std::wstring& 
   tags = std::move(site->tags);
   site->Release();
   return hr;
+}
+
+HRESULT CreateRecognizer2(const std::wstring& progId, const std::wstring& appName,
+                          ISmartTagRecognizer2** out) {
+  *out = nullptr;
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+  if (FAILED(hr)) return hr;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmartTagRecognizer2,
+                        reinterpret_cast<void**>(out));
+  if (FAILED(hr)) return hr;
+  BSTR app = SysAllocString(appName.c_str());
+  hr = (*out)->SmartTagInitialize(app);
+  SysFreeString(app);
+  return hr;
+}
+
+HRESULT RecognizeParagraph2(ISmartTagRecognizer2* recognizer, const std::wstring& text,
+                            const std::wstring& appName, std::vector<Tag>& tags, IF_TYPE type) {
+  RecognizerSite* site = RecognizerSite::New(true);
+  TokenList* tokens = new TokenList(text);
+  BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  BSTR app = SysAllocString(appName.c_str());
+  HRESULT hr = recognizer->Recognize2(b, type, 1033, site, app, tokens);
+  SysFreeString(app);
+  SysFreeString(b);
+  tags = std::move(site->tags);
+  tokens->Release();
+  site->Release();
+  return hr;
+}
+
+bool PressProperties(ISmartTagRecognizer2* recognizer, INT lcid) {
+  VARIANT_BOOL hasPage = VARIANT_FALSE;
+  if (FAILED(recognizer->get_PropertyPage(1, lcid, &hasPage)) || hasPage != VARIANT_TRUE)
+    return false;
+  return SUCCEEDED(recognizer->DisplayPropertyPage(1, lcid));
 }
 
 std::vector<std::wstring> ReadParagraphs(const std::wstring& path) {

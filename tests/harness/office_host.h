@@ -17,13 +17,15 @@ struct Tag {
   std::wstring type;
   int start = 0;  // 1-based
   int length = 0;
+  bool second = false;  // committed with Office 2003's CommitSmartTag2
 };
 
-// Office's recognizer site: takes CommitSmartTag by vtable or by name (IDispatch from the
-// registered Smart Tag interface description) and records the tags.
-class RecognizerSite final : public ISmartTagRecognizerSite {
+// Office's recognizer site: takes CommitSmartTag (and, as Office 2003's version-2 site,
+// CommitSmartTag2) by vtable or by name (IDispatch from the registered Smart Tag interface
+// description) and records the tags.
+class RecognizerSite final : public ISmartTagRecognizerSite2 {
  public:
-  static RecognizerSite* New();  // one reference
+  static RecognizerSite* New(bool version2 = false);  // one reference
   std::vector<Tag> tags;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -37,10 +39,13 @@ class RecognizerSite final : public ISmartTagRecognizerSite {
   STDMETHODIMP GetNewPropertyBag(ISmartTagProperties** bag) override;
   STDMETHODIMP CommitSmartTag(BSTR name, INT start, INT length,
                               ISmartTagProperties* properties) override;
+  STDMETHODIMP CommitSmartTag2(BSTR name, INT start, INT length, ISmartTagProperties* properties,
+                               HRESULT* result) override;
 
  private:
-  RecognizerSite();
+  explicit RecognizerSite(bool version2);
   ~RecognizerSite();
+  bool version2_;
   LONG refs_ = 1;
   ITypeInfo* info_ = nullptr;
 };
@@ -70,6 +75,19 @@ HRESULT CreateRecognizer(const std::wstring& progId, ISmartTagRecognizer** out);
 // One paragraph through Recognize (input type paragraph unless told otherwise).
 HRESULT RecognizeParagraph(ISmartTagRecognizer* recognizer, const std::wstring& text,
                            std::vector<Tag>& tags, IF_TYPE type = IF_TYPE_PARA);
+
+// Office 2003 and later: a recognizer created by ProgID for ISmartTagRecognizer2 first, as
+// those Offices ask, and told the application's ProgID with SmartTagInitialize.
+HRESULT CreateRecognizer2(const std::wstring& progId, const std::wstring& appName,
+                          ISmartTagRecognizer2** out);
+// One paragraph through Recognize2, with a version-2 site and the paragraph's token list.
+HRESULT RecognizeParagraph2(ISmartTagRecognizer2* recognizer, const std::wstring& text,
+                            const std::wstring& appName, std::vector<Tag>& tags,
+                            IF_TYPE type = IF_TYPE_PARA);
+// The Properties button of the smart tag options, as Office 2003 offers it for the
+// recognizer's first type: pressed when PropertyPage says there is a page. False when there is
+// none or the question failed.
+bool PressProperties(ISmartTagRecognizer2* recognizer, INT lcid = 1033);
 
 // Paragraphs of a plain text file (UTF-8 or UTF-16 with BOM; one per line) or of a Word
 // document's main part (word/document.xml, read with MSXML: the text of each w:p).
