@@ -235,8 +235,6 @@ class Token final : public HostObject<ISmartTagToken> {
   std::wstring text_;
 };
 
-// The words of a text as Office 2003 hands them to Recognize2: a token per run of letters and
-// digits, numbered from 1.
 class TokenList final : public HostObject<ISmartTagTokenList> {
  public:
   explicit TokenList(const std::wstring& text) {
@@ -463,10 +461,14 @@ HRESULT CreateRecognizer2(const std::wstring& progId, const std::wstring& appNam
   return hr;
 }
 
+ISmartTagTokenList* NewTokenList(const std::wstring& text) {
+  return new TokenList(text);
+}
+
 HRESULT RecognizeParagraph2(ISmartTagRecognizer2* recognizer, const std::wstring& text,
                             const std::wstring& appName, std::vector<Tag>& tags, IF_TYPE type) {
   RecognizerSite* site = RecognizerSite::New(true);
-  TokenList* tokens = new TokenList(text);
+  ISmartTagTokenList* tokens = NewTokenList(text);
   BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   BSTR app = SysAllocString(appName.c_str());
   HRESULT hr = recognizer->Recognize2(b, type, 1033, site, app, tokens);

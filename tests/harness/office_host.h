@@ -80,6 +80,9 @@ HRESULT RecognizeParagraph(ISmartTagRecognizer* recognizer, const std::wstring& 
 // those Offices ask, and told the application's ProgID with SmartTagInitialize.
 HRESULT CreateRecognizer2(const std::wstring& progId, const std::wstring& appName,
                           ISmartTagRecognizer2** out);
+// The words of a text as Office 2003 hands them to Recognize2: a token per run of letters and
+// digits, numbered from 1 (one reference).
+ISmartTagTokenList* NewTokenList(const std::wstring& text);
 // One paragraph through Recognize2, with a version-2 site and the paragraph's token list.
 HRESULT RecognizeParagraph2(ISmartTagRecognizer2* recognizer, const std::wstring& text,
                             const std::wstring& appName, std::vector<Tag>& tags,

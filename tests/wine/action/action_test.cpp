@@ -16,6 +16,7 @@
 #include "action_host.h"
 #include "late_bound.h"
 #include "nvstagQP.h"
+#include "office_host.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 #include "word_standin.h"
@@ -49,6 +50,141 @@ HRESULT Slot(IUnknown* object, int slot, Args... args) {
   using Fn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, Args...);
   void** table = *reinterpret_cast<void***>(object);
   return reinterpret_cast<Fn>(table[slot])(object, args...);
+}
+
+// An interface as the registered library describes it to Office: its identifier, its base, the
+// vtable slot of its first own member, and its own members in vtable order with their dispatch
+// ids. Written out here so that a wrong fact in our IDL fails.
+struct Member {
+  const wchar_t* name;
+  DISPID id;
+  INVOKEKIND kind;
+};
+struct Described {
+  IID iid;
+  IID base;
+  int firstSlot;
+  std::vector<Member> members;
+};
+constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET, kCall = INVOKE_FUNC;
+constexpr IID kIidSmartTagRecognizerSite = {
+    0x9BF068D0, 0xB735, 0x11D3, {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
+const Described kActionDescription = {kIidSmartTagAction,
+                                      IID_IDispatch,
+                                      7,
+                                      {{L"ProgId", 1, kGet},
+                                       {L"Name", 2, kGet},
+                                       {L"Desc", 3, kGet},
+                                       {L"SmartTagCount", 4, kGet},
+                                       {L"SmartTagName", 5, kGet},
+                                       {L"SmartTagCaption", 6, kGet},
+                                       {L"VerbCount", 7, kGet},
+                                       {L"VerbID", 8, kGet},
+                                       {L"VerbCaptionFromID", 9, kGet},
+                                       {L"VerbNameFromID", 10, kGet},
+                                       {L"InvokeVerb", 11, kCall}}};
+// What Office XP binds to, unchanged by the version-2 interfaces beside them.
+const Described kVersion1[] = {kActionDescription,
+                               {kIidSmartTagRecognizer,
+                                IID_IDispatch,
+                                7,
+                                {{L"ProgId", 1, kGet},
+                                 {L"Name", 2, kGet},
+                                 {L"Desc", 3, kGet},
+                                 {L"SmartTagCount", 4, kGet},
+                                 {L"SmartTagName", 5, kGet},
+                                 {L"SmartTagDownloadURL", 6, kGet},
+                                 {L"Recognize", 7, kCall}}},
+                               {kIidSmartTagRecognizerSite,
+                                IID_IDispatch,
+                                7,
+                                {{L"GetNewPropertyBag", 1, kCall}, {L"CommitSmartTag", 2, kCall}}}};
+// Office 2003's, from "Microsoft Smart Tags 2.0 Type Library" 1.2.
+constexpr IID kIidSmartTagRecognizer2 = {
+    0xD4C62D17, 0x6162, 0x41DE, {0xBE, 0x24, 0x5B, 0x1D, 0x3F, 0x52, 0x9C, 0xC3}};
+constexpr IID kIidSmartTagAction2 = {
+    0x5073BDEB, 0xE480, 0x4024, {0x88, 0x7E, 0x22, 0x92, 0x3C, 0x00, 0x44, 0x44}};
+const Described kVersion2[] = {
+    {kIidSmartTagRecognizer2,
+     IID_IDispatch,
+     7,
+     {{L"Recognize2", 8, kCall},
+      {L"PropertyPage", 9, kGet},
+      {L"DisplayPropertyPage", 10, kCall},
+      {L"SmartTagInitialize", 16, kCall}}},
+    {{0x347958C0, 0xE86F, 0x4865, {0x97, 0xC8, 0xBE, 0xD3, 0x1E, 0x4C, 0x28, 0xE0}},
+     kIidSmartTagRecognizerSite,
+     9,
+     {{L"CommitSmartTag2", 3, kCall}}},
+    {{0x9BF068D0, 0xB736, 0x11D3, {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA4}},
+     IID_IDispatch,
+     7,
+     {{L"Item", 1, kGet}, {L"Count", 2, kGet}}},
+    {{0x9BF068D0, 0xB736, 0x11D3, {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA5}},
+     IID_IDispatch,
+     7,
+     {{L"Start", 1, kGet}, {L"Length", 2, kGet}, {L"Text", 3, kGet}, {L"Properties", 4, kGet}}},
+    {{0x9BF068D0, 0xB736, 0x11D3, {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA6}},
+     IID_IDispatch,
+     7,
+     {{L"Read", 1, kGet},
+      {L"Count", 3, kGet},
+      {L"KeyFromIndex", 4, kGet},
+      {L"ValueFromIndex", 5, kGet}}},
+    {kIidSmartTagAction2,
+     IID_IDispatch,
+     7,
+     {{L"VerbCaptionFromID2", 12, kGet},
+      {L"InvokeVerb2", 13, kCall},
+      {L"IsCaptionDynamic", 14, kGet},
+      {L"ShowSmartTagIndicator", 15, kGet},
+      {L"SmartTagInitialize", 16, kCall}}}};
+
+// The vtable half of the registered description (a dual interface is described twice): names,
+// dispatch ids, offsets and the base, as Office binds to them.
+void ExpectDescribed(const Described& d) {
+  SCOPED_TRACE(Narrow(d.members[0].name));
+  ComPtr<ITypeLib> lib;
+  ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, 0, &lib));
+  ComPtr<ITypeInfo> info, vtable, base;
+  ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(d.iid, &info));
+  HREFTYPE half = 0;
+  ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &half));
+  ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(half, &vtable));
+  ASSERT_HRESULT_SUCCEEDED(vtable->GetRefTypeOfImplType(0, &half));
+  ASSERT_HRESULT_SUCCEEDED(vtable->GetRefTypeInfo(half, &base));
+  TYPEATTR* attr = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(base->GetTypeAttr(&attr));
+  EXPECT_EQ(attr->guid, d.base);
+  base->ReleaseTypeAttr(attr);
+  ASSERT_HRESULT_SUCCEEDED(vtable->GetTypeAttr(&attr));
+  EXPECT_EQ(attr->cFuncs, d.members.size());
+  vtable->ReleaseTypeAttr(attr);
+  for (size_t i = 0; i < d.members.size(); ++i) {
+    const Member& m = d.members[i];
+    FUNCDESC* f = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(vtable->GetFuncDesc(static_cast<UINT>(i), &f));
+    BSTR name = nullptr;
+    UINT got = 0;
+    vtable->GetNames(f->memid, &name, 1, &got);
+    EXPECT_EQ(Take(name), m.name);
+    EXPECT_EQ(f->memid, m.id) << Narrow(m.name);
+    EXPECT_EQ(f->oVft, static_cast<SHORT>((d.firstSlot + i) * sizeof(void*))) << Narrow(m.name);
+    EXPECT_EQ(f->invkind, m.kind) << Narrow(m.name);
+    vtable->ReleaseFuncDesc(f);
+  }
+}
+
+// An object's own dispatch ids for an interface's members, as a script finds them by name.
+void ExpectIdsByName(IUnknown* object, const Described& d) {
+  ComPtr<IDispatch> dispatch;
+  ASSERT_HRESULT_SUCCEEDED(object->QueryInterface(d.iid, &dispatch));
+  for (const Member& m : d.members) {
+    LPOLESTR name = const_cast<LPOLESTR>(m.name);
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_HRESULT_SUCCEEDED(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+    EXPECT_EQ(id, m.id) << Narrow(m.name);
+  }
 }
 
 // The one type's name and its verbs as Office asked for them: "type: id name caption; ...".
@@ -189,33 +325,7 @@ TEST_F(Action, DescribesItselfToOfficeByItsIdentifiersAndVtableOrder) {
   EXPECT_EQ(watcher.Seen()[0].text, Message(104, L"3"));
   ExpectBox(watcher.Seen()[1], Message(104, L"7"));
 
-  // The registered description of the interface: names, dispatch ids and vtable offsets.
-  ComPtr<ITypeLib> lib;
-  ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, 0, &lib));
-  ComPtr<ITypeInfo> info;
-  ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(kIidSmartTagAction, &info));
-  // A dual interface is described twice; the vtable half is the one Office binds to.
-  HREFTYPE vtableHalf = 0;
-  ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableHalf));
-  ComPtr<ITypeInfo> vtable;
-  ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(vtableHalf, &vtable));
-  info = vtable;
-  const wchar_t* members[] = {L"ProgId",         L"Name",         L"Desc",
-                              L"SmartTagCount",  L"SmartTagName", L"SmartTagCaption",
-                              L"VerbCount",      L"VerbID",       L"VerbCaptionFromID",
-                              L"VerbNameFromID", L"InvokeVerb"};
-  for (int i = 0; i < 11; ++i) {
-    FUNCDESC* f = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(info->GetFuncDesc(static_cast<UINT>(i), &f));
-    BSTR member = nullptr;
-    UINT got = 0;
-    info->GetNames(f->memid, &member, 1, &got);
-    EXPECT_EQ(Take(member), members[i]);
-    EXPECT_EQ(f->memid, i + 1) << members[i];
-    EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << members[i];
-    EXPECT_EQ(f->invkind, i == 10 ? INVOKE_FUNC : INVOKE_PROPERTYGET) << members[i];
-    info->ReleaseFuncDesc(f);
-  }
+  ExpectDescribed(kActionDescription);
 }
 
 TEST_F(Action, ADisabledFirstActionShiftsTheVerbs) {
@@ -354,6 +464,200 @@ TEST_F(Action, InsertsInTestModeWithoutACatalog) {
     EXPECT_EQ(o.windows[0].text, Message(108, L"Closing Date"));
     EXPECT_TRUE(Called(AddInCalls(), L"InsertQuillpoint"));
   }).join();
+}
+
+// ---- Word 2003 and later: the version-2 interfaces
+
+constexpr wchar_t kWord2003[] = L"Word.Application.11";
+const std::wstring kParagraph = L"The Field of the Client Name, QP.";
+
+// The terms dialog is dismissed with Cancel, a message box with OK.
+Answer CancelTheDialog() {
+  return [](const SeenWindow& w) { return w.title == Message(110, L"") ? L"Cancel" : L"OK"; };
+}
+
+using Tags = std::vector<std::tuple<std::wstring, int, int, bool>>;
+Tags Committed(const std::vector<qp::host::Tag>& tags) {
+  Tags out;
+  for (const qp::host::Tag& t : tags)
+    out.emplace_back(t.type, t.start, t.length, t.second);
+  return out;
+}
+
+// Word 2003 asks for the version-2 interfaces first and calls their members through the vtable
+// of the pointer QueryInterface gave it; a script calls them by name.
+TEST_F(Action, Word2003CallsEveryVersionTwoMemberByItsSlotAndByName) {
+  for (const Described& d : kVersion2)
+    ExpectDescribed(d);
+  WindowWatcher watcher(CancelTheDialog());
+  CLSID clsid;
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kRecognizerProgId, &clsid));
+  ComPtr<IUnknown> r2;
+  ASSERT_HRESULT_SUCCEEDED(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidSmartTagRecognizer2, &r2));
+  ExpectIdsByName(r2.Get(), kVersion2[0]);
+  // By name through the dual interface's own IDispatch, as a script bound to it calls.
+  ComPtr<IDispatch> byName;
+  ASSERT_HRESULT_SUCCEEDED(r2->QueryInterface(kIidSmartTagRecognizer2, &byName));
+  Bstr app(kWord2003), text(kParagraph), xml(L"<xml/>");
+  EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 10, app.Get()));  // SmartTagInitialize
+  // Recognize2 commits what Recognize commits, on the version-2 site through CommitSmartTag.
+  ComPtr<ISmartTagRecognizer> r1;
+  ASSERT_HRESULT_SUCCEEDED(r2.As(&r1));
+  qp::host::RecognizerInfo info;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(r1.Get(), info));
+  std::vector<qp::host::Tag> byRecognize;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::RecognizeParagraph(r1.Get(), kParagraph, byRecognize));
+  EXPECT_EQ(byRecognize.size(), 3u);
+  ComPtr<qp::host::RecognizerSite> site;
+  site.Attach(qp::host::RecognizerSite::New(true));
+  ComPtr<ISmartTagTokenList> tokens;
+  tokens.Attach(qp::host::NewTokenList(kParagraph));
+  EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 7, text.Get(), IF_TYPE_PARA, INT{1033},
+                                static_cast<ISmartTagRecognizerSite2*>(site.Get()), app.Get(),
+                                tokens.Get()));
+  ByName(byName.Get(), L"Recognize2",
+         {Variant::FromString(kParagraph), Variant::FromLong(IF_TYPE_PARA), Variant::FromLong(1033),
+          Variant::FromObject(site.Get()), Variant::FromString(kWord2003),
+          Variant::FromObject(tokens.Get())});
+  const Tags once = Committed(byRecognize);
+  Tags twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(Committed(site->tags), twice);
+  // A page for the one type, in every language, and for no other.
+  for (const auto& [type, lcid, page] : {std::tuple{1, 1031, VARIANT_TRUE},
+                                         {1, 1033, VARIANT_TRUE},
+                                         {2, 1033, VARIANT_FALSE},
+                                         {0, 1033, VARIANT_FALSE}}) {
+    VARIANT_BOOL answer = 7;
+    EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 8, INT{type}, INT{lcid}, &answer));
+    EXPECT_EQ(answer, page) << type;
+    EXPECT_EQ(
+        ByName(byName.Get(), L"PropertyPage", {Variant::FromLong(type), Variant::FromLong(lcid)})
+            .AsBool(),
+        page == VARIANT_TRUE);
+  }
+  ByName(byName.Get(), L"SmartTagInitialize", {Variant::FromString(L"Excel.Application.11")});
+  ASSERT_TRUE(watcher.Seen().empty());
+  // The page is the terms dialog, both ways.
+  EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 9, INT{1}, INT{1033}));
+  ByName(byName.Get(), L"DisplayPropertyPage", {Variant::FromLong(1), Variant::FromLong(1033)});
+  ASSERT_EQ(watcher.Seen().size(), 2u);
+
+  // The action, asked for its version-2 interface once Word has its verbs.
+  ComPtr<ISmartTagAction> action = AskedAction();
+  ASSERT_TRUE(action);
+  ComPtr<IUnknown> a2;
+  ASSERT_HRESULT_SUCCEEDED(action->QueryInterface(kIidSmartTagAction2, &a2));
+  ExpectIdsByName(a2.Get(), kVersion2[5]);
+  ASSERT_HRESULT_SUCCEEDED(a2->QueryInterface(kIidSmartTagAction2, &byName));
+  EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 11, app.Get()));  // SmartTagInitialize
+  auto word = NorvaneWord();
+  ComPtr<IDispatch> range = word->NewRange(L"Client Name");
+  ComPtr<ISmartTagProperties> bag;
+  bag.Attach(qp::host::PropertyBag::New());
+  // The captions of VerbCaptionFromID: offered to Word only; fixed; the indicator shown.
+  for (const auto& [host, caption] :
+       {std::pair{kWord2003, kInsertCaption}, {L"Excel.Application.11", L""}}) {
+    Bstr hostName(host), got;
+    EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 7, INT{1}, hostName.Get(), INT{1033}, bag.Get(),
+                                  text.Get(), xml.Get(), static_cast<IDispatch*>(range.Get()),
+                                  got.Out()));
+    EXPECT_EQ(got.Str(), caption);
+    EXPECT_EQ(ByName(byName.Get(), L"VerbCaptionFromID2",
+                     {Variant::FromLong(2), Variant::FromString(host), Variant::FromLong(1033),
+                      Variant::FromObject(nullptr), Variant::FromString(kParagraph),
+                      Variant::FromString(L""), Variant::FromObject(range.Get())})
+                  .AsString(),
+              *caption ? kTermsCaption : L"");
+  }
+  VARIANT_BOOL dynamic = VARIANT_TRUE, shown = VARIANT_FALSE;
+  EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 9, INT{1}, app.Get(), INT{1033}, &dynamic));
+  EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 10, INT{1}, app.Get(), INT{1033}, &shown));
+  EXPECT_EQ(std::pair(dynamic, shown), std::pair(VARIANT_FALSE, VARIANT_TRUE));
+  for (const wchar_t* member : {L"IsCaptionDynamic", L"ShowSmartTagIndicator"})
+    EXPECT_EQ(
+        ByName(byName.Get(), member,
+               {Variant::FromLong(2), Variant::FromString(kWord2003), Variant::FromLong(1033)})
+            .AsBool(),
+        member[0] == L'S');
+  // InvokeVerb2 runs the verb as InvokeVerb does: an unknown one is reported.
+  EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 8, INT{3}, app.Get(),
+                                static_cast<IDispatch*>(range.Get()), bag.Get(), text.Get(),
+                                xml.Get(), INT{1033}));
+  ByName(byName.Get(), L"InvokeVerb2",
+         {Variant::FromLong(7), Variant::FromString(kWord2003), Variant::FromObject(range.Get()),
+          Variant::FromObject(nullptr), Variant::FromString(kParagraph), Variant::FromString(L""),
+          Variant::FromLong(1033)});
+  const std::vector<SeenWindow> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 4u);
+  for (int i : {0, 1})
+    EXPECT_EQ(seen[i].title, Message(110, L"")) << "the terms dialog";
+  ExpectBox(seen[2], Message(104, L"3"));
+  ExpectBox(seen[3], Message(104, L"7"));
+}
+
+// Word 2003's Properties button in its smart tag options: verb 2's dialog, modal on the thread
+// that pressed it, whichever apartment made the recognizer, in any host and with no document
+// open; what fails is shown as verb 2 shows it, never passed back.
+TEST_F(Action, PropertiesOpenVerbTwosDialogOnThePressingThreadAndFailAsVerbTwoDoes) {
+  ComPtr<ISmartTagRecognizer2> recognizer;
+  ASSERT_HRESULT_SUCCEEDED(
+      qp::host::CreateRecognizer2(kRecognizerProgId, L"PowerPnt.Application.11", &recognizer));
+  std::vector<DWORD> dialogThreads;
+  WindowWatcher watcher([&](const SeenWindow& w) {
+    dialogThreads.push_back(GetWindowThreadProcessId(w.hwnd, nullptr));
+    return CancelTheDialog()(w);
+  });
+  auto press = [&] {
+    DWORD pressing = 0;
+    std::thread([&] {
+      ComApartment com;
+      pressing = GetCurrentThreadId();
+      EXPECT_TRUE(qp::host::PressProperties(recognizer.Get()));
+    }).join();
+    return pressing;
+  };
+  const DWORD pressing = press();
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_EQ(watcher.Seen()[0].title, Message(110, L""));
+  EXPECT_EQ(dialogThreads, std::vector<DWORD>{pressing});
+  // Cancel wrote nothing, and the store made the user's file as at any first use.
+  const std::string firstUse = FileBytes(ConfigPath());
+  EXPECT_NE(firstUse, "(missing)");
+
+  // A file where the configuration's folder belongs: no store, and the same box as verb 2's.
+  RemoveConfigFolder();
+  ASSERT_TRUE(WriteFileBytes(ConfigFolder(), "not a folder"));
+  press();
+  auto word = NorvaneWord();
+  ComPtr<IDispatch> range = word->NewRange(L"Client Name");
+  EXPECT_HRESULT_SUCCEEDED(
+      qp::host::InvokeVerbOnTag(action_.Get(), 2, kWordProgId, range.Get(), L"Client Name"));
+  const std::vector<SeenWindow> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 3u);
+  ExpectBox(seen[1], seen[2].text);
+  EXPECT_FALSE(seen[1].text.empty());
+  RemoveConfigFolder();
+}
+
+// Office XP never asks for the version-2 interfaces: what it binds to is as before, and its
+// version-1 site, which has no CommitSmartTag2, gets the tags as before.
+TEST_F(Action, AnOfficeXpHostSeesNoChange) {
+  for (const Described& d : kVersion1)
+    ExpectDescribed(d);
+  WindowWatcher watcher(WindowWatcher::Always(L"OK"));
+  ComPtr<ISmartTagRecognizer> recognizer;
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, &recognizer));
+  qp::host::RecognizerInfo info;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(recognizer.Get(), info));
+  EXPECT_EQ(info.progId, L"Norvane Quillpoint Smart Tag.Recognizer");
+  std::vector<qp::host::Tag> tags;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::RecognizeParagraph(recognizer.Get(), kParagraph, tags));
+  EXPECT_EQ(
+      Committed(tags),
+      (Tags{{kTypeName, 5, 5, false}, {kTypeName, 18, 11, false}, {kTypeName, 31, 2, false}}));
+  EXPECT_TRUE(watcher.Seen().empty());
 }
 
 }  // namespace
