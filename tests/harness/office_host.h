@@ -18,6 +18,7 @@ struct Tag {
   int start = 0;  // 1-based
   int length = 0;
   bool second = false;  // committed with Office 2003's CommitSmartTag2
+  bool operator==(const Tag&) const = default;
 };
 
 // Office's recognizer site: takes CommitSmartTag (and, as Office 2003's version-2 site,
