@@ -3,6 +3,7 @@
 //   office_host [--office xp|2003] [--install] [--progid PROGID] [--describe-only] FILE...
 //   office_host [--office xp|2003] --verb N TEXT
 //   office_host --office 2003 --properties
+//   office_host --interfaces
 // FILE is plain text (one paragraph per line) or a Word document's word/document.xml.
 // --office plays Word 2002 (Office XP, the default: the version-1 interfaces only) or Word 2003
 // (the version-2 interfaces asked for first, SmartTagInitialize, Recognize2 with a version-2
@@ -11,6 +12,8 @@
 // a Norvane template open in Word, with the Norvane add-in connected.
 // --properties presses Word 2003's Properties button for the recognizer in the smart tag
 // options, with no document open.
+// --interfaces prints Office's Smart Tag interfaces as the registered library describes them to
+// Office: identifier, base, vtable slots, members and dispatch ids.
 // --install first writes Office's discovery keys for our recognizer and action, as the
 // installer does.
 #include <cstdio>
@@ -112,7 +115,8 @@ int PressProperties(const std::wstring& progId) {
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring progId;
-  bool describeOnly = false, install = false, office2003 = false, properties = false;
+  bool describeOnly = false, install = false, office2003 = false, properties = false,
+       interfaces = false;
   int verb = 0;
   std::wstring verbText;
   std::vector<std::wstring> files;
@@ -130,6 +134,8 @@ int wmain(int argc, wchar_t** argv) {
       office2003 = std::wstring(argv[++i]) == L"2003";
     else if (a == L"--properties")
       properties = office2003 = true;
+    else if (a == L"--interfaces")
+      interfaces = true;
     else
       files.push_back(a);
   }
@@ -142,6 +148,15 @@ int wmain(int argc, wchar_t** argv) {
       return 2;
     }
     qp::host::RegisterForOffice(recognizer, action);
+  }
+  if (interfaces) {
+    for (const auto& [name, iid] : qp::host::SmartTagInterfaces()) {
+      wchar_t text[40];
+      StringFromGUID2(iid, text, 40);
+      Print(name + L" " + text + L"\n  " + qp::host::DescribeInterface(iid) + L"\n");
+    }
+    CoUninitialize();
+    return 0;
   }
   if (verb != 0 || properties) {
     int status = properties

@@ -487,6 +487,56 @@ bool PressProperties(ISmartTagRecognizer2* recognizer, INT lcid) {
   return SUCCEEDED(recognizer->DisplayPropertyPage(1, lcid));
 }
 
+std::wstring DescribeInterface(REFIID iid) {
+  ITypeInfo* info = RegisteredTypeInfo(iid);
+  ITypeInfo *vtable = nullptr, *base = nullptr;
+  HREFTYPE ref = 0;
+  if (info && SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)))
+    info->GetRefTypeInfo(ref, &vtable);
+  if (info) info->Release();
+  if (vtable && SUCCEEDED(vtable->GetRefTypeOfImplType(0, &ref)))
+    vtable->GetRefTypeInfo(ref, &base);
+  TYPEATTR* attr = nullptr;
+  if (!base || FAILED(vtable->GetTypeAttr(&attr))) {
+    if (vtable) vtable->Release();
+    if (base) base->Release();
+    return {};
+  }
+  BSTR name = nullptr;
+  base->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+  base->Release();
+  std::wstring text = Take(name);
+  int next = 0;  // the slot that follows the member before
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* f = nullptr;
+    if (FAILED(vtable->GetFuncDesc(i, &f))) continue;
+    const int slot = f->oVft / static_cast<int>(sizeof(void*));
+    if (i == 0) text += L" +" + std::to_wstring(next = slot) + L":";
+    UINT got = 0;
+    vtable->GetNames(f->memid, &(name = nullptr), 1, &got);
+    text += (f->invkind == INVOKE_PROPERTYGET ? L" get " : L" ") + Take(name) + L"=" +
+            std::to_wstring(f->memid) + (slot == next ? L"" : L"@" + std::to_wstring(slot));
+    next = slot + 1;
+    vtable->ReleaseFuncDesc(f);
+  }
+  vtable->ReleaseTypeAttr(attr);
+  vtable->Release();
+  return text;
+}
+
+std::vector<std::pair<std::wstring, IID>> SmartTagInterfaces() {
+  return {{L"ISmartTagRecognizer", IID_ISmartTagRecognizer},
+          {L"ISmartTagRecognizerSite", IID_ISmartTagRecognizerSite},
+          {L"ISmartTagProperties", IID_ISmartTagProperties},
+          {L"ISmartTagAction", IID_ISmartTagAction},
+          {L"ISmartTagRecognizer2", IID_ISmartTagRecognizer2},
+          {L"ISmartTagRecognizerSite2", IID_ISmartTagRecognizerSite2},
+          {L"ISmartTagTokenList", IID_ISmartTagTokenList},
+          {L"ISmartTagToken", IID_ISmartTagToken},
+          {L"ISmartTagTokenProperties", IID_ISmartTagTokenProperties},
+          {L"ISmartTagAction2", IID_ISmartTagAction2}};
+}
+
 std::vector<std::wstring> ReadParagraphs(const std::wstring& path) {
   if (EndsWith(path, L".xml")) return WordParagraphs(path);
   return TextParagraphs(path);

@@ -93,6 +93,14 @@ HRESULT RecognizeParagraph2(ISmartTagRecognizer2* recognizer, const std::wstring
 // none or the question failed.
 bool PressProperties(ISmartTagRecognizer2* recognizer, INT lcid = 1033);
 
+// An interface as Office binds to it, from the registered library that declares it (for a dual
+// interface, its vtable half): "base +slot:" with the vtable slot of its first own member, then
+// its own members in vtable order as "name=dispid", a property read marked "get", and "@slot"
+// after a member that does not follow the one before it. Empty when the library lacks it.
+std::wstring DescribeInterface(REFIID iid);
+// Office's Smart Tag interfaces, versions 1 and 2, each with its name.
+std::vector<std::pair<std::wstring, IID>> SmartTagInterfaces();
+
 // Paragraphs of a plain text file (UTF-8 or UTF-16 with BOM; one per line) or of a Word
 // document's main part (word/document.xml, read with MSXML: the text of each w:p).
 std::vector<std::wstring> ReadParagraphs(const std::wstring& path);
