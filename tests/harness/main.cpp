@@ -194,7 +194,12 @@ int wmain(int argc, wchar_t** argv) {
     Print(L"Recognizer " + id + L"\n  ProgId: " + info.progId + L"\n  Name: " + info.name +
           L"\n  Desc: " + info.desc + L"\n  SmartTagCount: " + std::to_wstring(info.smartTagCount) +
           L"\n  SmartTagName(1): " + info.smartTagName + L"\n  SmartTagDownloadURL: " +
-          info.downloadUrl + L"\n\n");
+          info.downloadUrl + L"\n");
+    VARIANT_BOOL hasPage = VARIANT_FALSE;
+    if (recognizer2 && SUCCEEDED(recognizer2->get_PropertyPage(1, 1033, &hasPage)))
+      Print(std::wstring(L"  PropertyPage(1): ") +
+            (hasPage ? L"yes, the Properties button\n" : L"no\n"));
+    Print(L"\n");
     if (describeOnly) {
       recognizer->Release();
       if (recognizer2) recognizer2->Release();

@@ -142,70 +142,6 @@ std::vector<std::wstring> WordParagraphs(const std::wstring& path) {
   return paragraphs;
 }
 
-// The description of one of Office's interfaces, from the registered library that declares it.
-ITypeInfo* RegisteredTypeInfo(REFIID iid) {
-  ITypeInfo* info = nullptr;
-  ITypeLib* lib = nullptr;
-  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
-    lib->GetTypeInfoOfGuid(iid, &info);
-    lib->Release();
-  }
-  return info;
-}
-
-// An object of Office's own that the recognizer reads through its vtable or by name: reference
-// counting, QueryInterface for its one interface, and IDispatch from its description.
-template <class Iface>
-class HostObject : public Iface {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != __uuidof(Iface)) return E_NOINTERFACE;
-    *out = static_cast<Iface*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&refs_));
-  }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = info_ ? 1 : 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0 || !info_) return DISP_E_BADINDEX;
-    (*info = info_)->AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    return info_ ? DispGetIDsOfNames(info_, names, count, ids) : E_NOTIMPL;
-  }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* excep, UINT* argErr) override {
-    if (!info_) return E_NOTIMPL;
-    return DispInvoke(static_cast<Iface*>(this), info_, id, flags, params, result, excep, argErr);
-  }
-
- protected:
-  HostObject() : info_(RegisteredTypeInfo(__uuidof(Iface))) {}
-  virtual ~HostObject() {
-    if (info_) info_->Release();
-  }
-
- private:
-  LONG refs_ = 1;
-  ITypeInfo* info_;
-};
-
 // One word of the text, with no properties of its own.
 class Token final : public HostObject<ISmartTagToken> {
  public:
@@ -270,67 +206,20 @@ class TokenList final : public HostObject<ISmartTagTokenList> {
 
 }  // namespace
 
+ITypeInfo* RegisteredTypeInfo(REFIID iid) {
+  ITypeInfo* info = nullptr;
+  ITypeLib* lib = nullptr;
+  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
+    lib->GetTypeInfoOfGuid(iid, &info);
+    lib->Release();
+  }
+  return info;
+}
+
 // ---- the site ----------------------------------------------------------------------------
 
 RecognizerSite* RecognizerSite::New(bool version2) {
   return new RecognizerSite(version2);
-}
-
-// Described as the interface the recognizer was handed, so that a call by name finds exactly
-// that interface's members.
-RecognizerSite::RecognizerSite(bool version2)
-    : version2_(version2),
-      info_(RegisteredTypeInfo(version2 ? IID_ISmartTagRecognizerSite2
-                                        : IID_ISmartTagRecognizerSite)) {}
-
-RecognizerSite::~RecognizerSite() {
-  if (info_) info_->Release();
-}
-
-STDMETHODIMP RecognizerSite::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ISmartTagRecognizerSite ||
-      (version2_ && iid == IID_ISmartTagRecognizerSite2)) {
-    *out = static_cast<ISmartTagRecognizerSite2*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) RecognizerSite::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refs_));
-}
-
-STDMETHODIMP_(ULONG) RecognizerSite::Release() {
-  LONG n = InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return static_cast<ULONG>(n);
-}
-
-STDMETHODIMP RecognizerSite::GetTypeInfoCount(UINT* count) {
-  *count = info_ ? 1 : 0;
-  return S_OK;
-}
-
-STDMETHODIMP RecognizerSite::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-  if (index != 0 || !info_) return DISP_E_BADINDEX;
-  info_->AddRef();
-  *info = info_;
-  return S_OK;
-}
-
-STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-  if (!info_) return E_NOTIMPL;
-  return DispGetIDsOfNames(info_, names, count, ids);
-}
-
-STDMETHODIMP RecognizerSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                    VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
-  if (!info_) return E_NOTIMPL;
-  return DispInvoke(static_cast<ISmartTagRecognizerSite2*>(this), info_, id, flags, params, result,
-                    excep, argErr);
 }
 
 STDMETHODIMP RecognizerSite::GetNewPropertyBag(ISmartTagProperties** bag) {

@@ -21,22 +21,73 @@ struct Tag {
   bool operator==(const Tag&) const = default;
 };
 
+// The description of one of Office's interfaces, from the registered library that declares it
+// (a reference the caller releases), or null.
+ITypeInfo* RegisteredTypeInfo(REFIID iid);
+
+// An object of Office's own that the product reads through its vtable or by name: reference
+// counting, QueryInterface for the interfaces it answers, and IDispatch from the description
+// of the interface it was handed as.
+template <class Iface>
+class HostObject : public Iface {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IDispatch && !Answers(iid)) return E_NOINTERFACE;
+    *out = static_cast<Iface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = info_ ? 1 : 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0 || !info_) return DISP_E_BADINDEX;
+    (*info = info_)->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    return info_ ? DispGetIDsOfNames(info_, names, count, ids) : E_NOTIMPL;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excep, UINT* argErr) override {
+    if (!info_) return E_NOTIMPL;
+    return DispInvoke(static_cast<Iface*>(this), info_, id, flags, params, result, excep, argErr);
+  }
+
+ protected:
+  explicit HostObject(REFIID described = __uuidof(Iface)) : info_(RegisteredTypeInfo(described)) {}
+  virtual ~HostObject() {
+    if (info_) info_->Release();
+  }
+  virtual bool Answers(REFIID iid) const { return iid == __uuidof(Iface); }
+
+ private:
+  LONG refs_ = 1;
+  ITypeInfo* info_;
+};
+
 // Office's recognizer site: takes CommitSmartTag (and, as Office 2003's version-2 site,
-// CommitSmartTag2) by vtable or by name (IDispatch from the registered Smart Tag interface
-// description) and records the tags.
-class RecognizerSite final : public ISmartTagRecognizerSite2 {
+// CommitSmartTag2) by vtable or by name, described as the interface the recognizer was handed,
+// and records the tags.
+class RecognizerSite final : public HostObject<ISmartTagRecognizerSite2> {
  public:
   static RecognizerSite* New(bool version2 = false);  // one reference
   std::vector<Tag> tags;
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* excep, UINT* argErr) override;
   STDMETHODIMP GetNewPropertyBag(ISmartTagProperties** bag) override;
   STDMETHODIMP CommitSmartTag(BSTR name, INT start, INT length,
                               ISmartTagProperties* properties) override;
@@ -44,11 +95,13 @@ class RecognizerSite final : public ISmartTagRecognizerSite2 {
                                HRESULT* result) override;
 
  private:
-  explicit RecognizerSite(bool version2);
-  ~RecognizerSite();
+  explicit RecognizerSite(bool version2)
+      : HostObject(version2 ? IID_ISmartTagRecognizerSite2 : IID_ISmartTagRecognizerSite),
+        version2_(version2) {}
+  bool Answers(REFIID iid) const override {
+    return iid == IID_ISmartTagRecognizerSite || (version2_ && iid == IID_ISmartTagRecognizerSite2);
+  }
   bool version2_;
-  LONG refs_ = 1;
-  ITypeInfo* info_ = nullptr;
 };
 
 // Office's discovery keys, in the user's hive and in the machine's.

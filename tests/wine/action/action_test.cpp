@@ -431,11 +431,8 @@ TEST_F(Action, Word2003CallsEveryVersionTwoMemberByItsSlotAndByName) {
   ASSERT_EQ(watcher.Seen().size(), 2u);
 
   // The action, asked for its version-2 interface once Word has its verbs.
-  ComPtr<ISmartTagAction> action = AskedAction();
-  ASSERT_TRUE(action);
-  ComPtr<IUnknown> a2;
-  ASSERT_HRESULT_SUCCEEDED(action->QueryInterface(kIidSmartTagAction2, &a2));
-  byName = DispatchOf(a2.Get(), kIidSmartTagAction2);
+  ComPtr<IDispatch> a2 = byName = DispatchOf(AskedAction().Get(), kIidSmartTagAction2);
+  ASSERT_TRUE(a2);
   EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 11, app.Get()));  // SmartTagInitialize
   auto word = NorvaneWord();
   ComPtr<IDispatch> range = word->NewRange(L"Client Name");
