@@ -8,7 +8,7 @@
 namespace qp {
 namespace {
 
-class Action final : public ComObject<Action, _Action, ISmartTagAction> {
+class Action final : public ComObject<Action, _Action, ISmartTagAction, ISmartTagAction2> {
  public:
   Action() { Check(CreateController(IID__Controller, reinterpret_cast<void**>(&m_oController))); }
   ~Action() override {
@@ -69,6 +69,28 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
     return ISmartTagAction_InvokeVerb(verbId, applicationName, target, properties, text, xml);
   }
 
+  // ISmartTagAction2 (Office 2003 and later): the version-1 answers, with fixed captions and
+  // the tag's indicator shown.
+  STDMETHODIMP get_VerbCaptionFromID2(INT verbId, BSTR applicationName, INT localeId,
+                                      ISmartTagProperties*, BSTR, BSTR, IDispatch*,
+                                      BSTR* out) override {
+    return get_VerbCaptionFromID(verbId, applicationName, localeId, out);
+  }
+  STDMETHODIMP InvokeVerb2(INT verbId, BSTR applicationName, IDispatch* target,
+                           ISmartTagProperties* properties, BSTR text, BSTR xml, INT) override {
+    return ISmartTagAction_InvokeVerb(verbId, applicationName, target, properties, text, xml);
+  }
+  STDMETHODIMP get_IsCaptionDynamic(INT, BSTR, INT, VARIANT_BOOL* dynamic) override {
+    return Flag(dynamic, false);
+  }
+  STDMETHODIMP get_ShowSmartTagIndicator(INT, BSTR, INT, VARIANT_BOOL* show) override {
+    return Flag(show, true);
+  }
+  STDMETHODIMP SmartTagInitialize(BSTR applicationName) override {
+    m_sApplicationName = ToString(applicationName);
+    return S_OK;
+  }
+
  private:
   // Office gets a string it owns: the empty one until the Controller has answered, and the
   // empty one with the failure when the Controller's call fails.
@@ -92,7 +114,15 @@ class Action final : public ComObject<Action, _Action, ISmartTagAction> {
     return hr;
   }
 
+  static HRESULT Flag(VARIANT_BOOL* out, bool value) {
+    if (!out) return E_POINTER;
+    *out = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+
   _Controller* m_oController = nullptr;
+  // The host's name as Office 2003 gives it; kept, not used.
+  std::wstring m_sApplicationName;
 };
 
 }  // namespace

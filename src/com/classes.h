@@ -9,5 +9,9 @@ HRESULT CreateRecognizer(REFIID iid, void** out);
 HRESULT CreateAction(REFIID iid, void** out);
 // The Controller with the terms dialog: the engine and the store below it know no window.
 HRESULT CreateController(REFIID iid, void** out);
+// The terms dialog as verb 2 opens it, over a Controller made for the calling thread (its
+// resource strings loaded for that thread, its store shared with no other apartment); modal on
+// that thread. Failures are shown as verb 2's are, never passed on.
+void MaintainTermsOnCallingThread() noexcept;
 
 }  // namespace qp

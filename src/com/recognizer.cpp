@@ -7,7 +7,8 @@
 namespace qp {
 namespace {
 
-class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagRecognizer> {
+class Recognizer final
+    : public ComObject<Recognizer, _Recognizer, ISmartTagRecognizer, ISmartTagRecognizer2> {
  public:
   Recognizer() {
     Check(CreateController(IID__Controller, reinterpret_cast<void**>(&m_oController)));
@@ -58,6 +59,31 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
     return ISmartTagRecognizer_Recognize(text, dataType, localeId, recognizerSite);
   }
 
+  // ISmartTagRecognizer2 (Office 2003 and later). The version-2 site is a version-1 site, on
+  // which the tags are committed as Recognize commits them; the token list is not needed.
+  STDMETHODIMP Recognize2(BSTR text, IF_TYPE dataType, INT localeId,
+                          ISmartTagRecognizerSite2* recognizerSite2, BSTR applicationName,
+                          ISmartTagTokenList*) override {
+    m_sApplicationName = ToString(applicationName);
+    return ISmartTagRecognizer_Recognize(text, dataType, localeId, recognizerSite2);
+  }
+  // The one smart tag type has the terms dialog as its properties, in every language.
+  STDMETHODIMP get_PropertyPage(INT smartTagId, INT, VARIANT_BOOL* hasPage) override {
+    if (!hasPage) return E_POINTER;
+    *hasPage = smartTagId == 1 ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  // Office's Properties button: the dialog of verb 2, modal on the thread that pressed it,
+  // whatever the host and whichever apartment made this object.
+  STDMETHODIMP DisplayPropertyPage(INT, INT) override {
+    MaintainTermsOnCallingThread();
+    return S_OK;
+  }
+  STDMETHODIMP SmartTagInitialize(BSTR applicationName) override {
+    m_sApplicationName = ToString(applicationName);
+    return S_OK;
+  }
+
  private:
   // A text out value is empty before the Controller is asked, and its answer afterwards.
   template <class Ask>
@@ -72,6 +98,8 @@ class Recognizer final : public ComObject<Recognizer, _Recognizer, ISmartTagReco
   }
 
   _Controller* m_oController = nullptr;
+  // The host's name as Office 2003 gives it; kept, not used.
+  std::wstring m_sApplicationName;
 };
 
 }  // namespace

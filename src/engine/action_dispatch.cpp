@@ -70,16 +70,19 @@ void Controller::RunAction(LONG verb, IDispatch* target) {
     case kVerbInsertQuillpoint:
       InsertQuillpoint(target);
       break;
-    case kVerbMaintainTerms: {
-      _SmartTagConfig* config = GetSmartTagConfig();
-      const HRESULT hr = config->VisualConfig();
-      if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
+    case kVerbMaintainTerms:
+      MaintainTerms();
       break;
-    }
     default:
       RaiseError(kErrBadVerb, L"DoAction()",
                  GetResourceString(kMsgBadVerb, {std::to_wstring(verb)}), L"");
   }
+}
+
+void Controller::MaintainTerms() {
+  _SmartTagConfig* config = GetSmartTagConfig();
+  const HRESULT hr = config->VisualConfig();
+  if (FAILED(hr)) RaiseComError(hr, config, IID__SmartTagConfig);
 }
 
 void Controller::InsertQuillpoint(IDispatch* oRange) {

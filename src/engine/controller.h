@@ -43,6 +43,10 @@ class Controller final : public ComObject<Controller, _Controller> {
   STDMETHODIMP get_SmartTagConfiguration(_SmartTagConfig** ppConfig) override;
   STDMETHODIMP SetTestModeOn() override;
 
+  // Verb 2: the terms dialog over this Controller's store, modal on the calling thread. Raises
+  // what the store's creation or the dialog's caller could not report itself.
+  void MaintainTerms();
+
  private:
   // Configuration (controller.cpp).
   _SmartTagConfig* GetSmartTagConfig();

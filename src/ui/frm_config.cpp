@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <unordered_map>
@@ -131,6 +132,25 @@ TwipRect ControlTwips(HWND control) {
   return {r.left * x, r.top * y, (r.right - r.left) * x, (r.bottom - r.top) * y};
 }
 
+// Grows a label to its text, as a Visual Basic label with AutoSize does. The font's pixel size
+// is rounded at each DPI setting and its glyphs hinted, so the text does not scale exactly with
+// the twips of the layout: at 144 DPI "Included Terms:" needs more than its designed width.
+void GrowToText(HWND label, HFONT font) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(label)), L'\0');
+  GetWindowTextW(label, text.data(), static_cast<int>(text.size()) + 1);
+  HDC dc = GetDC(label);
+  const HGDIOBJ previous = SelectObject(dc, font);
+  RECT needed = {};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_SINGLELINE);
+  SelectObject(dc, previous);
+  ReleaseDC(label, dc);
+  RECT now;
+  GetClientRect(label, &now);
+  if (needed.right <= now.right && needed.bottom <= now.bottom) return;
+  SetWindowPos(label, nullptr, 0, 0, std::max(now.right, needed.right),
+               std::max(now.bottom, needed.bottom), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool ModifierDown() {
   return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
 }
@@ -235,6 +255,7 @@ void FrmConfig::CreateControls() {
     if (!control) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   }
+  GrowToText(Control(kLblAdditionalTerms), font_);
   list_.Attach(Control(kLvSelectItems));
   SendMessageW(hwnd_, DM_SETDEFID, kCmdOK, 0);
   list_.ShowCheckBoxes();

@@ -142,69 +142,84 @@ std::vector<std::wstring> WordParagraphs(const std::wstring& path) {
   return paragraphs;
 }
 
+// One word of the text, with no properties of its own.
+class Token final : public HostObject<ISmartTagToken> {
+ public:
+  Token(LONG start, std::wstring text) : start_(start), text_(std::move(text)) {}
+  STDMETHODIMP get_Start(LONG* start) override { return Out(start, start_); }
+  STDMETHODIMP get_Length(LONG* length) override {
+    return Out(length, static_cast<LONG>(text_.size()));
+  }
+  STDMETHODIMP get_Text(BSTR* text) override {
+    if (!text) return E_POINTER;
+    *text = SysAllocStringLen(text_.data(), static_cast<UINT>(text_.size()));
+    return *text ? S_OK : E_OUTOFMEMORY;
+  }
+  STDMETHODIMP get_Properties(ISmartTagTokenProperties** properties) override {
+    if (!properties) return E_POINTER;
+    *properties = nullptr;
+    return S_OK;
+  }
+
+ private:
+  static HRESULT Out(LONG* out, LONG value) {
+    if (!out) return E_POINTER;
+    *out = value;
+    return S_OK;
+  }
+  LONG start_;
+  std::wstring text_;
+};
+
+class TokenList final : public HostObject<ISmartTagTokenList> {
+ public:
+  explicit TokenList(const std::wstring& text) {
+    for (size_t at = 0; at < text.size();) {
+      if (!IsCharAlphaNumericW(text[at])) {
+        ++at;
+        continue;
+      }
+      size_t end = at;
+      while (end < text.size() && IsCharAlphaNumericW(text[end]))
+        ++end;
+      words_.emplace_back(static_cast<LONG>(at) + 1, text.substr(at, end - at));
+      at = end;
+    }
+  }
+  STDMETHODIMP get_Item(LONG index, ISmartTagToken** token) override {
+    if (!token) return E_POINTER;
+    *token = nullptr;
+    if (index < 1 || static_cast<size_t>(index) > words_.size()) return E_INVALIDARG;
+    const auto& [start, word] = words_[static_cast<size_t>(index - 1)];
+    *token = new Token(start, word);
+    return S_OK;
+  }
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = static_cast<LONG>(words_.size());
+    return S_OK;
+  }
+
+ private:
+  std::vector<std::pair<LONG, std::wstring>> words_;
+};
+
 }  // namespace
+
+ITypeInfo* RegisteredTypeInfo(REFIID iid) {
+  ITypeInfo* info = nullptr;
+  ITypeLib* lib = nullptr;
+  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
+    lib->GetTypeInfoOfGuid(iid, &info);
+    lib->Release();
+  }
+  return info;
+}
 
 // ---- the site ----------------------------------------------------------------------------
 
-RecognizerSite* RecognizerSite::New() {
-  return new RecognizerSite();
-}
-
-RecognizerSite::RecognizerSite() {
-  ITypeLib* lib = nullptr;
-  if (SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib))) {
-    lib->GetTypeInfoOfGuid(IID_ISmartTagRecognizerSite, &info_);
-    lib->Release();
-  }
-}
-
-RecognizerSite::~RecognizerSite() {
-  if (info_) info_->Release();
-}
-
-STDMETHODIMP RecognizerSite::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ISmartTagRecognizerSite) {
-    *out = static_cast<ISmartTagRecognizerSite*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) RecognizerSite::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refs_));
-}
-
-STDMETHODIMP_(ULONG) RecognizerSite::Release() {
-  LONG n = InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return static_cast<ULONG>(n);
-}
-
-STDMETHODIMP RecognizerSite::GetTypeInfoCount(UINT* count) {
-  *count = info_ ? 1 : 0;
-  return S_OK;
-}
-
-STDMETHODIMP RecognizerSite::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-  if (index != 0 || !info_) return DISP_E_BADINDEX;
-  info_->AddRef();
-  *info = info_;
-  return S_OK;
-}
-
-STDMETHODIMP RecognizerSite::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-  if (!info_) return E_NOTIMPL;
-  return DispGetIDsOfNames(info_, names, count, ids);
-}
-
-STDMETHODIMP RecognizerSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                    VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
-  if (!info_) return E_NOTIMPL;
-  return DispInvoke(static_cast<ISmartTagRecognizerSite*>(this), info_, id, flags, params, result,
-                    excep, argErr);
+RecognizerSite* RecognizerSite::New(bool version2) {
+  return new RecognizerSite(version2);
 }
 
 STDMETHODIMP RecognizerSite::GetNewPropertyBag(ISmartTagProperties** bag) {
@@ -215,6 +230,15 @@ STDMETHODIMP RecognizerSite::GetNewPropertyBag(ISmartTagProperties** bag) {
 STDMETHODIMP RecognizerSite::CommitSmartTag(BSTR name, INT start, INT length,
                                             ISmartTagProperties*) {
   tags.push_back({name ? std::wstring(name, SysStringLen(name)) : std::wstring(), start, length});
+  return S_OK;
+}
+
+STDMETHODIMP RecognizerSite::CommitSmartTag2(BSTR name, INT start, INT length, ISmartTagProperties*,
+                                             HRESULT* result) {
+  if (!version2_) return E_NOTIMPL;  // not a member of the version-1 site
+  if (result) *result = S_OK;
+  tags.push_back(
+      {name ? std::wstring(name, SysStringLen(name)) : std::wstring(), start, length, true});
   return S_OK;
 }
 
@@ -309,6 +333,97 @@ HRESULT RecognizeParagraph(ISmartTagRecognizer* recognizer, const std::wstring& 
   tags = std::move(site->tags);
   site->Release();
   return hr;
+}
+
+HRESULT CreateRecognizer2(const std::wstring& progId, const std::wstring& appName,
+                          ISmartTagRecognizer2** out) {
+  *out = nullptr;
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+  if (FAILED(hr)) return hr;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISmartTagRecognizer2,
+                        reinterpret_cast<void**>(out));
+  if (FAILED(hr)) return hr;
+  BSTR app = SysAllocString(appName.c_str());
+  hr = (*out)->SmartTagInitialize(app);
+  SysFreeString(app);
+  return hr;
+}
+
+ISmartTagTokenList* NewTokenList(const std::wstring& text) {
+  return new TokenList(text);
+}
+
+HRESULT RecognizeParagraph2(ISmartTagRecognizer2* recognizer, const std::wstring& text,
+                            const std::wstring& appName, std::vector<Tag>& tags, IF_TYPE type) {
+  RecognizerSite* site = RecognizerSite::New(true);
+  ISmartTagTokenList* tokens = NewTokenList(text);
+  BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  BSTR app = SysAllocString(appName.c_str());
+  HRESULT hr = recognizer->Recognize2(b, type, 1033, site, app, tokens);
+  SysFreeString(app);
+  SysFreeString(b);
+  tags = std::move(site->tags);
+  tokens->Release();
+  site->Release();
+  return hr;
+}
+
+bool PressProperties(ISmartTagRecognizer2* recognizer, INT lcid) {
+  VARIANT_BOOL hasPage = VARIANT_FALSE;
+  if (FAILED(recognizer->get_PropertyPage(1, lcid, &hasPage)) || hasPage != VARIANT_TRUE)
+    return false;
+  return SUCCEEDED(recognizer->DisplayPropertyPage(1, lcid));
+}
+
+std::wstring DescribeInterface(REFIID iid) {
+  ITypeInfo* info = RegisteredTypeInfo(iid);
+  ITypeInfo *vtable = nullptr, *base = nullptr;
+  HREFTYPE ref = 0;
+  if (info && SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)))
+    info->GetRefTypeInfo(ref, &vtable);
+  if (info) info->Release();
+  if (vtable && SUCCEEDED(vtable->GetRefTypeOfImplType(0, &ref)))
+    vtable->GetRefTypeInfo(ref, &base);
+  TYPEATTR* attr = nullptr;
+  if (!base || FAILED(vtable->GetTypeAttr(&attr))) {
+    if (vtable) vtable->Release();
+    if (base) base->Release();
+    return {};
+  }
+  BSTR name = nullptr;
+  base->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+  base->Release();
+  std::wstring text = Take(name);
+  int next = 0;  // the slot that follows the member before
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* f = nullptr;
+    if (FAILED(vtable->GetFuncDesc(i, &f))) continue;
+    const int slot = f->oVft / static_cast<int>(sizeof(void*));
+    if (i == 0) text += L" +" + std::to_wstring(next = slot) + L":";
+    UINT got = 0;
+    vtable->GetNames(f->memid, &(name = nullptr), 1, &got);
+    text += (f->invkind == INVOKE_PROPERTYGET ? L" get " : L" ") + Take(name) + L"=" +
+            std::to_wstring(f->memid) + (slot == next ? L"" : L"@" + std::to_wstring(slot));
+    next = slot + 1;
+    vtable->ReleaseFuncDesc(f);
+  }
+  vtable->ReleaseTypeAttr(attr);
+  vtable->Release();
+  return text;
+}
+
+std::vector<std::pair<std::wstring, IID>> SmartTagInterfaces() {
+  return {{L"ISmartTagRecognizer", IID_ISmartTagRecognizer},
+          {L"ISmartTagRecognizerSite", IID_ISmartTagRecognizerSite},
+          {L"ISmartTagProperties", IID_ISmartTagProperties},
+          {L"ISmartTagAction", IID_ISmartTagAction},
+          {L"ISmartTagRecognizer2", IID_ISmartTagRecognizer2},
+          {L"ISmartTagRecognizerSite2", IID_ISmartTagRecognizerSite2},
+          {L"ISmartTagTokenList", IID_ISmartTagTokenList},
+          {L"ISmartTagToken", IID_ISmartTagToken},
+          {L"ISmartTagTokenProperties", IID_ISmartTagTokenProperties},
+          {L"ISmartTagAction2", IID_ISmartTagAction2}};
 }
 
 std::vector<std::wstring> ReadParagraphs(const std::wstring& path) {

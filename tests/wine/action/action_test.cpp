@@ -16,6 +16,7 @@
 #include "action_host.h"
 #include "late_bound.h"
 #include "nvstagQP.h"
+#include "office_host.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
 #include "word_standin.h"
@@ -35,12 +36,16 @@ constexpr wchar_t kInsertCaption[] = L"Replace Smart Tag with Quillpoint";
 constexpr wchar_t kTermsCaption[] = L"Maintain Recognizer Terms";
 
 // Office's identifiers, written out here so that a wrong one in our IDL fails.
-constexpr IID kIidSmartTagAction = {
-    0x3B744D8F, 0xB8A5, 0x11D3, {0xB2, 0xCF, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
-constexpr IID kIidSmartTagProperties = {
-    0x54F37842, 0xCDD7, 0x11D3, {0xB2, 0xD4, 0x00, 0x50, 0x04, 0x89, 0xD6, 0xA3}};
-constexpr IID kIidSmartTagRecognizer = {
-    0x3C6C0440, 0xA27D, 0x11D3, {0xBD, 0x33, 0xD8, 0x0C, 0x46, 0x98, 0x0A, 0x07}};
+IID Iid(const wchar_t* text) {
+  IID iid = IID_NULL;
+  EXPECT_HRESULT_SUCCEEDED(IIDFromString(text, &iid)) << Narrow(text);
+  return iid;
+}
+const IID kIidSmartTagAction = Iid(L"{3B744D8F-B8A5-11D3-B2CF-00500489D6A3}");
+const IID kIidSmartTagRecognizer = Iid(L"{3C6C0440-A27D-11D3-BD33-D80C46980A07}");
+const IID kIidSmartTagRecognizerSite = Iid(L"{9BF068D0-B735-11D3-B2CF-00500489D6A3}");
+const IID kIidSmartTagRecognizer2 = Iid(L"{D4C62D17-6162-41DE-BE24-5B1D3F529CC3}");
+const IID kIidSmartTagAction2 = Iid(L"{5073BDEB-E480-4024-887E-22923C004444}");
 
 // A call through slot `slot` of the object's vtable, as a client compiled against Office's
 // type library calls it.
@@ -49,6 +54,42 @@ HRESULT Slot(IUnknown* object, int slot, Args... args) {
   using Fn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, Args...);
   void** table = *reinterpret_cast<void***>(object);
   return reinterpret_cast<Fn>(table[slot])(object, args...);
+}
+
+// Interfaces as the registered library describes them to Office, written out here: base,
+// vtable slot of the first own member, members in vtable order with their dispatch ids.
+using Described = std::pair<IID, const wchar_t*>;
+// What Office XP binds to, unchanged by the version-2 interfaces beside them.
+const Described kVersion1[] = {
+    {kIidSmartTagAction,
+     L"IDispatch +7: get ProgId=1 get Name=2 get Desc=3 get SmartTagCount=4 get SmartTagName=5 "
+     L"get SmartTagCaption=6 get VerbCount=7 get VerbID=8 get VerbCaptionFromID=9 "
+     L"get VerbNameFromID=10 InvokeVerb=11"},
+    {kIidSmartTagRecognizer,
+     L"IDispatch +7: get ProgId=1 get Name=2 get Desc=3 get SmartTagCount=4 get SmartTagName=5 "
+     L"get SmartTagDownloadURL=6 Recognize=7"},
+    {kIidSmartTagRecognizerSite, L"IDispatch +7: GetNewPropertyBag=1 CommitSmartTag=2"}};
+// Office 2003's, from "Microsoft Smart Tags 2.0 Type Library" 1.2.
+const Described kVersion2[] = {
+    {kIidSmartTagRecognizer2,
+     L"IDispatch +7: Recognize2=8 get PropertyPage=9 DisplayPropertyPage=10 SmartTagInitialize=16"},
+    {Iid(L"{347958C0-E86F-4865-97C8-BED31E4C28E0}"),
+     L"ISmartTagRecognizerSite +9: CommitSmartTag2=3"},
+    {Iid(L"{9BF068D0-B736-11D3-B2CF-00500489D6A4}"), L"IDispatch +7: get Item=1 get Count=2"},
+    {Iid(L"{9BF068D0-B736-11D3-B2CF-00500489D6A5}"),
+     L"IDispatch +7: get Start=1 get Length=2 get Text=3 get Properties=4"},
+    {Iid(L"{9BF068D0-B736-11D3-B2CF-00500489D6A6}"),
+     L"IDispatch +7: get Read=1 get Count=3 get KeyFromIndex=4 get ValueFromIndex=5"},
+    {kIidSmartTagAction2,
+     L"IDispatch +7: get VerbCaptionFromID2=12 InvokeVerb2=13 get IsCaptionDynamic=14 "
+     L"get ShowSmartTagIndicator=15 SmartTagInitialize=16"}};
+
+// By name through the interface's own IDispatch (a dual interface's pointer is one), as a
+// script bound to it calls.
+ComPtr<IDispatch> DispatchOf(IUnknown* object, REFIID iid) {
+  ComPtr<IDispatch> dispatch;
+  EXPECT_HRESULT_SUCCEEDED(object->QueryInterface(iid, &dispatch));
+  return dispatch;
 }
 
 // The one type's name and its verbs as Office asked for them: "type: id name caption; ...".
@@ -145,8 +186,6 @@ TEST_F(Action, DescribesItselfToOfficeByItsIdentifiersAndVtableOrder) {
   EXPECT_EQ(Verbs(qp::host::DescribeAction(action_.Get(), L"Excel.Application")),
             std::wstring(kTypeName) + L": 1 Insert ; 2 ViewConfig ;");
 
-  EXPECT_EQ(IID_ISmartTagAction, kIidSmartTagAction);
-  EXPECT_EQ(IID_ISmartTagProperties, kIidSmartTagProperties);
   // The fixture's action was created by ProgID and asked for Office's action interface.
   ComPtr<IUnknown> recognizer;
   EXPECT_EQ(action_->QueryInterface(kIidSmartTagRecognizer, &recognizer), E_NOINTERFACE);
@@ -188,34 +227,6 @@ TEST_F(Action, DescribesItselfToOfficeByItsIdentifiersAndVtableOrder) {
   ASSERT_EQ(watcher.Seen().size(), 2u);
   EXPECT_EQ(watcher.Seen()[0].text, Message(104, L"3"));
   ExpectBox(watcher.Seen()[1], Message(104, L"7"));
-
-  // The registered description of the interface: names, dispatch ids and vtable offsets.
-  ComPtr<ITypeLib> lib;
-  ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, 0, &lib));
-  ComPtr<ITypeInfo> info;
-  ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(kIidSmartTagAction, &info));
-  // A dual interface is described twice; the vtable half is the one Office binds to.
-  HREFTYPE vtableHalf = 0;
-  ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableHalf));
-  ComPtr<ITypeInfo> vtable;
-  ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(vtableHalf, &vtable));
-  info = vtable;
-  const wchar_t* members[] = {L"ProgId",         L"Name",         L"Desc",
-                              L"SmartTagCount",  L"SmartTagName", L"SmartTagCaption",
-                              L"VerbCount",      L"VerbID",       L"VerbCaptionFromID",
-                              L"VerbNameFromID", L"InvokeVerb"};
-  for (int i = 0; i < 11; ++i) {
-    FUNCDESC* f = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(info->GetFuncDesc(static_cast<UINT>(i), &f));
-    BSTR member = nullptr;
-    UINT got = 0;
-    info->GetNames(f->memid, &member, 1, &got);
-    EXPECT_EQ(Take(member), members[i]);
-    EXPECT_EQ(f->memid, i + 1) << members[i];
-    EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << members[i];
-    EXPECT_EQ(f->invkind, i == 10 ? INVOKE_FUNC : INVOKE_PROPERTYGET) << members[i];
-    info->ReleaseFuncDesc(f);
-  }
 }
 
 TEST_F(Action, ADisabledFirstActionShiftsTheVerbs) {
@@ -354,6 +365,176 @@ TEST_F(Action, InsertsInTestModeWithoutACatalog) {
     EXPECT_EQ(o.windows[0].text, Message(108, L"Closing Date"));
     EXPECT_TRUE(Called(AddInCalls(), L"InsertQuillpoint"));
   }).join();
+}
+
+// ---- Word 2003 and later: the version-2 interfaces
+
+constexpr wchar_t kWord2003[] = L"Word.Application.11";
+const std::wstring kParagraph = L"The Field of the Client Name, QP.";
+
+// The terms dialog is dismissed with Cancel, a message box with OK.
+Answer CancelTheDialog() {
+  return [](const SeenWindow& w) { return w.title == Message(110, L"") ? L"Cancel" : L"OK"; };
+}
+
+using Tags = std::vector<qp::host::Tag>;
+
+// Word 2003 asks for the version-2 interfaces first and calls their members through the vtable
+// of the pointer QueryInterface gave it; a script calls them by name.
+TEST_F(Action, Word2003CallsEveryVersionTwoMemberByItsSlotAndByName) {
+  for (const auto& [iid, members] : kVersion2)
+    EXPECT_EQ(qp::host::DescribeInterface(iid), members);
+  WindowWatcher watcher(CancelTheDialog());
+  ComPtr<ISmartTagRecognizer2> r2;
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer2(kRecognizerProgId, kWord2003, &r2));
+  ComPtr<IDispatch> byName = DispatchOf(r2.Get(), kIidSmartTagRecognizer2);
+  Bstr app(kWord2003), text(kParagraph), xml(L"<xml/>");
+  EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 10, app.Get()));  // SmartTagInitialize
+  // Recognize2 commits what Recognize commits, on the version-2 site through CommitSmartTag.
+  ComPtr<ISmartTagRecognizer> r1;
+  ASSERT_HRESULT_SUCCEEDED(r2.As(&r1));
+  qp::host::RecognizerInfo info;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(r1.Get(), info));
+  Tags once;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::RecognizeParagraph(r1.Get(), kParagraph, once));
+  EXPECT_EQ(once.size(), 3u);
+  Tags twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  ComPtr<qp::host::RecognizerSite> site;
+  site.Attach(qp::host::RecognizerSite::New(true));
+  ComPtr<ISmartTagTokenList> tokens;
+  tokens.Attach(qp::host::NewTokenList(kParagraph));
+  EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 7, text.Get(), IF_TYPE_PARA, INT{1033},
+                                static_cast<ISmartTagRecognizerSite2*>(site.Get()), app.Get(),
+                                tokens.Get()));
+  ByName(byName.Get(), L"Recognize2",
+         {Variant::FromString(kParagraph), Variant::FromLong(IF_TYPE_PARA), Variant::FromLong(1033),
+          Variant::FromObject(site.Get()), Variant::FromString(kWord2003),
+          Variant::FromObject(tokens.Get())});
+  EXPECT_EQ(site->tags, twice);
+  // A page for the one type, in every language, and for no other.
+  for (const auto& [type, lcid, page] :
+       {std::tuple{1, 1031, VARIANT_TRUE}, {2, 1033, VARIANT_FALSE}, {0, 1033, VARIANT_FALSE}}) {
+    VARIANT_BOOL answer = 7;
+    EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 8, INT{type}, INT{lcid}, &answer));
+    EXPECT_EQ(answer, page) << type;
+    EXPECT_EQ(
+        ByName(byName.Get(), L"PropertyPage", {Variant::FromLong(type), Variant::FromLong(lcid)})
+            .AsBool(),
+        page == VARIANT_TRUE);
+  }
+  ByName(byName.Get(), L"SmartTagInitialize", {Variant::FromString(L"Excel.Application.11")});
+  ASSERT_TRUE(watcher.Seen().empty());
+  // The page is the terms dialog, both ways.
+  EXPECT_HRESULT_SUCCEEDED(Slot(r2.Get(), 9, INT{1}, INT{1033}));
+  ByName(byName.Get(), L"DisplayPropertyPage", {Variant::FromLong(1), Variant::FromLong(1033)});
+  ASSERT_EQ(watcher.Seen().size(), 2u);
+
+  // The action, asked for its version-2 interface once Word has its verbs.
+  ComPtr<IDispatch> a2 = byName = DispatchOf(AskedAction().Get(), kIidSmartTagAction2);
+  ASSERT_TRUE(a2);
+  EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 11, app.Get()));  // SmartTagInitialize
+  auto word = NorvaneWord();
+  ComPtr<IDispatch> range = word->NewRange(L"Client Name");
+  ComPtr<ISmartTagProperties> bag;
+  bag.Attach(qp::host::PropertyBag::New());
+  // The captions of VerbCaptionFromID: offered to Word only; fixed; the indicator shown.
+  for (const auto& [host, caption] :
+       {std::pair{kWord2003, kInsertCaption}, {L"Excel.Application.11", L""}}) {
+    Bstr hostName(host), got;
+    EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 7, INT{1}, hostName.Get(), INT{1033}, bag.Get(),
+                                  text.Get(), xml.Get(), static_cast<IDispatch*>(range.Get()),
+                                  got.Out()));
+    EXPECT_EQ(got.Str(), caption);
+    EXPECT_EQ(ByName(byName.Get(), L"VerbCaptionFromID2",
+                     {Variant::FromLong(2), Variant::FromString(host), Variant::FromLong(1033),
+                      Variant::FromObject(nullptr), Variant::FromString(kParagraph),
+                      Variant::FromString(L""), Variant::FromObject(range.Get())})
+                  .AsString(),
+              *caption ? kTermsCaption : L"");
+  }
+  for (const auto& [slot, member, yes] :
+       {std::tuple{9, L"IsCaptionDynamic", false}, {10, L"ShowSmartTagIndicator", true}}) {
+    VARIANT_BOOL answer = 7;
+    EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), slot, INT{1}, app.Get(), INT{1033}, &answer));
+    EXPECT_EQ(answer, yes ? VARIANT_TRUE : VARIANT_FALSE) << Narrow(member);
+    EXPECT_EQ(
+        ByName(byName.Get(), member,
+               {Variant::FromLong(2), Variant::FromString(kWord2003), Variant::FromLong(1033)})
+            .AsBool(),
+        yes);
+  }
+  // InvokeVerb2 runs the verb as InvokeVerb does: an unknown one is reported.
+  EXPECT_HRESULT_SUCCEEDED(Slot(a2.Get(), 8, INT{3}, app.Get(),
+                                static_cast<IDispatch*>(range.Get()), bag.Get(), text.Get(),
+                                xml.Get(), INT{1033}));
+  ByName(byName.Get(), L"InvokeVerb2",
+         {Variant::FromLong(7), Variant::FromString(kWord2003), Variant::FromObject(range.Get()),
+          Variant::FromObject(nullptr), Variant::FromString(kParagraph), Variant::FromString(L""),
+          Variant::FromLong(1033)});
+  const std::vector<SeenWindow> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 4u);
+  for (int i : {0, 1})
+    EXPECT_EQ(seen[i].title, Message(110, L"")) << "the terms dialog";
+  ExpectBox(seen[2], Message(104, L"3"));
+  ExpectBox(seen[3], Message(104, L"7"));
+}
+
+// Word 2003's Properties button in its smart tag options: verb 2's dialog, modal on the thread
+// that pressed it, whichever apartment made the recognizer, in any host and with no document
+// open; what fails is shown as verb 2 shows it, never passed back.
+TEST_F(Action, PropertiesOpenVerbTwosDialogOnThePressingThreadAndFailAsVerbTwoDoes) {
+  ComPtr<ISmartTagRecognizer2> recognizer;
+  ASSERT_HRESULT_SUCCEEDED(
+      qp::host::CreateRecognizer2(kRecognizerProgId, L"PowerPnt.Application.11", &recognizer));
+  std::vector<DWORD> dialogThreads;
+  WindowWatcher watcher([&](const SeenWindow& w) {
+    dialogThreads.push_back(GetWindowThreadProcessId(w.hwnd, nullptr));
+    return CancelTheDialog()(w);
+  });
+  auto press = [&] {
+    DWORD pressing = 0;
+    std::thread([&] {
+      ComApartment com;
+      pressing = GetCurrentThreadId();
+      EXPECT_TRUE(qp::host::PressProperties(recognizer.Get()));
+    }).join();
+    return pressing;
+  };
+  const DWORD pressing = press();
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_EQ(watcher.Seen()[0].title, Message(110, L""));
+  EXPECT_EQ(dialogThreads, std::vector<DWORD>{pressing});
+
+  // A file where the configuration's folder belongs: no store, and the same box as verb 2's.
+  RemoveConfigFolder();
+  ASSERT_TRUE(WriteFileBytes(ConfigFolder(), "not a folder"));
+  press();
+  auto word = NorvaneWord();
+  ComPtr<IDispatch> range = word->NewRange(L"Client Name");
+  EXPECT_HRESULT_SUCCEEDED(
+      qp::host::InvokeVerbOnTag(action_.Get(), 2, kWordProgId, range.Get(), L"Client Name"));
+  const std::vector<SeenWindow> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 3u);
+  ExpectBox(seen[1], seen[2].text);
+  EXPECT_FALSE(seen[1].text.empty());
+  RemoveConfigFolder();
+}
+
+// Office XP never asks for the version-2 interfaces: what it binds to is as before, and its
+// version-1 site, which has no CommitSmartTag2, gets the tags as before.
+TEST_F(Action, AnOfficeXpHostSeesNoChange) {
+  for (const auto& [iid, members] : kVersion1)
+    EXPECT_EQ(qp::host::DescribeInterface(iid), members);
+  WindowWatcher watcher(WindowWatcher::Always(L"OK"));
+  ComPtr<ISmartTagRecognizer> recognizer;
+  ASSERT_HRESULT_SUCCEEDED(qp::host::CreateRecognizer(kRecognizerProgId, &recognizer));
+  qp::host::RecognizerInfo info;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::Describe(recognizer.Get(), info));
+  Tags tags;
+  EXPECT_HRESULT_SUCCEEDED(qp::host::RecognizeParagraph(recognizer.Get(), kParagraph, tags));
+  EXPECT_EQ(tags, (Tags{{kTypeName, 5, 5}, {kTypeName, 18, 11}, {kTypeName, 31, 2}}));
+  EXPECT_TRUE(watcher.Seen().empty());
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ using namespace qp::test;
 constexpr int kNew = 1002, kRename = 1003, kDelete = 1004, kOK = IDOK, kCancel = IDCANCEL;
 constexpr int kLabel = 1000, kList = 1001;
 const std::wstring kObjectNotSet = L"Object variable or With block variable not set";
+// The screen's DPI setting, and the setting a program started by the test must find.
+constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+constexpr wchar_t kDpiVariable[] = L"QP_TEST_DPI";
 // The controls' What's-This topics.
 const std::vector<std::pair<int, DWORD>> kTopics = {{kCancel, 30000}, {kOK, 30010},
                                                     {kDelete, 40000}, {kNew, 40010},
@@ -80,43 +83,9 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
                                                     L"Zeta", L"Eta"}));
     EXPECT_EQ(d.Checks(), (std::vector<bool>{true, false, false, false, true, true, true}));
 
-    // The window: fixed dialog frame, the client area 165 twips beyond the Cancel button.
+    // The window: fixed dialog frame (its layout: the test at each DPI setting below).
     const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CAPTION), WS_CAPTION);
-    HDC screen = GetDC(nullptr);
-    const double tx = 1440.0 / GetDeviceCaps(screen, LOGPIXELSX);
-    const double ty = 1440.0 / GetDeviceCaps(screen, LOGPIXELSY);
-    const int fontHeight = -MulDiv(825, GetDeviceCaps(screen, LOGPIXELSY), 7200);
-    ReleaseDC(nullptr, screen);
-    auto px = [](double twips, double perPixel) {
-      return static_cast<LONG>(twips / perPixel + 0.5);
-    };
-    RECT client;
-    GetClientRect(d.Dialog(), &client);
-    EXPECT_EQ(std::pair(client.right, client.bottom), std::pair(px(6480, tx), px(5400, ty)));
-    // Each control: its id, its place and size in twips, its text.
-    using Place = std::tuple<int, int, int, int, int, const wchar_t*>;
-    for (auto [id, left, top, width, height, text] :
-         {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
-          Place{kList, 165, 405, 4935, 4185, L""}, Place{kNew, 5190, 420, 1125, 345, L"&New"},
-          Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
-          Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
-          Place{kOK, 3975, 4890, 1125, 345, L"OK"},
-          Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
-      SCOPED_TRACE(id);
-      HWND c = d.Control(id);
-      ASSERT_NE(c, nullptr);
-      RECT r;
-      GetWindowRect(c, &r);
-      MapWindowPoints(nullptr, d.Dialog(), reinterpret_cast<POINT*>(&r), 2);
-      EXPECT_EQ(std::tuple(r.left, r.top, r.right - r.left, r.bottom - r.top),
-                std::tuple(px(left, tx), px(top, ty), px(width, tx), px(height, ty)));
-      EXPECT_EQ(WindowText(c), text);
-      LOGFONTW font = {};
-      GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof font, &font);
-      EXPECT_STREQ(font.lfFaceName, L"Tahoma");
-      EXPECT_EQ(font.lfHeight, fontHeight);
-    }
     std::vector<int> order;  // the tab order
     for (HWND c = GetWindow(d.Control(kLabel), GW_HWNDFIRST); c; c = GetWindow(c, GW_HWNDNEXT))
       order.push_back(GetDlgCtrlID(c));
@@ -124,7 +93,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     EXPECT_EQ(LOWORD(SendMessageW(d.Dialog(), DM_GETDEFID, 0, 0)), kOK);
 
     // The list (its editing, check boxes and header are used below): the selection kept
-    // visible, one column "Terms" 300 twips narrower than the list, two arrows as header images.
+    // visible, one column "Terms", two arrows as header images.
     EXPECT_TRUE(GetWindowLongW(d.List(), GWL_STYLE) & LVS_SHOWSELALWAYS);
     EXPECT_EQ(Header_GetItemCount(d.Header()), 1);
     wchar_t column[32] = {};
@@ -132,7 +101,6 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
     Header_GetItem(d.Header(), 0, &h);
     EXPECT_STREQ(column, L"Terms");
     EXPECT_EQ(h.fmt & HDF_JUSTIFYMASK, HDF_LEFT);
-    EXPECT_EQ(ListView_GetColumnWidth(d.List(), 0), px(4935 - 300, tx));
     EXPECT_EQ(Arrow(d), -1);  // no arrow before the first sort
     HIMAGELIST arrows = Header_GetImageList(d.Header());
     ASSERT_NE(arrows, nullptr);
@@ -163,6 +131,87 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
   EXPECT_EQ(ReadTerms(collection.Get()), terms);
   form.Unload();
   EXPECT_EQ(form.Window(), nullptr);
+}
+
+// The designed layout in the pixels of the screen's DPI setting: each control in its place and
+// in Tahoma 8.25 pt, with room for its whole text (the label wider or taller only where its text
+// needs it, as a label with AutoSize grows); the client area 165 twips beyond Cancel; the
+// column 300 twips narrower than the list; the dialog within a 1366 x 768 screen up to 144 DPI.
+TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  wchar_t setting[8] = {};
+  if (GetEnvironmentVariableW(kDpiVariable, setting, 8))
+    ASSERT_EQ(dpi, _wtoi(setting)) << "the DPI setting did not reach the program";
+  SCOPED_TRACE(std::to_string(dpi) + " DPI");
+  auto px = [dpi](double twips) { return static_cast<LONG>(twips * dpi / 1440 + 0.5); };
+  ComPtr<IDispatch> collection = NewCollection({LI(L"Alpha")});
+  FrmConfig form(qp::NewRecognizerRecord);
+  Run(form, collection.Get(), [&](DialogDriver& d) {
+    RECT r;
+    GetClientRect(d.Dialog(), &r);
+    // Cancel's pixel edges plus 165 twips, each rounded to whole pixels.
+    EXPECT_NEAR(r.right, px(6480), 1);
+    EXPECT_NEAR(r.bottom, px(5400), 1);
+    GetWindowRect(d.Dialog(), &r);
+    if (dpi <= 144) EXPECT_LE(std::max(r.right - r.left - 1366, r.bottom - r.top - 768), 0);
+    using Place = std::tuple<int, int, int, int, int, const wchar_t*>;
+    for (auto [id, left, top, width, height, text] :
+         {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
+          Place{kList, 165, 405, 4935, 4185, L""}, Place{kNew, 5190, 420, 1125, 345, L"&New"},
+          Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
+          Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
+          Place{kOK, 3975, 4890, 1125, 345, L"OK"},
+          Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
+      SCOPED_TRACE(id);
+      HWND c = d.Control(id);
+      ASSERT_NE(c, nullptr);
+      EXPECT_EQ(WindowText(c), text);
+      // The text as the control draws it, in its own font; a button's inside its edges.
+      const HFONT font = reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0));
+      LOGFONTW f = {};
+      GetObjectW(font, sizeof f, &f);
+      EXPECT_STREQ(f.lfFaceName, L"Tahoma");
+      EXPECT_EQ(f.lfHeight, -MulDiv(825, dpi, 7200));
+      RECT need = {};
+      HDC dc = GetDC(c);
+      SelectObject(dc, font);
+      DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_SINGLELINE);
+      ReleaseDC(c, dc);
+      const LONG inset = id == kLabel ? 0 : 4 * GetSystemMetrics(SM_CXEDGE);
+      GetWindowRect(c, &r);
+      MapWindowPoints(nullptr, d.Dialog(), reinterpret_cast<POINT*>(&r), 2);
+      const LONG w = r.right - r.left, h = r.bottom - r.top;
+      EXPECT_LE(std::max(need.right + inset - w, need.bottom + inset - h), 0) << "text cut off";
+      EXPECT_EQ(std::tuple(r.left, r.top, w, h),
+                std::tuple(px(left), px(top), std::max(px(width), id == kLabel ? need.right : 0),
+                           std::max(px(height), id == kLabel ? need.bottom : 0)));
+    }
+    EXPECT_EQ(ListView_GetColumnWidth(d.List(), 0), px(4935 - 300));
+    d.Key(VK_ESCAPE);
+  });
+}
+
+// The same in a program started under each DPI setting of the screens Word runs on: Wine reads
+// the setting, LogPixels of the user's "Control Panel\Desktop", once as a program starts.
+TEST_F(TermsDialog, TheDesignedLayoutHoldsAtEveryDpiSetting) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  for (DWORD dpi : {96u, 120u, 144u, 192u}) {
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", REG_DWORD, &dpi, sizeof dpi),
+        ERROR_SUCCESS);
+    SetEnvironmentVariableW(kDpiVariable, std::to_wstring(dpi).c_str());
+    EXPECT_EQ(
+        RunProgram(
+            L"\"" + std::wstring(self) +
+            L"\" --gtest_filter=TermsDialog.TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi"),
+        0u)
+        << dpi << " DPI";
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels");
+  SetEnvironmentVariableW(kDpiVariable, nullptr);
 }
 
 TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
