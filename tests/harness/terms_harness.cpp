@@ -57,63 +57,71 @@ std::vector<DamagedConfig> DamagedConfigs() {
   const size_t root = good.find("<SmartTagConfig>");
   const std::string comment = good.substr(0, root), body = good.substr(root);
   std::vector<DamagedConfig> cases;
-  auto add = [&](std::string name, std::string bytes, Answer answer) {
+  auto add = [&](std::string name, std::string bytes, StoreAnswer answer) {
     cases.push_back({std::move(name), std::move(bytes), answer});
   };
 
   // Damaged: cut short, bytes flipped or lost, noise, a second root.
-  add("empty", "", Answer::kMalformed);
-  add("white space only", " \r\n\t ", Answer::kMalformed);
+  add("empty", "", StoreAnswer::kMalformed);
+  add("white space only", " \r\n\t ", StoreAnswer::kMalformed);
   for (int percent : {1, 10, 25, 50, 75, 90, 99})
-    add("cut short at " + std::to_string(percent) + "%", good.substr(0, good.size() * percent / 100),
-        Answer::kMalformed);
-  add("cut short by one byte", good.substr(0, good.size() - 1), Answer::kMalformed);
+    add("cut short at " + std::to_string(percent) + "%",
+        good.substr(0, good.size() * percent / 100), StoreAnswer::kMalformed);
+  add("cut short by one byte", good.substr(0, good.size() - 1), StoreAnswer::kMalformed);
   for (const char* mark : {"<Caption>", "</Recognizer>", "Enabled=\"", "<!--", "</SmartTagConfig>"})
     for (char to : {'\xFF', '\0', '{'}) {
       std::string flipped = good;
       flipped[good.find(mark) + 1] = to;
       add(std::string("byte ") + std::to_string(static_cast<unsigned char>(to)) + " in " + mark,
-          flipped, Answer::kMalformed);
+          flipped, StoreAnswer::kMalformed);
     }
   std::string noise(8192, '\0');
   for (size_t i = 0, x = 12345; i < noise.size(); ++i)
     noise[i] = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
-  add("noise", noise, Answer::kMalformed);
-  add("noise after the document", good + noise.substr(0, 100), Answer::kMalformed);
-  add("a second root", good + "<SmartTagConfig/>", Answer::kMalformed);
-  add("text before the root", "Norvane" + body, Answer::kMalformed);
-  add("UTF-16 mark on single bytes", "\xFF\xFE" + good, Answer::kMalformed);
-  add("UTF-8 mark on UTF-16", "\xEF\xBB\xBF" + Utf16(good, false, false), Answer::kMalformed);
-  add("unknown encoding",
-      "<?xml version=\"1.0\" encoding=\"x-no-such-encoding\"?>" + body, Answer::kMalformed);
-  add("UTF-32", Utf16(Utf16(good, false, false), false, false), Answer::kMalformed);
-  add("deep and cut short", Repeat("<a>", 100000), Answer::kMalformed);
-  add("huge and cut short at the end", body.substr(0, body.size() - 30) +
-      Repeat("<!-- padding -->", 300000), Answer::kMalformed);
+  add("noise", noise, StoreAnswer::kMalformed);
+  add("noise after the document", good + noise.substr(0, 100), StoreAnswer::kMalformed);
+  add("a second root", good + "<SmartTagConfig/>", StoreAnswer::kMalformed);
+  add("text before the root", "Norvane" + body, StoreAnswer::kMalformed);
+  add("UTF-16 mark on single bytes", "\xFF\xFE" + good, StoreAnswer::kMalformed);
+  add("UTF-8 mark on UTF-16", "\xEF\xBB\xBF" + Utf16(good, false, false), StoreAnswer::kMalformed);
+  add("unknown encoding", "<?xml version=\"1.0\" encoding=\"x-no-such-encoding\"?>" + body,
+      StoreAnswer::kMalformed);
+  add("UTF-32", Utf16(Utf16(good, false, false), false, false), StoreAnswer::kMalformed);
+  add("deep and cut short", Repeat("<a>", 100000), StoreAnswer::kMalformed);
+  add("huge and cut short at the end",
+      body.substr(0, body.size() - 30) + Repeat("<!-- padding -->", 300000),
+      StoreAnswer::kMalformed);
 
   // Not damaged, only other: other encodings and structures, huge and deep documents.
-  add("UTF-16 with mark", Utf16(good, false, true), Answer::kReads);
-  add("UTF-16 big-endian with mark", Utf16(good, true, true), Answer::kReads);
+  add("UTF-16 with mark", Utf16(good, false, true), StoreAnswer::kReads);
+  add("UTF-16 big-endian with mark", Utf16(good, true, true), StoreAnswer::kReads);
   add("UTF-8 with mark and declaration",
-      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good, Answer::kReads);
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + good, StoreAnswer::kReads);
   add("a comment naming a declaration", "<!-- <!DOCTYPE SmartTagConfig> -->" + good,
-      Answer::kReads);
-  add("no terms", "<SmartTagConfig><Caption>x</Caption></SmartTagConfig>", Answer::kReads);
+      StoreAnswer::kReads);
+  add("no terms", "<SmartTagConfig><Caption>x</Caption></SmartTagConfig>", StoreAnswer::kReads);
   add("another root", "<Configuration><Recognizer ClassCode=\"LI\">x</Recognizer></Configuration>",
-      Answer::kReads);
+      StoreAnswer::kReads);
   const size_t terms = body.find("</Recognizers>");
-  add("huge: 20,000 terms", comment + body.substr(0, terms) +
-      Repeat("<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">"
-             "TERM</Recognizer>\r\n", 20000) + body.substr(terms), Answer::kReads);
+  add("huge: 20,000 terms",
+      comment + body.substr(0, terms) +
+          Repeat("<Recognizer ClassCode=\"LI\" Enabled=\"Yes\" CaseSensitive=\"Yes\" Mask=\"\">"
+                 "TERM</Recognizer>\r\n",
+                 20000) +
+          body.substr(terms),
+      StoreAnswer::kReads);
   const size_t nameExt = body.find("<NameExt/>");
-  add("deep: 200 levels", comment + body.substr(0, nameExt) + Repeat("<a>", 200) +
-      Repeat("</a>", 200) + body.substr(nameExt), Answer::kReads);
+  add("deep: 200 levels",
+      comment + body.substr(0, nameExt) + Repeat("<a>", 200) + Repeat("</a>", 200) +
+          body.substr(nameExt),
+      StoreAnswer::kReads);
 
   // Hostile: a document type declaration, whatever it declares, wherever before the root and
   // however the file is encoded.
   const std::string big(50000, 'x');
   const std::string expansion = "<!DOCTYPE SmartTagConfig [<!ENTITY e \"" + big + "\">]>\r\n" +
-      "<SmartTagConfig><Caption>" + Repeat("&e;", 2000) + "</Caption></SmartTagConfig>";
+                                "<SmartTagConfig><Caption>" + Repeat("&e;", 2000) +
+                                "</Caption></SmartTagConfig>";
   std::string laughs = "<!DOCTYPE SmartTagConfig [<!ENTITY l0 \"lol\">";
   for (int i = 1; i <= 10; ++i)
     laughs += "<!ENTITY l" + std::to_string(i) + " \"" +
@@ -122,9 +130,10 @@ std::vector<DamagedConfig> DamagedConfigs() {
   const std::string declarations[][2] = {
       {"entity used 2,000 times (100 million characters)", expansion},
       {"nested entities (a billion laughs)", laughs},
-      {"external entity", "<!DOCTYPE SmartTagConfig [<!ENTITY e SYSTEM "
-                          "\"file:///C:/windows/win.ini\">]>\r\n" + body.substr(0, 40) + "&e;" +
-                          body.substr(40)},
+      {"external entity",
+       "<!DOCTYPE SmartTagConfig [<!ENTITY e SYSTEM "
+       "\"file:///C:/windows/win.ini\">]>\r\n" +
+           body.substr(0, 40) + "&e;" + body.substr(40)},
       {"external declarations", "<!DOCTYPE SmartTagConfig SYSTEM \"nvstagQP.dtd\">" + body},
       {"parameter entity", "<!DOCTYPE SmartTagConfig [<!ENTITY % p SYSTEM \"p.dtd\"> %p;]>" + body},
       {"empty declaration", "<!DOCTYPE SmartTagConfig>" + body},
@@ -139,27 +148,28 @@ std::vector<DamagedConfig> DamagedConfigs() {
   for (const auto& [what, text] : declarations)
     for (const auto& [where, prolog] : prologs)
       add(std::string("declaration, ") + what + ", " + where, prolog + text,
-          Answer::kDocumentType);
+          StoreAnswer::kDocumentType);
   const std::string doctype = "<!DOCTYPE SmartTagConfig [<!ENTITY e \"x\">]>\r\n" + body;
   auto declared = [&](const char* encoding) {
     return std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>\r\n" + comment +
            doctype;
   };
-  add("declaration in UTF-8 with mark", "\xEF\xBB\xBF" + declared("UTF-8"), Answer::kDocumentType);
+  add("declaration in UTF-8 with mark", "\xEF\xBB\xBF" + declared("UTF-8"),
+      StoreAnswer::kDocumentType);
   add("declaration in UTF-16 with mark", Utf16(declared("UTF-16"), false, true),
-      Answer::kDocumentType);
+      StoreAnswer::kDocumentType);
   add("declaration in UTF-16 big-endian with mark", Utf16(declared("UTF-16"), true, true),
-      Answer::kDocumentType);
+      StoreAnswer::kDocumentType);
   add("declaration in UTF-16 without mark", Utf16(declared("UTF-16"), false, false),
-      Answer::kDocumentType);
+      StoreAnswer::kDocumentType);
   add("declaration in UTF-16 big-endian without mark", Utf16(declared("UTF-16"), true, false),
-      Answer::kDocumentType);
+      StoreAnswer::kDocumentType);
   for (const char* encoding : {"ISO-8859-1", "windows-1252", "US-ASCII", "Shift_JIS"})
     add(std::string("declaration, declared ") + encoding, declared(encoding),
-        Answer::kDocumentType);
+        StoreAnswer::kDocumentType);
   add("declaration, declared UTF-7",
       "<?xml version=\"1.0\" encoding=\"UTF-7\"?>+ADw-!DOCTYPE SmartTagConfig+AD4-" + body,
-      Answer::kDocumentType);
+      StoreAnswer::kDocumentType);
   return cases;
 }
 

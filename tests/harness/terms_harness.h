@@ -47,7 +47,7 @@ TermEdit Changed(const std::wstring& term, const std::wstring& text, bool enable
                  bool checkChanged = false);
 TermEdit Deleted(const std::wstring& term);
 
-enum class Answer {
+enum class StoreAnswer {
   kReads,         // read as the parser reads it
   kMalformed,     // 0x80040205 with the parser's reason
   kDocumentType,  // 0x80040205 for its document type declaration, before the parser sees it
@@ -55,7 +55,7 @@ enum class Answer {
 struct DamagedConfig {
   std::string name;
   std::string bytes;
-  Answer answer;
+  StoreAnswer answer;
 };
 // About sixty files: cut short, bytes flipped, other encodings, odd structure, huge and deep
 // documents, entity expansion and external entities in every encoding and place. Made from the

@@ -48,6 +48,8 @@ class Saver {
         return ::testing::AssertionFailure() << "config_saver's first save never ended";
     }
   }
+  // Lets a run that waits for it go on (mode "ok").
+  void Go() { SetEvent(stop_); }
   // Ends by itself (a run with a count, or told to stop) with every save (or read) done.
   ::testing::AssertionResult Succeeds(bool stop = false) {
     if (stop) SetEvent(stop_);

@@ -160,4 +160,24 @@ TEST_F(InterruptedSaves, TwoProcessesSaveAtOnceWhileAThirdReadsFromAFirstUseOn) 
   EXPECT_EQ(LeftBeside(), std::vector<std::wstring>{});
 }
 
+TEST_F(InterruptedSaves, TwentyOksAtOnceInTwoProcessesLoseNeither) {
+  // Each OK of either process adds its own term to the terms the file holds at that moment.
+  Saver p(20, L"ok:P"), q(20, L"ok:Q");
+  ASSERT_TRUE(p.Saving());
+  ASSERT_TRUE(q.Saving());
+  p.Go();
+  q.Go();
+  EXPECT_TRUE(p.Succeeds());
+  EXPECT_TRUE(q.Succeeds());
+  std::vector<std::wstring> expected = {L"", L"QP", L"QUILLPOINT", L"FIELD"}, found;
+  for (int n = 1; n <= 20; ++n)
+    for (const wchar_t* process : {L"P", L"Q"})
+      expected.push_back(process + std::to_wstring(n));
+  for (const Term& t : TermsInFile())
+    found.push_back(t.value);
+  std::sort(expected.begin(), expected.end());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, expected);
+}
+
 }  // namespace
