@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config.h"
@@ -61,19 +62,49 @@ int SaveForever() {
   }
 }
 
-void PrintOkTimes(const char* when, int runs) {
-  std::vector<double> ms;
+ULONGLONG WrittenAt(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+void PrintTimes(const char* what, std::vector<double> ms) {
+  std::sort(ms.begin(), ms.end());
+  std::printf("  %-44s median %7.1f ms  min %7.1f  max %7.1f  (%zu runs)\n", what,
+              ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
+}
+
+// The whole OK, and the part until the new file was written (taking the lock, reading the file,
+// merging, writing): the rest is the wait for the next second of the flag that tells every
+// recognizer, which follows every save.
+void PrintOkTimes(const char* when, const std::wstring& path, int runs) {
+  std::vector<double> whole, written;
   for (int i = 0; i < runs; ++i) {
-    ScriptedTermsDialog::Reset({qp::harness::Added(L"BENCH " + std::to_wstring(i))});
+    const std::wstring term = L"BENCH " + std::to_wstring(i);
+    ScriptedTermsDialog::Reset({qp::harness::Added(term)});
     qp::ComPtr<_SmartTagConfig> config = NewConfig(ScriptedTermsDialog::Make);
     const auto start = Clock::now();
+    // The term is seen in the file by a reader beside the OK, as another process would see it;
+    // it opens the file only after it changed, so as not to hold off the replace it waits for.
+    std::thread reader([&] {
+      const std::string marker = ">" + qp::WideToAnsi(term) + "<";
+      for (ULONGLONG seen = WrittenAt(path); MsSince(start) < 10000; Sleep(1)) {
+        std::string bytes;
+        if (WrittenAt(path) == seen) continue;
+        seen = WrittenAt(path);
+        if (qp::ReadFileBytes(path, bytes) && bytes.find(marker) != std::string::npos)
+          return written.push_back(MsSince(start));
+      }
+    });
     config->VisualConfig();
-    ms.push_back(MsSince(start));
+    whole.push_back(MsSince(start));
+    reader.join();
     if (ScriptedTermsDialog::refused) std::printf("  (OK %d was refused)\n", i + 1);
   }
-  std::sort(ms.begin(), ms.end());
-  std::printf("OK %-40s median %7.1f ms  min %7.1f  max %7.1f  (%d runs)\n", when,
-              ms[ms.size() / 2], ms.front(), ms.back(), runs);
+  std::printf("OK %s:\n", when);
+  PrintTimes("until the file is written", written);
+  PrintTimes("whole, with the flag's next second", whole);
 }
 
 }  // namespace
@@ -105,7 +136,7 @@ int main(int argc, char** argv) {
   std::printf("slowest: %s, %.1f ms\n\n", slowestName.c_str(), slowest);
 
   WriteWhole(path, qp::WideToAnsi(qp::CleanDefaultConfig(qp::DefaultConfigResource())));
-  PrintOkTimes("alone", runs);
+  PrintOkTimes("alone", path, runs);
   HANDLE saving = CreateEventW(nullptr, FALSE, FALSE, kSavingEvent);
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -116,7 +147,7 @@ int main(int argc, char** argv) {
   if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                      &startup, &saver) &&
       WaitForSingleObject(saving, 60000) == WAIT_OBJECT_0) {
-    PrintOkTimes("while another process saves", runs);
+    PrintOkTimes("while another process saves", path, runs);
   } else {
     std::printf("the saving process did not start\n");
   }
