@@ -69,8 +69,9 @@ bool IsPassingRefusal(DWORD error) {
 // Runs `attempt` until it succeeds, fails for another reason, or the patience is spent; the
 // last error stays that of the last attempt.
 template <class Attempt>
-bool PatientlyWhileShared(Attempt attempt, bool (*passing)(DWORD)) {
-  const ULONGLONG until = GetTickCount64() + kSharingPatienceMs;
+bool PatientlyWhileShared(Attempt attempt, bool (*passing)(DWORD),
+                          ULONGLONG patienceMs = kSharingPatienceMs) {
+  const ULONGLONG until = GetTickCount64() + patienceMs;
   for (;;) {
     if (attempt()) return true;
     const DWORD error = GetLastError();
@@ -376,6 +377,30 @@ void ReplaceFileSafely(const std::wstring& path,
     throw;
   }
   RemoveLeftNewFiles(path);
+}
+
+// A save holds the lock for the moments of one read, merge and write; another save that waits
+// longer than this is stuck, and the user hears of it.
+constexpr ULONGLONG kLockPatienceMs = 5000;
+constexpr wchar_t kLockFileName[] = L"nvstagQP.lock";
+
+SaveLock::SaveLock(const std::wstring& configPath) : file_(INVALID_HANDLE_VALUE) {
+  const std::wstring lockPath =
+      configPath.substr(0, configPath.find_last_of(L'\\') + 1) + kLockFileName;
+  // A lock file being deleted by its last owner refuses with access denied for a moment.
+  if (!PatientlyWhileShared(
+          [&] {
+            file_ =
+                CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+            return file_ != INVALID_HANDLE_VALUE;
+          },
+          IsPassingRefusal, kLockPatienceMs))
+    RaiseLastError();
+}
+
+SaveLock::~SaveLock() {
+  CloseHandle(file_);
 }
 
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {

@@ -59,6 +59,22 @@ std::wstring GetConfigFilePath();
 void ReplaceFileSafely(const std::wstring& path,
                        const std::function<void(const std::wstring& newFile)>& write);
 
+// The lock that every save of the user's configuration takes, in every process and on every
+// machine that shares the folder: the file "nvstagQP.lock" beside the configuration, opened
+// with no sharing and deleted when closed, so that the system lets it go when its owner ends,
+// however it ends. Taking it waits up to five seconds for another save; then it raises the
+// error of a refused replace.
+class SaveLock {
+ public:
+  explicit SaveLock(const std::wstring& configPath);
+  ~SaveLock();
+  SaveLock(const SaveLock&) = delete;
+  SaveLock& operator=(const SaveLock&) = delete;
+
+ private:
+  HANDLE file_;
+};
+
 // The whole file; false when it cannot be read. Opened for reading only, sharing reading,
 // writing and deletion with every other handle, so that a save may replace it meanwhile.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);

@@ -1,10 +1,13 @@
 #include "config/smart_tag_config.h"
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "config/config.h"
 #include "config/config_file.h"
 #include "config/records.h"
+#include "config/term_merge.h"
 #include "platform/settings.h"
 #include "platform/error_display.h"
 
@@ -154,6 +157,57 @@ ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabl
   return list;
 }
 
+ComPtr<Records> RecognizerList(IXMLDOMDocument2* doc, bool enabledOnly) {
+  auto make = [](IXMLDOMNode* node, std::wstring& enabled) {
+    ComPtr<_RecognizerProps> record = RecognizerProps::New();
+    WriteText(record.Get(), &_RecognizerProps::put_ClassCode, GetAttribute(node, L"ClassCode"));
+    WriteText(record.Get(), &_RecognizerProps::put_mask, GetAttribute(node, L"Mask"));
+    enabled = GetAttribute(node, L"Enabled");
+    WriteText(record.Get(), &_RecognizerProps::put_Enabled, enabled);
+    WriteText(record.Get(), &_RecognizerProps::put_CaseSensitive,
+              GetAttribute(node, L"CaseSensitive"));
+    WriteText(record.Get(), &_RecognizerProps::put_Value, TextOf(node));
+    return ComPtr<IDispatch>(record.Get());
+  };
+  return BuildList(doc, kRecognizerPath, enabledOnly, make);
+}
+
+// Writes the term records into the elements of the container; the record's CaseSensitive is
+// not read: every term is written "Yes".
+void FillRecognizer(IXMLDOMNode* element, IDispatch* item) {
+  auto record = RecordAs<_RecognizerProps>(item, IID__RecognizerProps);
+  MakeRecognizerNode(element, ReadText(record.Get(), &_RecognizerProps::get_Value),
+                     ReadText(record.Get(), &_RecognizerProps::get_Enabled),
+                     ReadText(record.Get(), &_RecognizerProps::get_ClassCode),
+                     ReadText(record.Get(), &_RecognizerProps::get_mask));
+}
+
+std::vector<TermRecord> TermRecordsOf(IDispatch* list) {
+  std::vector<TermRecord> records;
+  for (long i = 1, n = Call(list, L"Count").AsLong(); i <= n; ++i) {
+    auto record = RecordAs<_RecognizerProps>(
+        Call(list, L"Item", {Variant::FromLong(i)}).AsObject().Get(), IID__RecognizerProps);
+    records.push_back({ReadText(record.Get(), &_RecognizerProps::get_ClassCode),
+                       ReadText(record.Get(), &_RecognizerProps::get_Enabled),
+                       ReadText(record.Get(), &_RecognizerProps::get_mask),
+                       ReadText(record.Get(), &_RecognizerProps::get_Value)});
+  }
+  return records;
+}
+
+ComPtr<Records> ListOf(const std::vector<TermRecord>& records) {
+  ComPtr<Records> list = Records::New();
+  for (const TermRecord& r : records) {
+    ComPtr<_RecognizerProps> record = RecognizerProps::New();
+    WriteText(record.Get(), &_RecognizerProps::put_ClassCode, r.classCode);
+    WriteText(record.Get(), &_RecognizerProps::put_Enabled, r.enabled);
+    WriteText(record.Get(), &_RecognizerProps::put_mask, r.mask);
+    WriteText(record.Get(), &_RecognizerProps::put_Value, r.value);
+    list->Append(record.Get());
+  }
+  return list;
+}
+
 }  // namespace
 
 SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
@@ -176,28 +230,48 @@ IXMLDOMDocument2* SmartTagConfig::HeldDocument() {
   return m_oConfigDoc.Get();
 }
 
-void SmartTagConfig::ConfigFileLoad() {
-  if (m_oConfigDoc) return;
+void SmartTagConfig::PassOnWithPath(const wchar_t* trace) {
+  const Error e = AdoptCurrentException();
+  RaiseError(e.number, trace + e.source, e.description + L" " + m_sConfigFilePath, L"");
+}
+
+void SmartTagConfig::LoadInto(IXMLDOMDocument2* doc) {
   try {
-    // Held also when the load fails: later queries then see a document without elements.
-    m_oConfigDoc = NewXmlDocument();
-    const std::wstring& path = ConfigFilePath();
-    if (!LoadXmlFile(m_oConfigDoc.Get(), path)) {
-      const ParseFailure failure = DescribeParseFailure(m_oConfigDoc.Get(), path);
-      RaiseError(kErrConfigParse, failure.srcText.empty() ? kLibraryName : failure.srcText,
-                 failure.reason, L"");
-    }
+    if (const std::optional<ParseFailure> failure = LoadXmlFile(doc, ConfigFilePath()))
+      RaiseError(kErrConfigParse, failure->srcText.empty() ? kLibraryName : failure->srcText,
+                 failure->reason, L"");
   } catch (...) {
-    const Error e = AdoptCurrentException();
-    RaiseError(e.number, L"ConfigFileLoad(): " + e.source, e.description + L" " + m_sConfigFilePath,
-               L"");
+    PassOnWithPath(L"ConfigFileLoad(): ");
   }
 }
 
-void SmartTagConfig::ConfigFileSave() {
+void SmartTagConfig::ConfigFileLoad() {
+  if (m_oConfigDoc) return;
+  // Held also when the load fails: later queries then see a document without elements.
+  try {
+    m_oConfigDoc = NewXmlDocument();
+  } catch (...) {
+    PassOnWithPath(L"ConfigFileLoad(): ");
+  }
+  LoadInto(m_oConfigDoc.Get());
+}
+
+ComPtr<IXMLDOMDocument2> SmartTagConfig::LoadFreshDocument() {
+  ComPtr<IXMLDOMDocument2> doc;
+  try {
+    doc = NewXmlDocument();
+  } catch (...) {
+    PassOnWithPath(L"ConfigFileLoad(): ");
+  }
+  LoadInto(doc.Get());
+  return doc;
+}
+
+void SmartTagConfig::ConfigFileSave(std::unique_ptr<SaveLock> lock) {
   try {
     const std::wstring& path = ConfigFilePath();
     IXMLDOMDocument2* doc = HeldDocument();
+    if (!lock) lock = std::make_unique<SaveLock>(path);
     ReplaceFileSafely(path, [&](const std::wstring& newFile) {
       Check(doc->save(*Variant::FromString(newFile).Get()));
     });
@@ -206,6 +280,7 @@ void SmartTagConfig::ConfigFileSave() {
     // Hold exactly what the file now holds.
     m_oConfigDoc.Reset();
     ConfigFileLoad();
+    lock.reset();  // the other saves need not wait for the flag
     // The flag has one-second resolution: an engine of another apartment or process may have
     // rebuilt from the old file in the second of the replacement and stamped itself with that
     // second. The flag therefore carries a later second than the replacement's, which holds the
@@ -213,9 +288,7 @@ void SmartTagConfig::ConfigFileSave() {
     // running recognizer reads the new file at its next Recognize.
     SetCacheFlushFlagAfter(replaced);
   } catch (...) {
-    const Error e = AdoptCurrentException();
-    RaiseError(e.number, L"ConfigFileSave(): " + e.source, e.description + L" " + m_sConfigFilePath,
-               L"");
+    PassOnWithPath(L"ConfigFileSave(): ");
   }
 }
 
@@ -269,19 +342,7 @@ STDMETHODIMP SmartTagConfig::GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records*
   return ComBoundary([&] {
     try {
       ConfigFileLoad();
-      auto make = [](IXMLDOMNode* node, std::wstring& enabled) {
-        ComPtr<_RecognizerProps> record = RecognizerProps::New();
-        WriteText(record.Get(), &_RecognizerProps::put_ClassCode, GetAttribute(node, L"ClassCode"));
-        WriteText(record.Get(), &_RecognizerProps::put_mask, GetAttribute(node, L"Mask"));
-        enabled = GetAttribute(node, L"Enabled");
-        WriteText(record.Get(), &_RecognizerProps::put_Enabled, enabled);
-        WriteText(record.Get(), &_RecognizerProps::put_CaseSensitive,
-                  GetAttribute(node, L"CaseSensitive"));
-        WriteText(record.Get(), &_RecognizerProps::put_Value, TextOf(node));
-        return ComPtr<IDispatch>(record.Get());
-      };
-      *ppList = BuildList(m_oConfigDoc.Get(), kRecognizerPath, bEnabledOnly != VARIANT_FALSE, make)
-                    .Detach();
+      *ppList = RecognizerList(m_oConfigDoc.Get(), bEnabledOnly != VARIANT_FALSE).Detach();
     } catch (...) {
       PassOn(L"GetRecognizers(): ");
     }
@@ -315,11 +376,9 @@ STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** pp
 
 // ---- updates -----------------------------------------------------------------------------------
 
-void SmartTagConfig::ReplaceElements(IDispatch* records, const wchar_t* elementPath,
-                                     const wchar_t* containerPath, const wchar_t* elementName,
-                                     const FillElement& fill) {
-  if (Call(records, L"Count").AsLong() <= 0) return;  // nothing removed, nothing saved
-  IXMLDOMDocument2* doc = HeldDocument();
+void SmartTagConfig::ReplaceElements(IXMLDOMDocument2* doc, IDispatch* records,
+                                     const wchar_t* elementPath, const wchar_t* containerPath,
+                                     const wchar_t* elementName, const FillElement& fill) {
   ComPtr<IXMLDOMNode> first = SelectFirst(doc, elementPath);
   if (!first) RaiseObjectNotSet();
   ComPtr<IXMLDOMNode> element;
@@ -355,22 +414,16 @@ void SmartTagConfig::ReplaceElements(IDispatch* records, const wchar_t* elementP
     element.Reset();
     Check(appended->cloneNode(VARIANT_TRUE, element.GetAddressOf()));
   }
-  ConfigFileSave();
 }
 
 STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) {
   return ComBoundary([&] {
     try {
-      ReplaceElements(oRecognizers ? *oRecognizers : nullptr, kRecognizerPath, kRecognizersPath,
-                      L"Recognizer", [](IXMLDOMNode* element, IDispatch* item) {
-                        // The record's CaseSensitive is not read: every term is written "Yes".
-                        auto record = RecordAs<_RecognizerProps>(item, IID__RecognizerProps);
-                        MakeRecognizerNode(element,
-                                           ReadText(record.Get(), &_RecognizerProps::get_Value),
-                                           ReadText(record.Get(), &_RecognizerProps::get_Enabled),
-                                           ReadText(record.Get(), &_RecognizerProps::get_ClassCode),
-                                           ReadText(record.Get(), &_RecognizerProps::get_mask));
-                      });
+      IDispatch* records = oRecognizers ? *oRecognizers : nullptr;
+      if (Call(records, L"Count").AsLong() <= 0) return;  // nothing removed, nothing saved
+      ReplaceElements(HeldDocument(), records, kRecognizerPath, kRecognizersPath, L"Recognizer",
+                      FillRecognizer);
+      ConfigFileSave();
     } catch (...) {
       PassOn(L"UpdateRecognizers(): ");
     }
@@ -380,8 +433,10 @@ STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) {
 STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
   return ComBoundary([&] {
     try {
+      IDispatch* records = oActions ? *oActions : nullptr;
+      if (Call(records, L"Count").AsLong() <= 0) return;  // nothing removed, nothing saved
       ReplaceElements(
-          oActions ? *oActions : nullptr, kActionPath, kActionsPath, L"Action",
+          HeldDocument(), records, kActionPath, kActionsPath, L"Action",
           [](IXMLDOMNode* node, IDispatch* item) {
             auto record = RecordAs<_ActionProps>(item, IID__ActionProps);
             ComPtr<IXMLDOMElement> element;
@@ -405,6 +460,7 @@ STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
             Bstr text(ReadText(record.Get(), &_ActionProps::get_Value));
             Check(element->put_text(text.Get()));
           });
+      ConfigFileSave();
     } catch (...) {
       PassOn(L"UpdateActions(): ");
     }
@@ -448,24 +504,49 @@ STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pD
   });
 }
 
-// The user maintains the terms in the dialog; only a confirmed dialog changes the file. Nothing
-// is raised: a failure is shown, and the dialog goes in every case.
+void SmartTagConfig::SaveDialogEdits(const TermsDialog& dialog) {
+  try {
+    // A dialog that kept no terms, or none at all, has nothing to hand back.
+    if (Call(dialog.GetItems().Get(), L"Count").AsLong() <= 0) return;
+    std::unique_ptr<SaveLock> lock;
+    try {
+      lock = std::make_unique<SaveLock>(ConfigFilePath());
+    } catch (...) {
+      PassOnWithPath(L"ConfigFileSave(): ");
+    }
+    ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();
+    std::vector<TermRecord> records = TermRecordsOf(RecognizerList(now.Get(), false).Get());
+    ApplyTermEdits(records, dialog.GetEdits());
+    ReplaceElements(now.Get(), ListOf(records).Get(), kRecognizerPath, kRecognizersPath,
+                    L"Recognizer", FillRecognizer);
+    m_oConfigDoc = now;
+    ConfigFileSave(std::move(lock));
+  } catch (...) {
+    PassOn(L"UpdateRecognizers(): ");
+  }
+}
+
+// The user maintains the terms in the dialog, which opens on the file as it is (the document
+// held for the queries stays as it is), and whose OK adds the user's edits to the file as it is
+// then. Nothing is raised: a failure is shown; a failed OK leaves the dialog open with the
+// user's edits, for another OK or Cancel.
 STDMETHODIMP SmartTagConfig::VisualConfig() {
   if (!makeDialog_) return E_NOTIMPL;
   const std::unique_ptr<TermsDialog> made = makeDialog_(NewRecognizerRecord);
   TermsDialog& dialog = *made;
   try {
-    ComPtr<_Records> terms;
-    Check(GetRecognizers(VARIANT_FALSE, terms.GetAddressOf()));
-    ComPtr<IDispatch> collection;
-    Check(terms.As(&collection));
-    dialog.SetData(collection.Get());
-    dialog.Show();
-    if (!dialog.Cancelled()) {
-      ComPtr<IDispatch> items = dialog.GetItems();
-      IDispatch* handedBack = items.Get();
-      Check(UpdateRecognizers(&handedBack));
-    }
+    ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();
+    ComPtr<Records> terms = RecognizerList(now.Get(), false);
+    dialog.SetData(terms.Get());
+    dialog.Show([&] {
+      try {
+        SaveDialogEdits(dialog);
+        return true;
+      } catch (...) {
+        ShowCaughtError(L"");
+        return !dialog.GetItems();
+      }
+    });
   } catch (...) {
     ShowCaughtError(L"");
   }

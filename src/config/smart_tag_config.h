@@ -3,9 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/com_object.h"
+#include "config/config_file.h"
 #include "config/terms_dialog.h"
 #include "config/xml_document.h"
 
@@ -30,7 +32,16 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
 
  private:
   void ConfigFileLoad();
-  void ConfigFileSave();
+  // Saves the held document under the save lock, taking it unless `lock` is already held.
+  void ConfigFileSave(std::unique_ptr<SaveLock> lock = nullptr);
+  // The file as it is now, in a document of its own; raises as ConfigFileLoad does.
+  ComPtr<IXMLDOMDocument2> LoadFreshDocument();
+  void LoadInto(IXMLDOMDocument2* doc);
+  // Inside a catch: the failure goes on with `trace` in front of its source and the file's path
+  // after its description.
+  [[noreturn]] void PassOnWithPath(const wchar_t* trace);
+  // OK in the terms dialog: the user's edits applied to the file as it is, under the save lock.
+  void SaveDialogEdits(const TermsDialog& dialog);
   const std::wstring& ConfigFilePath();
   IXMLDOMDocument2* HeldDocument();  // raises when none is held
   // The first node the expression selects in the loaded document, or none.
@@ -38,10 +49,11 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
 
   // Replaces every `elementName` child of the container at `containerPath` by one element per
   // record, each made by `fill` from a copy of the one before (the first from the document's
-  // first element at `elementPath`), then saves.
+  // first element at `elementPath`). Saves nothing.
   using FillElement = std::function<void(IXMLDOMNode* element, IDispatch* record)>;
-  void ReplaceElements(IDispatch* records, const wchar_t* elementPath, const wchar_t* containerPath,
-                       const wchar_t* elementName, const FillElement& fill);
+  void ReplaceElements(IXMLDOMDocument2* doc, IDispatch* records, const wchar_t* elementPath,
+                       const wchar_t* containerPath, const wchar_t* elementName,
+                       const FillElement& fill);
 
   MakeTermsDialog makeDialog_;
   ComPtr<IXMLDOMDocument2> m_oConfigDoc;

@@ -84,24 +84,103 @@ ComPtr<IStream> StreamOf(const std::string& bytes) {
   return stream;
 }
 
+bool StartsWith(const std::wstring& text, size_t at, const wchar_t* what) {
+  return text.compare(at, wcslen(what), what) == 0;
+}
+
+// The file's text as the parser's detection of the encoding reads it, far enough for the
+// markup before the root: by its byte-order mark, as UTF-16 where the bytes show it without
+// one, as UTF-7 where it declares so. Every other encoding the parser reads writes markup in
+// ASCII, so there each byte stands for itself (`bytewise`). None: an encoding whose markup
+// cannot be told (UTF-32, EBCDIC), which no configuration is written in.
+std::optional<std::wstring> MarkupText(const std::string& bytes, bool& bytewise) {
+  auto at = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u; };
+  const unsigned long first4 = at(0) << 24 | at(1) << 16 | at(2) << 8 | at(3);
+  for (unsigned long unreadable : {0x0000003Cul, 0x3C000000ul, 0x0000FEFFul, 0xFFFE0000ul,
+                                   0x4C6FA794ul})  // UTF-32 both ways, "<?xm" in EBCDIC
+    if (bytes.size() >= 4 && first4 == unreadable) return std::nullopt;
+  bytewise = false;
+  const bool bigEndian = (at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0 && at(1) != 0);
+  if ((at(0) == 0xFF && at(1) == 0xFE) || bigEndian || (at(0) != 0 && at(1) == 0)) {
+    std::wstring text(bytes.size() / 2, L'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+      text[i] = static_cast<wchar_t>(bigEndian ? at(2 * i) << 8 | at(2 * i + 1)
+                                               : at(2 * i + 1) << 8 | at(2 * i));
+    return text;
+  }
+  std::string declaration = bytes.rfind("<?xml", 0) == 0 ? bytes.substr(0, bytes.find("?>")) : "";
+  CharLowerBuffA(declaration.data(), static_cast<DWORD>(declaration.size()));
+  if (declaration.find("utf-7") != std::string::npos) {
+    const int n =
+        MultiByteToWideChar(CP_UTF7, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+      MultiByteToWideChar(CP_UTF7, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
+    return text;
+  }
+  bytewise = true;
+  std::wstring text(bytes.size(), L'\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    text[i] = static_cast<unsigned char>(bytes[i]);
+  return text;
+}
+
 }  // namespace
+
+std::optional<ParseFailure> FindDocumentTypeDeclaration(const std::string& bytes) {
+  bool bytewise = false;
+  const std::optional<std::wstring> text = MarkupText(bytes, bytewise);
+  if (!text) return ParseFailure{L"The file is in an encoding a configuration cannot have.", L""};
+  const std::wstring& t = *text;
+  size_t i = StartsWith(t, 0, L"\xFEFF")                     ? 1
+             : StartsWith(t, 0, L"\xEF\xBB\xBF") && bytewise ? 3
+                                                             : 0;
+  // Only white space, the declaration, processing instructions and comments come before the
+  // root; whatever else stands there is the parser's to answer.
+  for (;;) {
+    i = t.find_first_not_of(L" \t\r\n", i);
+    if (i == std::wstring::npos) return std::nullopt;
+    const bool comment = StartsWith(t, i, L"<!--");
+    if (!comment && StartsWith(t, i, L"<!")) break;
+    if (!comment && !StartsWith(t, i, L"<?")) return std::nullopt;
+    const size_t end = t.find(comment ? L"-->" : L"?>", i + 2);
+    if (end == std::wstring::npos) return std::nullopt;
+    i = end + (comment ? 3 : 2);
+  }
+  const size_t lineStart = t.rfind(L'\n', i) == std::wstring::npos ? 0 : t.rfind(L'\n', i) + 1;
+  const size_t lineEnd = t.find(L'\n', i);
+  const size_t length = lineEnd == std::wstring::npos ? std::wstring::npos : lineEnd - lineStart;
+  const std::wstring line =
+      bytewise ? DecodeLine(bytes.substr(lineStart, length)) : t.substr(lineStart, length);
+  return ParseFailure{L"A configuration may not have a document type declaration.",
+                      TrimLineEnd(line)};
+}
 
 ComPtr<IXMLDOMDocument2> NewXmlDocument() {
   ComPtr<IDispatch> created = CreateObject(kDomDocumentProgId);
   ComPtr<IXMLDOMDocument2> doc;
   Check(
       created->QueryInterface(kIID_IXMLDOMDocument2, reinterpret_cast<void**>(doc.GetAddressOf())));
+  Check(doc->put_resolveExternals(VARIANT_FALSE));
+  Check(doc->put_validateOnParse(VARIANT_FALSE));
+  // Parsers that know the property refuse a declaration themselves; the others are never
+  // handed one (FindDocumentTypeDeclaration).
+  Bstr prohibit(L"ProhibitDTD");
+  doc->setProperty(prohibit.Get(), *Variant::FromBool(true).Get());
   return doc;
 }
 
-bool LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path) {
+std::optional<ParseFailure> LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path) {
   Check(doc->put_async(VARIANT_FALSE));
   // The file's bytes go to the parser as a stream: handed a path, the parser fetches the file
   // through the platform's URL machinery, which under Wine takes ten times as long as the
   // parse. The parser finds the encoding in the bytes either way.
   ComPtr<IStream> stream;
   std::string bytes;
-  if (ReadFileBytes(path, bytes)) stream = StreamOf(bytes);
+  if (ReadFileBytes(path, bytes)) {
+    if (std::optional<ParseFailure> refused = FindDocumentTypeDeclaration(bytes)) return refused;
+    stream = StreamOf(bytes);
+  }
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr;
   if (stream) {
@@ -113,7 +192,8 @@ bool LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path) {
     // Unreadable: the parser's own attempt says why.
     hr = doc->load(*Variant::FromString(path).Get(), &loaded);
   }
-  return SUCCEEDED(hr) && loaded == VARIANT_TRUE;
+  if (SUCCEEDED(hr) && loaded == VARIANT_TRUE) return std::nullopt;
+  return DescribeParseFailure(doc, path);
 }
 
 std::wstring FileLine(const std::wstring& path, long line) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/automation.h"
@@ -24,17 +25,22 @@ inline constexpr IID kIID_ISAXErrorHandler = {
 inline constexpr wchar_t kDomDocumentProgId[] = L"MSXML2.DOMDocument";
 inline constexpr wchar_t kSaxReaderProgId[] = L"MSXML2.SAXXMLReader";
 
-// A new, empty DOM document.
+// A new, empty DOM document that resolves no external entity and validates nothing.
 ComPtr<IXMLDOMDocument2> NewXmlDocument();
-
-// Loads the file at `path` into `doc`, synchronously; false when the file cannot be read or is
-// not well-formed, and the document's parse error then says why.
-bool LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path);
 
 struct ParseFailure {
   std::wstring reason;   // why the file is not well-formed
   std::wstring srcText;  // the text of the offending line, "" when unknown
 };
+
+// Loads the file at `path` into `doc`, synchronously; the failure when the file cannot be read,
+// is not well-formed, or has a document type declaration (refused before the parser sees it).
+std::optional<ParseFailure> LoadXmlFile(IXMLDOMDocument2* doc, const std::wstring& path);
+
+// A document type declaration before the root, found in the bytes of a file in whatever
+// encoding the parser would read it; a configuration never needs one, and the entities it may
+// declare could make the parser expand without end or fetch other files.
+std::optional<ParseFailure> FindDocumentTypeDeclaration(const std::string& bytes);
 
 // What went wrong when `doc` failed to load the file at `path`. Parsers that report no position
 // for the failure are helped out by the same parser's SAX reader, which does.

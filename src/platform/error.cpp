@@ -13,6 +13,8 @@ namespace {
 thread_local Error g_current;
 thread_local bool g_hasCurrent = false;
 
+}  // namespace
+
 std::wstring SystemMessage(HRESULT hr) {
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(
@@ -30,8 +32,6 @@ std::wstring SystemMessage(HRESULT hr) {
   }
   return s;
 }
-
-}  // namespace
 
 const Error& CurrentError() {
   return g_current;

@@ -53,6 +53,8 @@ void PrefixErrorSource(const std::wstring& context);
 
 long ErrorMessageId(long number);
 
+// The system's text for a failure code, as a failure without a description of its own shows.
+std::wstring SystemMessage(HRESULT hr);
 // A failed HRESULT from a call into COM becomes the current error and is raised, carrying the
 // callee's error information when it set any.
 [[noreturn]] void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid);

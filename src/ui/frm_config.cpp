@@ -292,7 +292,8 @@ void FrmConfig::Form_Load() {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void FrmConfig::Show() {
+void FrmConfig::Show(const std::function<bool()>& confirm) {
+  confirm_ = confirm;
   Load();
   DisabledWindows others{hwnd_, {}};
   EnumThreadWindows(GetCurrentThreadId(), DisableOther, reinterpret_cast<LPARAM>(&others));
@@ -502,6 +503,13 @@ void FrmConfig::Form_KeyUp(WORD keyCode) {
 }
 
 void FrmConfig::cmdOK_Click() {
+  if (confirm_) {
+    // No second OK while the first one's message is up.
+    EnableWindow(hwnd_, FALSE);
+    const bool confirmed = confirm_();
+    EnableWindow(hwnd_, TRUE);
+    if (!confirmed) return;
+  }
   ShowWindow(hwnd_, SW_HIDE);
   m_bCancelled = false;
 }

@@ -40,13 +40,14 @@ class FrmConfig final : public TermsDialog {
 
   bool Cancelled() const override { return m_bCancelled; }
   ComPtr<IDispatch> GetItems() const override { return editor_.Records(); }
+  std::vector<TermEdit> GetEdits() const override { return editor_.Edits(); }
   // Reports its own failures.
   void SetData(IDispatch* oRecognizers) override;
   void SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder);
 
-  // Shows the dialog modally without owner window; returns when OK, Cancel, Esc or the close
-  // box hid it. The dialog stays loaded until Unload.
-  void Show() override;
+  // Shows the dialog modally without owner window; returns when OK (once `confirm` agreed),
+  // Cancel, Esc or the close box hid it. The dialog stays loaded until Unload.
+  void Show(const std::function<bool()>& confirm = nullptr) override;
   void Unload() override;
   HWND Window() const { return hwnd_; }
 
@@ -94,6 +95,7 @@ class FrmConfig final : public TermsDialog {
   HWND hwnd_ = nullptr;
   ListView list_;
   TermEditor editor_;
+  std::function<bool()> confirm_;
   HFONT font_ = nullptr;
   HIMAGELIST imgHeaderIcons_ = nullptr;
   HMENU mnuPopUpMenu_ = nullptr;

@@ -1,5 +1,7 @@
 #include "ui/term_editor.h"
 
+#include <algorithm>
+
 #include "platform/error.h"
 #include "platform/error_display.h"
 
@@ -34,6 +36,11 @@ ComPtr<IDispatch> RecordAt(IDispatch* records, long position) {
 struct TermEditor::Item {
   std::wstring key;
   std::wstring tag;  // the term as last written to its record
+  // Where the term came from: its text and state from the collection (`made` 0), or the
+  // user's New (`made` its number); `order` its place among those.
+  std::wstring origin;
+  bool checked = true;
+  long made = 0, order = 0;
 };
 
 long TermEditor::CountRecords(IDispatch* records) {
@@ -47,6 +54,8 @@ long TermEditor::CountRecords(IDispatch* records) {
 
 void TermEditor::Fill(IDispatch* records, long count) {
   m_iNewTermCounter = 0;
+  madeTerms_ = 0;
+  deleted_.clear();
   list_.DeleteAll();
   for (long i = 1; i <= count; ++i) {
     ComPtr<IDispatch> record = RecordAt(records, i);
@@ -54,8 +63,12 @@ void TermEditor::Fill(IDispatch* records, long count) {
     const std::wstring value = TextProperty(record.Get(), L"Value");
     const int item = AddItem(value);
     if (item < 0) continue;  // a second record of the same term gets no item
-    list_.SetChecked(item, Upper(TextProperty(record.Get(), L"Enabled")) != L"NO");
-    ItemData(item).tag = value;
+    const bool checked = Upper(TextProperty(record.Get(), L"Enabled")) != L"NO";
+    list_.SetChecked(item, checked);
+    Item& data = ItemData(item);
+    data.tag = data.origin = value;
+    data.checked = checked;
+    data.order = i;
   }
   m_colRecognizers = records;
 }
@@ -84,7 +97,9 @@ int TermEditor::AddNewTerm() {
     if (!m_colRecognizers) RaiseObjectNotSet();
     Call(m_colRecognizers.Get(), L"Add", {Variant::FromObject(record.Get())});
     list_.SetChecked(item, true);
-    ItemData(item).tag = name;
+    Item& data = ItemData(item);
+    data.tag = name;
+    data.made = data.order = ++madeTerms_;
     return item;
   } catch (...) {
     ShowCaughtError(L"");
@@ -98,7 +113,10 @@ void TermEditor::DeleteSelectedTerms() {
     if (position < 0) RaiseObjectNotSet();
     for (int i = list_.Count() - 1; i >= 0; --i) {
       if (!list_.IsSelected(i)) continue;
-      const std::wstring tag = ItemData(i).tag;
+      const Item& data = ItemData(i);
+      const std::wstring tag = data.tag;
+      if (!data.made)
+        deleted_.push_back({data.order, {data.origin, true, data.origin, data.checked, false}});
       for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
         ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
         const std::wstring classCode = TextProperty(record.Get(), L"ClassCode");
@@ -151,6 +169,28 @@ void TermEditor::UpdateTermFromItem(int item) {
   }
 }
 
+std::vector<TermEdit> TermEditor::Edits() const {
+  std::vector<std::pair<long, TermEdit>> came = deleted_, made;
+  for (int i = 0; i < list_.Count(); ++i) {
+    const Item& data = ItemData(i);
+    const TermEdit edit{data.made ? L"" : data.origin, false, list_.Text(i), list_.Checked(i),
+                        list_.Checked(i) != data.checked};
+    if (data.made) {
+      made.push_back({data.order, edit});
+    } else if (edit.text != data.origin || edit.checkChanged) {
+      came.push_back({data.order, edit});
+    }
+  }
+  auto byOrder = [](const auto& a, const auto& b) { return a.first < b.first; };
+  std::sort(came.begin(), came.end(), byOrder);
+  std::sort(made.begin(), made.end(), byOrder);
+  std::vector<TermEdit> edits;
+  for (const auto& list : {came, made})
+    for (const auto& [order, edit] : list)
+      edits.push_back(edit);
+  return edits;
+}
+
 void TermEditor::ItemDeleted(LPARAM param) {
   if (auto* item = reinterpret_cast<Item*>(param)) {
     keys_.erase(KeyIdentity(item->key));
@@ -166,7 +206,7 @@ int TermEditor::AddItem(const std::wstring& text) {
   const std::wstring key = kKeyPrefix + text;
   const std::wstring identity = KeyIdentity(key);
   if (keys_.count(identity)) return -1;
-  auto* data = new Item{key, L""};
+  auto* data = new Item{key, L"", L""};
   const int added = list_.Insert(text, reinterpret_cast<LPARAM>(data));
   if (added < 0) {
     delete data;

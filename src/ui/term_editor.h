@@ -7,6 +7,8 @@
 
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "config/terms_dialog.h"
 #include "platform/automation.h"
@@ -20,6 +22,8 @@ class TermEditor {
 
   // The collection Fill kept, with the user's edits; none when it kept none.
   ComPtr<IDispatch> Records() const { return m_colRecognizers; }
+  // What the user did to each term since Fill, as OK applies it to the file.
+  std::vector<TermEdit> Edits() const;
 
   // The number of records of the collection; reports a failure and gives -1.
   long CountRecords(IDispatch* records);
@@ -50,6 +54,9 @@ class TermEditor {
   NewRecord newRecord_;
   ComPtr<IDispatch> m_colRecognizers;
   short m_iNewTermCounter = 0;
+  long madeTerms_ = 0;  // terms the user added, for their order
+  // The terms that came and that the user deleted, by their place among those that came.
+  std::vector<std::pair<long, TermEdit>> deleted_;
   // Item keys in use (compared as the recognizer compares terms, without regard to case).
   std::unordered_set<std::wstring> keys_;
 };

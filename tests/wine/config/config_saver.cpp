@@ -6,7 +6,9 @@
 // MODE "mark:X" makes save n change the last term to X followed by n (the terms as they are
 // otherwise); MODE "read" saves nothing and reads the file again and again instead, each time
 // as an engine does after the flag moved, and fails when a read fails or finds fewer terms
-// than its first one.
+// than its first one; MODE "ok:X" presses OK in the terms dialog of the store (linked here,
+// without window) COUNT times, each time with a new term X followed by n as the user's edit,
+// the first time once STOP_EVENT is set; MODE "hold" holds the save lock until ended.
 #include <windows.h>
 #include <ole2.h>
 #include <wrl/client.h>
@@ -15,7 +17,10 @@
 #include <cwchar>
 #include <string>
 
+#include "config/config.h"
+#include "config/config_file.h"
 #include "nvstagQP.h"
+#include "terms_harness.h"
 
 namespace {
 
@@ -51,7 +56,32 @@ void MarkLastTerm(_Records* terms, const std::wstring& text) {
   Check(put, "changing the last term");
 }
 
+void PressOk(HANDLE ready, HANDLE stop, unsigned long count, const std::wstring& name) {
+  using qp::harness::ScriptedTermsDialog;
+  ComPtr<_SmartTagConfig> config;
+  Check(qp::CreateSmartTagConfig(ScriptedTermsDialog::Make, IID__SmartTagConfig,
+                                 reinterpret_cast<void**>(config.GetAddressOf())),
+        "creating the store");
+  for (unsigned long n = 1; n <= count; ++n) {
+    ScriptedTermsDialog::Reset({qp::harness::Added(name + std::to_wstring(n))});
+    if (n == 1)
+      ScriptedTermsDialog::beforeOk = [&] {
+        SetEvent(ready);
+        WaitForSingleObject(stop, 60000);
+      };
+    Check(config->VisualConfig(), "VisualConfig");
+    Check(ScriptedTermsDialog::shown == 1 && !ScriptedTermsDialog::refused ? S_OK : E_FAIL, "OK");
+  }
+}
+
 void Save(HANDLE ready, HANDLE stop, unsigned long count, const std::wstring& mode) {
+  if (mode.rfind(L"ok:", 0) == 0) return PressOk(ready, stop, count, mode.substr(3));
+  if (mode == L"hold") {
+    qp::SaveLock lock(qp::GetConfigFilePath());
+    SetEvent(ready);
+    WaitForSingleObject(stop, INFINITE);
+    return;
+  }
   const bool reading = mode == L"read";
   const std::wstring mark = mode.rfind(L"mark:", 0) == 0 ? mode.substr(5) : std::wstring();
   CLSID clsid;

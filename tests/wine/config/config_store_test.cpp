@@ -16,11 +16,14 @@
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "term_records.h"
+#include "terms_harness.h"
+#include "window_watcher.h"
 #include "wine_test_env.h"
 
 namespace {
 
 using namespace qp::test;
+using namespace qp::harness;
 using qp::Bstr;
 using qp::ComPtr;
 using qp::Variant;
@@ -113,9 +116,9 @@ class ConfigStore : public ::testing::Test {
  protected:
   void SetUp() override { ResetProductState(); }
 
-  static ComPtr<_SmartTagConfig> NewConfig() {
+  static ComPtr<_SmartTagConfig> NewConfig(qp::MakeTermsDialog dialog = nullptr) {
     ComPtr<_SmartTagConfig> config;
-    EXPECT_EQ(qp::CreateSmartTagConfig(nullptr, IID__SmartTagConfig,
+    EXPECT_EQ(qp::CreateSmartTagConfig(dialog, IID__SmartTagConfig,
                                        reinterpret_cast<void**>(config.GetAddressOf())),
               S_OK);
     return config;
@@ -653,6 +656,118 @@ TEST_F(ConfigStore, HasConfigChangedFollowsTheFileTime) {
   // A missing file: the file system object's own error, unchanged.
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
   EXPECT_EQ(FailureOf(config.Get(), L"HasConfigChanged").code, qp::ErrorNumberToHresult(53));
+}
+
+}  // namespace
+
+namespace {
+
+// A configuration with these terms only.
+std::string ConfigWith(const std::vector<Term>& terms) {
+  std::string file = "<SmartTagConfig><RecognizerProvider><Recognizers><!-- c -->";
+  for (const Term& t : terms)
+    file += "<Recognizer ClassCode=\"" + Narrow(t.classCode) + "\" Enabled=\"" + Narrow(t.enabled) +
+            "\" CaseSensitive=\"Yes\" Mask=\"\">" + Narrow(t.value) + "</Recognizer>";
+  return file + "</Recognizers></RecognizerProvider></SmartTagConfig>";
+}
+
+TEST_F(ConfigStore, OkAppliesTheUsersEditsToTheTermsTheFileHoldsThen) {
+  const Term d = {L"D", L""}, le = {L"LE", L"D"};
+  struct Case {
+    const char* name;
+    std::vector<Term> atOpen, atOk;  // the file when the dialog opens and when OK is pressed
+    std::vector<qp::TermEdit> edits;
+    std::vector<Term> after;
+  };
+  const Case cases[] = {
+      {"terms the user did not touch stay as the other process left them, additions follow",
+       {d, LI(L"QP"), LI(L"QUILLPOINT"), LI(L"FIELD"), {L"LE", L"Excluded"}},
+       {d, LI(L"Q2"), LI(L"QUILLPOINT", L"No"), {L"LE", L"Excluded"}, LI(L"NEW")},
+       {Added(L"U1"), Added(L"U2", false)},
+       {d,
+        LI(L"Q2"),
+        LI(L"QUILLPOINT", L"No"),
+        {L"LE", L"Excluded"},
+        LI(L"NEW"),
+        LI(L"U1"),
+        LI(L"U2", L"No")}},
+      {"the user's change wins on the terms the user touched",
+       {LI(L"A"), LI(L"B"), LI(L"C"), LI(L"D"), le},
+       {LI(L"A2"), LI(L"C"), LI(L"D", L"No"), le, LI(L"T"), LI(L"S")},
+       {Changed(L"A", L"A9", true), Changed(L"B", L"B9", true), Changed(L"C", L"s", false),
+        Deleted(L"D"), Added(L"T", false)},
+       {LI(L"A2"), LI(L"s", L"No"), le, LI(L"T", L"No"), LI(L"A9"), LI(L"B9")}},
+      {"a check change brings back a term the other process deleted",
+       {LI(L"A"), LI(L"B", L"No")},
+       {LI(L"B", L"No")},
+       {Changed(L"A", L"A", false, true), Changed(L"B", L"B", true, true)},
+       {LI(L"B"), LI(L"A", L"No")}},
+      {"terms passed round by renames each land once",
+       {LI(L"A"), LI(L"B")},
+       {LI(L"A"), LI(L"B")},
+       {Changed(L"A", L"B", true), Changed(L"B", L"A", false)},
+       {LI(L"B"), LI(L"A", L"No")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProductState();
+    WriteConfig(ConfigWith(c.atOpen));
+    ComPtr<_SmartTagConfig> config = NewConfig(ScriptedTermsDialog::Make);
+    ScriptedTermsDialog::Reset(c.edits);
+    ScriptedTermsDialog::beforeOk = [&] { WriteConfig(ConfigWith(c.atOk)); };
+    ASSERT_EQ(config->VisualConfig(), S_OK);
+    EXPECT_EQ(ScriptedTermsDialog::refused, 0);
+    EXPECT_EQ(TermsInFile(), c.after);
+    EXPECT_EQ(TermsOf(config.Get()), c.after);  // the store holds what it saved
+  }
+}
+
+TEST_F(ConfigStore, DamagedAndHostileFilesAreAnsweredAtOnceAndNeverWritten) {
+  for (const DamagedConfig& c : DamagedConfigs()) {
+    SCOPED_TRACE(c.name);
+    WriteConfig(c.bytes);
+    const CallError f = FailureOf(NewConfig().Get(), L"GetRecognizers", {Variant::FromBool(false)});
+    EXPECT_EQ(f.code, c.answer == StoreAnswer::kReads ? S_OK : kErrParse) << Narrow(f.description);
+    if (c.answer != StoreAnswer::kReads) {
+      EXPECT_TRUE(f.description.ends_with(L" " + ConfigPath())) << Narrow(f.description);
+      EXPECT_EQ(f.source.rfind(L"GetRecognizers(): ConfigFileLoad(): ", 0), 0u);
+    }
+    if (c.answer == StoreAnswer::kDocumentType) {
+      EXPECT_EQ(f.description,
+                L"A configuration may not have a document type declaration. " + ConfigPath());
+      EXPECT_NE(Upper(f.source).find(L"<!DOCTYPE"), std::wstring::npos) << Narrow(f.source);
+    }
+    EXPECT_EQ(FileBytes(ConfigPath()), c.bytes);
+  }
+  EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
+}
+
+TEST_F(ConfigStore, AFileThatBrokeWhileTheStoreRunsOpensNoDialogAndIsNeverReplaced) {
+  ComPtr<_SmartTagConfig> config = NewConfig(ScriptedTermsDialog::Make);
+  ASSERT_EQ(TermsOf(config.Get()), kDefaultTerms);
+  const std::string broken = "<SmartTagConfig><Caption>x</Captoin></SmartTagConfig>";
+  WindowWatcher boxes(WindowWatcher::Always(L"OK"));
+  size_t seen = 0;
+  for (bool whileOpen : {false, true}) {
+    SCOPED_TRACE(whileOpen ? "broken while the dialog is open" : "broken before it opens");
+    WriteConfig(Narrow(kDefault));
+    ScriptedTermsDialog::Reset({Added(L"NEW")});
+    if (whileOpen) {
+      ScriptedTermsDialog::beforeOk = [&] { WriteConfig(broken); };
+    } else {
+      WriteConfig(broken);
+    }
+    ASSERT_EQ(config->VisualConfig(), S_OK);
+    // Refused at the opening, or at each OK (the second after the first was refused).
+    EXPECT_EQ(ScriptedTermsDialog::shown, whileOpen ? 1 : 0);
+    seen += whileOpen ? 2 : 1;
+    ASSERT_TRUE(boxes.WaitFor(seen));
+    const CallError f = FailureOf(NewConfig().Get(), L"GetRecognizers", {Variant::FromBool(false)});
+    ExpectBox(boxes.Seen().back(), f.description);
+    EXPECT_EQ(FileBytes(ConfigPath()), broken);
+    EXPECT_EQ(TermsOf(config.Get()), kDefaultTerms);  // the document held for the queries
+  }
+  EXPECT_EQ(boxes.Seen().size(), seen);
 }
 
 }  // namespace

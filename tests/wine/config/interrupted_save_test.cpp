@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config_files.h"
+#include "config_saver_run.h"
 #include "term_records.h"
 #include "window_watcher.h"
 #include "wine_test_env.h"
@@ -21,8 +22,6 @@
 namespace {
 
 using namespace qp::test;
-
-constexpr DWORD kStartLimitMs = 60000;  // a new process under Wine, its server and first save
 
 // Everything beside the configuration file whose name continues it: what saves left there.
 std::vector<std::wstring> LeftBeside() {
@@ -64,63 +63,6 @@ class HeldOpen {
   HANDLE file_;
 };
 
-// One run of the helper that saves the terms again and again (or reads them: mode "read").
-class Saver {
- public:
-  explicit Saver(unsigned long count = 0, const std::wstring& mode = L"") {
-    static int runs = 0;
-    const std::wstring tag =
-        std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, (L"qp_saver_ready_" + tag).c_str());
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, (L"qp_saver_stop_" + tag).c_str());
-    std::wstring command = L"\"" + BinFolder() + L"\\config_saver.exe\" qp_saver_ready_" + tag +
-                           L" qp_saver_stop_" + tag + L" " + std::to_wstring(count) + L" " + mode;
-    STARTUPINFOW startup = {sizeof startup};
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process_))
-        << "config_saver did not start";
-  }
-  ~Saver() {
-    Kill();
-    for (HANDLE h : {process_.hThread, process_.hProcess, ready_, stop_})
-      CloseHandle(h);
-  }
-  Saver(const Saver&) = delete;
-  Saver& operator=(const Saver&) = delete;
-
-  // Started, and through its first complete save (or read).
-  ::testing::AssertionResult Saving() {
-    HANDLE either[] = {ready_, process_.hProcess};
-    switch (WaitForMultipleObjects(2, either, FALSE, kStartLimitMs)) {
-      case WAIT_OBJECT_0:
-        return ::testing::AssertionSuccess();
-      case WAIT_OBJECT_0 + 1:
-        return ::testing::AssertionFailure() << "config_saver ended before its first save";
-      default:
-        return ::testing::AssertionFailure() << "config_saver's first save never ended";
-    }
-  }
-  // Ends by itself (a run with a count, or told to stop) with every save (or read) done.
-  ::testing::AssertionResult Succeeds(bool stop = false) {
-    if (stop) SetEvent(stop_);
-    if (WaitForSingleObject(process_.hProcess, kStartLimitMs) != WAIT_OBJECT_0)
-      return ::testing::AssertionFailure() << "config_saver did not end";
-    DWORD code = 98;
-    GetExitCodeProcess(process_.hProcess, &code);
-    if (code != 0) return ::testing::AssertionFailure() << "config_saver failed, code " << code;
-    return ::testing::AssertionSuccess();
-  }
-  void Kill() {
-    TerminateProcess(process_.hProcess, 3);
-    WaitForSingleObject(process_.hProcess, kStartLimitMs);
-  }
-  HANDLE Thread() const { return process_.hThread; }
-
- private:
-  HANDLE ready_, stop_;
-  PROCESS_INFORMATION process_ = {};
-};
-
 class InterruptedSaves : public ::testing::Test {
  protected:
   void SetUp() override { RemoveConfigFolder(); }
@@ -155,7 +97,7 @@ TEST_F(InterruptedSaves, KilledSavesLeaveAWholeFileAndTheNextSaveRetriedTakesWha
   EXPECT_EQ(LeftBeside(), std::vector<std::wstring>{}) << "the next save left them there";
 }
 
-TEST_F(InterruptedSaves, ASaveInProgressInAnotherProcessIsNotDisturbed) {
+TEST_F(InterruptedSaves, ASaveInProgressHoldsOffAnotherProcessAndKeepsItsFile) {
   Saver frozen;
   ASSERT_TRUE(frozen.Saving());
   // Frozen while its replacement is refused, its new file written and closed.
@@ -172,10 +114,14 @@ TEST_F(InterruptedSaves, ASaveInProgressInAnotherProcessIsNotDisturbed) {
           return suspended && FileBytes(ConfigFolder() + L"\\" + inProgress[0]) != "(missing)";
         }));
   }
-  // Another process saves meanwhile: the frozen save's file is not its to take.
+  // Another process's save waits for the save lock that the frozen one holds and is refused;
+  // the frozen save's file stays, and the save completes once it goes on.
   Saver other(1);
-  EXPECT_TRUE(other.Succeeds());
+  EXPECT_FALSE(other.Succeeds());
   EXPECT_EQ(LeftBeside(), inProgress);
+  ResumeThread(frozen.Thread());
+  EXPECT_TRUE(frozen.Succeeds(true));
+  EXPECT_EQ(LeftBeside(), std::vector<std::wstring>{});
   ExpectWhole();
 }
 
@@ -212,6 +158,26 @@ TEST_F(InterruptedSaves, TwoProcessesSaveAtOnceWhileAThirdReadsFromAFirstUseOn) 
   EXPECT_TRUE(terms.back().value == L"FIRST6" || terms.back().value == L"SECOND6")
       << Narrow(terms.back().value);
   EXPECT_EQ(LeftBeside(), std::vector<std::wstring>{});
+}
+
+TEST_F(InterruptedSaves, TwentyOksAtOnceInTwoProcessesLoseNeither) {
+  // Each OK of either process adds its own term to the terms the file holds at that moment.
+  Saver p(20, L"ok:P"), q(20, L"ok:Q");
+  ASSERT_TRUE(p.Saving());
+  ASSERT_TRUE(q.Saving());
+  p.Go();
+  q.Go();
+  EXPECT_TRUE(p.Succeeds());
+  EXPECT_TRUE(q.Succeeds());
+  std::vector<std::wstring> expected = {L"", L"QP", L"QUILLPOINT", L"FIELD"}, found;
+  for (int n = 1; n <= 20; ++n)
+    for (const wchar_t* process : {L"P", L"Q"})
+      expected.push_back(process + std::to_wstring(n));
+  for (const Term& t : TermsInFile())
+    found.push_back(t.value);
+  std::sort(expected.begin(), expected.end());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, expected);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "action_host.h"
 #include "config/config.h"
+#include "config_saver_run.h"
 #include "dialog_driver.h"
 #include "late_bound.h"
 #include "platform/automation.h"
@@ -21,6 +22,7 @@
 #include "platform/paths.h"
 #include "platform/strings.h"
 #include "term_records.h"
+#include "terms_harness.h"
 #include "ui/frm_config.h"
 #include "wine_test_env.h"
 #include "word_standin.h"
@@ -330,6 +332,12 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
   });
   EXPECT_FALSE(form.Cancelled());
   EXPECT_EQ(form.GetItems().Get(), collection.Get());
+  // What OK applies to the file: the terms that came and were deleted, renamed or checked
+  // otherwise, in their order, then the new ones still there, in the order made.
+  using namespace qp::harness;
+  EXPECT_EQ(form.GetEdits(), (std::vector<qp::TermEdit>{
+                                 Deleted(L"QUILLPOINT"), Changed(L"FIELD", L"Field Name", true),
+                                 Added(L"Client Full Name"), Added(L"Effective Date")}));
   // Records in their order, the deleted ones gone, new ones appended; untouched records keep
   // their Enabled text as it came.
   EXPECT_EQ(ReadTerms(collection.Get()), (std::vector<Term>{{L"D", L""},
@@ -685,6 +693,52 @@ TEST_F(TermsThroughWord, CancelWritesNothingAndOkMakesTheListTheTermsOfTheFileAn
   EXPECT_EQ(TermsInFile(), std::vector<Term>{kDerived});
 }
 
+TEST_F(TermsThroughWord, OkAddsTheUsersEditsToWhatAnotherProcessSavedBeforeTheDialogOrInIt) {
+  MaintainTerms([](DialogDriver& d) { d.Click(kCancel); });  // this process has read the terms
+  int run = 0;
+  for (bool during : {false, true})
+    for (bool edit : {false, true}) {
+      SCOPED_TRACE(std::string(during ? "saved while open" : "saved before") +
+                   (edit ? ", one edit" : ", no edit"));
+      // The other process renames the last term; the user here unchecks or checks the first.
+      const std::wstring renamed = L"B" + std::to_wstring(++run) + L"1";
+      std::vector<Term> expected = TermsInFile();
+      expected.back().value = renamed;
+      if (edit) expected[1].enabled = expected[1].enabled == L"Yes" ? L"No" : L"Yes";
+      Saver other(1, L"mark:B" + std::to_wstring(run));
+      if (!during) {
+        ASSERT_TRUE(other.Succeeds());
+      }
+      MaintainTerms([&](DialogDriver& d) {
+        if (during) {
+          EXPECT_TRUE(other.Succeeds());
+        } else {
+          EXPECT_EQ(d.Texts().back(), renamed);  // opened on the file as it is
+        }
+        if (edit) d.ClickCheckBox(0);
+        d.Click(kOK);
+      });
+      EXPECT_EQ(TermsInFile(), expected);
+    }
+}
+
+TEST_F(TermsThroughWord, OkRefusedWhileAnotherSaveHoldsOnKeepsTheEditsUntilTheHolderEnds) {
+  Saver holder(0, L"hold");  // stuck, as a save that never ends
+  ASSERT_TRUE(holder.Saving());
+  MaintainTerms([&](DialogDriver& d) {
+    d.ClickCheckBox(0);
+    d.Click(kOK);
+    d.ExpectError(qp::SystemMessage(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)) + L" " +
+                  ConfigPath());
+    EXPECT_TRUE(IsWindowVisible(d.Dialog()));
+    EXPECT_EQ(d.Checks(), (std::vector<bool>{false, true, true}));
+    holder.Kill();  // the lock goes with its owner
+    d.Click(kOK);
+  });
+  EXPECT_EQ(TermsInFile(),
+            (std::vector<Term>{kDerived, LI(L"QP", L"No"), LI(L"QUILLPOINT"), LI(L"FIELD")}));
+}
+
 TEST_F(TermsThroughWord, AConfigurationWithoutTermsCannotTakeANewOne) {
   // No term records at all: the dialog keeps no collection, and OK has nothing to hand back.
   const std::string file =
@@ -695,7 +749,6 @@ TEST_F(TermsThroughWord, AConfigurationWithoutTermsCannotTakeANewOne) {
   MaintainTerms([&](DialogDriver& d) {
     EXPECT_EQ(d.Count(), 0);
     d.Click(kOK);
-    // The message comes after the dialog has gone, without owner.
     d.ExpectError(kObjectNotSet);
   });
   EXPECT_EQ(FileBytes(ConfigPath()), file);
