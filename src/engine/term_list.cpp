@@ -216,7 +216,7 @@ bool Controller::GetRecognizerList() {
   } catch (...) {
     AdoptCurrentException();
     PrefixErrorSource(L"NVSmartTagQP.Controller.GetRecognizerList()");
-    Trace(CurrentError().source + L": " + CurrentError().description, L"");
+    Trace([] { return CurrentError().source + L": " + CurrentError().description; }, L"");
     ReportControllerError();
     return false;
   }
@@ -297,7 +297,7 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       if (result.error) std::rethrow_exception(result.error);
 
       m_dicTerms.Call(L"Add", {limitKey, Variant::FromShort(maxWords)});
-      Trace(L"DoRecognize(" + m_sSmartTagName + L")", L"");
+      Trace([&] { return L"DoRecognize(" + m_sSmartTagName + L")"; }, L"");
     } catch (...) {
       AdoptCurrentException();
       // A failing put-back (no dictionary, or the limit was never taken out) leaves the call:
