@@ -56,7 +56,6 @@ class MaxWordsLease {
 Recognizer::Recognizer(PlatformServices platform) : platform_(std::move(platform)) {}
 
 bool Recognizer::IsDate(std::u16string_view candidate) {
-  ++dateConversions_;
   return platform_.toDate(candidate, dateText_);
 }
 

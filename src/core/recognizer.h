@@ -49,9 +49,6 @@ class Recognizer {
   RecognizeResult Recognize(std::u16string_view text, TermDictionary& terms,
                             std::u16string_view typeName, const CommitFn& commit);
 
-  // Date conversions asked of the platform so far (for measurements).
-  uint64_t DateConversions() const { return dateConversions_; }
-
  private:
   struct Word {
     uint32_t offset, length;  // within the sentence
@@ -88,7 +85,6 @@ class Recognizer {
   std::vector<Word> words_;
   uint64_t prefixGeneration_ = 0;
   bool datePrefixes_ = false;  // some prefix is itself a date's text form
-  uint64_t dateConversions_ = 0;
 };
 
 }  // namespace qp::engine
