@@ -3,11 +3,22 @@
 
 #include <windows.h>
 
+#include <span>
+
 namespace qp {
 
 HRESULT CreateRecognizer(REFIID iid, void** out);
 HRESULT CreateAction(REFIID iid, void** out);
 // The Controller with the terms dialog: the engine and the store below it know no window.
 HRESULT CreateController(REFIID iid, void** out);
+
+// The creatable classes, for the class factory and self-registration.
+struct ServerClass {
+  const CLSID* clsid;
+  const wchar_t* progId;
+  const wchar_t* description;
+  HRESULT (*create)(REFIID iid, void** out);
+};
+std::span<const ServerClass> ServerClasses();
 
 }  // namespace qp

@@ -228,18 +228,11 @@ namespace {
 // site is the caller's for this one call, so its member's id is kept for the call only.
 class SiteCommitter {
  public:
-  SiteCommitter(IDispatch* site, BSTR typeName) : site_(site), typeName_(typeName) {}
+  SiteCommitter(IDispatch* site, BSTR typeName)
+      : site_(ComPtr<IDispatch>(site)), typeName_(typeName) {}
 
   void operator()(int32_t start, int32_t length) {
-    if (!site_) RaiseObjectNotSet();
-    if (id_ == DISPID_UNKNOWN) {
-      LPOLESTR name = const_cast<LPOLESTR>(L"CommitSmartTag");
-      HRESULT hr = site_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id_);
-      if (FAILED(hr)) {
-        id_ = DISPID_UNKNOWN;
-        RaiseComError(hr, nullptr, IID_NULL);
-      }
-    }
+    const DISPID id = site_.IdOf(L"CommitSmartTag");
     // Arguments last to first: type name, start, length, no property bag.
     VARIANT args[4];
     args[3].vt = VT_BSTR;
@@ -251,13 +244,12 @@ class SiteCommitter {
     args[0].vt = VT_DISPATCH;
     args[0].pdispVal = nullptr;
     DISPPARAMS params = {args, nullptr, 4, 0};
-    InvokeId(site_, id_, DISPATCH_METHOD, params);
+    InvokeId(site_.Get(), id, DISPATCH_METHOD, params);
   }
 
  private:
-  IDispatch* site_;
+  LateBound site_;
   BSTR typeName_;
-  DISPID id_ = DISPID_UNKNOWN;
 };
 
 }  // namespace
