@@ -42,11 +42,9 @@ class Recognizer {
   explicit Recognizer(PlatformServices platform);
 
   // Recognizes `text` (as received, embedded objects as U+FFFC) and commits a tag of
-  // `typeName` for every term found. While matching, the "$MAXWORDS$" entry is taken out
-  // of `terms` (so it can never be tagged); afterwards it is always back, holding the
-  // word limit that was used (3 where it was missing, empty or 0). Tags committed before
-  // a failure stay committed; the remaining sentences are not matched.
-  RecognizeResult Recognize(std::u16string_view text, TermDictionary& terms,
+  // `typeName` for every term found, of at most `maxWords` words. Tags committed before a
+  // failure stay committed; the remaining sentences are not matched.
+  RecognizeResult Recognize(std::u16string_view text, const TermDictionary& terms, int maxWords,
                             std::u16string_view typeName, const CommitFn& commit);
 
  private:

@@ -5,6 +5,8 @@
 
 #include <oleauto.h>
 
+#include <string_view>
+
 #include "platform/settings.h"
 #include "platform/strings.h"
 #include "platform/error_display.h"
@@ -64,7 +66,7 @@ class ArrayData {
 // them: Keys gives a one-dimensional array of texts (as variants or as strings) and
 // CompareMode says how keys compare, 0 binary or 1 text. Otherwise false, and the caller has
 // the matcher ask the dictionary's own Exists. Keys that are not text can never equal a
-// candidate and are left out; "$MAXWORDS$" is the table's own entry. Candidates arrive
+// candidate and are left out; "$MAXWORDS$" holds the word limit, not a term. Candidates arrive
 // upper-cased; a dictionary that compares text without case (the catalog's may) finds
 // "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
 bool Controller::CopyKeys() {
@@ -107,7 +109,8 @@ bool Controller::CopyKeys() {
       CharUpperBuffW(reinterpret_cast<wchar_t*>(upper.data()), static_cast<DWORD>(upper.size()));
       key = upper;
     }
-    if (key != engine::TermDictionary::kMaxWordsKey) terms_.Add(key);
+    if (std::wstring_view(reinterpret_cast<const wchar_t*>(key.data()), key.size()) != kMaxWordsKey)
+      terms_.Add(key);
   }
   return true;
 }
@@ -180,7 +183,6 @@ void Controller::RebuildTerms() {
       return Exists(m_dicTerms, std::wstring(candidate.begin(), candidate.end()));
     });
   }
-  terms_.SetMaxWords(kMaxWords);
 }
 
 bool Controller::GetRecognizerList() {
@@ -268,7 +270,6 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       maxWords = limit.IsEmptyOrNull() ? 0 : static_cast<short>(limit.AsLong());
       m_dicTerms.Call(L"Remove", {limitKey});
       if (maxWords == 0) maxWords = kMaxWords;
-      terms_.SetMaxWords(maxWords);
 
       // The type name as the site takes it, converted again only after SmartTagName(1) read
       // another one.
@@ -281,7 +282,7 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
       engine::RecognizeResult result = matcher_->Recognize(
-          received, terms_, typeName_,
+          received, terms_, maxWords, typeName_,
           [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
       if (result.outcome == engine::RecognizeResult::Outcome::PositionOverflow)

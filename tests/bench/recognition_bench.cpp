@@ -77,7 +77,7 @@ Measured Measure(const std::vector<std::u16string_view>& parts, TermDictionary& 
     m.counters = {};
     const auto t0 = Clock::now();
     for (auto p : parts)
-      m.failures += recognizer.Recognize(p, terms, u"bench", commit).Failed();
+      m.failures += recognizer.Recognize(p, terms, 3, u"bench", commit).Failed();
     times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   }
   m.seconds = Median(times);
