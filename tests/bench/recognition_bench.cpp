@@ -3,7 +3,7 @@
 //   recognition_bench --data DIR [--runs N] [--grep]
 // DIR holds text.txt and terms-10.txt, terms-10000.txt, terms-100000.txt (see tools/bench).
 #include "bench_support.h"
-#include "core/native_platform.h"
+#include "native_platform.h"
 #include "core/recognizer.h"
 #ifdef _WIN32
 #include "platform/win_platform.h"

@@ -9,10 +9,8 @@
 //
 // Checked on every input: no crash or hang; every tag starts at 1 or later and ends
 // inside the text as received; the tags, their order, the outcome and the last
-// sentence's result equal the model's (a tag spans the words it was read from); the dictionary ends
-// with its terms unchanged and
-// "$MAXWORDS$" present, holding the limit that was used.
-#include "core/native_platform.h"
+// sentence's result equal the model's (a tag spans the words it was read from).
+#include "native_platform.h"
 #include "core/recognizer.h"
 
 #include <cstddef>

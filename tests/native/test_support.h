@@ -1,7 +1,7 @@
 // Shared helpers: run the recognizer over a text with a fake commit site.
 #pragma once
 
-#include "core/native_platform.h"
+#include "native_platform.h"
 #include "core/recognizer.h"
 
 #include <initializer_list>
