@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <span>
+
 namespace qp {
 
 HRESULT CreateRecognizer(REFIID iid, void** out);
@@ -13,5 +15,14 @@ HRESULT CreateController(REFIID iid, void** out);
 // resource strings loaded for that thread, its store shared with no other apartment); modal on
 // that thread. Failures are shown as verb 2's are, never passed on.
 void MaintainTermsOnCallingThread() noexcept;
+
+// The creatable classes, for the class factory and self-registration.
+struct ServerClass {
+  const CLSID* clsid;
+  const wchar_t* progId;
+  const wchar_t* description;
+  HRESULT (*create)(REFIID iid, void** out);
+};
+std::span<const ServerClass> ServerClasses();
 
 }  // namespace qp

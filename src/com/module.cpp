@@ -1,5 +1,5 @@
 // The in-process server's entry points: DllMain keeps the module handle and nothing else,
-// DllGetClassObject serves the creatable classes from one table, DllCanUnloadNow reads the
+// DllGetClassObject serves the creatable classes from their table, DllCanUnloadNow reads the
 // module count.
 #include <windows.h>
 
@@ -8,18 +8,20 @@
 #include "platform/paths.h"
 
 namespace qp {
+
+std::span<const ServerClass> ServerClasses() {
+  static const ServerClass classes[] = {
+      {&CLSID_Recognizer, L"NVSmartTagQuillpoint.Recognizer", L"Quillpoint Smart Tag recognizer",
+       CreateRecognizer},
+      {&CLSID_Action, L"NVSmartTagQuillpoint.Action", L"Quillpoint Smart Tag actions",
+       CreateAction},
+      {&CLSID_Controller, L"NVSmartTagQuillpoint.Controller", L"Quillpoint Smart Tag engine",
+       CreateController},
+  };
+  return classes;
+}
+
 namespace {
-
-struct ClassEntry {
-  const CLSID* clsid;
-  HRESULT (*create)(REFIID, void**);
-};
-
-const ClassEntry kClasses[] = {
-    {&CLSID_Recognizer, CreateRecognizer},
-    {&CLSID_Action, CreateAction},
-    {&CLSID_Controller, CreateController},
-};
 
 class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
  public:
@@ -60,14 +62,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  for (const auto& entry : qp::kClasses) {
-    if (clsid != *entry.clsid) continue;
-    auto* factory = new (std::nothrow) qp::ClassFactory(entry.create);
-    if (!factory) return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(iid, out);
-    factory->Release();
-    return hr;
-  }
+  for (const auto& entry : qp::ServerClasses())
+    if (clsid == *entry.clsid) return qp::ClassFactory::Create(iid, out, entry.create);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 

@@ -92,7 +92,7 @@ class Recognizer final
     *out = nullptr;
     Bstr result;
     HRESULT hr = ask(result.Out());
-    if (FAILED(hr)) return ReturnString(L"", out) == S_OK ? hr : hr;
+    if (FAILED(hr)) return ReturnString(L"", out), hr;
     *out = result.Get() ? result.Detach() : SysAllocString(L"");
     return S_OK;
   }

@@ -6,23 +6,12 @@
 
 #include <string>
 
+#include "com/classes.h"
 #include "platform/com_object.h"
 #include "platform/paths.h"
 
 namespace qp {
 namespace {
-
-struct ClassInfo {
-  const CLSID* clsid;
-  const wchar_t* progId;
-  const wchar_t* description;
-};
-
-const ClassInfo kClassInfo[] = {
-    {&CLSID_Recognizer, L"NVSmartTagQuillpoint.Recognizer", L"Quillpoint Smart Tag recognizer"},
-    {&CLSID_Action, L"NVSmartTagQuillpoint.Action", L"Quillpoint Smart Tag actions"},
-    {&CLSID_Controller, L"NVSmartTagQuillpoint.Controller", L"Quillpoint Smart Tag engine"},
-};
 
 struct InterfaceInfo {
   const IID* iid;
@@ -47,12 +36,6 @@ std::wstring GuidText(const GUID& g) {
   wchar_t text[40] = {};
   StringFromGUID2(g, text, 40);
   return text;
-}
-
-std::wstring ModulePath() {
-  wchar_t path[MAX_PATH * 2] = {};
-  DWORD n = GetModuleFileNameW(ComponentModule(), path, MAX_PATH * 2);
-  return std::wstring(path, n);
 }
 
 void SetKey(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
@@ -83,9 +66,9 @@ bool HasSubkeys(const std::wstring& key) {
 }
 
 void Register() {
-  const std::wstring path = ModulePath();
+  const std::wstring path = ComponentPath();
   const std::wstring libid = GuidText(LIBID_NVSmartTagQuillpoint);
-  for (const auto& c : kClassInfo) {
+  for (const auto& c : ServerClasses()) {
     const std::wstring key = L"CLSID\\" + GuidText(*c.clsid);
     SetKey(key, nullptr, c.description);
     SetKey(key + L"\\InprocServer32", nullptr, path);
@@ -112,7 +95,7 @@ void Register() {
 }
 
 void Unregister() {
-  for (const auto& c : kClassInfo) {
+  for (const auto& c : ServerClasses()) {
     DeleteKey(L"CLSID\\" + GuidText(*c.clsid));
     DeleteKey(c.progId);
   }

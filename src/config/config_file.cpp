@@ -134,8 +134,7 @@ std::wstring NewFileBeside(const std::wstring& path) {
   return path + L"." + self.machine + L"." + owner + L"." + std::to_wstring(++saves) + kNewFileEnd;
 }
 
-// The owner a new file's name gives (the part after "<target>."); false for any other name,
-// among them those of the earlier schemes, "<pid>-<start>.<n>.new" and "<pid>.<tick>.new".
+// The owner a new file's name gives (the part after "<target>."); false for any other name.
 bool OwnerOf(const std::wstring& tail, FileOwner& owner) {
   const size_t endLength = std::size(kNewFileEnd) - 1;
   if (tail.size() <= endLength || tail.compare(tail.size() - endLength, endLength, kNewFileEnd))
@@ -178,13 +177,13 @@ ULONGLONG AgeOf(const FILETIME& written) {
 }
 
 // Whether a new file beside the target is a leftover that no save can still want: one of this
-// machine's whose process is gone, or any other (another machine's, or one of the earlier
-// naming schemes) once it is old.
+// machine's whose process is gone, or another machine's once it is old. A name that no save
+// gives is not the sweep's to remove.
 bool IsLeftover(const std::wstring& tail, const FILETIME& written) {
   FileOwner owner;
-  if (OwnerOf(tail, owner) &&
-      CompareStringOrdinal(owner.machine.c_str(), -1, ThisProcess().machine.c_str(), -1, TRUE) ==
-          CSTR_EQUAL)
+  if (!OwnerOf(tail, owner)) return false;
+  if (CompareStringOrdinal(owner.machine.c_str(), -1, ThisProcess().machine.c_str(), -1, TRUE) ==
+      CSTR_EQUAL)
     return !MaySaveStill(owner);
   return AgeOf(written) >= kLeftoverAge;
 }

@@ -119,17 +119,8 @@ ComPtr<Iface> RecordAs(IDispatch* record, REFIID iid) {
 
 // For Each over any automation collection.
 ComPtr<IEnumVARIANT> Enumerate(IDispatch* collection) {
-  if (!collection) RaiseObjectNotSet();
-  DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  Variant result;
-  EXCEPINFO excep = {};
-  HRESULT hr = collection->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
-                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.Out(),
-                                  &excep, nullptr);
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrHelpFile);
-  Check(hr == DISP_E_EXCEPTION && excep.scode ? excep.scode : hr);
+  const Variant result =
+      InvokeId(collection, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {});
   const VARIANT* v = result.Get();
   IUnknown* unknown = v->vt == VT_UNKNOWN || v->vt == VT_DISPATCH ? v->punkVal : nullptr;
   if (!unknown) RaiseObjectNotSet();

@@ -35,28 +35,11 @@ std::u16string_view TrimLeft(std::u16string_view s) {
 
 struct PositionOverflow {};
 
-// Puts "$MAXWORDS$" back whatever way matching ends.
-class MaxWordsLease {
- public:
-  explicit MaxWordsLease(TermDictionary& terms) : terms_(terms) {
-    const int16_t read = terms.MaxWordsEntry().value_or(0);
-    used_ = read == 0 ? int16_t(3) : read;
-    terms.RemoveMaxWords();
-  }
-  ~MaxWordsLease() { terms_.SetMaxWords(used_); }
-  int MaxWords() const { return used_; }
-
- private:
-  TermDictionary& terms_;
-  int16_t used_;
-};
-
 }  // namespace
 
 Recognizer::Recognizer(PlatformServices platform) : platform_(std::move(platform)) {}
 
 bool Recognizer::IsDate(std::u16string_view candidate) {
-  ++dateConversions_;
   return platform_.toDate(candidate, dateText_);
 }
 
@@ -262,10 +245,10 @@ void Recognizer::CutAtMarkers(const SentenceFn& match) {
   matchWords(all.size());
 }
 
-RecognizeResult Recognizer::Recognize(std::u16string_view text, TermDictionary& terms,
-                                      std::u16string_view typeName, const CommitFn& commit) {
+RecognizeResult Recognizer::Recognize(std::u16string_view text, const TermDictionary& terms,
+                                      int maxWords, std::u16string_view typeName,
+                                      const CommitFn& commit) {
   RecognizeResult r;
-  MaxWordsLease lease(terms);
   try {
     const bool typedPercent = Prepare(text);
     RefreshDatePrefixes(terms);
@@ -277,8 +260,7 @@ RecognizeResult Recognizer::Recognize(std::u16string_view text, TermDictionary& 
       sentence.all = typedPercent ? marked_ : work_;
       sentence.text = sentence.all.substr(begin, end - begin);
       ++sentence.number;
-      r.lastSentenceResult =
-          MatchSentence(sentence, terms, lease.MaxWords(), typeName, commit, r.commits);
+      r.lastSentenceResult = MatchSentence(sentence, terms, maxWords, typeName, commit, r.commits);
       sentence.before += int64_t(end - begin);
     };
     if (typedPercent) {

@@ -42,15 +42,10 @@ class Recognizer {
   explicit Recognizer(PlatformServices platform);
 
   // Recognizes `text` (as received, embedded objects as U+FFFC) and commits a tag of
-  // `typeName` for every term found. While matching, the "$MAXWORDS$" entry is taken out
-  // of `terms` (so it can never be tagged); afterwards it is always back, holding the
-  // word limit that was used (3 where it was missing, empty or 0). Tags committed before
-  // a failure stay committed; the remaining sentences are not matched.
-  RecognizeResult Recognize(std::u16string_view text, TermDictionary& terms,
+  // `typeName` for every term found, of at most `maxWords` words. Tags committed before a
+  // failure stay committed; the remaining sentences are not matched.
+  RecognizeResult Recognize(std::u16string_view text, const TermDictionary& terms, int maxWords,
                             std::u16string_view typeName, const CommitFn& commit);
-
-  // Date conversions asked of the platform so far (for measurements).
-  uint64_t DateConversions() const { return dateConversions_; }
 
  private:
   struct Word {
@@ -88,7 +83,6 @@ class Recognizer {
   std::vector<Word> words_;
   uint64_t prefixGeneration_ = 0;
   bool datePrefixes_ = false;  // some prefix is itself a date's text form
-  uint64_t dateConversions_ = 0;
 };
 
 }  // namespace qp::engine

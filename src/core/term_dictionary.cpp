@@ -132,11 +132,6 @@ void TermDictionary::Reserve(std::size_t keys, std::size_t units) {
 }
 
 bool TermDictionary::Add(std::u16string_view key) {
-  if (key == kMaxWordsKey) {
-    if (maxWords_) return false;
-    maxWords_ = 0;
-    return true;
-  }
   Slot& slot = FindOrInsert(key, Hash(key));
   if (slot.isTerm) return false;
   slot.isTerm = 1;
@@ -151,11 +146,6 @@ bool TermDictionary::Add(std::u16string_view key) {
 }
 
 bool TermDictionary::Remove(std::u16string_view key) {
-  if (key == kMaxWordsKey) {
-    const bool had = maxWords_.has_value();
-    maxWords_.reset();
-    return had;
-  }
   Slot* slot = const_cast<Slot*>(Find(key, Hash(key)));
   if (!slot || !slot->isTerm) return false;
   slot->isTerm = 0;
@@ -173,7 +163,6 @@ bool TermDictionary::Remove(std::u16string_view key) {
 }
 
 bool TermDictionary::Contains(std::u16string_view key) const {
-  if (key == kMaxWordsKey) return maxWords_.has_value();
   return Probe(key) & kTerm;
 }
 
@@ -182,7 +171,6 @@ void TermDictionary::Clear() {
   std::fill(std::begin(filter_), std::end(filter_), 0);
   arena_.clear();
   used_ = occupied_ = terms_ = 0;
-  maxWords_.reset();
   generation_ = nextGeneration++;
   owner_ = nullptr;
 }

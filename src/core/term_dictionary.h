@@ -1,4 +1,4 @@
-// The term dictionary: upper-cased terms plus the "$MAXWORDS$" entry.
+// The term dictionary: upper-cased terms.
 //
 // An open-addressing hash set over UTF-16 keys kept in one arena, so that a lookup with a
 // string_view never allocates. Besides the terms it keeps every word prefix of a multiword
@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,30 +17,21 @@ namespace qp::engine {
 
 class TermDictionary {
  public:
-  static constexpr std::u16string_view kMaxWordsKey = u"$MAXWORDS$";
-
   // Probe result bits.
   static constexpr uint8_t kTerm = 1;    // the string is a term
   static constexpr uint8_t kPrefix = 2;  // the string followed by a space starts a term
 
   TermDictionary();
 
-  // Keys are taken as given (the caller upper-cases). Adding "$MAXWORDS$" creates an
-  // empty "$MAXWORDS$" entry (read as 0) when there is none. Return whether it changed.
+  // Keys are taken as given (the caller upper-cases). Return whether it changed.
   bool Add(std::u16string_view key);
   // Room for about `keys` more keys of `units` UTF-16 units in all, their prefixes included,
   // so that adding them does not grow the table step by step.
   void Reserve(std::size_t keys, std::size_t units);
   bool Remove(std::u16string_view key);
   bool Contains(std::u16string_view key) const;
-  // Number of keys, the "$MAXWORDS$" entry included.
-  std::size_t Size() const { return terms_ + (maxWords_ ? 1 : 0); }
+  std::size_t Size() const { return terms_; }
   void Clear();
-
-  // The "$MAXWORDS$" entry: nullopt when missing, 0 when empty.
-  std::optional<int16_t> MaxWordsEntry() const { return maxWords_; }
-  void SetMaxWords(int16_t value) { maxWords_ = value; }
-  void RemoveMaxWords() { maxWords_.reset(); }
 
   // Terms that only their owner can tell: a dictionary that cannot list its keys. The table
   // is emptied and, until Clear(), every string may be a term and may grow into one, and
@@ -76,7 +66,7 @@ class TermDictionary {
         f(std::u16string_view(arena_.data() + slot.offset, slot.length));
   }
 
-  // Changes whenever a term is added or removed ("$MAXWORDS$" does not count).
+  // Changes whenever a term is added or removed.
   uint64_t Generation() const { return generation_; }
   // Bytes held by the table and the key arena.
   std::size_t MemoryBytes() const;
@@ -110,7 +100,6 @@ class TermDictionary {
   std::size_t used_ = 0;      // live slots
   std::size_t occupied_ = 0;  // live slots and tombstones
   std::size_t terms_ = 0;
-  std::optional<int16_t> maxWords_;
   uint64_t generation_;
   Membership owner_;
 };

@@ -5,6 +5,8 @@
 
 #include <oleauto.h>
 
+#include <string_view>
+
 #include "platform/settings.h"
 #include "platform/strings.h"
 #include "platform/error_display.h"
@@ -64,7 +66,7 @@ class ArrayData {
 // them: Keys gives a one-dimensional array of texts (as variants or as strings) and
 // CompareMode says how keys compare, 0 binary or 1 text. Otherwise false, and the caller has
 // the matcher ask the dictionary's own Exists. Keys that are not text can never equal a
-// candidate and are left out; "$MAXWORDS$" is the table's own entry. Candidates arrive
+// candidate and are left out; "$MAXWORDS$" holds the word limit, not a term. Candidates arrive
 // upper-cased; a dictionary that compares text without case (the catalog's may) finds
 // "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
 bool Controller::CopyKeys() {
@@ -107,7 +109,8 @@ bool Controller::CopyKeys() {
       CharUpperBuffW(reinterpret_cast<wchar_t*>(upper.data()), static_cast<DWORD>(upper.size()));
       key = upper;
     }
-    if (key != engine::TermDictionary::kMaxWordsKey) terms_.Add(key);
+    if (std::wstring_view(reinterpret_cast<const wchar_t*>(key.data()), key.size()) != kMaxWordsKey)
+      terms_.Add(key);
   }
   return true;
 }
@@ -180,7 +183,6 @@ void Controller::RebuildTerms() {
       return Exists(m_dicTerms, std::wstring(candidate.begin(), candidate.end()));
     });
   }
-  terms_.SetMaxWords(kMaxWords);
 }
 
 bool Controller::GetRecognizerList() {
@@ -216,7 +218,7 @@ bool Controller::GetRecognizerList() {
   } catch (...) {
     AdoptCurrentException();
     PrefixErrorSource(L"NVSmartTagQP.Controller.GetRecognizerList()");
-    Trace(CurrentError().source + L": " + CurrentError().description, L"");
+    Trace([] { return CurrentError().source + L": " + CurrentError().description; }, L"");
     ReportControllerError();
     return false;
   }
@@ -228,18 +230,11 @@ namespace {
 // site is the caller's for this one call, so its member's id is kept for the call only.
 class SiteCommitter {
  public:
-  SiteCommitter(IDispatch* site, BSTR typeName) : site_(site), typeName_(typeName) {}
+  SiteCommitter(IDispatch* site, BSTR typeName)
+      : site_(ComPtr<IDispatch>(site)), typeName_(typeName) {}
 
   void operator()(int32_t start, int32_t length) {
-    if (!site_) RaiseObjectNotSet();
-    if (id_ == DISPID_UNKNOWN) {
-      LPOLESTR name = const_cast<LPOLESTR>(L"CommitSmartTag");
-      HRESULT hr = site_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id_);
-      if (FAILED(hr)) {
-        id_ = DISPID_UNKNOWN;
-        RaiseComError(hr, nullptr, IID_NULL);
-      }
-    }
+    const DISPID id = site_.IdOf(L"CommitSmartTag");
     // Arguments last to first: type name, start, length, no property bag.
     VARIANT args[4];
     args[3].vt = VT_BSTR;
@@ -251,13 +246,12 @@ class SiteCommitter {
     args[0].vt = VT_DISPATCH;
     args[0].pdispVal = nullptr;
     DISPPARAMS params = {args, nullptr, 4, 0};
-    InvokeId(site_, id_, DISPATCH_METHOD, params);
+    InvokeId(site_.Get(), id, DISPATCH_METHOD, params);
   }
 
  private:
-  IDispatch* site_;
+  LateBound site_;
   BSTR typeName_;
-  DISPID id_ = DISPID_UNKNOWN;
 };
 
 }  // namespace
@@ -276,7 +270,6 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       maxWords = limit.IsEmptyOrNull() ? 0 : static_cast<short>(limit.AsLong());
       m_dicTerms.Call(L"Remove", {limitKey});
       if (maxWords == 0) maxWords = kMaxWords;
-      terms_.SetMaxWords(maxWords);
 
       // The type name as the site takes it, converted again only after SmartTagName(1) read
       // another one.
@@ -289,7 +282,7 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
       engine::RecognizeResult result = matcher_->Recognize(
-          received, terms_, typeName_,
+          received, terms_, maxWords, typeName_,
           [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
       if (result.outcome == engine::RecognizeResult::Outcome::PositionOverflow)
@@ -297,7 +290,7 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       if (result.error) std::rethrow_exception(result.error);
 
       m_dicTerms.Call(L"Add", {limitKey, Variant::FromShort(maxWords)});
-      Trace(L"DoRecognize(" + m_sSmartTagName + L")", L"");
+      Trace([&] { return L"DoRecognize(" + m_sSmartTagName + L")"; }, L"");
     } catch (...) {
       AdoptCurrentException();
       // A failing put-back (no dictionary, or the limit was never taken out) leaves the call:

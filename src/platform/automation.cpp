@@ -152,7 +152,7 @@ Variant Invoke(IDispatch* object, const wchar_t* member, WORD flags,
   DISPID id = 0;
   LPOLESTR name = const_cast<LPOLESTR>(member);
   HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) Check(hr);
+  Check(hr);
   return InvokeId(object, id, flags, args);
 }
 

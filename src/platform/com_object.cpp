@@ -13,10 +13,8 @@ std::atomic<long> g_moduleCount{0};
 
 ITypeLib* LoadOwnTypeLib() {
   ITypeLib* lib = nullptr;
-  if (HMODULE module = ComponentModule()) {
-    wchar_t path[MAX_PATH * 2] = {};
-    GetModuleFileNameW(module, path, MAX_PATH * 2);
-    Check(LoadTypeLibEx(path, REGKIND_NONE, &lib));
+  if (ComponentModule()) {
+    Check(LoadTypeLibEx(ComponentPath().c_str(), REGKIND_NONE, &lib));
   } else {
     // Linked into a program rather than loaded as the server: the registered library.
     Check(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, LOCALE_NEUTRAL, &lib));

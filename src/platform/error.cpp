@@ -36,9 +36,6 @@ std::wstring SystemMessage(HRESULT hr) {
 const Error& CurrentError() {
   return g_current;
 }
-bool HasCurrentError() {
-  return g_hasCurrent;
-}
 
 void Raise(Error error) {
   g_current = error;

@@ -32,7 +32,6 @@ struct Error {
 
 // The calling thread's current error: the one raised last on this thread.
 const Error& CurrentError();
-bool HasCurrentError();
 
 // Raises number/source/description with the convention's defaults: number 0 keeps the current
 // number, a mapped number gets its localized message (formatted with extra), an empty

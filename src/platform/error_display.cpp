@@ -81,8 +81,6 @@ bool IsErrorDisplayOn() {
   return value == L"-1" || value[0] == L'T' || value[0] == L'Y' || value[0] == L'1';
 }
 
-void Trace(const std::wstring&, const std::wstring&) {}
-
 void SetActiveForm(HWND form) {
   g_activeForm = form;
 }

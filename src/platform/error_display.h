@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace qp {
 
@@ -18,7 +20,15 @@ void ShowCaughtError(const std::wstring& extra);
 bool ShowErrorPrompt(const std::wstring& heading, const std::wstring& title,
                      const std::wstring& extra);
 bool IsErrorDisplayOn();
-void Trace(const std::wstring& text, const std::wstring& category);
+
+// The trace hook: a text and a category, and no effect. It takes the text as it stands or as a
+// function that makes it; the recognition path passes the function, so that nothing is built
+// for a hook that writes nothing.
+template <class Text>
+constexpr void Trace(const Text&, std::wstring_view) noexcept {
+  static_assert(std::is_convertible_v<const Text&, std::wstring_view> ||
+                std::is_invocable_r_v<std::wstring, const Text&>);
+}
 
 // The component's dialog that is open and active on this thread, whose caption stands in for
 // an empty message box title.

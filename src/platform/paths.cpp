@@ -30,13 +30,13 @@ std::wstring FolderOf(const std::wstring& modulePath) {
   return folder;
 }
 
+}  // namespace
+
 std::wstring ComponentPath() {
   wchar_t path[MAX_PATH * 2] = {};
   DWORD n = GetModuleFileNameW(g_componentModule, path, MAX_PATH * 2);
   return std::wstring(path, n);
 }
-
-}  // namespace
 
 std::wstring LanguageFolderOf(const std::wstring& modulePath) {
   return AppendPathPart(FolderOf(modulePath), L"1033");

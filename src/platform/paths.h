@@ -16,6 +16,8 @@ inline constexpr wchar_t kPopupTopics[] = L"::/popups.txt";
 // The module whose folder holds the language folder (the server DLL itself).
 void SetComponentModule(HMODULE module);
 HMODULE ComponentModule();
+// The path of that module.
+std::wstring ComponentPath();
 
 std::wstring AppendPathPart(const std::wstring& base, const std::wstring& part);
 std::wstring GetLanguageFolder();

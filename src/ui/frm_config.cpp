@@ -69,10 +69,6 @@ inline constexpr int kColumnMargin = 300;  // twips between the column's and the
 inline constexpr int kFormMargin = 165;    // twips right of and below the edge controls
 inline constexpr COLORREF kMaskColour = RGB(192, 192, 192);
 inline constexpr int kArrowSize = 14;
-// The header's image positions are the sort orders they stand for.
-inline constexpr int kIconUp = 0;    // "ICON_UP", ascending
-inline constexpr int kIconDown = 1;  // "ICON_DOWN", descending
-static_assert(kIconUp == 0 && kIconDown == 1);
 
 // The header item record of the ANSI message HDM_SETITEMA in its first, short form (the members
 // up to iOrder), which every version of the common controls takes: the sort arrow needs no
@@ -577,7 +573,7 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
   HeaderItemRecord record = {};
   record.mask = kHeaderMask;
   record.fmt = kHeaderFormat;
-  record.iImage = iSortOrder;
+  record.iImage = iSortOrder;  // the arrows' bitmap holds ascending (0), then descending (1)
   const long index = CheckedLong(static_cast<long long>(oColumn.index) - 1);
   SendMessageA(hwndColumn, HDM_SETITEMA, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(&record));

@@ -342,7 +342,6 @@ int main(int argc, char** argv) {
     qp::engine::WindowsUpperCase(key);
     terms.Add(key);
   }
-  terms.SetMaxWords(3);
 
   if (!firstOnly)
     std::printf(
@@ -439,7 +438,7 @@ int main(int argc, char** argv) {
     };
     t0 = Clock::now();
     for (auto p : parts) {
-      matcher.Recognize(p, terms, type, commit);
+      matcher.Recognize(p, terms, 3, type, commit);
       ++paragraph;
     }
     coreTimes.push_back(Since(t0));

@@ -3,7 +3,7 @@
 //   recognition_bench --data DIR [--runs N] [--grep]
 // DIR holds text.txt and terms-10.txt, terms-10000.txt, terms-100000.txt (see tools/bench).
 #include "bench_support.h"
-#include "core/native_platform.h"
+#include "native_platform.h"
 #include "core/recognizer.h"
 #ifdef _WIN32
 #include "platform/win_platform.h"
@@ -77,7 +77,7 @@ Measured Measure(const std::vector<std::u16string_view>& parts, TermDictionary& 
     m.counters = {};
     const auto t0 = Clock::now();
     for (auto p : parts)
-      m.failures += recognizer.Recognize(p, terms, u"bench", commit).Failed();
+      m.failures += recognizer.Recognize(p, terms, 3, u"bench", commit).Failed();
     times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   }
   m.seconds = Median(times);

@@ -1,7 +1,7 @@
 // libFuzzer target of the recognition core: terms and text from the input, the recognizer
 // against a literal, slow model of the matching rules.
 //
-// Input: byte 0 picks the "$MAXWORDS$" entry and after which commit the site fails; the
+// Input: byte 0 picks the word limit and after which commit the site fails; the
 // rest holds terms separated by 0x01, then 0x00, then the text. Bytes map onto a small
 // alphabet of letters, spaces, delimiters, marker characters, objects, digits and date
 // characters, so that hits, dates and markers are frequent; 0xFF takes the next two bytes
@@ -9,17 +9,14 @@
 //
 // Checked on every input: no crash or hang; every tag starts at 1 or later and ends
 // inside the text as received; the tags, their order, the outcome and the last
-// sentence's result equal the model's (a tag spans the words it was read from); the dictionary ends
-// with its terms unchanged and
-// "$MAXWORDS$" present, holding the limit that was used.
-#include "core/native_platform.h"
+// sentence's result equal the model's (a tag spans the words it was read from).
+#include "native_platform.h"
 #include "core/recognizer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -194,26 +191,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::u16string key = Decode(data + begin, i - begin);
     kPlatform.upperCase(key);
     terms.Add(key);
-    if (key != TermDictionary::kMaxWordsKey) keys.insert(key);
+    keys.insert(key);
     begin = i + 1;
   }
-  // "$MAXWORDS$": missing, empty, or a value from -1 to 5.
-  const int mode = control & 7;
-  std::optional<int16_t> entry;
-  if (mode == 0)
-    terms.RemoveMaxWords();
-  else if (mode == 1)
-    terms.Add(TermDictionary::kMaxWordsKey), terms.SetMaxWords(0);
-  else
-    terms.SetMaxWords(int16_t(mode - 3));
-  entry = terms.MaxWordsEntry();
-  const int used = entry.value_or(0) == 0 ? 3 : *entry;
+  const int used = (control & 7) - 1;     // the word limit, -1 to 6
   const int failAt = (control >> 3) & 7;  // 0: the site never fails
-  const size_t keyCount = terms.Size() - (entry ? 1 : 0);
 
   std::vector<Tag> tags;
   const RecognizeResult r = recognizer.Recognize(
-      text, terms, u"t", [&](std::u16string_view type, int32_t start, int32_t length) {
+      text, terms, used, u"t", [&](std::u16string_view type, int32_t start, int32_t length) {
         if (type != u"t") Fail("wrong type name");
         if (start < 1 || length < 1 || int64_t(start) - 1 + length > int64_t(text.size()))
           Fail("tag outside the text as received");
@@ -221,9 +207,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tags.push_back({start, length});
       });
 
-  if (!terms.MaxWordsEntry() || *terms.MaxWordsEntry() != used) Fail("$MAXWORDS$ not put back");
-  if (!terms.Contains(TermDictionary::kMaxWordsKey)) Fail("$MAXWORDS$ missing");
-  if (terms.Size() != keyCount + 1) Fail("terms changed");
   if (r.commits != int32_t(tags.size())) Fail("commit count");
 
   const ModelResult expected = Model(text, keys, used, kPlatform, failAt);

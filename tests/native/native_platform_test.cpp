@@ -1,5 +1,5 @@
 #include "core/date_shortcut.h"
-#include "core/native_platform.h"
+#include "native_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -139,7 +139,6 @@ TEST(Recognizer, ATableThatAsksItsOwnerFindsWhatAFullTableFinds) {
     EXPECT_FALSE(asked.empty());
     // A candidate that reads as a date is never looked up as text.
     EXPECT_EQ(std::find(asked.begin(), asked.end(), u"MAY 5"), asked.end());
-    EXPECT_EQ(owned.MaxWordsEntry(), std::optional<int16_t>(3));
     owned.Clear();
     EXPECT_FALSE(owned.AsksOwner());
   }
@@ -151,33 +150,12 @@ TEST(Recognizer, ATableThatAsksItsOwnerFindsWhatAFullTableFinds) {
   EXPECT_TRUE(run.tags.empty());
 }
 
-TEST(Recognizer, MaxWordsEntryIsUsedAndPutBack) {
-  TermDictionary d = DictionaryOf({u"A B C D", u"A B C", u"A B"});
-  Outcome run = Recognize(u"a b c d", d);
-  EXPECT_EQ(run.tags, (Tags{{1, 3}, {1, 5}}));
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(3));
-
-  d.SetMaxWords(0);
-  EXPECT_EQ(Recognize(u"a b c d", d).tags, (Tags{{1, 3}, {1, 5}}));
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(3));
-
-  d.SetMaxWords(4);
-  EXPECT_EQ(Recognize(u"a b c d", d).tags, (Tags{{1, 3}, {1, 5}, {1, 7}}));
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(4));
-
-  d.SetMaxWords(2);
-  EXPECT_EQ(Recognize(u"a b c d", d).tags, (Tags{{1, 3}}));
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(2));
-
-  d.SetMaxWords(-1);
-  EXPECT_EQ(Recognize(u"a b c d", d).tags, Tags{});
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(-1));
-
-  // The entry itself is never a term, also when added like one.
-  TermDictionary m = DictionaryOf({u"$MAXWORDS$", u"X"});
-  EXPECT_EQ(Recognize(u"$MAXWORDS$ $maxwords$ x", m).tags, (Tags{{23, 1}}));
-  EXPECT_TRUE(m.Contains(u"$MAXWORDS$"));
-  EXPECT_EQ(m.MaxWordsEntry(), std::optional<int16_t>(3));
+TEST(Recognizer, TermsAreAtMostTheWordLimitLong) {
+  const TermDictionary d = DictionaryOf({u"A B C D", u"A B C", u"A B"});
+  const std::pair<int, Tags> limits[] = {
+      {3, {{1, 3}, {1, 5}}}, {4, {{1, 3}, {1, 5}, {1, 7}}}, {2, {{1, 3}}}, {-1, {}}};
+  for (const auto& [limit, tags] : limits)
+    EXPECT_EQ(Recognize(u"a b c d", d, limit).tags, tags) << limit;
 }
 
 TEST(Recognizer, PositionOverflowStopsMatching) {
@@ -194,7 +172,6 @@ TEST(Recognizer, PositionOverflowStopsMatching) {
   EXPECT_EQ(run.result.outcome, RecognizeResult::Outcome::PositionOverflow);
   EXPECT_TRUE(run.result.Failed());
   EXPECT_FALSE(run.result.lastSentenceResult);  // no sentence completed
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(3));
 
   // The last completed sentence ended on a tag: the caller reports the failure.
   run = Recognize(u"York. " + std::u16string(40000, u'x') + u" York", d);
@@ -225,18 +202,17 @@ TEST(Recognizer, FailingCommitEndsMatching) {
     if (tags.size() == 2) throw std::runtime_error("site gone");
     tags.emplace_back(start, length);
   };
-  RecognizeResult r = recognizer.Recognize(u"a. b a. a b", d, u"t", commit);
+  RecognizeResult r = recognizer.Recognize(u"a. b a. a b", d, 3, u"t", commit);
   EXPECT_EQ(tags, (Tags{{1, 1}, {4, 1}}));
   EXPECT_EQ(r.outcome, RecognizeResult::Outcome::Error);
   EXPECT_TRUE(r.lastSentenceResult);  // the first sentence ended on a tag
   EXPECT_EQ(r.commits, 2);
   ASSERT_TRUE(r.error);
   EXPECT_THROW(std::rethrow_exception(r.error), std::runtime_error);
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(3));
 
   // The same recognizer keeps working afterwards.
   tags.clear();
-  r = recognizer.Recognize(u"b", d, u"t", commit);
+  r = recognizer.Recognize(u"b", d, 3, u"t", commit);
   EXPECT_EQ(tags, (Tags{{1, 1}}));
   EXPECT_FALSE(r.Failed());
 }

@@ -63,27 +63,6 @@ TEST(TermDictionary, TermsAndPrefixes) {
   EXPECT_EQ(d.Probe(u"NEW"), 0);
 }
 
-TEST(TermDictionary, MaxWordsEntry) {
-  TermDictionary d;
-  EXPECT_FALSE(d.MaxWordsEntry());
-  EXPECT_FALSE(d.Contains(TermDictionary::kMaxWordsKey));
-  const uint64_t generation = d.Generation();
-  d.SetMaxWords(5);
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(5));
-  EXPECT_TRUE(d.Contains(u"$MAXWORDS$"));
-  EXPECT_EQ(d.Size(), 1u);
-  EXPECT_EQ(d.Probe(u"$MAXWORDS$"), 0);  // never a term for the matcher
-  EXPECT_EQ(d.Generation(), generation);
-  EXPECT_FALSE(d.Add(u"$MAXWORDS$"));  // present: unchanged
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(5));
-  EXPECT_TRUE(d.Remove(u"$MAXWORDS$"));
-  EXPECT_FALSE(d.MaxWordsEntry());
-  EXPECT_TRUE(d.Add(u"$MAXWORDS$"));  // an empty entry reads as 0
-  EXPECT_EQ(d.MaxWordsEntry(), std::optional<int16_t>(0));
-  d.RemoveMaxWords();
-  EXPECT_EQ(d.Size(), 0u);
-}
-
 TEST(TermDictionary, ManyTermsSurviveGrowthAndRemoval) {
   TermDictionary d;
   constexpr int kCount = 50000;

@@ -1,7 +1,7 @@
 // Shared helpers: run the recognizer over a text with a fake commit site.
 #pragma once
 
-#include "core/native_platform.h"
+#include "native_platform.h"
 #include "core/recognizer.h"
 
 #include <initializer_list>
@@ -28,10 +28,10 @@ inline TermDictionary DictionaryOf(std::initializer_list<std::u16string_view> te
 }
 
 // Dates without a year fall in 2026 so that the date text forms are fixed.
-inline Outcome Recognize(std::u16string_view text, TermDictionary& terms) {
+inline Outcome Recognize(std::u16string_view text, const TermDictionary& terms, int maxWords = 3) {
   Recognizer recognizer(NativePlatform(2026));
   Outcome run;
-  run.result = recognizer.Recognize(text, terms, u"qp#terms",
+  run.result = recognizer.Recognize(text, terms, maxWords, u"qp#terms",
                                     [&](std::u16string_view type, int32_t start, int32_t length) {
                                       if (type != u"qp#terms") throw std::logic_error("type");
                                       run.tags.emplace_back(start, length);

@@ -1,4 +1,4 @@
-#include "core/native_platform.h"
+#include "native_platform.h"
 
 #include "core/date_shortcut.h"
 
