@@ -306,11 +306,10 @@ void WriteDefaultConfigFile(const std::wstring& path) {
 std::optional<Error> CompanyConfigRefusal(const std::wstring& file) {
   ComPtr<IXMLDOMDocument2> doc = NewXmlDocument();
   // Read as a user's own file is read, with the same parser and settings.
-  if (!LoadXmlFile(doc.Get(), file)) {
-    const ParseFailure failure = DescribeParseFailure(doc.Get(), file);
+  if (const std::optional<ParseFailure> failure = LoadXmlFile(doc.Get(), file)) {
     return Error{kErrConfigParse,
-                 kCompanyLoadSource + (failure.srcText.empty() ? kLibraryName : failure.srcText),
-                 failure.reason + L" " + file};
+                 kCompanyLoadSource + (failure->srcText.empty() ? kLibraryName : failure->srcText),
+                 failure->reason + L" " + file};
   }
   for (const wchar_t* required :
        {L"SmartTagConfig/Name", L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer",

@@ -200,6 +200,8 @@ TEST_F(ConfigStore, FirstUseCopiesTheCompanysUsableTermsAndReportsUnusableOnes) 
     std::wstring source;  // after the prefixes; empty: usable
   } cases[] = {{usable, L""},
                {"<SmartTagConfig>\r\n<Name>x</Nmae>\r\n</SmartTagConfig>", L"<Name>x</Nmae>"},
+               {"<!DOCTYPE SmartTagConfig>\r\n" + usable.substr(usable.find("<Smart")),
+                L"<!DOCTYPE SmartTagConfig>"},
                {without("<Name>urn:acme#qp</Name>"), L"SmartTagConfig/Name"},
                {without(recognizer), L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer"},
                {without(action), L"SmartTagConfig/ActionProvider/Actions/Action"}};
