@@ -5,6 +5,7 @@
 #include "platform/com_object.h"
 #include "config/config_file.h"
 #include "platform/error.h"
+#include "platform/strings.h"
 
 namespace qp {
 
@@ -130,7 +131,7 @@ std::optional<std::wstring> MarkupText(const std::string& bytes, bool& bytewise)
 std::optional<ParseFailure> FindDocumentTypeDeclaration(const std::string& bytes) {
   bool bytewise = false;
   const std::optional<std::wstring> text = MarkupText(bytes, bytewise);
-  if (!text) return ParseFailure{L"The file is in an encoding a configuration cannot have.", L""};
+  if (!text) return ParseFailure{GetResourceString(kMsgUnreadableEncoding, {}), L""};
   const std::wstring& t = *text;
   size_t i = StartsWith(t, 0, L"\xFEFF")                     ? 1
              : StartsWith(t, 0, L"\xEF\xBB\xBF") && bytewise ? 3
@@ -152,8 +153,7 @@ std::optional<ParseFailure> FindDocumentTypeDeclaration(const std::string& bytes
   const size_t length = lineEnd == std::wstring::npos ? std::wstring::npos : lineEnd - lineStart;
   const std::wstring line =
       bytewise ? DecodeLine(bytes.substr(lineStart, length)) : t.substr(lineStart, length);
-  return ParseFailure{L"A configuration may not have a document type declaration.",
-                      TrimLineEnd(line)};
+  return ParseFailure{GetResourceString(kMsgDocumentType, {}), TrimLineEnd(line)};
 }
 
 ComPtr<IXMLDOMDocument2> NewXmlDocument() {

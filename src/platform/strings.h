@@ -20,6 +20,8 @@ enum MessageId : UINT {
   kMsgPromptQuestion = 111,
   kMsgTermExists = 112,
   kMsgMissingElement = 113,
+  kMsgDocumentType = 114,
+  kMsgUnreadableEncoding = 115,
 };
 
 // The resource library of the calling thread.

@@ -15,6 +15,7 @@
 #include "nvstagQP.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/strings.h"
 #include "term_records.h"
 #include "terms_harness.h"
 #include "window_watcher.h"
@@ -725,6 +726,7 @@ TEST_F(ConfigStore, OkAppliesTheUsersEditsToTheTermsTheFileHoldsThen) {
 }
 
 TEST_F(ConfigStore, DamagedAndHostileFilesAreAnsweredAtOnceAndNeverWritten) {
+  qp::LoadResourceLibrary(BinFolder() + L"\\1033\\nvsqpres.dll");
   for (const DamagedConfig& c : DamagedConfigs()) {
     SCOPED_TRACE(c.name);
     WriteConfig(c.bytes);
@@ -735,8 +737,7 @@ TEST_F(ConfigStore, DamagedAndHostileFilesAreAnsweredAtOnceAndNeverWritten) {
       EXPECT_EQ(f.source.rfind(L"GetRecognizers(): ConfigFileLoad(): ", 0), 0u);
     }
     if (c.answer == StoreAnswer::kDocumentType) {
-      EXPECT_EQ(f.description,
-                L"A configuration may not have a document type declaration. " + ConfigPath());
+      EXPECT_EQ(f.description, Message(114, L"") + L" " + ConfigPath());
       EXPECT_NE(Upper(f.source).find(L"<!DOCTYPE"), std::wstring::npos) << Narrow(f.source);
     }
     EXPECT_EQ(FileBytes(ConfigPath()), c.bytes);

@@ -230,10 +230,10 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
 
 // Every message as the resource library holds it, read without the product's routines, in the
 // forms in which the product shows it: the error displays and the verbs' callers fill 102, 105,
-// 107, 110 and 111 with nothing; 102 may also carry a component's name, 104 a verb number, 108
-// a Quillpoint, 112 a term and 113 an element.
+// 107, 110 and 111 with nothing, the store 114 and 115; 102 may also carry a component's name, 104
+// a verb number, 108 a Quillpoint, 112 a term and 113 an element.
 TEST(Messages, ReadAsWholeSentencesWithAndWithoutTheirArgument) {
-  for (UINT id : {102u, 105u, 107u, 111u})
+  for (UINT id : {102u, 105u, 107u, 111u, 114u, 115u})
     EXPECT_TRUE(ReadsWhole(Message(id, L""), false)) << id;
   EXPECT_TRUE(ReadsWhole(Message(110, L""), true));
 
