@@ -13,8 +13,32 @@ namespace qp::test {
 
 // The folder of the running test program: the build's "bin", beside the servers.
 std::wstring BinFolder();
-// Runs a command line (e.g. L"regsvr32 /s x.dll"), waits, returns its exit code. A program
-// that cannot start, or is still running after the time given, fails the test.
+// A program started as a user starts one, from a command line (e.g. L"regsvr32 /s x.dll"), its
+// output (standard output and error) in a file when one is named. A program that cannot start
+// fails the test. One still running when it goes out of scope is ended and waited for: nothing
+// of it outlives the test that started it.
+class Program {
+ public:
+  explicit Program(const std::wstring& commandLine, const std::wstring& outputFile = L"");
+  ~Program() { End(); }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  DWORD Id() const { return id_; }
+  bool Running() const;
+  // Waits for the end and returns the exit code; a program still running after the time given
+  // fails the test and is ended.
+  DWORD Finish(DWORD timeoutMs);
+  // Ends the program, if it still runs, and waits until it has.
+  void End();
+
+ private:
+  std::wstring commandLine_;
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
+// Runs a command line, waits, returns its exit code (see Program).
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";
