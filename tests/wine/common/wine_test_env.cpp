@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <fstream>
 #include <vector>
@@ -19,6 +20,20 @@ std::wstring BinFolder() {
   std::wstring folder(path, n);
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
+
+namespace {
+// The prefix's programs that run now, for a failure to start another.
+std::string RunningPrograms() {
+  std::string names;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    names += Narrow(entry.szExeFile) + " ";
+  CloseHandle(snapshot);
+  return names;
+}
+}  // namespace
 
 Program::Program(const std::wstring& commandLine, const std::wstring& outputFile)
     : commandLine_(commandLine) {
@@ -40,7 +55,8 @@ Program::Program(const std::wstring& commandLine, const std::wstring& outputFile
   const DWORD error = GetLastError();
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (!started) {
-    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << error;
+    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << error
+                  << "; running: " << RunningPrograms();
     return;
   }
   CloseHandle(pi.hThread);
