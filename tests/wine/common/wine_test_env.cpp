@@ -21,9 +21,8 @@ std::wstring BinFolder() {
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
-namespace {
 // The prefix's programs that run now, for a failure to start another.
-std::string RunningPrograms() {
+static std::string RunningPrograms() {
   std::string names;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32W entry = {};
@@ -33,7 +32,6 @@ std::string RunningPrograms() {
   CloseHandle(snapshot);
   return names;
 }
-}  // namespace
 
 Program::Program(const std::wstring& commandLine, const std::wstring& outputFile)
     : commandLine_(commandLine) {
@@ -62,10 +60,6 @@ Program::Program(const std::wstring& commandLine, const std::wstring& outputFile
   CloseHandle(pi.hThread);
   process_ = pi.hProcess;
   id_ = pi.dwProcessId;
-}
-
-bool Program::Running() const {
-  return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
 DWORD Program::Finish(DWORD timeoutMs) {

@@ -13,24 +13,20 @@ namespace qp::test {
 
 // The folder of the running test program: the build's "bin", beside the servers.
 std::wstring BinFolder();
-// A program started as a user starts one, from a command line (e.g. L"regsvr32 /s x.dll"), its
-// output (standard output and error) in a file when one is named. A program that cannot start
-// fails the test. One still running when it goes out of scope is ended and waited for: nothing
-// of it outlives the test that started it.
+// A program started from a command line (e.g. L"regsvr32 /s x.dll") as a user starts one, its
+// output in a file when one is named; one that cannot start fails the test. Finish waits for its
+// end and returns its exit code (one still running after the time given fails the test); End,
+// and going out of scope, end it and wait for that: nothing of it outlives the test.
 class Program {
  public:
   explicit Program(const std::wstring& commandLine, const std::wstring& outputFile = L"");
   ~Program() { End(); }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
-
   bool Started() const { return process_ != nullptr; }
   DWORD Id() const { return id_; }
-  bool Running() const;
-  // Waits for the end and returns the exit code; a program still running after the time given
-  // fails the test and is ended.
+  bool Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
   DWORD Finish(DWORD timeoutMs);
-  // Ends the program, if it still runs, and waits until it has.
   void End();
 
  private:
