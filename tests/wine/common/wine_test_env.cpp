@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <fstream>
 #include <vector>
@@ -20,29 +21,72 @@ std::wstring BinFolder() {
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
-DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+// The prefix's programs that run now, for a failure to start another.
+static std::string RunningPrograms() {
+  std::string names;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    names += Narrow(entry.szExeFile) + " ";
+  CloseHandle(snapshot);
+  return names;
+}
+
+Program::Program(const std::wstring& commandLine, const std::wstring& outputFile)
+    : commandLine_(commandLine) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
+  HANDLE output = INVALID_HANDLE_VALUE;
+  if (!outputFile.empty()) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    output = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                         CREATE_ALWAYS, 0, nullptr);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = output;
+  }
   PROCESS_INFORMATION pi = {};
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
   line.push_back(L'\0');
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &pi)) {
-    const DWORD error = GetLastError();
-    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << error;
-    return static_cast<DWORD>(-1);
-  }
-  DWORD code = static_cast<DWORD>(-2);
-  if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(pi.hProcess, &code);
-  } else {
-    ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << Narrow(commandLine)
-                  << " to end; it was ended";
-    TerminateProcess(pi.hProcess, code);
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, !outputFile.empty(),
+                                      0, nullptr, nullptr, &si, &pi);
+  const DWORD error = GetLastError();
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << error
+                  << "; running: " << RunningPrograms();
+    return;
   }
   CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  process_ = pi.hProcess;
+  id_ = pi.dwProcessId;
+}
+
+DWORD Program::Finish(DWORD timeoutMs) {
+  if (!process_) return static_cast<DWORD>(-1);
+  DWORD code = static_cast<DWORD>(-2);
+  if (WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process_, &code);
+  } else {
+    ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << Narrow(commandLine_)
+                  << " to end; it was ended";
+  }
+  End();
   return code;
+}
+
+void Program::End() {
+  if (!process_) return;
+  // TerminateProcess only asks for the end: the program may still be running when it returns.
+  if (Running()) TerminateProcess(process_, 99);
+  if (WaitForSingleObject(process_, 30000) != WAIT_OBJECT_0)
+    ADD_FAILURE() << Narrow(commandLine_) << " did not end within 30 s of being ended";
+  CloseHandle(process_);
+  process_ = nullptr;
+}
+
+DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+  return Program(commandLine).Finish(timeoutMs);
 }
 
 std::vector<std::wstring> SubkeyNames(HKEY key) {

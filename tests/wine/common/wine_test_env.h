@@ -13,8 +13,28 @@ namespace qp::test {
 
 // The folder of the running test program: the build's "bin", beside the servers.
 std::wstring BinFolder();
-// Runs a command line (e.g. L"regsvr32 /s x.dll"), waits, returns its exit code. A program
-// that cannot start, or is still running after the time given, fails the test.
+// A program started from a command line (e.g. L"regsvr32 /s x.dll") as a user starts one, its
+// output in a file when one is named; one that cannot start fails the test. Finish waits for its
+// end and returns its exit code (one still running after the time given fails the test); End,
+// and going out of scope, end it and wait for that: nothing of it outlives the test.
+class Program {
+ public:
+  explicit Program(const std::wstring& commandLine, const std::wstring& outputFile = L"");
+  ~Program() { End(); }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  bool Started() const { return process_ != nullptr; }
+  DWORD Id() const { return id_; }
+  bool Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+  DWORD Finish(DWORD timeoutMs);
+  void End();
+
+ private:
+  std::wstring commandLine_;
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
+// Runs a command line, waits, returns its exit code (see Program).
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";

@@ -39,12 +39,15 @@ void ExpectWhole() {
 
 // The configuration held open by another program (a virus scanner, an indexer) that does not
 // share it for deletion: a save cannot replace it meanwhile and keeps its new file beside it.
+// Such a program opens it when a save in progress lets it.
 class HeldOpen {
  public:
-  HeldOpen()
-      : file_(CreateFileW(ConfigPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, 0, nullptr)) {
-    EXPECT_NE(file_, INVALID_HANDLE_VALUE) << "the configuration cannot be held open";
+  HeldOpen() {
+    WaitUntil("the configuration held open", [&] {
+      file_ = CreateFileW(ConfigPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
+      return file_ != INVALID_HANDLE_VALUE;
+    });
   }
   ~HeldOpen() { Release(); }
   HeldOpen(const HeldOpen&) = delete;
@@ -60,7 +63,7 @@ class HeldOpen {
   }
 
  private:
-  HANDLE file_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
 class InterruptedSaves : public ::testing::Test {

@@ -162,29 +162,14 @@ DWORD Msiexec(const std::wstring& options, const std::wstring& package,
 // are found and answered from here.
 class Harness {
  public:
-  explicit Harness(const std::wstring& arguments) {
-    output_ = TempPath(L"office_host_" + std::to_wstring(GetTickCount()) + L".txt");
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE file = CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                              CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = file;
-    std::wstring line = L"\"" + Env(L"QP_OFFICE_HOST") + L"\" " + arguments;
-    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                              &si, &process_);
-    CloseHandle(file);
-  }
+  explicit Harness(const std::wstring& arguments)
+      : output_(TempPath(L"office_host_" + std::to_wstring(GetTickCount()) + L".txt")),
+        program_(L"\"" + Env(L"QP_OFFICE_HOST") + L"\" " + arguments, output_) {}
   ~Harness() {
-    if (!started_) return;
-    if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0)
-      TerminateProcess(process_.hProcess, 99);
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
+    program_.End();
     DeleteFileW(output_.c_str());
   }
-  bool Started() const { return started_; }
+  bool Started() const { return program_.Started(); }
 
   // The harness's visible top-level window with that title; null and a failure when none came
   // in time or the harness ended first.
@@ -194,9 +179,9 @@ class Harness {
       for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, nullptr, title.c_str()));) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
-        if (pid == process_.dwProcessId && IsWindowVisible(w)) return (found = w) != nullptr;
+        if (pid == program_.Id() && IsWindowVisible(w)) return (found = w) != nullptr;
       }
-      return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+      return !program_.Running();
     };
     WaitUntil("office_host's window \"" + Narrow(title) + "\"", shown, timeoutMs);
     return found;
@@ -204,19 +189,14 @@ class Harness {
 
   // Waits for the harness to end (failing the test when it does not) and gives its output.
   std::string Finish(DWORD timeoutMs = 120000) {
-    if (!started_) return "(office_host did not start)";
-    EXPECT_EQ(WaitForSingleObject(process_.hProcess, timeoutMs), WAIT_OBJECT_0)
-        << "office_host did not end within " << timeoutMs << " ms";
-    DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
-    EXPECT_EQ(code, 0u) << "office_host's exit code";
+    if (!program_.Started()) return "(office_host did not start)";
+    EXPECT_EQ(program_.Finish(timeoutMs), 0u) << "office_host's exit code";
     return FileBytes(output_);
   }
 
  private:
   std::wstring output_;
-  PROCESS_INFORMATION process_ = {};
-  bool started_ = false;
+  Program program_;
 };
 
 // The product's own registry entries and files, in either scope, none of which may outlive an
