@@ -144,8 +144,9 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   wchar_t setting[8] = {};
-  if (GetEnvironmentVariableW(kDpiVariable, setting, 8))
+  if (GetEnvironmentVariableW(kDpiVariable, setting, 8)) {
     ASSERT_EQ(dpi, _wtoi(setting)) << "the DPI setting did not reach the program";
+  }
   SCOPED_TRACE(std::to_string(dpi) + " DPI");
   auto px = [dpi](double twips) { return static_cast<LONG>(twips * dpi / 1440 + 0.5); };
   ComPtr<IDispatch> collection = NewCollection({LI(L"Alpha")});
@@ -157,7 +158,9 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
     EXPECT_NEAR(r.right, px(6480), 1);
     EXPECT_NEAR(r.bottom, px(5400), 1);
     GetWindowRect(d.Dialog(), &r);
-    if (dpi <= 144) EXPECT_LE(std::max(r.right - r.left - 1366, r.bottom - r.top - 768), 0);
+    if (dpi <= 144) {
+      EXPECT_LE(std::max(r.right - r.left - 1366, r.bottom - r.top - 768), 0);
+    }
     using Place = std::tuple<int, int, int, int, int, const wchar_t*>;
     for (auto [id, left, top, width, height, text] :
          {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
