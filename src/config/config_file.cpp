@@ -62,7 +62,7 @@ bool IsSharingViolation(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 // Windows refuses to replace a file that another handle holds open with access denied.
-bool IsPassingRefusal(DWORD error) {
+bool IsSharingRefusalThatWillPass(DWORD error) {
   return IsSharingViolation(error) || error == ERROR_ACCESS_DENIED;
 }
 
@@ -368,7 +368,7 @@ void ReplaceFileSafely(const std::wstring& path,
               return MoveFileExW(newFile.c_str(), path.c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
             },
-            IsPassingRefusal))
+            IsSharingRefusalThatWillPass))
       RaiseLastError();
   } catch (...) {
     DeleteFileW(newFile.c_str());
@@ -393,7 +393,7 @@ SaveLock::SaveLock(const std::wstring& configPath) : file_(INVALID_HANDLE_VALUE)
                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
             return file_ != INVALID_HANDLE_VALUE;
           },
-          IsPassingRefusal, kLockPatienceMs))
+          IsSharingRefusalThatWillPass, kLockPatienceMs))
     RaiseLastError();
 }
 
