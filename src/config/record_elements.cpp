@@ -95,8 +95,6 @@ ComPtr<Records> RecognizerList(IXMLDOMDocument2* doc, bool enabledOnly) {
   return BuildList(doc, kRecognizerPath, enabledOnly, make);
 }
 
-
-
 void FillRecognizer(IXMLDOMNode* element, IDispatch* item) {
   auto record = RecordAs<_RecognizerProps>(item, IID__RecognizerProps);
   MakeRecognizerNode(element, ReadText(record.Get(), &_RecognizerProps::get_Value),
