@@ -1,6 +1,5 @@
 // Where the user's configuration file lives, how a missing one is made from the company's default
-// terms or the default document the component carries, and how a file is replaced without ever
-// leaving a partial one behind.
+// terms or the default document the component carries, and the lock of its saves.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/files.h"
 
 namespace qp {
 
@@ -49,16 +49,6 @@ void WriteFirstConfigFile(const std::wstring& path);
 // carry "SmarTagConfigGetConfigFilePath()" in front of their source.
 std::wstring GetConfigFilePath();
 
-// Replaces the file at `path` in one step with what `write` puts into the file it is given,
-// a new file beside `path`. Either the old file or the complete new one is there afterwards,
-// even when the process dies in between. A replacement refused because another handle has the
-// file open is tried again for about two seconds before it fails. The new files that such
-// deaths left are removed by the next replacement: those of this machine's processes that are
-// gone at once, any other (another machine's in a shared folder, or of an earlier naming)
-// once it is an hour old, so that a save still running anywhere keeps its file.
-void ReplaceFileSafely(const std::wstring& path,
-                       const std::function<void(const std::wstring& newFile)>& write);
-
 // The lock that every save of the user's configuration takes, in every process and on every
 // machine that shares the folder: the file "nvstagQP.lock" beside the configuration, opened
 // with no sharing and deleted when closed, so that the system lets it go when its owner ends,
@@ -74,9 +64,5 @@ class SaveLock {
  private:
   HANDLE file_;
 };
-
-// The whole file; false when it cannot be read. Opened for reading only, sharing reading,
-// writing and deletion with every other handle, so that a save may replace it meanwhile.
-bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 
 }  // namespace qp

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-namespace qp::engine {
+namespace qp::core {
 
 namespace {
 
@@ -95,4 +95,4 @@ bool DateTokens::MayBeDate(std::u16string_view candidate) const {
   return hasLetter && ContainsAny(std::u16string_view(lowered, candidate.size()));
 }
 
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qp::engine {
+namespace qp::core {
 
 // The month names of a locale, prepared for MayBeDate(): it runs for nearly every word
 // that can start a term, so the token search is a trigram filter before any comparison.
@@ -47,4 +47,4 @@ inline bool MayBeDate(std::u16string_view candidate,
   return tokens.MayBeDate(candidate);
 }
 
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace qp::engine {
+namespace qp::core {
 
 struct PlatformServices {
   // Upper-cases `text` in place, one UTF-16 unit for one (CharUpperBuffW semantics).
@@ -20,4 +20,4 @@ struct PlatformServices {
 // Throwing ends the recognition of the current text (see RecognizeResult).
 using CommitFn = std::function<void(std::u16string_view typeName, int32_t start, int32_t length)>;
 
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <iterator>
 
-namespace qp::engine {
+namespace qp::core {
 
 namespace {
 std::atomic<uint64_t> nextGeneration{1};
@@ -184,4 +184,4 @@ std::size_t TermDictionary::MemoryBytes() const {
   return slots_.capacity() * sizeof(Slot) + arena_.capacity() * sizeof(char16_t) + sizeof(*this);
 }
 
-}  // namespace qp::engine
+}  // namespace qp::core

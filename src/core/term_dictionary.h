@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qp::engine {
+namespace qp::core {
 
 class TermDictionary {
  public:
@@ -104,4 +104,4 @@ class TermDictionary {
   Membership owner_;
 };
 
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -26,7 +26,7 @@ std::wstring Num(long n) {
 // A text property: the out value is empty until the answer is known, and keeps whatever was
 // set when a failure is reported.
 template <class Body, class Report>
-HRESULT TextProperty(BSTR* out, Body body, Report report) {
+HRESULT AnswerTextProperty(BSTR* out, Body body, Report report) {
   if (!out) return E_POINTER;
   *out = nullptr;
   std::wstring result;
@@ -71,7 +71,7 @@ Controller::Controller(MakeTermsDialog makeDialog) : makeDialog_(makeDialog) {
   // A library that cannot be loaded leaves the thread's handle null; its strings then come
   // back empty.
   LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
-  matcher_ = std::make_unique<engine::Recognizer>(engine::WindowsPlatform());
+  matcher_ = std::make_unique<core::Matcher>(WindowsPlatform());
 }
 
 Controller::~Controller() {
@@ -114,7 +114,7 @@ bool Controller::IsWordApplication(const std::wstring& appName) {
 
 HRESULT Controller::ConfiguredText(BSTR* out, const wchar_t* name, LONG locale, const wchar_t* path,
                                    Side side) {
-  return TextProperty(
+  return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
         const std::wstring call = name + (L"(" + Num(locale) + L")");
@@ -140,7 +140,7 @@ void Controller::ReportControllerError() {
 // ---- properties --------------------------------------------------------------------------
 
 STDMETHODIMP Controller::get_SmartTagName(LONG id, BSTR* out) {
-  return TextProperty(
+  return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
         Trace(L"SmartTagName(" + Num(id) + L")", L"");
@@ -153,7 +153,7 @@ STDMETHODIMP Controller::get_SmartTagName(LONG id, BSTR* out) {
 }
 
 STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) {
-  return TextProperty(
+  return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
         Trace(L"SmartTagDownloadURL()", L"");
@@ -223,7 +223,7 @@ std::wstring VerbMember(_Records* actions, LONG verb, const wchar_t* member) {
 }  // namespace
 
 STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) {
-  return TextProperty(
+  return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
         Trace(L"ISmartTagAction_VerbNameFromID(" + Num(verb) + L")", L"");
@@ -235,7 +235,7 @@ STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) {
 }
 
 STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG locale, BSTR* out) {
-  return TextProperty(
+  return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
         const std::wstring call = L"ActionVerbCaption(" + Num(verb) + L"," + ToString(appName) +

@@ -8,7 +8,7 @@
 
 #include "platform/com_object.h"
 #include "config/terms_dialog.h"
-#include "core/recognizer.h"
+#include "core/matcher.h"
 #include "platform/automation.h"
 #include "platform/registry_component.h"
 #include "core/term_dictionary.h"
@@ -83,7 +83,7 @@ class Controller final : public ComObject<Controller, _Controller> {
   // catalog), and for matching the same keys in a hashed table rebuilt with it, or, when the
   // dictionary cannot list its keys, a table that asks the dictionary itself.
   LateBound m_dicTerms;
-  engine::TermDictionary terms_;
+  core::TermDictionary terms_;
   ComPtr<_Records> m_colActions;
   MakeTermsDialog makeDialog_;
   ComPtr<_SmartTagConfig> m_oConfig;
@@ -94,7 +94,7 @@ class Controller final : public ComObject<Controller, _Controller> {
   std::wstring committedName_;
   Bstr committedNameBstr_;
   std::u16string typeName_;
-  std::unique_ptr<engine::Recognizer> matcher_;  // the matcher's working arrays
+  std::unique_ptr<core::Matcher> matcher_;  // the matcher's working arrays
 };
 
 // The calling thread's test mode: no catalog is created or asked for names.

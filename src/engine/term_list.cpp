@@ -281,11 +281,11 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       SiteCommitter commit(site ? *site : nullptr, committedNameBstr_.Get());
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
-      engine::RecognizeResult result = matcher_->Recognize(
+      core::RecognizeResult result = matcher_->Recognize(
           received, terms_, maxWords, typeName_,
           [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
-      if (result.outcome == engine::RecognizeResult::Outcome::PositionOverflow)
+      if (result.outcome == core::RecognizeResult::Outcome::PositionOverflow)
         Raise({kErrOverflow, kLibraryName, L"Overflow"});
       if (result.error) std::rethrow_exception(result.error);
 

@@ -95,6 +95,11 @@ void PrefixErrorSource(const std::wstring& context) {
   g_current.source = context + L": " + g_current.source;
 }
 
+void PassOn(const std::wstring& trace) {
+  const Error e = AdoptCurrentException();
+  RaiseError(e.number, trace + e.source, e.description, L"");
+}
+
 HRESULT ErrorNumberToHresult(long number) {
   if (number < 0) return static_cast<HRESULT>(number);
   if (number == 0) return E_FAIL;

@@ -49,6 +49,8 @@ inline constexpr long kErrOverflow = 6;
 const Error& AdoptCurrentException() noexcept;
 // Context + ": " in front of the current error's source; raises nothing.
 void PrefixErrorSource(const std::wstring& context);
+// Inside a catch: what was caught goes on to the caller with `trace` in front of its source.
+[[noreturn]] void PassOn(const std::wstring& trace);
 
 long ErrorMessageId(long number);
 

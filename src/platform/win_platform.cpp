@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace qp::engine {
+namespace qp {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
@@ -28,7 +28,7 @@ bool WindowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateTe
   return true;
 }
 
-DateTokens UserDateTokens() {
+core::DateTokens UserDateTokens() {
   static const LCTYPE kTypes[] = {
       LOCALE_SMONTHNAME1,        LOCALE_SMONTHNAME2,        LOCALE_SMONTHNAME3,
       LOCALE_SMONTHNAME4,        LOCALE_SMONTHNAME5,        LOCALE_SMONTHNAME6,
@@ -48,19 +48,19 @@ DateTokens UserDateTokens() {
     names.emplace_back(reinterpret_cast<const char16_t*>(buffer), size_t(n - 1));
   }
   // The English names too: harmless, and safe should the parser fall back to them.
-  for (const auto& name : DateTokens::English().MonthNames())
+  for (const auto& name : core::DateTokens::English().MonthNames())
     names.push_back(name);
-  return DateTokens(std::move(names));
+  return core::DateTokens(std::move(names));
 }
 
-PlatformServices WindowsPlatform() {
-  PlatformServices p;
+core::PlatformServices WindowsPlatform() {
+  core::PlatformServices p;
   p.upperCase = &WindowsUpperCase;
-  auto tokens = std::make_shared<const DateTokens>(UserDateTokens());
+  auto tokens = std::make_shared<const core::DateTokens>(UserDateTokens());
   p.toDate = [tokens](std::u16string_view candidate, std::u16string& dateText) {
-    return MayBeDate(candidate, *tokens) && WindowsVarDateFromStr(candidate, &dateText);
+    return core::MayBeDate(candidate, *tokens) && WindowsVarDateFromStr(candidate, &dateText);
   };
   return p;
 }
 
-}  // namespace qp::engine
+}  // namespace qp

@@ -4,7 +4,7 @@
 #include "core/date_shortcut.h"
 #include "core/platform_services.h"
 
-namespace qp::engine {
+namespace qp {
 
 // CharUpperBuffW over the text (what upper-casing a BSTR does).
 void WindowsUpperCase(std::u16string& text);
@@ -14,10 +14,10 @@ void WindowsUpperCase(std::u16string& text);
 bool WindowsVarDateFromStr(std::u16string_view candidate, std::u16string* dateText);
 
 // Month names and abbreviations of LOCALE_USER_DEFAULT, lower-cased with CharLowerBuffW.
-DateTokens UserDateTokens();
+core::DateTokens UserDateTokens();
 
 // Upper-casing as above; dates through MayBeDate(UserDateTokens()) first, so that
 // candidates that cannot be dates never cost a VarDateFromStr call.
-PlatformServices WindowsPlatform();
+core::PlatformServices WindowsPlatform();
 
-}  // namespace qp::engine
+}  // namespace qp

@@ -2,18 +2,15 @@
 
 #include <windowsx.h>
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "platform/error.h"
 #include "platform/error_display.h"
 #include "platform/help.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
+#include "ui/modal_loop.h"
+#include "ui/twips.h"
 #include "ui/ui_resources.h"
 
 namespace qp {
@@ -66,7 +63,6 @@ const HelpId kHelpIds[] = {
 
 inline constexpr wchar_t kDesignCaption[] = L"Quillpoint Smart Tag Terms";
 inline constexpr int kColumnMargin = 300;  // twips between the column's and the list's width
-inline constexpr int kFormMargin = 165;    // twips right of and below the edge controls
 inline constexpr COLORREF kMaskColour = RGB(192, 192, 192);
 inline constexpr int kArrowSize = 14;
 
@@ -95,118 +91,14 @@ HMODULE ResourceModule() {
   return module ? module : GetModuleHandleW(nullptr);
 }
 
-[[noreturn]] void RaiseOverflow() {
-  Raise({kErrOverflow, kLibraryName, L"Overflow"});
-}
-
-long CheckedLong(long long value) {
-  if (value < std::numeric_limits<LONG>::min() || value > std::numeric_limits<LONG>::max())
-    RaiseOverflow();
-  return static_cast<long>(value);
-}
-
-double TwipsPerPixel(int axis) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, axis) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return 1440.0 / (dpi > 0 ? dpi : 96);
-}
-
-int Pixels(double twips, double twipsPerPixel) {
-  return static_cast<int>(std::lround(twips / twipsPerPixel));
-}
-
-// A control's place in its parent's client area, in twips.
-struct TwipRect {
-  double left, top, width, height;
-};
-TwipRect ControlTwips(HWND control) {
-  RECT r;
-  GetWindowRect(control, &r);
-  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-  const double x = TwipsPerPixelX(), y = TwipsPerPixelY();
-  return {r.left * x, r.top * y, (r.right - r.left) * x, (r.bottom - r.top) * y};
-}
-
-// Grows a label to its text, as a Visual Basic label with AutoSize does. The font's pixel size
-// is rounded at each DPI setting and its glyphs hinted, so the text does not scale exactly with
-// the twips of the layout: at 144 DPI "Included Terms:" needs more than its designed width.
-void GrowToText(HWND label, HFONT font) {
-  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(label)), L'\0');
-  GetWindowTextW(label, text.data(), static_cast<int>(text.size()) + 1);
-  HDC dc = GetDC(label);
-  const HGDIOBJ previous = SelectObject(dc, font);
-  RECT needed = {};
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_SINGLELINE);
-  SelectObject(dc, previous);
-  ReleaseDC(label, dc);
-  RECT now;
-  GetClientRect(label, &now);
-  if (needed.right <= now.right && needed.bottom <= now.bottom) return;
-  SetWindowPos(label, nullptr, 0, 0, std::max(now.right, needed.right),
-               std::max(now.bottom, needed.bottom), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 bool ModifierDown() {
   return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
-}
-
-// While a modal dialog runs, the other windows of its thread take no input.
-struct DisabledWindows {
-  HWND except;
-  std::vector<HWND> list;
-};
-BOOL CALLBACK DisableOther(HWND hwnd, LPARAM param) {
-  auto* windows = reinterpret_cast<DisabledWindows*>(param);
-  if (hwnd != windows->except && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
-    EnableWindow(hwnd, FALSE);
-    windows->list.push_back(hwnd);
-  }
-  return TRUE;
-}
-
-// Sorting compares the items' texts in the user's locale, without regard to case.
-struct SortKeys {
-  std::unordered_map<LPARAM, std::wstring> text;  // by the item's data
-  short order;
-};
-
-int CALLBACK CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
-  const auto* sort = reinterpret_cast<const SortKeys*>(keys);
-  const std::wstring& a = sort->text.at(left);
-  const std::wstring& b = sort->text.at(right);
-  const int order =
-      CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
-                     b.c_str(), static_cast<int>(b.size())) -
-      CSTR_EQUAL;
-  return sort->order == 0 ? order : -order;
 }
 
 }  // namespace
 
 std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord) {
   return std::make_unique<FrmConfig>(newRecord);
-}
-
-double TwipsPerPixelX() {
-  return TwipsPerPixel(LOGPIXELSX);
-}
-double TwipsPerPixelY() {
-  return TwipsPerPixel(LOGPIXELSY);
-}
-
-void SizeFormToControl(HWND form, HWND rightEdge, HWND bottomEdge) {
-  if (!bottomEdge) bottomEdge = rightEdge;
-  const TwipRect right = ControlTwips(rightEdge), bottom = ControlTwips(bottomEdge);
-  const long frameX = CheckedLong(2LL * GetSystemMetrics(SM_CXDLGFRAME));
-  const long frameY =
-      CheckedLong(2LL * GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION));
-  const float width =
-      static_cast<float>(right.left + right.width + kFormMargin + frameX * TwipsPerPixelX());
-  const float height =
-      static_cast<float>(bottom.top + bottom.height + kFormMargin + frameY * TwipsPerPixelY());
-  SetWindowPos(form, nullptr, 0, 0, Pixels(width, TwipsPerPixelX()),
-               Pixels(height, TwipsPerPixelY()), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 FrmConfig::~FrmConfig() {
@@ -291,32 +183,8 @@ void FrmConfig::Form_Load() {
 void FrmConfig::Show(const std::function<bool()>& confirm) {
   confirm_ = confirm;
   Load();
-  DisabledWindows others{hwnd_, {}};
-  EnumThreadWindows(GetCurrentThreadId(), DisableOther, reinterpret_cast<LPARAM>(&others));
-  const HWND previousForm = ActiveForm();
-  SetActiveForm(hwnd_);
-
-  ShowWindow(hwnd_, SW_SHOW);
-  SetForegroundWindow(hwnd_);
-  Form_Activate();
-  MSG msg;
-  while (IsWindow(hwnd_) && IsWindowVisible(hwnd_)) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns the thread
-      break;
-    }
-    if (got < 0) break;
-    PreviewKey(msg);
-    if (!IsDialogMessageW(hwnd_, &msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-
-  SetActiveForm(previousForm);
-  for (HWND hwnd : others.list)
-    EnableWindow(hwnd, TRUE);
+  RunModal(
+      hwnd_, [this] { Form_Activate(); }, [this](const MSG& msg) { PreviewKey(msg); });
 }
 
 void FrmConfig::Unload() {
@@ -556,11 +424,7 @@ void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
   sortOrder_ = newOrder;
   sortKey_ = oColumn.index - 1;
   sorted_ = true;
-  // The list hands the comparison its items' data; their texts are taken beforehand.
-  SortKeys keys{{}, sortOrder_};
-  for (int i = 0; i < list_.Count(); ++i)
-    keys.text[list_.Param(i)] = list_.Text(i);
-  list_.Sort(CompareItems, reinterpret_cast<LPARAM>(&keys));
+  list_.SortByText(sortOrder_ != 0);
   SetHeaderIcon(m_hWndHeader, oColumn, newOrder);
 }
 

@@ -19,14 +19,6 @@ struct ColumnHeader {
   int index = 1;
 };
 
-// Sizes a form so that its client area ends 165 twips right of the right-edge control and below
-// the bottom-edge control (the right-edge control when there is none).
-void SizeFormToControl(HWND form, HWND rightEdge, HWND bottomEdge = nullptr);
-
-// Twips (1/1440 inch) and the screen's pixels.
-double TwipsPerPixelX();
-double TwipsPerPixelY();
-
 // For the configuration store, which shows the dialog without knowing it.
 std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord);
 

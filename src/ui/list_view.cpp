@@ -1,6 +1,27 @@
 #include "ui/list_view.h"
 
+#include <unordered_map>
+
 namespace qp {
+namespace {
+
+struct SortKeys {
+  std::unordered_map<LPARAM, std::wstring> text;  // by the item's data
+  bool descending;
+};
+
+int CALLBACK CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
+  const auto* sort = reinterpret_cast<const SortKeys*>(keys);
+  const std::wstring& a = sort->text.at(left);
+  const std::wstring& b = sort->text.at(right);
+  const int order =
+      CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                     b.c_str(), static_cast<int>(b.size())) -
+      CSTR_EQUAL;
+  return sort->descending ? -order : order;
+}
+
+}  // namespace
 
 int ListView::Count() const {
   return ListView_GetItemCount(hwnd_);
@@ -85,8 +106,12 @@ void ListView::EditLabel(int item) {
   ListView_EditLabel(hwnd_, item);
 }
 
-void ListView::Sort(PFNLVCOMPARE compare, LPARAM context) {
-  ListView_SortItems(hwnd_, compare, context);
+void ListView::SortByText(bool descending) {
+  // The list hands the comparison its items' data; their texts are taken beforehand.
+  SortKeys keys{{}, descending};
+  for (int i = 0; i < Count(); ++i)
+    keys.text[Param(i)] = Text(i);
+  ListView_SortItems(hwnd_, CompareItems, reinterpret_cast<LPARAM>(&keys));
 }
 
 void ListView::AddStyle(LONG_PTR style) {

@@ -33,7 +33,8 @@ class ListView {
   void DeselectAll();
   void EnsureVisible(int item);
   void EditLabel(int item);
-  void Sort(PFNLVCOMPARE compare, LPARAM context);
+  // By the items' texts in the user's locale, without regard to case.
+  void SortByText(bool descending);
 
   void AddStyle(LONG_PTR style);
   void RemoveStyle(LONG_PTR style);

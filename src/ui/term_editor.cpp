@@ -16,7 +16,7 @@ std::wstring KeyIdentity(const std::wstring& key) {
   return Upper(key);
 }
 
-std::wstring TextProperty(IDispatch* record, const wchar_t* name) {
+std::wstring RecordText(IDispatch* record, const wchar_t* name) {
   return Call(record, name).AsString();
 }
 
@@ -59,11 +59,11 @@ void TermEditor::Fill(IDispatch* records, long count) {
   list_.DeleteAll();
   for (long i = 1; i <= count; ++i) {
     ComPtr<IDispatch> record = RecordAt(records, i);
-    if (TextProperty(record.Get(), L"ClassCode") != L"LI") continue;
-    const std::wstring value = TextProperty(record.Get(), L"Value");
+    if (RecordText(record.Get(), L"ClassCode") != L"LI") continue;
+    const std::wstring value = RecordText(record.Get(), L"Value");
     const int item = AddItem(value);
     if (item < 0) continue;  // a second record of the same term gets no item
-    const bool checked = Upper(TextProperty(record.Get(), L"Enabled")) != L"NO";
+    const bool checked = Upper(RecordText(record.Get(), L"Enabled")) != L"NO";
     list_.SetChecked(item, checked);
     Item& data = ItemData(item);
     data.tag = data.origin = value;
@@ -119,8 +119,8 @@ void TermEditor::DeleteSelectedTerms() {
         deleted_.push_back({data.order, {data.origin, true, data.origin, data.checked, false}});
       for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
         ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
-        const std::wstring classCode = TextProperty(record.Get(), L"ClassCode");
-        if (TextProperty(record.Get(), L"Value") == tag &&
+        const std::wstring classCode = RecordText(record.Get(), L"ClassCode");
+        if (RecordText(record.Get(), L"Value") == tag &&
             (classCode == L"LI" || classCode == L"LE")) {
           Call(m_colRecognizers.Get(), L"Remove", {Variant::FromLong(r)});
           break;
@@ -158,7 +158,7 @@ void TermEditor::UpdateTermFromItem(int item) {
     const long count = RecordCount(m_colRecognizers.Get());
     for (long r = 1; r <= count; ++r) {
       ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
-      if (TextProperty(record.Get(), L"Value") != data.tag) continue;
+      if (RecordText(record.Get(), L"Value") != data.tag) continue;
       const std::wstring text = list_.Text(item);
       Put(record.Get(), L"Value", Variant::FromString(text));
       data.tag = text;

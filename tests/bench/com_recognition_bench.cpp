@@ -15,7 +15,7 @@
 // their medians are compared.
 #include "bench_support.h"
 #include "office_host.h"
-#include "core/recognizer.h"
+#include "core/matcher.h"
 #include "platform/win_platform.h"
 
 #include <windows.h>
@@ -327,19 +327,19 @@ int main(int argc, char** argv) {
 
   // The core's dictionary: the catalog's names and the configured terms, upper-cased as the
   // Controller puts them into its table.
-  qp::engine::TermDictionary terms;
+  qp::core::TermDictionary terms;
   size_t catalogNames = 0;
   for (const std::string& line : Lines(ReadWholeFile(termsPath))) {
     if (line.empty() || line[0] == '#') continue;
     std::u16string key = Utf16(line);
-    qp::engine::WindowsUpperCase(key);
+    qp::WindowsUpperCase(key);
     terms.Add(key);
     ++catalogNames;
   }
   const std::vector<std::wstring> configured = ConfiguredTerms();
   for (const std::wstring& t : configured) {
     std::u16string key(t.begin(), t.end());
-    qp::engine::WindowsUpperCase(key);
+    qp::WindowsUpperCase(key);
     terms.Add(key);
   }
 
@@ -428,7 +428,7 @@ int main(int argc, char** argv) {
 
   Tally core;
   std::vector<double> coreTimes;
-  qp::engine::Recognizer matcher(qp::engine::WindowsPlatform());
+  qp::core::Matcher matcher(qp::WindowsPlatform());
   const std::u16string type(info.smartTagName.begin(), info.smartTagName.end());
   for (int r = 0; r < runs; ++r) {
     core = Tally{};

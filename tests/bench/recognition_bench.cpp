@@ -4,7 +4,7 @@
 // DIR holds text.txt and terms-10.txt, terms-10000.txt, terms-100000.txt (see tools/bench).
 #include "bench_support.h"
 #include "native_platform.h"
-#include "core/recognizer.h"
+#include "core/matcher.h"
 #ifdef _WIN32
 #include "platform/win_platform.h"
 
@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-using namespace qp::engine;
+using namespace qp::core;
 using namespace qp::bench;
 using Clock = std::chrono::steady_clock;
 
@@ -37,13 +37,13 @@ struct Counters {
 PlatformServices MeasuredPlatform(Counters& counters, bool shortcut) {
   PlatformServices p;
 #ifdef _WIN32
-  p.upperCase = &WindowsUpperCase;
-  static const DateTokens kTokens = UserDateTokens();
+  p.upperCase = &qp::WindowsUpperCase;
+  static const DateTokens kTokens = qp::UserDateTokens();
   p.toDate = [&counters, shortcut](std::u16string_view c, std::u16string& text) {
     ++counters.asked;
     if (shortcut && !MayBeDate(c, kTokens)) return false;
     ++counters.converted;
-    return WindowsVarDateFromStr(c, &text);
+    return qp::WindowsVarDateFromStr(c, &text);
   };
 #else
   (void)shortcut;
@@ -64,12 +64,12 @@ struct Measured {
   Counters counters;
 };
 
-// One recognize call per paragraph, all paragraphs per run; a fresh recognizer per
+// One recognize call per paragraph, all paragraphs per run; a fresh matcher per
 // measurement (the first run pays for its one-time set-up).
 Measured Measure(const std::vector<std::u16string_view>& parts, TermDictionary& terms, int runs,
                  bool shortcut) {
   Measured m;
-  Recognizer recognizer(MeasuredPlatform(m.counters, shortcut));
+  Matcher matcher(MeasuredPlatform(m.counters, shortcut));
   auto commit = [&](std::u16string_view, int32_t, int32_t) { ++m.hits; };
   std::vector<double> times;
   for (int r = 0; r < runs; ++r) {
@@ -77,7 +77,7 @@ Measured Measure(const std::vector<std::u16string_view>& parts, TermDictionary& 
     m.counters = {};
     const auto t0 = Clock::now();
     for (auto p : parts)
-      m.failures += recognizer.Recognize(p, terms, 3, u"bench", commit).Failed();
+      m.failures += matcher.Recognize(p, terms, 3, u"bench", commit).Failed();
     times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   }
   m.seconds = Median(times);

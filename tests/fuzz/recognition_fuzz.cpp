@@ -1,4 +1,4 @@
-// libFuzzer target of the recognition core: terms and text from the input, the recognizer
+// libFuzzer target of the recognition core: terms and text from the input, the matcher
 // against a literal, slow model of the matching rules.
 //
 // Input: byte 0 picks the word limit and after which commit the site fails; the
@@ -11,7 +11,7 @@
 // inside the text as received; the tags, their order, the outcome and the last
 // sentence's result equal the model's (a tag spans the words it was read from).
 #include "native_platform.h"
-#include "core/recognizer.h"
+#include "core/matcher.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-using namespace qp::engine;
+using namespace qp::core;
 
 namespace {
 
@@ -171,9 +171,9 @@ std::u16string Decode(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  // One recognizer for all inputs: its buffers and caches must not carry one text or
+  // One matcher for all inputs: its buffers and caches must not carry one text or
   // dictionary over to the next.
-  static Recognizer recognizer(NativePlatform(2026));
+  static Matcher matcher(NativePlatform(2026));
   static const PlatformServices kPlatform = NativePlatform(2026);
 
   const uint8_t control = data[0];
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int failAt = (control >> 3) & 7;  // 0: the site never fails
 
   std::vector<Tag> tags;
-  const RecognizeResult r = recognizer.Recognize(
+  const RecognizeResult r = matcher.Recognize(
       text, terms, used, u"t", [&](std::u16string_view type, int32_t start, int32_t length) {
         if (type != u"t") Fail("wrong type name");
         if (start < 1 || length < 1 || int64_t(start) - 1 + length > int64_t(text.size()))

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace qp::engine {
+namespace qp::core {
 namespace {
 
 std::u16string DateText(std::u16string_view s) {
@@ -92,4 +92,4 @@ TEST(NativeUpperCase, SimpleMappingOfTheBmp) {
 }
 
 }  // namespace
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace qp::engine {
+namespace qp::core {
 namespace {
 
 std::u16string TermNumber(int i) {
@@ -87,4 +87,4 @@ TEST(TermDictionary, ManyTermsSurviveGrowthAndRemoval) {
 }
 
 }  // namespace
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -1,8 +1,8 @@
-// Shared helpers: run the recognizer over a text with a fake commit site.
+// Shared helpers: run the matcher over a text with a fake commit site.
 #pragma once
 
 #include "native_platform.h"
-#include "core/recognizer.h"
+#include "core/matcher.h"
 
 #include <initializer_list>
 #include <stdexcept>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace qp::engine::test {
+namespace qp::core::test {
 
 using Tag = std::pair<int32_t, int32_t>;  // start, length
 using Tags = std::vector<Tag>;
@@ -29,13 +29,13 @@ inline TermDictionary DictionaryOf(std::initializer_list<std::u16string_view> te
 
 // Dates without a year fall in 2026 so that the date text forms are fixed.
 inline Outcome Recognize(std::u16string_view text, const TermDictionary& terms, int maxWords = 3) {
-  Recognizer recognizer(NativePlatform(2026));
+  Matcher matcher(NativePlatform(2026));
   Outcome run;
-  run.result = recognizer.Recognize(text, terms, maxWords, u"qp#terms",
-                                    [&](std::u16string_view type, int32_t start, int32_t length) {
-                                      if (type != u"qp#terms") throw std::logic_error("type");
-                                      run.tags.emplace_back(start, length);
-                                    });
+  run.result = matcher.Recognize(text, terms, maxWords, u"qp#terms",
+                                 [&](std::u16string_view type, int32_t start, int32_t length) {
+                                   if (type != u"qp#terms") throw std::logic_error("type");
+                                   run.tags.emplace_back(start, length);
+                                 });
   return run;
 }
 
@@ -44,4 +44,4 @@ inline Tags TagsOf(std::u16string_view text, std::initializer_list<std::u16strin
   return Recognize(text, d).tags;
 }
 
-}  // namespace qp::engine::test
+}  // namespace qp::core::test

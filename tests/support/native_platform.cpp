@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace qp::engine {
+namespace qp::core {
 
 namespace {
 
@@ -264,4 +264,4 @@ PlatformServices NativePlatform(int referenceYear) {
   return p;
 }
 
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -21,7 +21,7 @@
 
 #include <optional>
 
-namespace qp::engine {
+namespace qp::core {
 
 void NativeUpperCase(std::u16string& text);
 char16_t NativeUpperChar(char16_t c);
@@ -39,4 +39,4 @@ std::u16string FormatNativeDate(const DateTime& value);
 // Both services above; referenceYear as for ParseNativeDate.
 PlatformServices NativePlatform(int referenceYear = 0);
 
-}  // namespace qp::engine
+}  // namespace qp::core

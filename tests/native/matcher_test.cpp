@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <vector>
 
-namespace qp::engine::test {
+namespace qp::core::test {
 namespace {
 
 const std::u16string kObj(1, char16_t(0xFFFC));
 
-TEST(Recognizer, FindsTermsAtTheirPositions) {
+TEST(Matcher, FindsTermsAtTheirPositions) {
   EXPECT_EQ(TagsOf(u"New York", {u"NEW YORK", u"YORK"}), (Tags{{1, 8}, {5, 4}}));
   EXPECT_EQ(TagsOf(u"AB CD. EF", {u"CD", u"EF"}), (Tags{{4, 2}, {8, 2}}));
   EXPECT_EQ(TagsOf(u"new york", {u"NEW YORK"}), (Tags{{1, 8}}));
@@ -34,7 +34,7 @@ TEST(Recognizer, FindsTermsAtTheirPositions) {
   EXPECT_EQ(TagsOf(u"", {u"", u"YORK"}), Tags{});
 }
 
-TEST(Recognizer, EveryDelimiterEndsASentence) {
+TEST(Matcher, EveryDelimiterEndsASentence) {
   const std::u16string delimiters = u".?,!;:\r\n\t\v";
   for (char16_t d : delimiters) {
     SCOPED_TRACE(int(d));
@@ -49,7 +49,7 @@ TEST(Recognizer, EveryDelimiterEndsASentence) {
   EXPECT_EQ(TagsOf(u"AB\r\nCD\v\vEF", {u"CD", u"EF"}), (Tags{{5, 2}, {9, 2}}));
 }
 
-TEST(Recognizer, SplitMarkerTypedInTheText) {
+TEST(Matcher, SplitMarkerTypedInTheText) {
   // Upper-casing comes before the split, so the marker splits in any letter case and the
   // 13 characters count as one position.
   EXPECT_EQ(TagsOf(u"a%*splithere*%York", {u"YORK", u"A"}), (Tags{{1, 1}, {3, 4}}));
@@ -61,7 +61,7 @@ TEST(Recognizer, SplitMarkerTypedInTheText) {
   EXPECT_EQ(TagsOf(u"%*SPLITHERE*.YORK", {u"YORK", u"*SPLITHERE*%YORK"}), (Tags{{2, 16}}));
 }
 
-TEST(Recognizer, EmbeddedObjects) {
+TEST(Matcher, EmbeddedObjects) {
   EXPECT_EQ(TagsOf(kObj + u"Field" + kObj, {u"FIELD"}), Tags{});
   EXPECT_EQ(TagsOf(u"Field" + kObj, {u"FIELD"}), (Tags{{1, 5}}));
   EXPECT_EQ(TagsOf(kObj + u"Field", {u"FIELD"}), (Tags{{2, 5}}));
@@ -81,7 +81,7 @@ TEST(Recognizer, EmbeddedObjects) {
   }
 }
 
-TEST(Recognizer, DatesAreNeverTerms) {
+TEST(Matcher, DatesAreNeverTerms) {
   // A month name or a number alone is no date.
   EXPECT_EQ(TagsOf(u"May 5", {u"MAY 5", u"MAY", u"5"}), (Tags{{1, 3}, {5, 1}}));
   EXPECT_EQ(TagsOf(u"5 May", {u"5 MAY", u"MAY"}), (Tags{{3, 3}}));
@@ -102,7 +102,7 @@ TEST(Recognizer, DatesAreNeverTerms) {
 
 // A dictionary that cannot list its keys: the table asks its owner about every candidate, and
 // the tags are those of a table that holds the same terms.
-TEST(Recognizer, ATableThatAsksItsOwnerFindsWhatAFullTableFinds) {
+TEST(Matcher, ATableThatAsksItsOwnerFindsWhatAFullTableFinds) {
   struct Case {
     std::u16string text;
     std::vector<std::u16string> terms;
@@ -150,7 +150,7 @@ TEST(Recognizer, ATableThatAsksItsOwnerFindsWhatAFullTableFinds) {
   EXPECT_TRUE(run.tags.empty());
 }
 
-TEST(Recognizer, TermsAreAtMostTheWordLimitLong) {
+TEST(Matcher, TermsAreAtMostTheWordLimitLong) {
   const TermDictionary d = DictionaryOf({u"A B C D", u"A B C", u"A B"});
   const std::pair<int, Tags> limits[] = {
       {3, {{1, 3}, {1, 5}}}, {4, {{1, 3}, {1, 5}, {1, 7}}}, {2, {{1, 3}}}, {-1, {}}};
@@ -158,7 +158,7 @@ TEST(Recognizer, TermsAreAtMostTheWordLimitLong) {
     EXPECT_EQ(Recognize(u"a b c d", d, limit).tags, tags) << limit;
 }
 
-TEST(Recognizer, PositionOverflowStopsMatching) {
+TEST(Matcher, PositionOverflowStopsMatching) {
   TermDictionary d = DictionaryOf({u"YORK"});
   // The last start that fits is 32766: the sum before the final "- 1" must stay <= 32767.
   const std::u16string fits = std::u16string(32764, u'x') + u" York";
@@ -194,15 +194,15 @@ TEST(Recognizer, PositionOverflowStopsMatching) {
   EXPECT_EQ(run.tags, (Tags{{2601, 4}}));
 }
 
-TEST(Recognizer, FailingCommitEndsMatching) {
+TEST(Matcher, FailingCommitEndsMatching) {
   TermDictionary d = DictionaryOf({u"A", u"B"});
-  Recognizer recognizer(NativePlatform(2026));
+  Matcher matcher(NativePlatform(2026));
   Tags tags;
   auto commit = [&](std::u16string_view, int32_t start, int32_t length) {
     if (tags.size() == 2) throw std::runtime_error("site gone");
     tags.emplace_back(start, length);
   };
-  RecognizeResult r = recognizer.Recognize(u"a. b a. a b", d, 3, u"t", commit);
+  RecognizeResult r = matcher.Recognize(u"a. b a. a b", d, 3, u"t", commit);
   EXPECT_EQ(tags, (Tags{{1, 1}, {4, 1}}));
   EXPECT_EQ(r.outcome, RecognizeResult::Outcome::Error);
   EXPECT_TRUE(r.lastSentenceResult);  // the first sentence ended on a tag
@@ -210,12 +210,12 @@ TEST(Recognizer, FailingCommitEndsMatching) {
   ASSERT_TRUE(r.error);
   EXPECT_THROW(std::rethrow_exception(r.error), std::runtime_error);
 
-  // The same recognizer keeps working afterwards.
+  // The same matcher keeps working afterwards.
   tags.clear();
-  r = recognizer.Recognize(u"b", d, 3, u"t", commit);
+  r = matcher.Recognize(u"b", d, 3, u"t", commit);
   EXPECT_EQ(tags, (Tags{{1, 1}}));
   EXPECT_FALSE(r.Failed());
 }
 
 }  // namespace
-}  // namespace qp::engine::test
+}  // namespace qp::core::test

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qp::engine {
+namespace qp::core {
 
 struct RecognizeResult {
   enum class Outcome {
@@ -37,9 +37,9 @@ struct RecognizeResult {
   bool Failed() const { return outcome != Outcome::Completed; }
 };
 
-class Recognizer {
+class Matcher {
  public:
-  explicit Recognizer(PlatformServices platform);
+  explicit Matcher(PlatformServices platform);
 
   // Recognizes `text` (as received, embedded objects as U+FFFC) and commits a tag of
   // `typeName` for every term found, of at most `maxWords` words. Tags committed before a
@@ -85,4 +85,4 @@ class Recognizer {
   bool datePrefixes_ = false;  // some prefix is itself a date's text form
 };
 
-}  // namespace qp::engine
+}  // namespace qp::core

@@ -1,4 +1,4 @@
-#include "core/recognizer.h"
+#include "core/matcher.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -6,7 +6,7 @@
 
 #include <utility>
 
-namespace qp::engine {
+namespace qp::core {
 
 namespace {
 
@@ -37,15 +37,15 @@ struct PositionOverflow {};
 
 }  // namespace
 
-Recognizer::Recognizer(PlatformServices platform) : platform_(std::move(platform)) {}
+Matcher::Matcher(PlatformServices platform) : platform_(std::move(platform)) {}
 
-bool Recognizer::IsDate(std::u16string_view candidate) {
+bool Matcher::IsDate(std::u16string_view candidate) {
   return platform_.toDate(candidate, dateText_);
 }
 
 // Where a later word can only be reached through a date's text form, pruning on the
 // prefix set is not enough; see MatchSentence.
-void Recognizer::RefreshDatePrefixes(const TermDictionary& terms) {
+void Matcher::RefreshDatePrefixes(const TermDictionary& terms) {
   if (prefixGeneration_ == terms.Generation()) return;
   bool found = false;
   std::u16string text;
@@ -58,7 +58,7 @@ void Recognizer::RefreshDatePrefixes(const TermDictionary& terms) {
 
 // A tag whose text sits between two embedded objects right where it starts is the
 // object's own caption, not text of the document.
-bool Recognizer::EmbeddedObjectOnly(std::u16string_view candidate, int32_t start) {
+bool Matcher::EmbeddedObjectOnly(std::u16string_view candidate, int32_t start) {
   if (!hasObject_) return false;  // the pattern needs U+FFFC: no occurrence
   pattern_.assign(1, kObject);
   pattern_.append(candidate);
@@ -79,9 +79,9 @@ bool Recognizer::EmbeddedObjectOnly(std::u16string_view candidate, int32_t start
 // finds out once per dictionary. Without such a prefix, extension stops at the first
 // candidate that is no prefix, and the date conversion is needed only for candidates that
 // are terms or prefixes: for any other candidate its outcome changes nothing.
-bool Recognizer::MatchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
-                               std::u16string_view typeName, const CommitFn& commit,
-                               int32_t& commits) {
+bool Matcher::MatchSentence(const Sentence& sentence, const TermDictionary& terms, int maxWords,
+                            std::u16string_view typeName, const CommitFn& commit,
+                            int32_t& commits) {
   const std::u16string_view text = sentence.text;
   const bool exhaustive = datePrefixes_;
   bool result = false;
@@ -147,7 +147,7 @@ bool Recognizer::MatchSentence(const Sentence& sentence, const TermDictionary& t
   return result;
 }
 
-bool Recognizer::Prepare(std::u16string_view text) {
+bool Matcher::Prepare(std::u16string_view text) {
   // One pass: objects become spaces, and it tells whether there are objects and whether a
   // split marker may be typed (nothing upper-cases to '%').
   size_t length = text.size();
@@ -176,7 +176,7 @@ bool Recognizer::Prepare(std::u16string_view text) {
   return percents != 0;
 }
 
-void Recognizer::CutAtBreaks(const SentenceFn& match) {
+void Matcher::CutAtBreaks(const SentenceFn& match) {
   // Without a '%' no marker can be typed or formed with a delimiter's marker: every
   // delimiter ends a sentence, nothing else does. Words and sentences are cut in one pass.
   const char16_t* const data = work_.data();
@@ -215,7 +215,7 @@ void Recognizer::CutAtBreaks(const SentenceFn& match) {
   match(begin, size);
 }
 
-void Recognizer::CutAtMarkers(const SentenceFn& match) {
+void Matcher::CutAtMarkers(const SentenceFn& match) {
   // A typed marker splits too, and a partial one can take the first characters of a
   // delimiter's marker: split the marked text exactly as it reads.
   marked_.clear();
@@ -245,9 +245,9 @@ void Recognizer::CutAtMarkers(const SentenceFn& match) {
   matchWords(all.size());
 }
 
-RecognizeResult Recognizer::Recognize(std::u16string_view text, const TermDictionary& terms,
-                                      int maxWords, std::u16string_view typeName,
-                                      const CommitFn& commit) {
+RecognizeResult Matcher::Recognize(std::u16string_view text, const TermDictionary& terms,
+                                   int maxWords, std::u16string_view typeName,
+                                   const CommitFn& commit) {
   RecognizeResult r;
   try {
     const bool typedPercent = Prepare(text);
@@ -277,4 +277,4 @@ RecognizeResult Recognizer::Recognize(std::u16string_view text, const TermDictio
   return r;
 }
 
-}  // namespace qp::engine
+}  // namespace qp::core
