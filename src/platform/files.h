@@ -45,16 +45,19 @@ inline bool IsSharingRefusalThatWillPass(DWORD error) {
   return IsSharingViolation(error) || error == ERROR_ACCESS_DENIED;
 }
 
-// Runs `attempt` until it succeeds, fails for another reason, or the patience is spent; the
-// last error stays that of the last attempt.
+// Runs `attempt` until it succeeds, fails for another reason, or an attempt begun after the
+// patience was spent fails too; the last error stays that of the last attempt. Judging the time
+// before an attempt, not after it, gives a thread that stood still for longer than the patience
+// (a machine under load, a suspended process) one more try on a file that is free by now.
 template <class Attempt>
 bool PatientlyWhileShared(Attempt attempt, bool (*passing)(DWORD),
                           ULONGLONG patienceMs = kSharingPatienceMs) {
   const ULONGLONG until = GetTickCount64() + patienceMs;
   for (;;) {
+    const bool last = GetTickCount64() >= until;
     if (attempt()) return true;
     const DWORD error = GetLastError();
-    if (!passing(error) || GetTickCount64() >= until) {
+    if (!passing(error) || last) {
       SetLastError(error);
       return false;
     }
