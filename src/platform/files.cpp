@@ -48,7 +48,6 @@ constexpr wchar_t kNewFileEnd[] = L".new";
 // that is still this old belongs to a save that was killed or a machine that went away.
 constexpr ULONGLONG kLeftoverAge = 60ull * 60 * 10000000;  // an hour, in 100 ns
 
-
 // The owner a new file's name gives (the part after "<target>."); false for any other name.
 bool OwnerOf(const std::wstring& tail, FileOwner& owner) {
   const size_t endLength = std::size(kNewFileEnd) - 1;
@@ -128,7 +127,7 @@ void RemoveLeftNewFiles(const std::wstring& path) {
 // What was written must be on the disk before the name points at it.
 void FlushToDisk(const std::wstring& path) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Ok() || !FlushFileBuffers(file.Get())) RaiseLastError();
   file.Close();
 }
