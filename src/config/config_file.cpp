@@ -159,23 +159,29 @@ std::wstring GetConfigFilePath() {
 constexpr ULONGLONG kLockPatienceMs = 5000;
 constexpr wchar_t kLockFileName[] = L"nvstagQP.lock";
 
-SaveLock::SaveLock(const std::wstring& configPath) : file_(INVALID_HANDLE_VALUE) {
+namespace {
+
+// The lock file beside the configuration, opened as the one owner; raises when another save
+// holds it past the patience.
+HANDLE OpenSaveLock(const std::wstring& configPath) {
   const std::wstring lockPath =
       configPath.substr(0, configPath.find_last_of(L'\\') + 1) + kLockFileName;
+  HANDLE file = INVALID_HANDLE_VALUE;
   // A lock file being deleted by its last owner refuses with access denied for a moment.
   if (!PatientlyWhileShared(
           [&] {
-            file_ =
+            file =
                 CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-            return file_ != INVALID_HANDLE_VALUE;
+            return file != INVALID_HANDLE_VALUE;
           },
           IsSharingRefusalThatWillPass, kLockPatienceMs))
     RaiseLastError();
+  return file;
 }
 
-SaveLock::~SaveLock() {
-  CloseHandle(file_);
-}
+}  // namespace
+
+SaveLock::SaveLock(const std::wstring& configPath) : file_(OpenSaveLock(configPath)) {}
 
 }  // namespace qp

@@ -57,12 +57,9 @@ std::wstring GetConfigFilePath();
 class SaveLock {
  public:
   explicit SaveLock(const std::wstring& configPath);
-  ~SaveLock();
-  SaveLock(const SaveLock&) = delete;
-  SaveLock& operator=(const SaveLock&) = delete;
 
  private:
-  HANDLE file_;
+  FileHandle file_;
 };
 
 }  // namespace qp
