@@ -2,32 +2,40 @@
 
 #include "core/date_shortcut.h"
 
-#include <array>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <locale.h>
+#include <wctype.h>
+#endif
+
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <stdexcept>
 
 namespace qp::core {
 
 namespace {
 
-struct CasePair {
-  char16_t lower, upper;
-};
-constexpr CasePair kUpperPairs[] = {
-#include "upper_pairs.inc"
-};
-
-// Full BMP table, built once: one load per unit in the hot loop.
+// The BMP's simple upper-case mapping, one unit for one, read once into a full table: one load
+// per unit in the hot loop. On Linux glibc's C.UTF-8 locale gives it (Debian's libc-bin always
+// carries that locale); it keeps the surrogates, and so is a unit that would map beyond the BMP.
+// Built for Windows (the benchmark there), it is the system's own, which the matcher uses there.
 const char16_t* UpperTable() {
   static const std::unique_ptr<char16_t[]> kTable = [] {
     auto t = std::make_unique<char16_t[]>(0x10000);
     for (std::size_t c = 0; c < 0x10000; ++c)
       t[c] = char16_t(c);
-    for (char16_t c = u'a'; c <= u'z'; ++c)
-      t[c] = char16_t(c - 32);
-    for (const auto& p : kUpperPairs)
-      t[p.lower] = p.upper;
+#ifdef _WIN32
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(t.get()), 0x10000);
+#else
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    if (!utf8) throw std::runtime_error("the C.UTF-8 locale is missing");
+    for (std::size_t c = 0; c < 0x10000; ++c)
+      if (const wint_t upper = towupper_l(wint_t(c), utf8); upper <= 0xFFFF) t[c] = char16_t(upper);
+    freelocale(utf8);
+#endif
     return t;
   }();
   return kTable.get();
@@ -164,10 +172,6 @@ bool MakeDate(const Field* f, int n, int referenceYear, DateTime& out) {
 }
 
 }  // namespace
-
-char16_t NativeUpperChar(char16_t c) {
-  return UpperTable()[c];
-}
 
 void NativeUpperCase(std::u16string& text) {
   const char16_t* table = UpperTable();

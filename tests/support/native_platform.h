@@ -1,8 +1,8 @@
 // Portable stand-ins for the Windows services, used natively (tests, fuzzing, benchmark).
 //
 // Upper-casing: the Unicode simple upper-case mapping of the BMP as glibc's C.UTF-8
-// locale defines it (towupper_l), frozen into upper_pairs.inc so that it does not
-// depend on the host's locales. Surrogates and unmapped units are kept.
+// locale defines it (towupper_l); built for Windows, CharUpperBuffW's. Surrogates and
+// unmapped units are kept.
 //
 // Dates: a small parser in the spirit of the en-US VarDateFromStr. It accepts
 //   numeric dates      5/5/2026  12-31-99  2026/5/5  5/5 (current year)  5/2026 (month/year)
@@ -24,7 +24,6 @@
 namespace qp::core {
 
 void NativeUpperCase(std::u16string& text);
-char16_t NativeUpperChar(char16_t c);
 
 struct DateTime {
   int year = 1899, month = 12, day = 30;

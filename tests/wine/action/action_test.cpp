@@ -251,22 +251,18 @@ TEST_F(Action, FailingQuestionsShowOneBoxEach) {
   ComPtr<ISmartTagAction> asked = AskedAction();
   ASSERT_TRUE(asked);
   WindowWatcher watcher(WindowWatcher::Always(L"OK"));
-  BSTR b = nullptr;
-  EXPECT_HRESULT_SUCCEEDED(action_->get_VerbNameFromID(1, &b));
-  EXPECT_EQ(Take(b), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return action_->get_VerbNameFromID(1, b); }), L"");
   ASSERT_EQ(watcher.Seen().size(), 1u);
   EXPECT_EQ(watcher.Seen()[0].title, kBoxTitle);
   EXPECT_EQ(watcher.Seen()[0].buttons, std::vector<std::wstring>{L"OK"});
   // The Action that asked has its list.
-  ASSERT_HRESULT_SUCCEEDED(asked->get_VerbNameFromID(1, &(b = nullptr)));
-  EXPECT_EQ(Take(b), L"Insert");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return asked->get_VerbNameFromID(1, b); }), L"Insert");
 
   // An action provider without a name.
   WriteConfig(Configuration("Yes", ""));
   ComPtr<ISmartTagAction> unnamed;
   ASSERT_HRESULT_SUCCEEDED(qp::host::CreateAction(kActionProgId, &unnamed));
-  EXPECT_HRESULT_SUCCEEDED(unnamed->get_Name(1033, &(b = nullptr)));
-  EXPECT_EQ(Take(b), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return unnamed->get_Name(1033, b); }), L"");
   ASSERT_EQ(watcher.Seen().size(), 2u);
   ExpectBox(watcher.Seen()[1], Message(107, L""));
 }

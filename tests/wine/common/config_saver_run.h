@@ -15,30 +15,21 @@ namespace qp::test {
 class Saver {
  public:
   static constexpr DWORD kStartLimitMs = 60000;  // a new process under Wine and its first save
-  explicit Saver(unsigned long count = 0, const std::wstring& mode = L"") {
-    static int runs = 0;
-    const std::wstring tag =
-        std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, (L"qp_saver_ready_" + tag).c_str());
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, (L"qp_saver_stop_" + tag).c_str());
-    std::wstring command = L"\"" + BinFolder() + L"\\config_saver.exe\" qp_saver_ready_" + tag +
-                           L" qp_saver_stop_" + tag + L" " + std::to_wstring(count) + L" " + mode;
-    STARTUPINFOW startup = {sizeof startup};
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process_))
-        << "config_saver did not start";
-  }
+  explicit Saver(unsigned long count = 0, const std::wstring& mode = L"")
+      : tag_(std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs_)),
+        ready_(CreateEventW(nullptr, TRUE, FALSE, (L"qp_saver_ready_" + tag_).c_str())),
+        stop_(CreateEventW(nullptr, TRUE, FALSE, (L"qp_saver_stop_" + tag_).c_str())),
+        program_(L"\"" + BinFolder() + L"\\config_saver.exe\" qp_saver_ready_" + tag_ +
+                 L" qp_saver_stop_" + tag_ + L" " + std::to_wstring(count) + L" " + mode) {}
   ~Saver() {
-    Kill();
-    for (HANDLE h : {process_.hThread, process_.hProcess, ready_, stop_})
-      CloseHandle(h);
+    program_.End();
+    CloseHandle(ready_);
+    CloseHandle(stop_);
   }
-  Saver(const Saver&) = delete;
-  Saver& operator=(const Saver&) = delete;
 
   // Started, and through its first complete save (or read).
   ::testing::AssertionResult Saving() {
-    HANDLE either[] = {ready_, process_.hProcess};
+    HANDLE either[] = {ready_, program_.Process()};
     switch (WaitForMultipleObjects(2, either, FALSE, kStartLimitMs)) {
       case WAIT_OBJECT_0:
         return ::testing::AssertionSuccess();
@@ -53,22 +44,21 @@ class Saver {
   // Ends by itself (a run with a count, or told to stop) with every save (or read) done.
   ::testing::AssertionResult Succeeds(bool stop = false) {
     if (stop) SetEvent(stop_);
-    if (WaitForSingleObject(process_.hProcess, kStartLimitMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(program_.Process(), kStartLimitMs) != WAIT_OBJECT_0)
       return ::testing::AssertionFailure() << "config_saver did not end";
     DWORD code = 98;
-    GetExitCodeProcess(process_.hProcess, &code);
+    GetExitCodeProcess(program_.Process(), &code);
     if (code != 0) return ::testing::AssertionFailure() << "config_saver failed, code " << code;
     return ::testing::AssertionSuccess();
   }
-  void Kill() {
-    TerminateProcess(process_.hProcess, 3);
-    WaitForSingleObject(process_.hProcess, kStartLimitMs);
-  }
-  HANDLE Thread() const { return process_.hThread; }
+  void Kill() { program_.End(); }
+  HANDLE Thread() const { return program_.Thread(); }
 
  private:
+  static inline int runs_ = 0;
+  std::wstring tag_;
   HANDLE ready_, stop_;
-  PROCESS_INFORMATION process_ = {};
+  Program program_;
 };
 
 }  // namespace qp::test

@@ -29,6 +29,8 @@ qp::ComPtr<IDispatch> NewRecord(const Term& t);
 qp::ComPtr<IDispatch> NewCollection(const std::vector<Term>& terms);
 // The records of a collection, through Count and Item by name.
 std::vector<Term> ReadTerms(IDispatch* collection);
+// The user's configuration file as the platform's parser loads it from its path, or null.
+qp::ComPtr<IDispatch> ParsedConfig();
 // The <Recognizer> elements of the user's configuration file.
 std::vector<Term> TermsInFile();
 

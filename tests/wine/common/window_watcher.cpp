@@ -20,25 +20,12 @@ BOOL CALLBACK CollectChild(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
-struct TopLevel {
-  bool dialogsOnly;
-  std::vector<HWND> list;
-};
-
 BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param) {
-  auto* top = reinterpret_cast<TopLevel*>(param);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
-      (!top->dialogsOnly || ClassOf(hwnd) == L"#32770"))
-    top->list.push_back(hwnd);
+  if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd))
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
   return TRUE;
-}
-
-std::vector<HWND> TopLevelWindows(bool dialogsOnly) {
-  TopLevel top{dialogsOnly, {}};
-  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&top));
-  return top.list;
 }
 
 std::mutex g_activityMutex;
@@ -114,6 +101,11 @@ void ExpectPrompt(const SeenWindow& w, const std::wstring& description,
   ExpectBox(w, description + L"\r\n\r\n" + Message(111, L""), {L"Yes", L"No"}, caller);
 }
 
+void ExpectNoBoxes(const WindowWatcher& watcher) {
+  for (const SeenWindow& w : watcher.Seen())
+    ADD_FAILURE() << "a box came up: " << Narrow(Describe(w));
+}
+
 std::wstring Describe(const SeenWindow& w) {
   std::wstring s = L"\"" + w.title + L"\": \"" + w.text + L"\" [";
   for (size_t i = 0; i < w.buttons.size(); ++i)
@@ -134,7 +126,7 @@ bool PressButton(HWND dialog, const std::wstring& caption) {
 }
 
 void Dismiss(HWND window) {
-  if (ClassOf(window) == L"#32768") {  // a menu: Esc, as its modal loop reads it
+  if (ClassOf(window) == kMenuClass) {  // a menu: Esc, as its modal loop reads it
     PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
     return;
   }
@@ -143,23 +135,18 @@ void Dismiss(HWND window) {
   PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
-std::vector<HWND> OpenDialogs() {
-  return TopLevelWindows(true);
-}
-std::vector<HWND> OpenWindows() {
-  return TopLevelWindows(false);
-}
-
-std::vector<HWND> OpenBoxesAndMenus() {
-  std::vector<HWND> list;
-  for (HWND w : TopLevelWindows(false))
-    if (ClassOf(w) == L"#32770" || ClassOf(w) == L"#32768") list.push_back(w);
+std::vector<HWND> OpenWindows(std::initializer_list<const wchar_t*> classes) {
+  std::vector<HWND> all, list;
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&all));
+  for (HWND w : all)
+    if (!classes.size() || std::find(classes.begin(), classes.end(), ClassOf(w)) != classes.end())
+      list.push_back(w);
   return list;
 }
 
 std::vector<SeenWindow> CloseOpenWindows() {
   std::vector<SeenWindow> closed;
-  for (HWND hwnd : TopLevelWindows(false)) {
+  for (HWND hwnd : OpenWindows()) {
     closed.push_back(ReadWindow(hwnd));
     Dismiss(hwnd);
   }
@@ -250,7 +237,7 @@ void WindowWatcher::Run() {
     handled_.erase(
         std::remove_if(handled_.begin(), handled_.end(), [](HWND h) { return !IsWindow(h); }),
         handled_.end());
-    for (HWND hwnd : OpenDialogs()) {
+    for (HWND hwnd : OpenWindows({kDialogClass})) {
       if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end()) continue;
       SeenWindow seen = ReadWindow(hwnd);
       handled_.push_back(hwnd);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <source_location>
 #include <string>
@@ -61,6 +62,8 @@ class WindowWatcher {
   std::thread thread_;
 };
 
+// A failure for each window the watcher saw.
+void ExpectNoBoxes(const WindowWatcher& watcher);
 // A box as the product shows it: titled "Quillpoint Smart Tag", with the text and the buttons.
 // A failure names the caller's line.
 void ExpectBox(const SeenWindow& w, const std::wstring& text,
@@ -87,12 +90,10 @@ void Dismiss(HWND window);
 // The visible top-level windows of this process, read and then closed (for clean-up after a
 // failure).
 std::vector<SeenWindow> CloseOpenWindows();
-// The visible dialog windows (class "#32770") of this process, in z-order; all its visible
-// top-level windows.
-std::vector<HWND> OpenDialogs();
-std::vector<HWND> OpenWindows();
-// The visible dialogs and menus of this process (what a test's input may have opened).
-std::vector<HWND> OpenBoxesAndMenus();
+// The visible top-level windows of this process in z-order, of the classes given (all when none
+// is): dialogs and message boxes, menus.
+inline constexpr wchar_t kDialogClass[] = L"#32770", kMenuClass[] = L"#32768";
+std::vector<HWND> OpenWindows(std::initializer_list<const wchar_t*> classes = {});
 
 // Waits until the condition holds; after the timeout a failure naming `what` and false.
 bool WaitUntil(const std::string& what, const std::function<bool()>& condition,

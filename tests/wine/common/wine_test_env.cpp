@@ -57,7 +57,7 @@ Program::Program(const std::wstring& commandLine, const std::wstring& outputFile
                   << "; running: " << RunningPrograms();
     return;
   }
-  CloseHandle(pi.hThread);
+  thread_ = pi.hThread;
   process_ = pi.hProcess;
   id_ = pi.dwProcessId;
 }
@@ -87,6 +87,12 @@ void Program::End() {
 
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   return Program(commandLine).Finish(timeoutMs);
+}
+
+DWORD RunThisProgram(const std::wstring& arguments, DWORD timeoutMs) {
+  wchar_t self[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+  return RunProgram(L"\"" + std::wstring(self) + L"\" " + arguments, timeoutMs);
 }
 
 std::vector<std::wstring> SubkeyNames(HKEY key) {

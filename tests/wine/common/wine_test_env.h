@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <gtest/gtest.h>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -20,22 +22,29 @@ std::wstring BinFolder();
 class Program {
  public:
   explicit Program(const std::wstring& commandLine, const std::wstring& outputFile = L"");
-  ~Program() { End(); }
+  ~Program() {
+    End();
+    if (thread_) CloseHandle(thread_);
+  }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
   bool Started() const { return process_ != nullptr; }
   DWORD Id() const { return id_; }
+  HANDLE Process() const { return process_; }
+  HANDLE Thread() const { return thread_; }  // its first thread
   bool Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
   DWORD Finish(DWORD timeoutMs);
   void End();
 
  private:
   std::wstring commandLine_;
-  HANDLE process_ = nullptr;
+  HANDLE process_ = nullptr, thread_ = nullptr;
   DWORD id_ = 0;
 };
 // Runs a command line, waits, returns its exit code (see Program).
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+// Runs this test program again, as a process of its own, with the arguments (a --gtest_filter).
+DWORD RunThisProgram(const std::wstring& arguments, DWORD timeoutMs = 120000);
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";
 inline constexpr wchar_t kFlag[] = L"SmartTagCacheFlushFlag";  // HKEY_CURRENT_USER
@@ -68,6 +77,13 @@ inline std::wstring Take(BSTR b) {
   std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
   SysFreeString(b);
   return s;
+}
+// The string a property read hands over: `ask(BSTR*)` must succeed.
+template <class Ask>
+std::wstring TextOf(Ask ask) {
+  BSTR b = nullptr;
+  EXPECT_EQ(ask(&b), S_OK);
+  return Take(b);
 }
 
 // UTF-8, for failure messages and for files (the tests' own texts are ASCII).

@@ -535,11 +535,8 @@ TEST_F(ConfigStore, SetDeleteAndUpdateActionsRewriteTheFileAndEverySaveMovesTheF
 // The caption as the platform's parser reads the file from its path on its own; nullopt when it
 // does not load the file.
 std::optional<std::wstring> CaptionAsTheParserReadsIt() {
-  ComPtr<IDispatch> doc;
-  EXPECT_HRESULT_SUCCEEDED(CreateByProgId(L"MSXML2.DOMDocument", doc.GetAddressOf()));
-  PutByName(doc.Get(), L"async", Variant::FromBool(false));
-  if (!ByName(doc.Get(), L"load", {Variant::FromString(ConfigPath())}).AsBool())
-    return std::nullopt;
+  ComPtr<IDispatch> doc = ParsedConfig();
+  if (!doc) return std::nullopt;
   ComPtr<IDispatch> caption =
       ByName(doc.Get(), L"selectSingleNode", {Variant::FromString(L"SmartTagConfig/Caption")})
           .AsObject();

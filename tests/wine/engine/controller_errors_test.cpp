@@ -57,12 +57,6 @@ class ControllerErrors : public ::testing::Test {
     EXPECT_HRESULT_SUCCEEDED(CreateByProgId(kControllerProgId, c.GetAddressOf()));
     return c;
   }
-  template <class Ask>
-  static std::wstring TextOf(Ask ask) {
-    BSTR b = nullptr;
-    EXPECT_EQ(ask(&b), S_OK);
-    return Take(b);
-  }
 
   ComApartment com_;
 };
@@ -154,12 +148,9 @@ TEST_F(ControllerErrors, AFailedVerbListKeepsTheVerbsOfferedBefore) {
 // Yes silences the prompts for as long as the server stays loaded: the case runs once in a new
 // process of this program, whatever ran here before or runs after.
 TEST(ControllerErrorsPrompt, YesToTheErrorPromptSilencesItNoKeepsIt) {
-  wchar_t self[MAX_PATH * 2] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-  EXPECT_EQ(RunProgram(L"\"" + std::wstring(self) +
-                           L"\" --gtest_also_run_disabled_tests --gtest_repeat=1 --time-limit=60 "
+  EXPECT_EQ(RunThisProgram(L"--gtest_also_run_disabled_tests --gtest_repeat=1 --time-limit=60 "
                            L"--gtest_filter=ControllerErrors.DISABLED_YesInItsOwnProcess",
-                       90000),
+                           90000),
             0u)
       << "the case in its own process failed (its output is above)";
 }

@@ -118,11 +118,6 @@ Answer Dismiss() {
   return WindowWatcher::Question(L"No");
 }
 
-void ExpectNoBoxes(const WindowWatcher& watcher) {
-  for (const SeenWindow& w : watcher.Seen())
-    ADD_FAILURE() << "a box came up: " << Narrow(Describe(w));
-}
-
 // A paragraph with one catalog name and one configured term, and its tags.
 constexpr wchar_t kJudgeAndField[] = L"The Judge and the Field";
 Tags JudgeAndFieldTags(const std::wstring& type = kTypeName) {
@@ -409,11 +404,10 @@ TEST_F(Engine, EachRecognizerHasItsOwnTypeNameFromSmartTagNameOne) {
   EXPECT_EQ(Recognize(first.Get(), kJudgeAndField), JudgeAndFieldTags());
   EXPECT_EQ(Recognize(second.Get(), kJudgeAndField), JudgeAndFieldTags(L""));
   // Every index gets the one download address.
-  for (int index : {1, 2}) {
-    BSTR url = nullptr;
-    EXPECT_EQ(second->get_SmartTagDownloadURL(index, &url), S_OK);
-    EXPECT_EQ(Take(url), kDownloadUrl) << index;
-  }
+  for (int index : {1, 2})
+    EXPECT_EQ(TextOf([&](BSTR* b) { return second->get_SmartTagDownloadURL(index, b); }),
+              kDownloadUrl)
+        << index;
   // One released, the other goes on, and takes its name.
   first.Reset();
   EXPECT_EQ(Recognize(second.Get(), kJudgeAndField), JudgeAndFieldTags(L""));
@@ -429,20 +423,15 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   WindowWatcher watcher(Dismiss());
   ComPtr<ISmartTagRecognizer> r = Create();
   ASSERT_TRUE(r);
-  auto textOf = [&](auto get) {
-    BSTR b = nullptr;
-    EXPECT_EQ(get(&b), S_OK);
-    return Take(b);
-  };
   // The first reading reports the parser's reason and the file; the document then held is
   // empty, so the next questions find no value.
-  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
-  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Desc(1033, b); }), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Desc(1033, b); }), L"");
   INT count = 0;
   EXPECT_EQ(r->get_SmartTagCount(&count), S_OK);
   EXPECT_EQ(count, 1);
-  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");
-  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagDownloadURL(1, b); }), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), L"");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagDownloadURL(1, b); }), L"");
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 3u);
   const std::wstring tail = L" " + ConfigPath() + L"\r\n\r\n" + Message(111, L"");
@@ -463,8 +452,8 @@ TEST_F(Engine, AMalformedConfigurationGivesEmptyAnswersAndWordKeepsWorking) {
   WriteConfigText(ConfigDocument(StandardTerms()));
   SaveTerms(StandardTerms());
   EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags(L""));
-  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), kTypeName);
-  EXPECT_EQ(textOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"Engine Test Recognizer");
+  EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_SmartTagName(1, b); }), kTypeName);
+  EXPECT_EQ(TextOf([&](BSTR* b) { return r->get_Name(1033, b); }), L"Engine Test Recognizer");
   EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
   EXPECT_EQ(watcher.Seen().size(), 4u);
 }

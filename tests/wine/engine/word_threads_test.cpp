@@ -256,8 +256,7 @@ TEST(WordThreads, FirstUseSavesAndRecognitionsInManyApartmentsNeverFailNorGoStal
   EXPECT_TRUE(finished);
   EXPECT_EQ(run.saves, kSaves);
   EXPECT_EQ(run.failures, 0);
-  for (const SeenWindow& box : watcher.Seen())
-    ADD_FAILURE() << "a box came up: " << Narrow(Describe(box));
+  ExpectNoBoxes(watcher);
   // Every thread released what it made: COM may unload the server.
   auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
       reinterpret_cast<void*>(GetProcAddress(server, "DllCanUnloadNow")));

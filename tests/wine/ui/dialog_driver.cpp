@@ -210,35 +210,34 @@ void DialogDriver::Type(const std::wstring& text, bool confirm) {
 }
 
 HWND DialogDriver::NewBox() const {
-  for (HWND w : OpenDialogs())
+  for (HWND w : OpenWindows({kDialogClass}))
     if (w != dialog_ && std::find(claimed_.begin(), claimed_.end(), w) == claimed_.end()) return w;
   return nullptr;
 }
 
 bool DialogDriver::Await(const std::string& what, const std::function<bool()>& condition,
                          DWORD timeoutMs) {
-  Awaiting awaiting(what);
-  timeoutMs = std::min(timeoutMs, Patience());
-  for (DWORD start = GetTickCount();; Sleep(20)) {
-    if (HWND box = NewBox()) {
-      claimed_.push_back(box);
-      ADD_FAILURE() << "while waiting for " << what
-                    << ", a message box came and was closed: " << Narrow(Describe(ReadWindow(box)));
-      Dismiss(box);
-      return false;
-    }
-    if (condition()) return true;
-    // Nothing the script waits for comes from a dialog that has closed (unless it came with
-    // the close).
-    if (returned_ || !IsWindowVisible(dialog_)) {
-      if (condition()) return true;
-      ADD_FAILURE() << "the dialog closed while waiting for " << what;
-      return false;
-    }
-    if (GetTickCount() - start >= timeoutMs) break;
-  }
-  ADD_FAILURE() << "waited " << timeoutMs << " ms in vain for " << what;
-  return false;
+  bool failed = false;
+  const bool ended = WaitUntil(
+      what,
+      [&] {
+        if (HWND box = NewBox()) {
+          claimed_.push_back(box);
+          ADD_FAILURE() << "while waiting for " << what << ", a message box came and was closed: "
+                        << Narrow(Describe(ReadWindow(box)));
+          Dismiss(box);
+          return failed = true;
+        }
+        if (condition()) return true;
+        // Nothing the script waits for comes from a dialog that has closed (unless it came with
+        // the close).
+        if (!returned_ && IsWindowVisible(dialog_)) return false;
+        if (condition()) return true;
+        ADD_FAILURE() << "the dialog closed while waiting for " << what;
+        return failed = true;
+      },
+      std::min(timeoutMs, Patience()));
+  return ended && !failed;
 }
 
 bool DialogDriver::Sync(const std::string& what) {
@@ -286,7 +285,7 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
     {
       Awaiting awaiting("the dialog \"" + Narrow(caption) + "\"");
       for (DWORD start = GetTickCount(); !dialog && !box && !returned; Sleep(20)) {
-        for (HWND w : OpenDialogs())
+        for (HWND w : OpenWindows({kDialogClass}))
           (FindWindowExW(w, nullptr, WC_LISTVIEWW, nullptr) ? dialog : box) = w;
         if (GetTickCount() - start >= 10000) break;
       }
@@ -317,7 +316,7 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
     Awaiting awaiting(what);
     const DWORD limit = Patience();
     for (DWORD start = GetTickCount(); !returned; Sleep(20)) {
-      for (HWND w : OpenBoxesAndMenus())
+      for (HWND w : OpenWindows({kDialogClass, kMenuClass}))
         if (std::find(closed.begin(), closed.end(), w) == closed.end())
           close(w, "closed a window left open: ");
       if (GetTickCount() - start >= limit) EndProgram(what, limit);

@@ -39,7 +39,7 @@ class DialogDriver {
   HWND Focus();
   HDITEMW HeaderItem();  // the column's format bits and image
   // The context menu, if one is open; read at once, as a menu holds the dialog's input.
-  HWND OpenMenu() const { return FindWindowW(L"#32768", nullptr); }
+  HWND OpenMenu() const { return FindWindowW(kMenuClass, nullptr); }
 
   // Mouse and keyboard, each after Sync; keys go to whichever control has the focus then.
   void Click(int controlId);  // a push button

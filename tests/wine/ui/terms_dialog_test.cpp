@@ -38,6 +38,18 @@ const std::wstring kObjectNotSet = L"Object variable or With block variable not 
 // The screen's DPI setting, and the setting a program started by the test must find.
 constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
 constexpr wchar_t kDpiVariable[] = L"QP_TEST_DPI";
+// The controls as designed, in tab order: place and size in twips, and caption.
+struct Designed {
+  int id, left, top, width, height;
+  const wchar_t* text;
+};
+constexpr Designed kDesigned[] = {{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
+                                  {kList, 165, 405, 4935, 4185, L""},
+                                  {kNew, 5190, 420, 1125, 345, L"&New"},
+                                  {kRename, 5190, 840, 1125, 345, L"&Rename"},
+                                  {kDelete, 5190, 1260, 1125, 345, L"&Delete"},
+                                  {kOK, 3975, 4890, 1125, 345, L"OK"},
+                                  {kCancel, 5190, 4890, 1125, 345, L"Cancel"}};
 // The controls' What's-This topics.
 const std::vector<std::pair<int, DWORD>> kTopics = {{kCancel, 30000}, {kOK, 30010},
                                                     {kDelete, 40000}, {kNew, 40010},
@@ -85,15 +97,6 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
                                                     L"Zeta", L"Eta"}));
     EXPECT_EQ(d.Checks(), (std::vector<bool>{true, false, false, false, true, true, true}));
 
-    // The window: fixed dialog frame (its layout: the test at each DPI setting below).
-    const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
-    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CAPTION), WS_CAPTION);
-    std::vector<int> order;  // the tab order
-    for (HWND c = GetWindow(d.Control(kLabel), GW_HWNDFIRST); c; c = GetWindow(c, GW_HWNDNEXT))
-      order.push_back(GetDlgCtrlID(c));
-    EXPECT_EQ(order, (std::vector<int>{kLabel, kList, kNew, kRename, kDelete, kOK, kCancel}));
-    EXPECT_EQ(LOWORD(SendMessageW(d.Dialog(), DM_GETDEFID, 0, 0)), kOK);
-
     // The list (its editing, check boxes and header are used below): the selection kept
     // visible, one column "Terms", two arrows as header images.
     EXPECT_TRUE(GetWindowLongW(d.List(), GWL_STYLE) & LVS_SHOWSELALWAYS);
@@ -135,10 +138,11 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
   EXPECT_EQ(form.Window(), nullptr);
 }
 
-// The designed layout in the pixels of the screen's DPI setting: each control in its place and
-// in Tahoma 8.25 pt, with room for its whole text (the label wider or taller only where its text
-// needs it, as a label with AutoSize grows); the client area 165 twips beyond Cancel; the
-// column 300 twips narrower than the list; the dialog within a 1366 x 768 screen up to 144 DPI.
+// The designed window in the pixels of the screen's DPI setting: a fixed dialog frame, OK the
+// default button; each control in its place, in tab order and in Tahoma 8.25 pt, with room for
+// its whole text (the label wider or taller only where its text needs it, as a label with
+// AutoSize grows); the client area 165 twips beyond Cancel; the column 300 twips narrower than
+// the list; the dialog within a 1366 x 768 screen up to 144 DPI.
 TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
@@ -152,6 +156,9 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"Alpha")});
   FrmConfig form(qp::NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
+    const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CAPTION), WS_CAPTION);
+    EXPECT_EQ(LOWORD(SendMessageW(d.Dialog(), DM_GETDEFID, 0, 0)), kOK);
     RECT r;
     GetClientRect(d.Dialog(), &r);
     // Cancel's pixel edges plus 165 twips, each rounded to whole pixels.
@@ -161,17 +168,10 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
     if (dpi <= 144) {
       EXPECT_LE(std::max(r.right - r.left - 1366, r.bottom - r.top - 768), 0);
     }
-    using Place = std::tuple<int, int, int, int, int, const wchar_t*>;
-    for (auto [id, left, top, width, height, text] :
-         {Place{kLabel, 180, 165, 1155, 255, L"Included &Terms:"},
-          Place{kList, 165, 405, 4935, 4185, L""}, Place{kNew, 5190, 420, 1125, 345, L"&New"},
-          Place{kRename, 5190, 840, 1125, 345, L"&Rename"},
-          Place{kDelete, 5190, 1260, 1125, 345, L"&Delete"},
-          Place{kOK, 3975, 4890, 1125, 345, L"OK"},
-          Place{kCancel, 5190, 4890, 1125, 345, L"Cancel"}}) {
+    HWND c = GetWindow(d.Control(kLabel), GW_HWNDFIRST);
+    for (const auto& [id, left, top, width, height, text] : kDesigned) {
       SCOPED_TRACE(id);
-      HWND c = d.Control(id);
-      ASSERT_NE(c, nullptr);
+      ASSERT_EQ(GetDlgCtrlID(c), id) << "not the tab order";
       EXPECT_EQ(WindowText(c), text);
       // The text as the control draws it, in its own font; a button's inside its edges.
       const HFONT font = reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0));
@@ -192,7 +192,9 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
       EXPECT_EQ(std::tuple(r.left, r.top, w, h),
                 std::tuple(px(left), px(top), std::max(px(width), id == kLabel ? need.right : 0),
                            std::max(px(height), id == kLabel ? need.bottom : 0)));
+      c = GetWindow(c, GW_HWNDNEXT);
     }
+    EXPECT_EQ(c, nullptr) << "a control beyond the designed ones";
     EXPECT_EQ(ListView_GetColumnWidth(d.List(), 0), px(4935 - 300));
     d.Key(VK_ESCAPE);
   });
@@ -201,17 +203,14 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
 // The same in a program started under each DPI setting of the screens Word runs on: Wine reads
 // the setting, LogPixels of the user's "Control Panel\Desktop", once as a program starts.
 TEST_F(TermsDialog, TheDesignedLayoutHoldsAtEveryDpiSetting) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
   for (DWORD dpi : {96u, 120u, 144u, 192u}) {
     ASSERT_EQ(
         RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", REG_DWORD, &dpi, sizeof dpi),
         ERROR_SUCCESS);
     SetEnvironmentVariableW(kDpiVariable, std::to_wstring(dpi).c_str());
     EXPECT_EQ(
-        RunProgram(
-            L"\"" + std::wstring(self) +
-            L"\" --gtest_filter=TermsDialog.TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi"),
+        RunThisProgram(
+            L"--gtest_filter=TermsDialog.TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi"),
         0u)
         << dpi << " DPI";
   }
