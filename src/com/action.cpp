@@ -5,7 +5,8 @@
 #include "platform/com_object.h"
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
 namespace {
 
 class Action final : public ComObject<Action, _Action, ISmartTagAction, ISmartTagAction2> {
@@ -131,4 +132,4 @@ HRESULT CreateAction(REFIID iid, void** out) {
   return Action::Create(iid, out);
 }
 
-}  // namespace qp
+}  // namespace qp::com

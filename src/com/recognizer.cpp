@@ -4,7 +4,8 @@
 #include "platform/com_object.h"
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
 namespace {
 
 class Recognizer final
@@ -108,4 +109,4 @@ HRESULT CreateRecognizer(REFIID iid, void** out) {
   return Recognizer::Create(iid, out);
 }
 
-}  // namespace qp
+}  // namespace qp::com

@@ -10,7 +10,8 @@
 #include "platform/paths.h"
 #include "platform/strings.h"
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 inline constexpr int kAppDataFolder = 26;  // CSIDL_APPDATA
@@ -184,4 +185,4 @@ HANDLE OpenSaveLock(const std::wstring& configPath) {
 
 SaveLock::SaveLock(const std::wstring& configPath) : file_(OpenSaveLock(configPath)) {}
 
-}  // namespace qp
+}  // namespace qp::config

@@ -2,7 +2,8 @@
 
 #include <atomic>
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 inline constexpr long kErrInvalidCall = 5;
@@ -199,4 +200,4 @@ ComPtr<IDispatch> NewRecognizerRecord() {
   return RecognizerProps::New()->AsDispatch();
 }
 
-}  // namespace qp
+}  // namespace qp::config

@@ -12,7 +12,8 @@
 #include "platform/settings.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
@@ -20,12 +21,12 @@ inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
 }  // namespace
 
 SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
-    : makeDialog_(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
+    : makeDialog_(makeDialog), m_sConfigFilePath(config::GetConfigFilePath()) {}
 
 // ---- file lifecycle ----------------------------------------------------------------------------
 
 const std::wstring& SmartTagConfig::ConfigFilePath() {
-  if (m_sConfigFilePath.empty()) m_sConfigFilePath = qp::GetConfigFilePath();
+  if (m_sConfigFilePath.empty()) m_sConfigFilePath = config::GetConfigFilePath();
   return m_sConfigFilePath;
 }
 
@@ -124,7 +125,7 @@ STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) {
 STDMETHODIMP SmartTagConfig::GetConfigFilePath(BSTR* pPath) {
   if (!pPath) return E_POINTER;
   *pPath = nullptr;
-  return ComBoundary([&] { Check(ReturnString(qp::GetConfigFilePath(), pPath)); });
+  return ComBoundary([&] { Check(ReturnString(config::GetConfigFilePath(), pPath)); });
 }
 
 // ---- queries -----------------------------------------------------------------------------------
@@ -367,4 +368,4 @@ HRESULT CreateSmartTagConfig(MakeTermsDialog makeDialog, REFIID iid, void** out)
   return SmartTagConfig::Create(iid, out, makeDialog);
 }
 
-}  // namespace qp
+}  // namespace qp::config

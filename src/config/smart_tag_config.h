@@ -11,9 +11,9 @@
 #include "config/terms_dialog.h"
 #include "config/xml_document.h"
 
-namespace qp {
+namespace qp::config {
 
-class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
+class SmartTagConfig final : public platform::ComObject<SmartTagConfig, _SmartTagConfig> {
  public:
   // Raises when the file can neither be found nor written.
   explicit SmartTagConfig(MakeTermsDialog makeDialog);
@@ -61,4 +61,4 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
   std::wstring m_sLastModified;
 };
 
-}  // namespace qp
+}  // namespace qp::config

@@ -7,7 +7,8 @@
 #include "platform/strings.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::engine {
+using namespace qp::platform;
 namespace {
 
 constexpr wchar_t kWordAddInProgId[] = L"NVWordAddIn.Connect";
@@ -119,4 +120,4 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
   }
 }
 
-}  // namespace qp
+}  // namespace qp::engine

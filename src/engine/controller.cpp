@@ -9,7 +9,9 @@
 #include "platform/win_platform.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::engine {
+using namespace qp::platform;
+using namespace qp::config;
 namespace {
 
 thread_local bool g_bTestMode = false;
@@ -295,4 +297,4 @@ STDMETHODIMP Controller::SetTestModeOn() {
   return S_OK;
 }
 
-}  // namespace qp
+}  // namespace qp::engine

@@ -11,7 +11,8 @@
 #include "platform/strings.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::engine {
+using namespace qp::platform;
 namespace {
 
 constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
@@ -301,4 +302,4 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
   });
 }
 
-}  // namespace qp
+}  // namespace qp::engine

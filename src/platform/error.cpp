@@ -7,7 +7,7 @@
 #include "platform/automation.h"
 #include "platform/strings.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 thread_local Error g_current;
@@ -157,4 +157,4 @@ HRESULT ReportToCaller() noexcept {
   return ErrorNumberToHresult(e.number);
 }
 
-}  // namespace qp
+}  // namespace qp::platform

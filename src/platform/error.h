@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::platform {
 
 // The component's own error numbers (object-error base 0x80040000 plus 514 to 518) and the
 // list control's refusal of a taken key.
@@ -81,4 +81,4 @@ HRESULT ComBoundary(Body&& body) noexcept {
   }
 }
 
-}  // namespace qp
+}  // namespace qp::platform

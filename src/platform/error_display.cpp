@@ -6,7 +6,7 @@
 #include "platform/settings.h"
 #include "platform/strings.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 thread_local HWND g_activeForm = nullptr;
@@ -88,4 +88,4 @@ HWND ActiveForm() {
   return g_activeForm;
 }
 
-}  // namespace qp
+}  // namespace qp::platform

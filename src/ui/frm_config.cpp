@@ -13,7 +13,9 @@
 #include "ui/twips.h"
 #include "ui/ui_resources.h"
 
-namespace qp {
+namespace qp::ui {
+using namespace qp::platform;
+using namespace qp::config;
 namespace {
 
 // Controls, in tab order.
@@ -488,4 +490,4 @@ void FrmConfig::StartEditing(int item) {
   list_.EditLabel(item);
 }
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -12,7 +12,7 @@
 #include "ui/list_view.h"
 #include "ui/term_editor.h"
 
-namespace qp {
+namespace qp::ui {
 
 // A column of the terms list, as the header-icon routine sees it: its 1-based position.
 struct ColumnHeader {
@@ -20,19 +20,19 @@ struct ColumnHeader {
 };
 
 // For the configuration store, which shows the dialog without knowing it.
-std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord);
+std::unique_ptr<config::TermsDialog> MakeFrmConfig(config::NewRecord newRecord);
 
-class FrmConfig final : public TermsDialog {
+class FrmConfig final : public config::TermsDialog {
  public:
   // Created, not loaded: the window comes into being at the first use of the list.
-  explicit FrmConfig(NewRecord newRecord) : editor_(list_, newRecord) {}
+  explicit FrmConfig(config::NewRecord newRecord) : editor_(list_, newRecord) {}
   ~FrmConfig() override;  // unloads
   FrmConfig(const FrmConfig&) = delete;
   FrmConfig& operator=(const FrmConfig&) = delete;
 
   bool Cancelled() const override { return m_bCancelled; }
   ComPtr<IDispatch> GetItems() const override { return editor_.Records(); }
-  std::vector<TermEdit> GetEdits() const override { return editor_.Edits(); }
+  std::vector<config::TermEdit> GetEdits() const override { return editor_.Edits(); }
   // Reports its own failures.
   void SetData(IDispatch* oRecognizers) override;
   void SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder);
@@ -97,4 +97,4 @@ class FrmConfig final : public TermsDialog {
   int sortKey_ = 0;
 };
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -5,7 +5,9 @@
 #include "platform/error.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::ui {
+using namespace qp::platform;
+using namespace qp::config;
 namespace {
 
 // Items carry a key made of this and their term, as the dialog's list always has.
@@ -232,4 +234,4 @@ bool TermEditor::SetItemKey(int item, const std::wstring& key) {
   return true;
 }
 
-}  // namespace qp
+}  // namespace qp::ui
