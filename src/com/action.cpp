@@ -4,6 +4,7 @@
 #include "com/classes.h"
 #include "platform/com_object.h"
 #include "platform/automation.h"
+#include "platform/product.h"
 
 namespace qp::com {
 using namespace qp::platform;

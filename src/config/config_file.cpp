@@ -8,6 +8,7 @@
 #include "platform/error_display.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/product.h"
 #include "platform/strings.h"
 
 namespace qp::config {

@@ -10,6 +10,7 @@
 #include "config/term_merge.h"
 #include "config/xml_document.h"
 #include "platform/automation.h"
+#include "platform/product.h"
 
 namespace qp::config {
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/product.h"
+
 namespace qp::config {
 using namespace qp::platform;
 namespace {

@@ -9,6 +9,7 @@
 #include "config/record_elements.h"
 #include "config/records.h"
 #include "config/term_merge.h"
+#include "platform/product.h"
 #include "platform/settings.h"
 #include "platform/error_display.h"
 

@@ -3,6 +3,7 @@
 // active document. Word's objects and the add-in are reached by member name.
 #include "engine/controller.h"
 
+#include "platform/product.h"
 #include "platform/settings.h"
 #include "platform/strings.h"
 #include "platform/error_display.h"

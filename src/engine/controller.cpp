@@ -5,6 +5,7 @@
 #include "config/config.h"
 #include "platform/help.h"
 #include "platform/paths.h"
+#include "platform/product.h"
 #include "platform/strings.h"
 #include "platform/win_platform.h"
 #include "platform/error_display.h"

@@ -7,6 +7,7 @@
 
 #include <string_view>
 
+#include "platform/product.h"
 #include "platform/settings.h"
 #include "platform/strings.h"
 #include "platform/error_display.h"

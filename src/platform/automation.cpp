@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "error.h"
+#include "product.h"
 
 namespace qp::platform {
 

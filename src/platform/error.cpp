@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/automation.h"
+#include "platform/product.h"
 #include "platform/strings.h"
 
 namespace qp::platform {

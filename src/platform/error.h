@@ -19,10 +19,6 @@ inline constexpr long kErrConfigParse = static_cast<long>(0x80040205);
 inline constexpr long kErrEmptyValue = static_cast<long>(0x80040206);
 inline constexpr long kErrKeyNotUnique = 35602;
 
-inline constexpr wchar_t kComponentTitle[] = L"Norvane Quillpoint Smart Tag";
-inline constexpr wchar_t kMessageTitle[] = L"Quillpoint Smart Tag";
-inline constexpr wchar_t kLibraryName[] = L"NVSmartTagQuillpoint";
-
 // What travels when an operation fails. Thrown by value, caught by reference.
 struct Error {
   long number = 0;

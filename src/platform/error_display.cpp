@@ -2,6 +2,7 @@
 
 #include "platform/automation.h"
 #include "platform/error.h"
+#include "platform/product.h"
 #include "platform/registry_component.h"
 #include "platform/settings.h"
 #include "platform/strings.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/product.h"
 
 namespace qp::ui {
 using namespace qp::platform;
