@@ -22,7 +22,7 @@ inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
 }  // namespace
 
 SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
-    : makeDialog_(makeDialog), m_sConfigFilePath(config::GetConfigFilePath()) {}
+    : m_fnMakeDialog(makeDialog), m_sConfigFilePath(config::GetConfigFilePath()) {}
 
 // ---- file lifecycle ----------------------------------------------------------------------------
 
@@ -342,8 +342,8 @@ void SmartTagConfig::SaveDialogEdits(const TermsDialog& dialog) {
 // then. Nothing is raised: a failure is shown; a failed OK leaves the dialog open with the
 // user's edits, for another OK or Cancel.
 STDMETHODIMP SmartTagConfig::VisualConfig() {
-  if (!makeDialog_) return E_NOTIMPL;
-  const std::unique_ptr<TermsDialog> made = makeDialog_(NewRecognizerRecord);
+  if (!m_fnMakeDialog) return E_NOTIMPL;
+  const std::unique_ptr<TermsDialog> made = m_fnMakeDialog(NewRecognizerRecord);
   TermsDialog& dialog = *made;
   try {
     ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();

@@ -55,7 +55,7 @@ class SmartTagConfig final : public platform::ComObject<SmartTagConfig, _SmartTa
                        const wchar_t* containerPath, const wchar_t* elementName,
                        const FillElement& fill);
 
-  MakeTermsDialog makeDialog_;
+  MakeTermsDialog m_fnMakeDialog;
   ComPtr<IXMLDOMDocument2> m_oConfigDoc;
   std::wstring m_sConfigFilePath;
   std::wstring m_sLastModified;

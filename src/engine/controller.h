@@ -73,7 +73,7 @@ class Controller final : public platform::ComObject<Controller, _Controller> {
   void InsertQuillpoint(IDispatch* oRange);
 
   // Kept for the engine's life and released after everything below it.
-  platform::RegistryClassHold registryClass_;
+  platform::RegistryClassHold m_oRegistryClass;
 
   // Released on termination in this order (see the destructor).
   ComPtr<IDispatch> m_oWordAddIn;
@@ -83,18 +83,18 @@ class Controller final : public platform::ComObject<Controller, _Controller> {
   // catalog), and for matching the same keys in a hashed table rebuilt with it, or, when the
   // dictionary cannot list its keys, a table that asks the dictionary itself.
   platform::LateBound m_dicTerms;
-  core::TermDictionary terms_;
+  core::TermDictionary m_oTermTable;
   ComPtr<_Records> m_colActions;
-  config::MakeTermsDialog makeDialog_;
+  config::MakeTermsDialog m_fnMakeDialog;
   ComPtr<_SmartTagConfig> m_oConfig;
 
   std::wstring m_sSmartTagName;
   std::wstring m_sCacheStamp;
   // m_sSmartTagName as the site is given it, converted again only when the name changed.
-  std::wstring committedName_;
-  platform::Bstr committedNameBstr_;
-  std::u16string typeName_;
-  std::unique_ptr<core::Matcher> matcher_;  // the matcher's working arrays
+  std::wstring m_sCommittedName;
+  platform::Bstr m_bstrCommittedName;
+  std::u16string m_sTypeName;
+  std::unique_ptr<core::Matcher> m_oMatcher;  // the matcher's working arrays
 };
 
 // The calling thread's test mode: no catalog is created or asked for names.

@@ -18,7 +18,8 @@ namespace qp::ui {
 
 class TermEditor {
  public:
-  TermEditor(ListView& list, config::NewRecord newRecord) : list_(list), newRecord_(newRecord) {}
+  TermEditor(ListView& list, config::NewRecord newRecord)
+      : m_lvTerms(list), m_fnNewRecord(newRecord) {}
 
   // The collection Fill kept, with the user's edits; none when it kept none.
   ComPtr<IDispatch> Records() const { return m_colRecognizers; }
@@ -50,15 +51,15 @@ class TermEditor {
   Item& ItemData(int item) const;                      // raises when there is no such item
   bool SetItemKey(int item, const std::wstring& key);  // false when another item has it
 
-  ListView& list_;
-  config::NewRecord newRecord_;
+  ListView& m_lvTerms;
+  config::NewRecord m_fnNewRecord;
   ComPtr<IDispatch> m_colRecognizers;
   short m_iNewTermCounter = 0;
-  long madeTerms_ = 0;  // terms the user added, for their order
+  long m_lMadeTerms = 0;  // terms the user added, for their order
   // The terms that came and that the user deleted, by their place among those that came.
-  std::vector<std::pair<long, config::TermEdit>> deleted_;
+  std::vector<std::pair<long, config::TermEdit>> m_aDeleted;
   // Item keys in use (compared as the recognizer compares terms, without regard to case).
-  std::unordered_set<std::wstring> keys_;
+  std::unordered_set<std::wstring> m_dicKeys;
 };
 
 }  // namespace qp::ui
