@@ -4,8 +4,10 @@
 #include "com/classes.h"
 #include "platform/com_object.h"
 #include "platform/automation.h"
+#include "platform/product.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
 namespace {
 
 class Action final : public ComObject<Action, _Action, ISmartTagAction, ISmartTagAction2> {
@@ -131,4 +133,4 @@ HRESULT CreateAction(REFIID iid, void** out) {
   return Action::Create(iid, out);
 }
 
-}  // namespace qp
+}  // namespace qp::com

@@ -4,7 +4,10 @@
 #include "platform/error_display.h"
 #include "ui/frm_config.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
+using namespace qp::engine;
+using namespace qp::ui;
 
 HRESULT CreateController(REFIID iid, void** out) {
   return Controller::Create(iid, out, &MakeFrmConfig);
@@ -20,4 +23,4 @@ void MaintainTermsOnCallingThread() noexcept {
   });
 }
 
-}  // namespace qp
+}  // namespace qp::com

@@ -5,7 +5,7 @@
 
 #include <span>
 
-namespace qp {
+namespace qp::com {
 
 HRESULT CreateRecognizer(REFIID iid, void** out);
 HRESULT CreateAction(REFIID iid, void** out);
@@ -25,4 +25,4 @@ struct ServerClass {
 };
 std::span<const ServerClass> ServerClasses();
 
-}  // namespace qp
+}  // namespace qp::com

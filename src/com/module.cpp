@@ -7,7 +7,8 @@
 #include "platform/com_object.h"
 #include "platform/paths.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
 
 std::span<const ServerClass> ServerClasses() {
   static const ServerClass classes[] = {
@@ -47,13 +48,13 @@ class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
 };
 
 }  // namespace
-}  // namespace qp
+}  // namespace qp::com
 
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    qp::SetComponentModule(instance);
+    qp::platform::SetComponentModule(instance);
     DisableThreadLibraryCalls(instance);
   }
   return TRUE;
@@ -62,15 +63,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  for (const auto& entry : qp::ServerClasses())
-    if (clsid == *entry.clsid) return qp::ClassFactory::Create(iid, out, entry.create);
+  for (const auto& entry : qp::com::ServerClasses())
+    if (clsid == *entry.clsid) return qp::com::ClassFactory::Create(iid, out, entry.create);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI DllCanUnloadNow() {
-  if (qp::ModuleCount() != 0) return S_FALSE;
+  if (qp::platform::ModuleCount() != 0) return S_FALSE;
   // No object of ours is left to use the type information; one created later loads it again.
-  qp::ReleaseTypeInfo();
+  qp::platform::ReleaseTypeInfo();
   return S_OK;
 }
 

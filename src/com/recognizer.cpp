@@ -3,8 +3,10 @@
 #include "com/classes.h"
 #include "platform/com_object.h"
 #include "platform/automation.h"
+#include "platform/product.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
 namespace {
 
 class Recognizer final
@@ -108,4 +110,4 @@ HRESULT CreateRecognizer(REFIID iid, void** out) {
   return Recognizer::Create(iid, out);
 }
 
-}  // namespace qp
+}  // namespace qp::com

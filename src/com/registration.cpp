@@ -10,7 +10,8 @@
 #include "platform/com_object.h"
 #include "platform/paths.h"
 
-namespace qp {
+namespace qp::com {
+using namespace qp::platform;
 namespace {
 
 struct InterfaceInfo {
@@ -108,13 +109,13 @@ void Unregister() {
 }
 
 }  // namespace
-}  // namespace qp
+}  // namespace qp::com
 
 extern "C" {
 STDAPI DllRegisterServer() {
-  return qp::ComBoundary([] { qp::Register(); });
+  return qp::platform::ComBoundary([] { qp::com::Register(); });
 }
 STDAPI DllUnregisterServer() {
-  return qp::ComBoundary([] { qp::Unregister(); });
+  return qp::platform::ComBoundary([] { qp::com::Unregister(); });
 }
 }

@@ -5,7 +5,7 @@
 
 #include "config/terms_dialog.h"
 
-namespace qp {
+namespace qp::config {
 
 // A new SmartTagConfig; the user's configuration file exists once it has been created. Its
 // VisualConfig shows the dialog that makeDialog makes (none: it answers E_NOTIMPL).
@@ -18,4 +18,4 @@ HRESULT CreateActionProps(REFIID iid, void** out);
 // A new term record, empty.
 ComPtr<IDispatch> NewRecognizerRecord();
 
-}  // namespace qp
+}  // namespace qp::config

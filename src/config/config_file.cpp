@@ -8,9 +8,11 @@
 #include "platform/error_display.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/product.h"
 #include "platform/strings.h"
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 inline constexpr int kAppDataFolder = 26;  // CSIDL_APPDATA
@@ -184,4 +186,4 @@ HANDLE OpenSaveLock(const std::wstring& configPath) {
 
 SaveLock::SaveLock(const std::wstring& configPath) : file_(OpenSaveLock(configPath)) {}
 
-}  // namespace qp
+}  // namespace qp::config

@@ -11,7 +11,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 
-namespace qp {
+namespace qp::config {
 
 inline constexpr wchar_t kConfigFileName[] = L"nvstagQP.cfg";
 inline constexpr wchar_t kConfigFolderName[] = L"Norvane\\";
@@ -40,7 +40,7 @@ void WriteDefaultConfigFile(const std::wstring& path);
 // Why the company's default terms at `file` may not become a user's file: it does not load as a
 // user's file loads, or lacks an element every configuration needs. Error 0x80040205 as for a
 // user's file that cannot be read, naming the company's file; none when it is usable.
-std::optional<Error> CompanyConfigRefusal(const std::wstring& file);
+std::optional<platform::Error> CompanyConfigRefusal(const std::wstring& file);
 // A user's first file: the company's default terms beside the server, byte for byte, when they
 // are there and usable; else the built-in default, and a company file that is there but not
 // usable is raised after the user's file is written.
@@ -59,7 +59,7 @@ class SaveLock {
   explicit SaveLock(const std::wstring& configPath);
 
  private:
-  FileHandle file_;
+  platform::FileHandle file_;
 };
 
-}  // namespace qp
+}  // namespace qp::config

@@ -1,6 +1,7 @@
 #include "config/record_elements.h"
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 // Overwrites an attribute the element already has; a missing one is a failure.
@@ -129,4 +130,4 @@ ComPtr<Records> ListOf(const std::vector<TermRecord>& records) {
   return list;
 }
 
-}  // namespace qp
+}  // namespace qp::config

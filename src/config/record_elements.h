@@ -10,8 +10,9 @@
 #include "config/term_merge.h"
 #include "config/xml_document.h"
 #include "platform/automation.h"
+#include "platform/product.h"
 
-namespace qp {
+namespace qp::config {
 
 inline constexpr wchar_t kRecognizerPath[] =
     L"SmartTagConfig/RecognizerProvider/Recognizers/Recognizer";
@@ -28,25 +29,25 @@ std::wstring GetAttribute(IXMLDOMNode* node, const wchar_t* name);
 
 template <class Iface>
 std::wstring ReadText(Iface* record, HRESULT (STDMETHODCALLTYPE Iface::*get)(BSTR*)) {
-  Bstr text;
-  Check((record->*get)(text.Out()));
+  platform::Bstr text;
+  platform::Check((record->*get)(text.Out()));
   return text.Str();
 }
 
 template <class Iface>
 void WriteText(Iface* record, HRESULT (STDMETHODCALLTYPE Iface::*put)(BSTR),
                const std::wstring& value) {
-  Bstr text(value);
-  Check((record->*put)(text.Get()));
+  platform::Bstr text(value);
+  platform::Check((record->*put)(text.Get()));
 }
 
 // The record as the interface the store reads; anything else is a type mismatch.
 template <class Iface>
 ComPtr<Iface> RecordAs(IDispatch* record, REFIID iid) {
-  if (!record) RaiseObjectNotSet();
+  if (!record) platform::RaiseObjectNotSet();
   ComPtr<Iface> typed;
   if (FAILED(record->QueryInterface(iid, reinterpret_cast<void**>(typed.GetAddressOf()))))
-    Raise({kErrTypeMismatch, kLibraryName, L"Type mismatch"});
+    platform::Raise({kErrTypeMismatch, platform::kLibraryName, L"Type mismatch"});
   return typed;
 }
 
@@ -58,11 +59,11 @@ template <class Make>
 ComPtr<Records> BuildList(IXMLDOMDocument2* doc, const wchar_t* path, bool enabledOnly, Make make) {
   ComPtr<Records> list = Records::New();
   ComPtr<IXMLDOMNodeList> nodes;
-  Bstr query(path);
-  Check(doc->selectNodes(query.Get(), nodes.GetAddressOf()));
+  platform::Bstr query(path);
+  platform::Check(doc->selectNodes(query.Get(), nodes.GetAddressOf()));
   for (;;) {
     ComPtr<IXMLDOMNode> node;
-    Check(nodes->nextNode(node.GetAddressOf()));
+    platform::Check(nodes->nextNode(node.GetAddressOf()));
     if (!node) break;
     std::wstring enabled;
     ComPtr<IDispatch> record = make(node.Get(), enabled);
@@ -81,4 +82,4 @@ void FillRecognizer(IXMLDOMNode* element, IDispatch* item);
 std::vector<TermRecord> TermRecordsOf(IDispatch* list);
 ComPtr<Records> ListOf(const std::vector<TermRecord>& records);
 
-}  // namespace qp
+}  // namespace qp::config

@@ -2,7 +2,10 @@
 
 #include <atomic>
 
-namespace qp {
+#include "platform/product.h"
+
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 inline constexpr long kErrInvalidCall = 5;
@@ -199,4 +202,4 @@ ComPtr<IDispatch> NewRecognizerRecord() {
   return RecognizerProps::New()->AsDispatch();
 }
 
-}  // namespace qp
+}  // namespace qp::config

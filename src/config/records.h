@@ -9,10 +9,10 @@
 #include "config/config.h"
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::config {
 
 // One recognizer term: five texts, all empty until someone fills them.
-class RecognizerProps final : public ComObject<RecognizerProps, _RecognizerProps> {
+class RecognizerProps final : public platform::ComObject<RecognizerProps, _RecognizerProps> {
  public:
   STDMETHODIMP get_ClassCode(BSTR* sValue) override;
   STDMETHODIMP put_ClassCode(BSTR sValue) override;
@@ -34,7 +34,7 @@ class RecognizerProps final : public ComObject<RecognizerProps, _RecognizerProps
 };
 
 // One action verb.
-class ActionProps final : public ComObject<ActionProps, _ActionProps> {
+class ActionProps final : public platform::ComObject<ActionProps, _ActionProps> {
  public:
   STDMETHODIMP get_Name(BSTR* sValue) override;
   STDMETHODIMP put_Name(BSTR sValue) override;
@@ -56,7 +56,7 @@ class ActionProps final : public ComObject<ActionProps, _ActionProps> {
 };
 
 // An ordered list numbered from 1, items added without keys, enumerated in insertion order.
-class Records final : public ComObject<Records, _Records> {
+class Records final : public platform::ComObject<Records, _Records> {
  public:
   STDMETHODIMP get_Item(VARIANT index, VARIANT* pItem) override;
   STDMETHODIMP get_Count(LONG* pCount) override;
@@ -69,7 +69,7 @@ class Records final : public ComObject<Records, _Records> {
 
  private:
   size_t Position(const VARIANT& index) const;  // 0-based; raises for a bad index
-  std::vector<Variant> items_;
+  std::vector<platform::Variant> items_;
 };
 
-}  // namespace qp
+}  // namespace qp::config

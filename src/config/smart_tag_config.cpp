@@ -9,10 +9,12 @@
 #include "config/record_elements.h"
 #include "config/records.h"
 #include "config/term_merge.h"
+#include "platform/product.h"
 #include "platform/settings.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
@@ -20,12 +22,12 @@ inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
 }  // namespace
 
 SmartTagConfig::SmartTagConfig(MakeTermsDialog makeDialog)
-    : makeDialog_(makeDialog), m_sConfigFilePath(qp::GetConfigFilePath()) {}
+    : m_fnMakeDialog(makeDialog), m_sConfigFilePath(config::GetConfigFilePath()) {}
 
 // ---- file lifecycle ----------------------------------------------------------------------------
 
 const std::wstring& SmartTagConfig::ConfigFilePath() {
-  if (m_sConfigFilePath.empty()) m_sConfigFilePath = qp::GetConfigFilePath();
+  if (m_sConfigFilePath.empty()) m_sConfigFilePath = config::GetConfigFilePath();
   return m_sConfigFilePath;
 }
 
@@ -124,7 +126,7 @@ STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) {
 STDMETHODIMP SmartTagConfig::GetConfigFilePath(BSTR* pPath) {
   if (!pPath) return E_POINTER;
   *pPath = nullptr;
-  return ComBoundary([&] { Check(ReturnString(qp::GetConfigFilePath(), pPath)); });
+  return ComBoundary([&] { Check(ReturnString(config::GetConfigFilePath(), pPath)); });
 }
 
 // ---- queries -----------------------------------------------------------------------------------
@@ -340,8 +342,8 @@ void SmartTagConfig::SaveDialogEdits(const TermsDialog& dialog) {
 // then. Nothing is raised: a failure is shown; a failed OK leaves the dialog open with the
 // user's edits, for another OK or Cancel.
 STDMETHODIMP SmartTagConfig::VisualConfig() {
-  if (!makeDialog_) return E_NOTIMPL;
-  const std::unique_ptr<TermsDialog> made = makeDialog_(NewRecognizerRecord);
+  if (!m_fnMakeDialog) return E_NOTIMPL;
+  const std::unique_ptr<TermsDialog> made = m_fnMakeDialog(NewRecognizerRecord);
   TermsDialog& dialog = *made;
   try {
     ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();
@@ -367,4 +369,4 @@ HRESULT CreateSmartTagConfig(MakeTermsDialog makeDialog, REFIID iid, void** out)
   return SmartTagConfig::Create(iid, out, makeDialog);
 }
 
-}  // namespace qp
+}  // namespace qp::config

@@ -11,9 +11,9 @@
 #include "config/terms_dialog.h"
 #include "config/xml_document.h"
 
-namespace qp {
+namespace qp::config {
 
-class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
+class SmartTagConfig final : public platform::ComObject<SmartTagConfig, _SmartTagConfig> {
  public:
   // Raises when the file can neither be found nor written.
   explicit SmartTagConfig(MakeTermsDialog makeDialog);
@@ -55,10 +55,10 @@ class SmartTagConfig final : public ComObject<SmartTagConfig, _SmartTagConfig> {
                        const wchar_t* containerPath, const wchar_t* elementName,
                        const FillElement& fill);
 
-  MakeTermsDialog makeDialog_;
+  MakeTermsDialog m_fnMakeDialog;
   ComPtr<IXMLDOMDocument2> m_oConfigDoc;
   std::wstring m_sConfigFilePath;
   std::wstring m_sLastModified;
 };
 
-}  // namespace qp
+}  // namespace qp::config

@@ -2,7 +2,8 @@
 
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::config {
+using namespace qp::platform;
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
@@ -63,4 +64,4 @@ void ApplyTermEdits(std::vector<TermRecord>& records, const std::vector<TermEdit
   records = std::move(kept);
 }
 
-}  // namespace qp
+}  // namespace qp::config

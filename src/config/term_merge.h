@@ -7,7 +7,7 @@
 
 #include "config/terms_dialog.h"
 
-namespace qp {
+namespace qp::config {
 
 // A term record of the file, of any class code.
 struct TermRecord {
@@ -25,4 +25,4 @@ struct TermRecord {
 //   with the user's text and state. Records of other class codes are never touched.
 void ApplyTermEdits(std::vector<TermRecord>& records, const std::vector<TermEdit>& edits);
 
-}  // namespace qp
+}  // namespace qp::config

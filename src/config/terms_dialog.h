@@ -12,7 +12,7 @@
 
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::config {
 
 // A new term record (a RecognizerProps), for the dialog's New.
 using NewRecord = ComPtr<IDispatch> (*)();
@@ -48,4 +48,4 @@ class TermsDialog {
 
 using MakeTermsDialog = std::unique_ptr<TermsDialog> (*)(NewRecord newRecord);
 
-}  // namespace qp
+}  // namespace qp::config

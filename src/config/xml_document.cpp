@@ -7,12 +7,13 @@
 #include "platform/error.h"
 #include "platform/strings.h"
 
-namespace qp {
-
 template <>
-const IID& IidOf<ISAXErrorHandler>() {
-  return kIID_ISAXErrorHandler;
+const IID& qp::platform::IidOf<ISAXErrorHandler>() {
+  return qp::config::kIID_ISAXErrorHandler;
 }
+
+namespace qp::config {
+using namespace qp::platform;
 
 namespace {
 
@@ -247,4 +248,4 @@ ParseFailure DescribeParseFailure(IXMLDOMDocument2* doc, const std::wstring& pat
   return failure;
 }
 
-}  // namespace qp
+}  // namespace qp::config

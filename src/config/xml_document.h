@@ -10,7 +10,7 @@
 
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::config {
 
 // mingw's msxml2.h declares these identifiers without defining them.
 inline constexpr IID kIID_IXMLDOMDocument2 = {
@@ -49,4 +49,4 @@ ParseFailure DescribeParseFailure(IXMLDOMDocument2* doc, const std::wstring& pat
 // Line `line` (1-based) of the file, without its line break; "" when there is no such line.
 std::wstring FileLine(const std::wstring& path, long line);
 
-}  // namespace qp
+}  // namespace qp::config

@@ -8,7 +8,7 @@
 namespace qp::core {
 
 namespace {
-std::atomic<uint64_t> nextGeneration{1};
+std::atomic<uint64_t> g_nextGeneration{1};
 
 uint64_t Mix(uint64_t h) {
   h ^= h >> 33;
@@ -20,7 +20,7 @@ uint64_t Mix(uint64_t h) {
 }
 }  // namespace
 
-TermDictionary::TermDictionary() : slots_(16), generation_(nextGeneration++) {}
+TermDictionary::TermDictionary() : slots_(16), generation_(g_nextGeneration++) {}
 
 uint64_t TermDictionary::Hash(std::u16string_view s) {
   // Four UTF-16 units per multiply; the tail is zero-padded, the length is mixed in.
@@ -141,7 +141,7 @@ bool TermDictionary::Add(std::u16string_view key) {
     const std::u16string_view prefix = key.substr(0, i);
     FindOrInsert(prefix, Hash(prefix)).prefixRefs++;
   }
-  generation_ = nextGeneration++;
+  generation_ = g_nextGeneration++;
   return true;
 }
 
@@ -158,7 +158,7 @@ bool TermDictionary::Remove(std::u16string_view key) {
     p->prefixRefs--;
     Release(*p);
   }
-  generation_ = nextGeneration++;
+  generation_ = g_nextGeneration++;
   return true;
 }
 
@@ -171,7 +171,7 @@ void TermDictionary::Clear() {
   std::fill(std::begin(filter_), std::end(filter_), 0);
   arena_.clear();
   used_ = occupied_ = terms_ = 0;
-  generation_ = nextGeneration++;
+  generation_ = g_nextGeneration++;
   owner_ = nullptr;
 }
 

@@ -3,11 +3,13 @@
 // active document. Word's objects and the add-in are reached by member name.
 #include "engine/controller.h"
 
+#include "platform/product.h"
 #include "platform/settings.h"
 #include "platform/strings.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::engine {
+using namespace qp::platform;
 namespace {
 
 constexpr wchar_t kWordAddInProgId[] = L"NVWordAddIn.Connect";
@@ -119,4 +121,4 @@ void Controller::InsertQuillpoint(IDispatch* oRange) {
   }
 }
 
-}  // namespace qp
+}  // namespace qp::engine

@@ -5,11 +5,14 @@
 #include "config/config.h"
 #include "platform/help.h"
 #include "platform/paths.h"
+#include "platform/product.h"
 #include "platform/strings.h"
 #include "platform/win_platform.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::engine {
+using namespace qp::platform;
+using namespace qp::config;
 namespace {
 
 thread_local bool g_bTestMode = false;
@@ -66,12 +69,12 @@ bool IsTestMode() {
   return g_bTestMode;
 }
 
-Controller::Controller(MakeTermsDialog makeDialog) : makeDialog_(makeDialog) {
+Controller::Controller(MakeTermsDialog makeDialog) : m_fnMakeDialog(makeDialog) {
   SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
   // A library that cannot be loaded leaves the thread's handle null; its strings then come
   // back empty.
   LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
-  matcher_ = std::make_unique<core::Matcher>(WindowsPlatform());
+  m_oMatcher = std::make_unique<core::Matcher>(WindowsPlatform());
 }
 
 Controller::~Controller() {
@@ -89,7 +92,7 @@ _SmartTagConfig* Controller::GetSmartTagConfig() {
   if (!m_oConfig) {
     // The store's own failure (its file can neither be found nor written) is the one to
     // report: it says what is wrong and where.
-    const HRESULT hr = CreateSmartTagConfig(makeDialog_, IID__SmartTagConfig,
+    const HRESULT hr = CreateSmartTagConfig(m_fnMakeDialog, IID__SmartTagConfig,
                                             reinterpret_cast<void**>(m_oConfig.GetAddressOf()));
     if (FAILED(hr)) RaiseComError(hr, nullptr, IID_NULL);
     if (!m_oConfig)
@@ -295,4 +298,4 @@ STDMETHODIMP Controller::SetTestModeOn() {
   return S_OK;
 }
 
-}  // namespace qp
+}  // namespace qp::engine

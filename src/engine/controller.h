@@ -13,12 +13,12 @@
 #include "platform/registry_component.h"
 #include "core/term_dictionary.h"
 
-namespace qp {
+namespace qp::engine {
 
-class Controller final : public ComObject<Controller, _Controller> {
+class Controller final : public platform::ComObject<Controller, _Controller> {
  public:
   // makeDialog: the terms dialog that the configuration store shows.
-  explicit Controller(MakeTermsDialog makeDialog);
+  explicit Controller(config::MakeTermsDialog makeDialog);
   ~Controller() override;
 
   // _Controller
@@ -73,31 +73,31 @@ class Controller final : public ComObject<Controller, _Controller> {
   void InsertQuillpoint(IDispatch* oRange);
 
   // Kept for the engine's life and released after everything below it.
-  RegistryClassHold registryClass_;
+  platform::RegistryClassHold m_oRegistryClass;
 
   // Released on termination in this order (see the destructor).
   ComPtr<IDispatch> m_oWordAddIn;
   ComPtr<IDispatch> m_oWordApp;
-  LateBound m_oCatalog;
+  platform::LateBound m_oCatalog;
   // The term dictionary: the keyed dictionary object (the catalog's own, when there is a
   // catalog), and for matching the same keys in a hashed table rebuilt with it, or, when the
   // dictionary cannot list its keys, a table that asks the dictionary itself.
-  LateBound m_dicTerms;
-  core::TermDictionary terms_;
+  platform::LateBound m_dicTerms;
+  core::TermDictionary m_oTermTable;
   ComPtr<_Records> m_colActions;
-  MakeTermsDialog makeDialog_;
+  config::MakeTermsDialog m_fnMakeDialog;
   ComPtr<_SmartTagConfig> m_oConfig;
 
   std::wstring m_sSmartTagName;
   std::wstring m_sCacheStamp;
   // m_sSmartTagName as the site is given it, converted again only when the name changed.
-  std::wstring committedName_;
-  Bstr committedNameBstr_;
-  std::u16string typeName_;
-  std::unique_ptr<core::Matcher> matcher_;  // the matcher's working arrays
+  std::wstring m_sCommittedName;
+  platform::Bstr m_bstrCommittedName;
+  std::u16string m_sTypeName;
+  std::unique_ptr<core::Matcher> m_oMatcher;  // the matcher's working arrays
 };
 
 // The calling thread's test mode: no catalog is created or asked for names.
 bool IsTestMode();
 
-}  // namespace qp
+}  // namespace qp::engine

@@ -7,11 +7,13 @@
 
 #include <string_view>
 
+#include "platform/product.h"
 #include "platform/settings.h"
 #include "platform/strings.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::engine {
+using namespace qp::platform;
 namespace {
 
 constexpr wchar_t kCatalogProgId[] = L"NVObjectLibrary.Catalog";
@@ -70,7 +72,7 @@ class ArrayData {
 // upper-cased; a dictionary that compares text without case (the catalog's may) finds
 // "Client Name" for "CLIENT NAME", so its keys go in upper-cased too.
 bool Controller::CopyKeys() {
-  terms_.Clear();
+  m_oTermTable.Clear();
   Variant mode = Optional(m_dicTerms, L"CompareMode");
   long compare = -1;
   if (mode.Vt() == VT_I4 || mode.Vt() == VT_I2 || mode.Vt() == VT_UI1) compare = mode.AsLong();
@@ -95,7 +97,7 @@ bool Controller::CopyKeys() {
   size_t units = 0;
   for (LONG i = 0; i < count; ++i)
     units += SysStringLen(textAt(i));
-  terms_.Reserve(static_cast<size_t>(count), units);
+  m_oTermTable.Reserve(static_cast<size_t>(count), units);
   // The keys are read where they are and never written: the array may be the dictionary's own,
   // lent by reference. A key to upper-case goes through one buffer kept for all of them, so
   // ten thousand names cost no fresh memory beyond the longest.
@@ -110,7 +112,7 @@ bool Controller::CopyKeys() {
       key = upper;
     }
     if (std::wstring_view(reinterpret_cast<const wchar_t*>(key.data()), key.size()) != kMaxWordsKey)
-      terms_.Add(key);
+      m_oTermTable.Add(key);
   }
   return true;
 }
@@ -137,7 +139,7 @@ bool Controller::GetCurrentNorvaneCatalog() {
 
 void Controller::ReleaseTerms() {
   m_dicTerms.Reset();
-  terms_.Clear();
+  m_oTermTable.Clear();
 }
 
 void Controller::RebuildTerms() {
@@ -179,7 +181,7 @@ void Controller::RebuildTerms() {
     // Slower, but any dictionary with the promised members will do. The lookup runs only
     // while DoRecognize matches, and the matcher is handed this very dictionary object, so
     // it cannot outlive or miss the object it asks.
-    terms_.AskOwner([this](std::u16string_view candidate) {
+    m_oTermTable.AskOwner([this](std::u16string_view candidate) {
       return Exists(m_dicTerms, std::wstring(candidate.begin(), candidate.end()));
     });
   }
@@ -273,16 +275,16 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
 
       // The type name as the site takes it, converted again only after SmartTagName(1) read
       // another one.
-      if (committedName_ != m_sSmartTagName || !committedNameBstr_.Get()) {
-        committedNameBstr_ = Bstr(m_sSmartTagName);
-        typeName_.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
-        committedName_ = m_sSmartTagName;
+      if (m_sCommittedName != m_sSmartTagName || !m_bstrCommittedName.Get()) {
+        m_bstrCommittedName = Bstr(m_sSmartTagName);
+        m_sTypeName.assign(m_sSmartTagName.begin(), m_sSmartTagName.end());
+        m_sCommittedName = m_sSmartTagName;
       }
-      SiteCommitter commit(site ? *site : nullptr, committedNameBstr_.Get());
+      SiteCommitter commit(site ? *site : nullptr, m_bstrCommittedName.Get());
       std::u16string_view received(reinterpret_cast<const char16_t*>(text ? text : L""),
                                    text ? SysStringLen(text) : 0);
-      core::RecognizeResult result = matcher_->Recognize(
-          received, terms_, maxWords, typeName_,
+      core::RecognizeResult result = m_oMatcher->Recognize(
+          received, m_oTermTable, maxWords, m_sTypeName,
           [&](std::u16string_view, int32_t start, int32_t length) { commit(start, length); });
       lastSentenceResult = result.lastSentenceResult;
       if (result.outcome == core::RecognizeResult::Outcome::PositionOverflow)
@@ -301,4 +303,4 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
   });
 }
 
-}  // namespace qp
+}  // namespace qp::engine

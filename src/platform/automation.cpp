@@ -4,8 +4,9 @@
 #include <vector>
 
 #include "error.h"
+#include "product.h"
 
-namespace qp {
+namespace qp::platform {
 
 Bstr::Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {
   if (!b_) throw std::bad_alloc();
@@ -244,4 +245,4 @@ ComPtr<IDispatch> CreateObject(const std::wstring& progId) {
   return object;
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -12,8 +12,11 @@
 #include <vector>
 
 namespace qp {
-
+// COM pointers of every layer are WRL's.
 using Microsoft::WRL::ComPtr;
+}  // namespace qp
+
+namespace qp::platform {
 
 class Bstr {
  public:
@@ -113,4 +116,4 @@ class LateBound {
 // CreateObject(progId) for an in-process or local automation server.
 ComPtr<IDispatch> CreateObject(const std::wstring& progId);
 
-}  // namespace qp
+}  // namespace qp::platform

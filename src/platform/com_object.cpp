@@ -6,7 +6,7 @@
 
 #include "platform/paths.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 std::atomic<long> g_moduleCount{0};
@@ -69,4 +69,4 @@ void ReleaseTypeInfo() {
   g_typeInfo.Clear();
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -15,7 +15,7 @@
 #include "platform/automation.h"
 #include "platform/error.h"
 
-namespace qp {
+namespace qp::platform {
 
 // Live objects and server locks; DllCanUnloadNow answers from it.
 void ModuleAddRef() noexcept;
@@ -149,4 +149,4 @@ class ComObject : public ComClass<Derived, DualImpl<First>, DualImpl<Rest>..., I
   IDispatch* AsDispatch() { return static_cast<First*>(this); }
 };
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -5,9 +5,10 @@
 #include <new>
 
 #include "platform/automation.h"
+#include "platform/product.h"
 #include "platform/strings.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 thread_local Error g_current;
@@ -157,4 +158,4 @@ HRESULT ReportToCaller() noexcept {
   return ErrorNumberToHresult(e.number);
 }
 
-}  // namespace qp
+}  // namespace qp::platform

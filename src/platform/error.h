@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::platform {
 
 // The component's own error numbers (object-error base 0x80040000 plus 514 to 518) and the
 // list control's refusal of a taken key.
@@ -18,10 +18,6 @@ inline constexpr long kErrNotTemplate = static_cast<long>(0x80040204);
 inline constexpr long kErrConfigParse = static_cast<long>(0x80040205);
 inline constexpr long kErrEmptyValue = static_cast<long>(0x80040206);
 inline constexpr long kErrKeyNotUnique = 35602;
-
-inline constexpr wchar_t kComponentTitle[] = L"Norvane Quillpoint Smart Tag";
-inline constexpr wchar_t kMessageTitle[] = L"Quillpoint Smart Tag";
-inline constexpr wchar_t kLibraryName[] = L"NVSmartTagQuillpoint";
 
 // What travels when an operation fails. Thrown by value, caught by reference.
 struct Error {
@@ -81,4 +77,4 @@ HRESULT ComBoundary(Body&& body) noexcept {
   }
 }
 
-}  // namespace qp
+}  // namespace qp::platform

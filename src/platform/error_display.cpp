@@ -2,11 +2,12 @@
 
 #include "platform/automation.h"
 #include "platform/error.h"
+#include "platform/product.h"
 #include "platform/registry_component.h"
 #include "platform/settings.h"
 #include "platform/strings.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 thread_local HWND g_activeForm = nullptr;
@@ -88,4 +89,4 @@ HWND ActiveForm() {
   return g_activeForm;
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
-namespace qp {
+namespace qp::platform {
 
 // Message boxes of the convention.
 int ShowMessage(const std::wstring& prompt, const std::wstring& title, UINT buttons,
@@ -35,4 +35,4 @@ constexpr void Trace(const Text&, std::wstring_view) noexcept {
 void SetActiveForm(HWND form);
 HWND ActiveForm();
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -7,7 +7,7 @@
 
 #include "platform/error.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 // A process as it names the new files it writes: its machine, its id and the moment it
@@ -201,4 +201,4 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
-}  // namespace qp
+}  // namespace qp::platform

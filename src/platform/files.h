@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace qp {
+namespace qp::platform {
 
 // A failed file or resource call, with the system's own text for it.
 [[noreturn]] void RaiseLastError();
@@ -85,4 +85,4 @@ void ReplaceFileSafely(const std::wstring& path,
 // writing and deletion with every other handle, so that a save may replace it meanwhile.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -4,7 +4,7 @@
 
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 // Set by every engine's creation on its own thread and read by that thread's forms.
@@ -44,4 +44,4 @@ void ShowHelpPopup(HWND window, const std::wstring& popupTopics, DWORD topicId, 
             reinterpret_cast<DWORD_PTR>(&popup));
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::platform {
 
 // The component's help file: the forms' What's-This topics come from it. One per thread, set
 // by the engines created on it.
@@ -16,4 +16,4 @@ bool ShowHelp(HWND window, const std::wstring& helpFile, DWORD topicId);
 // The What's-This popup of a topic of the popup topics ("file.chm::/popups.txt"), at a point.
 void ShowHelpPopup(HWND window, const std::wstring& popupTopics, DWORD topicId, POINT at);
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -1,6 +1,6 @@
 #include "platform/paths.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 HMODULE g_componentModule = nullptr;
@@ -58,4 +58,4 @@ std::wstring GetHelpFilePath(const std::wstring& fileName, bool popupTopics) {
   return AppendPathPart(GetLanguageFolder(), popupTopics ? fileName + kPopupTopics : fileName);
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::platform {
 
 inline constexpr wchar_t kResourceLibraryName[] = L"nvsqpres.dll";
 inline constexpr wchar_t kHelpFileName[] = L"nvauthor.chm";
@@ -28,4 +28,4 @@ std::wstring LanguageFolderOf(const std::wstring& modulePath);
 std::wstring GetResourceFilePath(const std::wstring& fileName);
 std::wstring GetHelpFilePath(const std::wstring& fileName, bool popupTopics);
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -5,7 +5,7 @@
 #include "platform/automation.h"
 #include "platform/error.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 // The registry component's class as this thread last found it, while engines hold it, and a
@@ -122,4 +122,4 @@ void RegistrySetValue(long hive, const std::wstring& key, const std::wstring& na
         Variant::FromString(value)});
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::platform {
 
 inline constexpr wchar_t kRegistryProgId[] = L"HiveLibrary.Registry";
 inline constexpr long kHiveCurrentUser = static_cast<long>(0x80000001);
@@ -29,4 +29,4 @@ std::wstring RegistryGetValue(long hive, const std::wstring& key, const std::wst
 void RegistrySetValue(long hive, const std::wstring& key, const std::wstring& name,
                       const std::wstring& value);
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -2,7 +2,7 @@
 
 #include "platform/registry_component.h"
 
-namespace qp {
+namespace qp::platform {
 
 std::wstring GetCacheFlushFlag() {
   const std::wstring none;
@@ -59,4 +59,4 @@ void MoveCacheFlushFlag() {
   WriteCacheFlushFlag(stamp);
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::platform {
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\Brantolu\\Norvane\\Quillpoint\\Smart Tag";
 
@@ -25,4 +25,4 @@ void MoveCacheFlushFlag();
 // "YYYYMMDDHH:MM:SS" with the locale's time separator.
 std::wstring FormatCacheFlushStamp(const SYSTEMTIME& time, const std::wstring& timeSeparator);
 
-}  // namespace qp
+}  // namespace qp::platform

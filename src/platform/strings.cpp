@@ -2,7 +2,7 @@
 
 #include "platform/automation.h"
 
-namespace qp {
+namespace qp::platform {
 namespace {
 
 thread_local HMODULE g_hResourceLibrary = nullptr;
@@ -41,4 +41,4 @@ std::wstring GetResourceString(UINT id, const std::vector<std::wstring>& args) {
   return FormatResourceText(AnsiToWide(std::string(buffer, n > 0 ? n : 0)), args);
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qp {
+namespace qp::platform {
 
 // Localized message ids in the resource library.
 enum MessageId : UINT {
@@ -34,4 +34,4 @@ std::wstring GetResourceString(UINT id, const std::vector<std::wstring>& args);
 // The placeholder and line-break rules alone, on a loaded text.
 std::wstring FormatResourceText(std::wstring text, const std::vector<std::wstring>& args);
 
-}  // namespace qp
+}  // namespace qp::platform

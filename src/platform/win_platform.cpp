@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace qp {
+namespace qp::platform {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
@@ -63,4 +63,4 @@ core::PlatformServices WindowsPlatform() {
   return p;
 }
 
-}  // namespace qp
+}  // namespace qp::platform

@@ -4,7 +4,7 @@
 #include "core/date_shortcut.h"
 #include "core/platform_services.h"
 
-namespace qp {
+namespace qp::platform {
 
 // CharUpperBuffW over the text (what upper-casing a BSTR does).
 void WindowsUpperCase(std::u16string& text);
@@ -20,4 +20,4 @@ core::DateTokens UserDateTokens();
 // candidates that cannot be dates never cost a VarDateFromStr call.
 core::PlatformServices WindowsPlatform();
 
-}  // namespace qp
+}  // namespace qp::platform

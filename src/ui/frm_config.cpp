@@ -13,7 +13,9 @@
 #include "ui/twips.h"
 #include "ui/ui_resources.h"
 
-namespace qp {
+namespace qp::ui {
+using namespace qp::platform;
+using namespace qp::config;
 namespace {
 
 // Controls, in tab order.
@@ -108,17 +110,17 @@ FrmConfig::~FrmConfig() {
 // ---- loading and showing
 
 void FrmConfig::Load() {
-  if (hwnd_) return;
+  if (m_hWnd) return;
   // An empty dialog frame; the controls are placed in twips below, not in dialog units.
   struct {
     DLGTEMPLATE dialog;
     WORD menu, windowClass, title;
   } frame = {};
   frame.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CONTEXTHELP;
-  hwnd_ = CreateDialogIndirectParamW(ResourceModule(), &frame.dialog, nullptr, DialogProc,
-                                     reinterpret_cast<LPARAM>(this));
-  if (!hwnd_) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
-  SetWindowTextW(hwnd_, kDesignCaption);
+  m_hWnd = CreateDialogIndirectParamW(ResourceModule(), &frame.dialog, nullptr, DialogProc,
+                                      reinterpret_cast<LPARAM>(this));
+  if (!m_hWnd) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
+  SetWindowTextW(m_hWnd, kDesignCaption);
   CreateControls();
   Form_Load();
 }
@@ -131,78 +133,78 @@ void FrmConfig::CreateControls() {
   font.lfCharSet = DEFAULT_CHARSET;
   lstrcpyW(font.lfFaceName, L"Tahoma");
   ReleaseDC(nullptr, screen);
-  font_ = CreateFontIndirectW(&font);
-  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  m_hFont = CreateFontIndirectW(&font);
+  SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
 
   const double x = TwipsPerPixelX(), y = TwipsPerPixelY();
   for (const ControlLayout& c : kControls) {
     HWND control = CreateWindowExW(
         c.exStyle | (c.id == kLvSelectItems ? WS_EX_CLIENTEDGE : 0), c.windowClass, c.caption,
         c.style, Pixels(c.left, x), Pixels(c.top, y), Pixels(c.width, x), Pixels(c.height, y),
-        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), ResourceModule(), nullptr);
+        m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), ResourceModule(), nullptr);
     if (!control) RaiseComError(HRESULT_FROM_WIN32(GetLastError()), nullptr, IID_NULL);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
   }
-  GrowToText(Control(kLblAdditionalTerms), font_);
-  list_.Attach(Control(kLvSelectItems));
-  SendMessageW(hwnd_, DM_SETDEFID, kCmdOK, 0);
-  list_.ShowCheckBoxes();
+  GrowToText(Control(kLblAdditionalTerms), m_hFont);
+  lvSelectItems.Attach(Control(kLvSelectItems));
+  SendMessageW(m_hWnd, DM_SETDEFID, kCmdOK, 0);
+  lvSelectItems.ShowCheckBoxes();
 
-  mnuPopUpMenu_ = CreatePopupMenu();
-  AppendMenuW(mnuPopUpMenu_, MF_STRING, kMnuPopUpMenuRename, L"&Rename");
+  mnuPopUpMenu = CreatePopupMenu();
+  AppendMenuW(mnuPopUpMenu, MF_STRING, kMnuPopUpMenuRename, L"&Rename");
 
-  imgHeaderIcons_ = ImageList_Create(kArrowSize, kArrowSize, ILC_COLOR4 | ILC_MASK, 2, 0);
+  imgHeaderIcons = ImageList_Create(kArrowSize, kArrowSize, ILC_COLOR4 | ILC_MASK, 2, 0);
   if (HBITMAP arrows = static_cast<HBITMAP>(LoadImageW(
           ResourceModule(), MAKEINTRESOURCEW(IDB_HEADER_ARROWS), IMAGE_BITMAP, 0, 0, 0))) {
-    ImageList_AddMasked(imgHeaderIcons_, arrows, kMaskColour);
+    ImageList_AddMasked(imgHeaderIcons, arrows, kMaskColour);
     DeleteObject(arrows);
   }
 }
 
 void FrmConfig::Form_Load() {
-  SizeFormToControl(hwnd_, Control(kCmdCancel));
+  SizeFormToControl(m_hWnd, Control(kCmdCancel));
   for (const HelpId& h : kHelpIds)
     SetWindowContextHelpId(Control(h.control), h.id);
   // The selection stays visible while another control has the focus.
-  list_.AddStyle(LVS_SHOWSELALWAYS);
-  m_hWndHeader = ListView_GetHeader(list_.Handle());
-  SetWindowTextW(hwnd_, GetResourceString(kMsgTermsCaption, {L""}).c_str());
-  list_.SetHeaderImages(imgHeaderIcons_);
+  lvSelectItems.AddStyle(LVS_SHOWSELALWAYS);
+  m_hWndHeader = ListView_GetHeader(lvSelectItems.Handle());
+  SetWindowTextW(m_hWnd, GetResourceString(kMsgTermsCaption, {L""}).c_str());
+  lvSelectItems.SetHeaderImages(imgHeaderIcons);
   SetupColumns();
 
   // Centred on the screen's work area.
   RECT work, window;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  GetWindowRect(hwnd_, &window);
-  SetWindowPos(hwnd_, nullptr,
+  GetWindowRect(m_hWnd, &window);
+  SetWindowPos(m_hWnd, nullptr,
                work.left + (work.right - work.left - (window.right - window.left)) / 2,
                work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void FrmConfig::Show(const std::function<bool()>& confirm) {
-  confirm_ = confirm;
+  m_fnConfirm = confirm;
   Load();
   RunModal(
-      hwnd_, [this] { Form_Activate(); }, [this](const MSG& msg) { PreviewKey(msg); });
+      m_hWnd, [this] { Form_Activate(); }, [this](const MSG& msg) { PreviewKey(msg); });
 }
 
 void FrmConfig::Unload() {
-  if (hwnd_) {
-    if (ActiveForm() == hwnd_) SetActiveForm(nullptr);
-    DestroyWindow(hwnd_);  // the list's items go with it (LVN_DELETEITEM)
-    hwnd_ = m_hWndHeader = nullptr;
-    list_.Attach(nullptr);
+  if (m_hWnd) {
+    if (ActiveForm() == m_hWnd) SetActiveForm(nullptr);
+    DestroyWindow(m_hWnd);  // the list's items go with it (LVN_DELETEITEM)
+    m_hWnd = m_hWndHeader = nullptr;
+    lvSelectItems.Attach(nullptr);
   }
-  if (imgHeaderIcons_) ImageList_Destroy(std::exchange(imgHeaderIcons_, nullptr));
-  if (mnuPopUpMenu_) DestroyMenu(std::exchange(mnuPopUpMenu_, nullptr));
-  if (font_) DeleteObject(std::exchange(font_, nullptr));
-  editor_.Clear();
+  if (imgHeaderIcons) ImageList_Destroy(std::exchange(imgHeaderIcons, nullptr));
+  if (mnuPopUpMenu) DestroyMenu(std::exchange(mnuPopUpMenu, nullptr));
+  if (m_hFont) DeleteObject(std::exchange(m_hFont, nullptr));
+  m_oEditor.Clear();
 }
 
 bool FrmConfig::PreviewKey(const MSG& msg) {
   if ((msg.message != WM_KEYDOWN && msg.message != WM_KEYUP) || msg.wParam != VK_F1) return false;
-  if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return false;
+  if (msg.hwnd != m_hWnd && !IsChild(m_hWnd, msg.hwnd)) return false;
   if (ModifierDown()) return false;
   if (msg.message == WM_KEYDOWN) {
     Form_KeyDown(VK_F1);
@@ -220,7 +222,7 @@ INT_PTR CALLBACK FrmConfig::DialogProc(HWND hwnd, UINT message, WPARAM wParam, L
     return TRUE;
   }
   auto* self = reinterpret_cast<FrmConfig*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-  if (!self || !self->hwnd_) return FALSE;
+  if (!self || !self->m_hWnd) return FALSE;
   // Nothing may unwind through the window manager.
   try {
     return self->HandleMessage(message, wParam, lParam);
@@ -262,13 +264,13 @@ INT_PTR FrmConfig::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_HELP: {
       const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
       if (info->iContextType == HELPINFO_WINDOW && info->dwContextId != 0)
-        ShowHelpPopup(hwnd_, AppHelpFile(), static_cast<DWORD>(info->dwContextId), info->MousePos);
+        ShowHelpPopup(m_hWnd, AppHelpFile(), static_cast<DWORD>(info->dwContextId), info->MousePos);
       return TRUE;
     }
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header->hwndFrom != list_.Handle()) return FALSE;
-      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, HandleNotify(header));
+      if (header->hwndFrom != lvSelectItems.Handle()) return FALSE;
+      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(header));
       return TRUE;
     }
     default:
@@ -281,7 +283,7 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
     case LVN_ENDLABELEDIT: {
       const auto* edit = reinterpret_cast<const NMLVDISPINFOW*>(header);
       // No text: the user abandoned the edit.
-      if (edit->item.pszText) editor_.RenameTerm(edit->item.iItem, edit->item.pszText);
+      if (edit->item.pszText) m_oEditor.RenameTerm(edit->item.iItem, edit->item.pszText);
       return FALSE;  // the handler sets the text itself, or keeps it
     }
     case LVN_ITEMCHANGED: {
@@ -289,13 +291,13 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
       const UINT before = change->uOldState & LVIS_STATEIMAGEMASK;
       const UINT after = change->uNewState & LVIS_STATEIMAGEMASK;
       // A check box the user toggled (an item's first check-box image is no toggle).
-      if (!list_.ChangingItself() && (change->uChanged & LVIF_STATE) && change->iItem >= 0 &&
-          before != 0 && after != 0 && before != after)
+      if (!lvSelectItems.ChangingItself() && (change->uChanged & LVIF_STATE) &&
+          change->iItem >= 0 && before != 0 && after != 0 && before != after)
         lvSelectItems_ItemCheck(change->iItem);
       return 0;
     }
     case LVN_DELETEITEM:
-      editor_.ItemDeleted(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
+      m_oEditor.ItemDeleted(reinterpret_cast<const NMLISTVIEW*>(header)->lParam);
       return 0;
     case LVN_KEYDOWN:
       lvSelectItems_KeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
@@ -319,12 +321,12 @@ LRESULT FrmConfig::HandleNotify(NMHDR* header) {
 
 void FrmConfig::SetData(IDispatch* oRecognizers) {
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  const long count = editor_.CountRecords(oRecognizers);
+  const long count = m_oEditor.CountRecords(oRecognizers);
   if (count > 0) {
     Load();  // the list's first use
     try {
-      list_.SetReportView();
-      editor_.Fill(oRecognizers, count);
+      lvSelectItems.SetReportView();
+      m_oEditor.Fill(oRecognizers, count);
       UpdateButtons();
     } catch (...) {
       SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -338,13 +340,13 @@ void FrmConfig::SetData(IDispatch* oRecognizers) {
 // ---- form events
 
 void FrmConfig::Form_Activate() {
-  SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE);
+  SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(kCmdNew)), TRUE);
 }
 
 void FrmConfig::Form_Paint() {
-  if (list_.Count() > 0) {
-    list_.EnsureVisible(0);
-    list_.Select(0);
+  if (lvSelectItems.Count() > 0) {
+    lvSelectItems.EnsureVisible(0);
+    lvSelectItems.Select(0);
   }
   UpdateButtons();
 }
@@ -363,32 +365,32 @@ void FrmConfig::Form_KeyUp(WORD keyCode) {
     SetWindowContextHelpId(GetFocus(), static_cast<DWORD>(m_lSavedHelpID));
     m_lSavedHelpID = 0;
   }
-  ShowHelp(hwnd_, GetHelpFilePath(kHelpFileName, false), 0);
+  ShowHelp(m_hWnd, GetHelpFilePath(kHelpFileName, false), 0);
 }
 
 void FrmConfig::cmdOK_Click() {
-  if (confirm_) {
+  if (m_fnConfirm) {
     // No second OK while the first one's message is up.
-    EnableWindow(hwnd_, FALSE);
-    const bool confirmed = confirm_();
-    EnableWindow(hwnd_, TRUE);
+    EnableWindow(m_hWnd, FALSE);
+    const bool confirmed = m_fnConfirm();
+    EnableWindow(m_hWnd, TRUE);
     if (!confirmed) return;
   }
-  ShowWindow(hwnd_, SW_HIDE);
+  ShowWindow(m_hWnd, SW_HIDE);
   m_bCancelled = false;
 }
 
 void FrmConfig::cmdCancel_Click() {
-  ShowWindow(hwnd_, SW_HIDE);
+  ShowWindow(m_hWnd, SW_HIDE);
   m_bCancelled = true;
 }
 
 // ---- list events
 
 void FrmConfig::lvSelectItems_ItemCheck(int item) {
-  list_.Select(item);
+  lvSelectItems.Select(item);
   UpdateButtons();
-  editor_.UpdateTermFromItem(item);
+  m_oEditor.UpdateTermFromItem(item);
 }
 
 void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
@@ -401,7 +403,7 @@ void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
       if (IsWindowEnabled(Control(kCmdDelete))) DeleteSelectedTerms();
       break;
     case VK_F2:
-      StartEditing(list_.Selected());
+      StartEditing(lvSelectItems.Selected());
       break;
     default:
       break;
@@ -409,28 +411,28 @@ void FrmConfig::lvSelectItems_KeyDown(WORD keyCode) {
 }
 
 void FrmConfig::lvSelectItems_MouseUp(int button) {
-  if (button != 2 || list_.Selected() < 0) return;
+  if (button != 2 || lvSelectItems.Selected() < 0) return;
   const DWORD at = GetMessagePos();
-  const UINT chosen = static_cast<UINT>(
-      TrackPopupMenu(mnuPopUpMenu_, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
-                     GET_X_LPARAM(at), GET_Y_LPARAM(at), 0, hwnd_, nullptr));
+  const UINT chosen =
+      static_cast<UINT>(TrackPopupMenu(mnuPopUpMenu, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
+                                       GET_X_LPARAM(at), GET_Y_LPARAM(at), 0, m_hWnd, nullptr));
   if (chosen == kMnuPopUpMenuRename) mnuPopUpMenuRename_Click();
 }
 
 void FrmConfig::lvSelectItems_ColumnClick(const ColumnHeader& oColumn) {
   // The first click sorts ascending, every further click turns the order round.
-  if (!sorted_) sortOrder_ = 1;
-  const short newOrder = sortOrder_ == 0 ? 1 : 0;
-  sortOrder_ = newOrder;
-  sortKey_ = oColumn.index - 1;
-  sorted_ = true;
-  list_.SortByText(sortOrder_ != 0);
+  if (!m_bSorted) m_iSortOrder = 1;
+  const short newOrder = m_iSortOrder == 0 ? 1 : 0;
+  m_iSortOrder = newOrder;
+  m_iSortKey = oColumn.index - 1;
+  m_bSorted = true;
+  lvSelectItems.SortByText(m_iSortOrder != 0);
   SetHeaderIcon(m_hWndHeader, oColumn, newOrder);
 }
 
 void FrmConfig::lvSelectItems_GotFocus() {
-  const int selected = list_.Selected();
-  if (list_.Count() > 0 && selected >= 0) list_.EnsureVisible(selected);
+  const int selected = lvSelectItems.Selected();
+  if (lvSelectItems.Count() > 0 && selected >= 0) lvSelectItems.EnsureVisible(selected);
 }
 
 void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder) {
@@ -447,45 +449,45 @@ void FrmConfig::SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, shor
 
 void FrmConfig::SetupColumns() {
   try {
-    list_.DeleteAllColumns();
-    list_.DeleteAll();
-    if (!list_.InsertColumn(L"Terms"))
+    lvSelectItems.DeleteAllColumns();
+    lvSelectItems.DeleteAll();
+    if (!lvSelectItems.InsertColumn(L"Terms"))
       Raise({static_cast<long>(E_FAIL), L"ListView", L"The column could not be added"});
-    const TwipRect list = ControlTwips(list_.Handle());
-    list_.SetColumnWidth(Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
-    list_.RemoveStyle(LVS_NOCOLUMNHEADER);
+    const TwipRect list = ControlTwips(lvSelectItems.Handle());
+    lvSelectItems.SetColumnWidth(Pixels(list.width - kColumnMargin, TwipsPerPixelX()));
+    lvSelectItems.RemoveStyle(LVS_NOCOLUMNHEADER);
   } catch (...) {
     ShowCaughtError(L"");
   }
 }
 
 void FrmConfig::UpdateButtons() {
-  const BOOL any = list_.Count() > 0;
+  const BOOL any = lvSelectItems.Count() > 0;
   EnableWindow(Control(kCmdDelete), any);
   EnableWindow(Control(kCmdRename), any);
   EnableWindow(Control(kCmdNew), TRUE);
 }
 
 void FrmConfig::AddNewTerm() {
-  const int item = editor_.AddNewTerm();
+  const int item = m_oEditor.AddNewTerm();
   if (item < 0) return;
   // The user types the real term at once.
-  SetFocus(list_.Handle());
-  list_.Select(item);
-  list_.EnsureVisible(item);
-  list_.EditLabel(item);
+  SetFocus(lvSelectItems.Handle());
+  lvSelectItems.Select(item);
+  lvSelectItems.EnsureVisible(item);
+  lvSelectItems.EditLabel(item);
   UpdateButtons();
 }
 
 void FrmConfig::DeleteSelectedTerms() {
-  editor_.DeleteSelectedTerms();
+  m_oEditor.DeleteSelectedTerms();
   UpdateButtons();
 }
 
 void FrmConfig::StartEditing(int item) {
   if (item < 0) return;
-  SetFocus(list_.Handle());
-  list_.EditLabel(item);
+  SetFocus(lvSelectItems.Handle());
+  lvSelectItems.EditLabel(item);
 }
 
-}  // namespace qp
+}  // namespace qp::ui

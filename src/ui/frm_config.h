@@ -12,7 +12,7 @@
 #include "ui/list_view.h"
 #include "ui/term_editor.h"
 
-namespace qp {
+namespace qp::ui {
 
 // A column of the terms list, as the header-icon routine sees it: its 1-based position.
 struct ColumnHeader {
@@ -20,19 +20,19 @@ struct ColumnHeader {
 };
 
 // For the configuration store, which shows the dialog without knowing it.
-std::unique_ptr<TermsDialog> MakeFrmConfig(NewRecord newRecord);
+std::unique_ptr<config::TermsDialog> MakeFrmConfig(config::NewRecord newRecord);
 
-class FrmConfig final : public TermsDialog {
+class FrmConfig final : public config::TermsDialog {
  public:
   // Created, not loaded: the window comes into being at the first use of the list.
-  explicit FrmConfig(NewRecord newRecord) : editor_(list_, newRecord) {}
+  explicit FrmConfig(config::NewRecord newRecord) : m_oEditor(lvSelectItems, newRecord) {}
   ~FrmConfig() override;  // unloads
   FrmConfig(const FrmConfig&) = delete;
   FrmConfig& operator=(const FrmConfig&) = delete;
 
   bool Cancelled() const override { return m_bCancelled; }
-  ComPtr<IDispatch> GetItems() const override { return editor_.Records(); }
-  std::vector<TermEdit> GetEdits() const override { return editor_.Edits(); }
+  ComPtr<IDispatch> GetItems() const override { return m_oEditor.Records(); }
+  std::vector<config::TermEdit> GetEdits() const override { return m_oEditor.Edits(); }
   // Reports its own failures.
   void SetData(IDispatch* oRecognizers) override;
   void SetHeaderIcon(HWND hwndColumn, const ColumnHeader& oColumn, short iSortOrder);
@@ -41,7 +41,7 @@ class FrmConfig final : public TermsDialog {
   // Cancel, Esc or the close box hid it. The dialog stays loaded until Unload.
   void Show(const std::function<bool()>& confirm = nullptr) override;
   void Unload() override;
-  HWND Window() const { return hwnd_; }
+  HWND Window() const { return m_hWnd; }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -61,9 +61,9 @@ class FrmConfig final : public TermsDialog {
   void cmdOK_Click();
   void cmdCancel_Click();
   void cmdNew_Click() { AddNewTerm(); }
-  void cmdRename_Click() { StartEditing(list_.Selected()); }
+  void cmdRename_Click() { StartEditing(lvSelectItems.Selected()); }
   void cmdDelete_Click() { DeleteSelectedTerms(); }
-  void mnuPopUpMenuRename_Click() { StartEditing(list_.Selected()); }
+  void mnuPopUpMenuRename_Click() { StartEditing(lvSelectItems.Selected()); }
   void lvSelectItems_ItemCheck(int item);
   void lvSelectItems_KeyDown(WORD keyCode);
   void lvSelectItems_MouseUp(int button);
@@ -77,24 +77,24 @@ class FrmConfig final : public TermsDialog {
   void DeleteSelectedTerms();
   void StartEditing(int item);
 
-  HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
+  HWND Control(int id) const { return GetDlgItem(m_hWnd, id); }
 
   // Dialog state.
   bool m_bCancelled = false;
   long m_lSavedHelpID = 0;
   HWND m_hWndHeader = nullptr;
 
-  HWND hwnd_ = nullptr;
-  ListView list_;
-  TermEditor editor_;
-  std::function<bool()> confirm_;
-  HFONT font_ = nullptr;
-  HIMAGELIST imgHeaderIcons_ = nullptr;
-  HMENU mnuPopUpMenu_ = nullptr;
+  HWND m_hWnd = nullptr;
+  ListView lvSelectItems;
+  TermEditor m_oEditor;
+  std::function<bool()> m_fnConfirm;
+  HFONT m_hFont = nullptr;
+  HIMAGELIST imgHeaderIcons = nullptr;
+  HMENU mnuPopUpMenu = nullptr;
   // The list's sort settings.
-  bool sorted_ = false;
-  short sortOrder_ = 0;
-  int sortKey_ = 0;
+  bool m_bSorted = false;
+  short m_iSortOrder = 0;
+  int m_iSortKey = 0;
 };
 
-}  // namespace qp
+}  // namespace qp::ui

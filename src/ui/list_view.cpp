@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-namespace qp {
+namespace qp::ui {
 namespace {
 
 struct SortKeys {
@@ -152,4 +152,4 @@ void ListView::SetColumnWidth(int pixels) {
   ListView_SetColumnWidth(hwnd_, 0, pixels);
 }
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace qp {
+namespace qp::ui {
 
 class ListView {
  public:
@@ -61,4 +61,4 @@ class ListView {
   int ownChanges_ = 0;
 };
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -4,7 +4,8 @@
 
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::ui {
+using namespace qp::platform;
 namespace {
 
 struct DisabledWindows {
@@ -52,4 +53,4 @@ void RunModal(HWND form, const std::function<void()>& activated,
     EnableWindow(hwnd, TRUE);
 }
 
-}  // namespace qp
+}  // namespace qp::ui

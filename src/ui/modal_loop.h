@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace qp {
+namespace qp::ui {
 
 // Shows `form` and runs its messages until it is hidden or destroyed. Meanwhile the thread's
 // other windows take no input and the form is the active one (the owner of the error boxes);
@@ -15,4 +15,4 @@ namespace qp {
 void RunModal(HWND form, const std::function<void()>& activated,
               const std::function<void(const MSG&)>& previewKey);
 
-}  // namespace qp
+}  // namespace qp::ui

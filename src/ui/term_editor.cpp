@@ -5,7 +5,9 @@
 #include "platform/error.h"
 #include "platform/error_display.h"
 
-namespace qp {
+namespace qp::ui {
+using namespace qp::platform;
+using namespace qp::config;
 namespace {
 
 // Items carry a key made of this and their term, as the dialog's list always has.
@@ -54,9 +56,9 @@ long TermEditor::CountRecords(IDispatch* records) {
 
 void TermEditor::Fill(IDispatch* records, long count) {
   m_iNewTermCounter = 0;
-  madeTerms_ = 0;
-  deleted_.clear();
-  list_.DeleteAll();
+  m_lMadeTerms = 0;
+  m_aDeleted.clear();
+  m_lvTerms.DeleteAll();
   for (long i = 1; i <= count; ++i) {
     ComPtr<IDispatch> record = RecordAt(records, i);
     if (RecordText(record.Get(), L"ClassCode") != L"LI") continue;
@@ -64,7 +66,7 @@ void TermEditor::Fill(IDispatch* records, long count) {
     const int item = AddItem(value);
     if (item < 0) continue;  // a second record of the same term gets no item
     const bool checked = Upper(RecordText(record.Get(), L"Enabled")) != L"NO";
-    list_.SetChecked(item, checked);
+    m_lvTerms.SetChecked(item, checked);
     Item& data = ItemData(item);
     data.tag = data.origin = value;
     data.checked = checked;
@@ -74,16 +76,16 @@ void TermEditor::Fill(IDispatch* records, long count) {
 }
 
 int TermEditor::AddNewTerm() {
-  ComPtr<IDispatch> record = newRecord_();
+  ComPtr<IDispatch> record = m_fnNewRecord();
   std::wstring name;
   int item = -1;
   while (m_iNewTermCounter < kMaxNewTerms) {
     ++m_iNewTermCounter;
     name = L"(New Term " + std::to_wstring(m_iNewTermCounter) + L")";
-    list_.DeselectAll();
+    m_lvTerms.DeselectAll();
     item = AddItem(name);
     if (item >= 0) {
-      list_.Select(item);
+      m_lvTerms.Select(item);
       break;
     }
   }
@@ -96,10 +98,10 @@ int TermEditor::AddNewTerm() {
     Put(record.Get(), L"Value", Variant::FromString(name));
     if (!m_colRecognizers) RaiseObjectNotSet();
     Call(m_colRecognizers.Get(), L"Add", {Variant::FromObject(record.Get())});
-    list_.SetChecked(item, true);
+    m_lvTerms.SetChecked(item, true);
     Item& data = ItemData(item);
     data.tag = name;
-    data.made = data.order = ++madeTerms_;
+    data.made = data.order = ++m_lMadeTerms;
     return item;
   } catch (...) {
     ShowCaughtError(L"");
@@ -109,14 +111,14 @@ int TermEditor::AddNewTerm() {
 
 void TermEditor::DeleteSelectedTerms() {
   try {
-    const int position = list_.Selected();
+    const int position = m_lvTerms.Selected();
     if (position < 0) RaiseObjectNotSet();
-    for (int i = list_.Count() - 1; i >= 0; --i) {
-      if (!list_.IsSelected(i)) continue;
+    for (int i = m_lvTerms.Count() - 1; i >= 0; --i) {
+      if (!m_lvTerms.IsSelected(i)) continue;
       const Item& data = ItemData(i);
       const std::wstring tag = data.tag;
       if (!data.made)
-        deleted_.push_back({data.order, {data.origin, true, data.origin, data.checked, false}});
+        m_aDeleted.push_back({data.order, {data.origin, true, data.origin, data.checked, false}});
       for (long r = RecordCount(m_colRecognizers.Get()); r >= 1; --r) {
         ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
         const std::wstring classCode = RecordText(record.Get(), L"ClassCode");
@@ -126,14 +128,14 @@ void TermEditor::DeleteSelectedTerms() {
           break;
         }
       }
-      list_.Delete(i);
+      m_lvTerms.Delete(i);
     }
-    const int count = list_.Count();
+    const int count = m_lvTerms.Count();
     if (count > 0) {
       // The item that took the deleted one's place, or the new last one.
-      list_.Select(position + 1 < count ? position : count - 1);
+      m_lvTerms.Select(position + 1 < count ? position : count - 1);
     } else {
-      SetFocus(list_.Handle());
+      SetFocus(m_lvTerms.Handle());
     }
   } catch (...) {
     ShowCaughtError(L"");
@@ -145,10 +147,10 @@ void TermEditor::RenameTerm(int item, const std::wstring& text) {
     if (!SetItemKey(item, kKeyPrefix + text))
       Raise({kErrKeyNotUnique, L"ListItem", L"Key is not unique in collection"});
   } catch (...) {
-    ShowCaughtError(list_.Text(item));
+    ShowCaughtError(m_lvTerms.Text(item));
     return;
   }
-  list_.SetText(item, text);
+  m_lvTerms.SetText(item, text);
   UpdateTermFromItem(item);
 }
 
@@ -159,10 +161,10 @@ void TermEditor::UpdateTermFromItem(int item) {
     for (long r = 1; r <= count; ++r) {
       ComPtr<IDispatch> record = RecordAt(m_colRecognizers.Get(), r);
       if (RecordText(record.Get(), L"Value") != data.tag) continue;
-      const std::wstring text = list_.Text(item);
+      const std::wstring text = m_lvTerms.Text(item);
       Put(record.Get(), L"Value", Variant::FromString(text));
       data.tag = text;
-      Put(record.Get(), L"Enabled", Variant::FromString(list_.Checked(item) ? L"Yes" : L"No"));
+      Put(record.Get(), L"Enabled", Variant::FromString(m_lvTerms.Checked(item) ? L"Yes" : L"No"));
     }
   } catch (...) {
     ShowCaughtError(L"");
@@ -170,11 +172,11 @@ void TermEditor::UpdateTermFromItem(int item) {
 }
 
 std::vector<TermEdit> TermEditor::Edits() const {
-  std::vector<std::pair<long, TermEdit>> came = deleted_, made;
-  for (int i = 0; i < list_.Count(); ++i) {
+  std::vector<std::pair<long, TermEdit>> came = m_aDeleted, made;
+  for (int i = 0; i < m_lvTerms.Count(); ++i) {
     const Item& data = ItemData(i);
-    const TermEdit edit{data.made ? L"" : data.origin, false, list_.Text(i), list_.Checked(i),
-                        list_.Checked(i) != data.checked};
+    const TermEdit edit{data.made ? L"" : data.origin, false, m_lvTerms.Text(i),
+                        m_lvTerms.Checked(i), m_lvTerms.Checked(i) != data.checked};
     if (data.made) {
       made.push_back({data.order, edit});
     } else if (edit.text != data.origin || edit.checkChanged) {
@@ -193,31 +195,31 @@ std::vector<TermEdit> TermEditor::Edits() const {
 
 void TermEditor::ItemDeleted(LPARAM param) {
   if (auto* item = reinterpret_cast<Item*>(param)) {
-    keys_.erase(KeyIdentity(item->key));
+    m_dicKeys.erase(KeyIdentity(item->key));
     delete item;
   }
 }
 
 void TermEditor::Clear() {
-  keys_.clear();
+  m_dicKeys.clear();
 }
 
 int TermEditor::AddItem(const std::wstring& text) {
   const std::wstring key = kKeyPrefix + text;
   const std::wstring identity = KeyIdentity(key);
-  if (keys_.count(identity)) return -1;
+  if (m_dicKeys.count(identity)) return -1;
   auto* data = new Item{key, L"", L""};
-  const int added = list_.Insert(text, reinterpret_cast<LPARAM>(data));
+  const int added = m_lvTerms.Insert(text, reinterpret_cast<LPARAM>(data));
   if (added < 0) {
     delete data;
     return -1;
   }
-  keys_.insert(identity);
+  m_dicKeys.insert(identity);
   return added;
 }
 
 TermEditor::Item& TermEditor::ItemData(int item) const {
-  auto* data = reinterpret_cast<Item*>(list_.Param(item));
+  auto* data = reinterpret_cast<Item*>(m_lvTerms.Param(item));
   if (!data) Raise({static_cast<long>(E_FAIL), L"ListView", L"No such item"});
   return *data;
 }
@@ -225,11 +227,11 @@ TermEditor::Item& TermEditor::ItemData(int item) const {
 bool TermEditor::SetItemKey(int item, const std::wstring& key) {
   Item& data = ItemData(item);
   const std::wstring identity = KeyIdentity(key), own = KeyIdentity(data.key);
-  if (identity != own && keys_.count(identity)) return false;
-  keys_.erase(own);
-  keys_.insert(identity);
+  if (identity != own && m_dicKeys.count(identity)) return false;
+  m_dicKeys.erase(own);
+  m_dicKeys.insert(identity);
   data.key = key;
   return true;
 }
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -14,16 +14,17 @@
 #include "platform/automation.h"
 #include "ui/list_view.h"
 
-namespace qp {
+namespace qp::ui {
 
 class TermEditor {
  public:
-  TermEditor(ListView& list, NewRecord newRecord) : list_(list), newRecord_(newRecord) {}
+  TermEditor(ListView& list, config::NewRecord newRecord)
+      : m_lvTerms(list), m_fnNewRecord(newRecord) {}
 
   // The collection Fill kept, with the user's edits; none when it kept none.
   ComPtr<IDispatch> Records() const { return m_colRecognizers; }
   // What the user did to each term since Fill, as OK applies it to the file.
-  std::vector<TermEdit> Edits() const;
+  std::vector<config::TermEdit> Edits() const;
 
   // The number of records of the collection; reports a failure and gives -1.
   long CountRecords(IDispatch* records);
@@ -50,15 +51,15 @@ class TermEditor {
   Item& ItemData(int item) const;                      // raises when there is no such item
   bool SetItemKey(int item, const std::wstring& key);  // false when another item has it
 
-  ListView& list_;
-  NewRecord newRecord_;
+  ListView& m_lvTerms;
+  config::NewRecord m_fnNewRecord;
   ComPtr<IDispatch> m_colRecognizers;
   short m_iNewTermCounter = 0;
-  long madeTerms_ = 0;  // terms the user added, for their order
+  long m_lMadeTerms = 0;  // terms the user added, for their order
   // The terms that came and that the user deleted, by their place among those that came.
-  std::vector<std::pair<long, TermEdit>> deleted_;
+  std::vector<std::pair<long, config::TermEdit>> m_aDeleted;
   // Item keys in use (compared as the recognizer compares terms, without regard to case).
-  std::unordered_set<std::wstring> keys_;
+  std::unordered_set<std::wstring> m_dicKeys;
 };
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/product.h"
 
-namespace qp {
+namespace qp::ui {
+using namespace qp::platform;
 namespace {
 
 inline constexpr int kFormMargin = 165;  // twips right of and below the edge controls
@@ -76,4 +78,4 @@ void GrowToText(HWND label, HFONT font) {
                std::max(now.bottom, needed.bottom), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace qp {
+namespace qp::ui {
 
 double TwipsPerPixelX();
 double TwipsPerPixelY();
@@ -27,4 +27,4 @@ void SizeFormToControl(HWND form, HWND rightEdge, HWND bottomEdge = nullptr);
 // the twips of the layout: at 144 DPI "Included Terms:" needs more than its designed width.
 void GrowToText(HWND label, HFONT font);
 
-}  // namespace qp
+}  // namespace qp::ui

@@ -332,14 +332,14 @@ int main(int argc, char** argv) {
   for (const std::string& line : Lines(ReadWholeFile(termsPath))) {
     if (line.empty() || line[0] == '#') continue;
     std::u16string key = Utf16(line);
-    qp::WindowsUpperCase(key);
+    qp::platform::WindowsUpperCase(key);
     terms.Add(key);
     ++catalogNames;
   }
   const std::vector<std::wstring> configured = ConfiguredTerms();
   for (const std::wstring& t : configured) {
     std::u16string key(t.begin(), t.end());
-    qp::WindowsUpperCase(key);
+    qp::platform::WindowsUpperCase(key);
     terms.Add(key);
   }
 
@@ -428,7 +428,7 @@ int main(int argc, char** argv) {
 
   Tally core;
   std::vector<double> coreTimes;
-  qp::core::Matcher matcher(qp::WindowsPlatform());
+  qp::core::Matcher matcher(qp::platform::WindowsPlatform());
   const std::u16string type(info.smartTagName.begin(), info.smartTagName.end());
   for (int r = 0; r < runs; ++r) {
     core = Tally{};

@@ -42,10 +42,10 @@ bool WriteWhole(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
-qp::ComPtr<_SmartTagConfig> NewConfig(qp::MakeTermsDialog dialog = nullptr) {
+qp::ComPtr<_SmartTagConfig> NewConfig(qp::config::MakeTermsDialog dialog = nullptr) {
   qp::ComPtr<_SmartTagConfig> config;
-  qp::CreateSmartTagConfig(dialog, IID__SmartTagConfig,
-                           reinterpret_cast<void**>(config.GetAddressOf()));
+  qp::config::CreateSmartTagConfig(dialog, IID__SmartTagConfig,
+                                   reinterpret_cast<void**>(config.GetAddressOf()));
   return config;
 }
 
@@ -88,12 +88,12 @@ void PrintOkTimes(const char* when, const std::wstring& path, int runs) {
     // The term is seen in the file by a reader beside the OK, as another process would see it;
     // it opens the file only after it changed, so as not to hold off the replace it waits for.
     std::thread reader([&] {
-      const std::string marker = ">" + qp::WideToAnsi(term) + "<";
+      const std::string marker = ">" + qp::platform::WideToAnsi(term) + "<";
       for (ULONGLONG seen = WrittenAt(path); MsSince(start) < 10000; Sleep(1)) {
         std::string bytes;
         if (WrittenAt(path) == seen) continue;
         seen = WrittenAt(path);
-        if (qp::ReadFileBytes(path, bytes) && bytes.find(marker) != std::string::npos)
+        if (qp::platform::ReadFileBytes(path, bytes) && bytes.find(marker) != std::string::npos)
           return written.push_back(MsSince(start));
       }
     });
@@ -115,9 +115,9 @@ int main(int argc, char** argv) {
   int runs = 10;
   if (argc == 3 && !std::strcmp(argv[1], "--runs")) runs = std::max(1, std::atoi(argv[2]));
 
-  const std::wstring path = qp::GetConfigFilePath();
+  const std::wstring path = qp::config::GetConfigFilePath();
   std::string users;
-  qp::ReadFileBytes(path, users);
+  qp::platform::ReadFileBytes(path, users);
 
   std::printf("%-70s %10s  %-10s %10s\n", "file", "bytes", "answer", "ms");
   double slowest = 0;
@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
   }
   std::printf("slowest: %s, %.1f ms\n\n", slowestName.c_str(), slowest);
 
-  WriteWhole(path, qp::WideToAnsi(qp::CleanDefaultConfig(qp::DefaultConfigResource())));
+  WriteWhole(path, qp::platform::WideToAnsi(
+                       qp::config::CleanDefaultConfig(qp::config::DefaultConfigResource())));
   PrintOkTimes("alone", path, runs);
   HANDLE saving = CreateEventW(nullptr, FALSE, FALSE, kSavingEvent);
   wchar_t self[MAX_PATH];

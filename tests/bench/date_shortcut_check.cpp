@@ -26,7 +26,7 @@ bool IsDelimiter(char16_t c) {
 
 void AddRuns(const std::u16string& text, std::unordered_set<std::u16string>& out, size_t limit) {
   std::u16string upper = text;
-  qp::WindowsUpperCase(upper);
+  qp::platform::WindowsUpperCase(upper);
   std::vector<std::u16string_view> words;
   size_t begin = 0;
   for (size_t i = 0; i <= upper.size() && out.size() < limit; ++i) {
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     for (const auto& line : Lines(ReadWholeFile(wordsPath))) {
       if (line.empty() || n++ % wordStep) continue;
       std::u16string word = Utf16(line);
-      qp::WindowsUpperCase(word);
+      qp::platform::WindowsUpperCase(word);
       candidates.insert(word);
     }
   }
@@ -165,11 +165,11 @@ int main(int argc, char** argv) {
 
   // Forms the parser does take: month names of the locale with numbers, numeric dates,
   // times. They show the check is not vacuous (the conversion accepts them).
-  const DateTokens tokens = qp::UserDateTokens();
+  const DateTokens tokens = qp::platform::UserDateTokens();
   size_t generated = 0;
   std::vector<std::u16string> generatedForms;
   auto addGenerated = [&](std::u16string s) {
-    qp::WindowsUpperCase(s);
+    qp::platform::WindowsUpperCase(s);
     generatedForms.push_back(s);
     generated += candidates.insert(std::move(s)).second;
   };
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
   size_t maybe = 0, accepted = 0, disagreements = 0;
   for (const auto& c : candidates) {
     const bool predicate = MayBeDate(c, tokens);
-    const bool isDate = qp::WindowsVarDateFromStr(c, nullptr);
+    const bool isDate = qp::platform::WindowsVarDateFromStr(c, nullptr);
     maybe += predicate;
     accepted += isDate;
     if (isDate && !predicate) {
@@ -223,8 +223,8 @@ int main(int argc, char** argv) {
   // something only when the conversion accepts the usual forms.
   size_t acceptedForms = 0;
   for (const auto& form : generatedForms)
-    acceptedForms += qp::WindowsVarDateFromStr(form, nullptr);
-  const bool takesTimes = qp::WindowsVarDateFromStr(u"10:30", nullptr);
+    acceptedForms += qp::platform::WindowsVarDateFromStr(form, nullptr);
+  const bool takesTimes = qp::platform::WindowsVarDateFromStr(u"10:30", nullptr);
   std::printf("VarDateFromStr accepted %zu of %zu generated date forms%s\n", acceptedForms,
               generatedForms.size(), takesTimes ? "" : ", and refused \"10:30\"");
   if (!takesTimes || acceptedForms < generatedForms.size() / 2) {

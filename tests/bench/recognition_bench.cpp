@@ -37,13 +37,13 @@ struct Counters {
 PlatformServices MeasuredPlatform(Counters& counters, bool shortcut) {
   PlatformServices p;
 #ifdef _WIN32
-  p.upperCase = &qp::WindowsUpperCase;
-  static const DateTokens kTokens = qp::UserDateTokens();
+  p.upperCase = &qp::platform::WindowsUpperCase;
+  static const DateTokens kTokens = qp::platform::UserDateTokens();
   p.toDate = [&counters, shortcut](std::u16string_view c, std::u16string& text) {
     ++counters.asked;
     if (shortcut && !MayBeDate(c, kTokens)) return false;
     ++counters.converted;
-    return qp::WindowsVarDateFromStr(c, &text);
+    return qp::platform::WindowsVarDateFromStr(c, &text);
   };
 #else
   (void)shortcut;

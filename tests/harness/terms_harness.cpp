@@ -8,6 +8,8 @@
 #include "platform/automation.h"
 
 namespace qp::harness {
+using namespace qp::platform;
+using namespace qp::config;
 
 void ScriptedTermsDialog::Show(const std::function<bool()>& confirm) {
   ++shown;

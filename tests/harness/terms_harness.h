@@ -12,6 +12,9 @@
 
 namespace qp::harness {
 
+using config::TermEdit;
+using config::TermsDialog;
+
 // OK pressed at once on the records the store handed in, with `edits` as the user's; `beforeOk`
 // runs first (another process saving meanwhile). An OK the store refuses (it told the user)
 // leaves the dialog open: `afterRefusal` runs and OK is pressed once more.
@@ -20,7 +23,7 @@ class ScriptedTermsDialog final : public TermsDialog {
   static inline std::vector<TermEdit> edits;
   static inline std::function<void()> beforeOk, afterRefusal;
   static inline int shown = 0, refused = 0;  // dialogs opened, OKs refused
-  static std::unique_ptr<TermsDialog> Make(NewRecord) {
+  static std::unique_ptr<TermsDialog> Make(config::NewRecord) {
     return std::make_unique<ScriptedTermsDialog>();
   }
   static void Reset(std::vector<TermEdit> userEdits = {}) {

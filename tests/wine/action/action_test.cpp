@@ -23,11 +23,11 @@
 
 namespace {
 
-using qp::Bstr;
 using qp::host::ComPtr;
 using qp::host::kWordProgId;
 using qp::host::kWordTemplate;
 using qp::host::WordStandIn;
+using qp::platform::Bstr;
 using namespace qp::test;
 
 // The default configuration's texts.

@@ -15,7 +15,7 @@
 namespace qp::test {
 
 using qp::ComPtr;
-using qp::Variant;
+using qp::platform::Variant;
 
 // A method or a property read; the arguments first to last.
 Variant ByName(IDispatch* object, const wchar_t* member, std::initializer_list<Variant> args = {},

@@ -59,8 +59,8 @@ void MarkLastTerm(_Records* terms, const std::wstring& text) {
 void PressOk(HANDLE ready, HANDLE stop, unsigned long count, const std::wstring& name) {
   using qp::harness::ScriptedTermsDialog;
   ComPtr<_SmartTagConfig> config;
-  Check(qp::CreateSmartTagConfig(ScriptedTermsDialog::Make, IID__SmartTagConfig,
-                                 reinterpret_cast<void**>(config.GetAddressOf())),
+  Check(qp::config::CreateSmartTagConfig(ScriptedTermsDialog::Make, IID__SmartTagConfig,
+                                         reinterpret_cast<void**>(config.GetAddressOf())),
         "creating the store");
   for (unsigned long n = 1; n <= count; ++n) {
     ScriptedTermsDialog::Reset({qp::harness::Added(name + std::to_wstring(n))});
@@ -77,7 +77,7 @@ void PressOk(HANDLE ready, HANDLE stop, unsigned long count, const std::wstring&
 void Save(HANDLE ready, HANDLE stop, unsigned long count, const std::wstring& mode) {
   if (mode.rfind(L"ok:", 0) == 0) return PressOk(ready, stop, count, mode.substr(3));
   if (mode == L"hold") {
-    qp::SaveLock lock(qp::GetConfigFilePath());
+    qp::config::SaveLock lock(qp::config::GetConfigFilePath());
     SetEvent(ready);
     WaitForSingleObject(stop, INFINITE);
     return;

@@ -25,12 +25,11 @@ namespace {
 
 using namespace qp::test;
 using namespace qp::harness;
-using qp::Bstr;
+using namespace qp::platform;
 using qp::ComPtr;
-using qp::Variant;
 
 constexpr HRESULT kErrParse = static_cast<HRESULT>(0x80040205);
-const HRESULT kObjectNotSet = qp::ErrorNumberToHresult(qp::kErrObjectNotSet);
+const HRESULT kObjectNotSet = ErrorNumberToHresult(kErrObjectNotSet);
 
 // The default document as the configuration format fixes it, line by line.
 constexpr wchar_t kDefault[] =
@@ -117,10 +116,10 @@ class ConfigStore : public ::testing::Test {
  protected:
   void SetUp() override { ResetProductState(); }
 
-  static ComPtr<_SmartTagConfig> NewConfig(qp::MakeTermsDialog dialog = nullptr) {
+  static ComPtr<_SmartTagConfig> NewConfig(qp::config::MakeTermsDialog dialog = nullptr) {
     ComPtr<_SmartTagConfig> config;
-    EXPECT_EQ(qp::CreateSmartTagConfig(dialog, IID__SmartTagConfig,
-                                       reinterpret_cast<void**>(config.GetAddressOf())),
+    EXPECT_EQ(qp::config::CreateSmartTagConfig(dialog, IID__SmartTagConfig,
+                                               reinterpret_cast<void**>(config.GetAddressOf())),
               S_OK);
     return config;
   }
@@ -169,10 +168,10 @@ struct CompanyServer {
     CreateDirectoryW(folder.c_str(), nullptr);
     CopyFileW((BinFolder() + L"\\nvstagQP.dll").c_str(), dll.c_str(), FALSE);
     EXPECT_NE(module = LoadLibraryW(dll.c_str()), nullptr);
-    qp::SetComponentModule(module);
+    SetComponentModule(module);
   }
   ~CompanyServer() {
-    qp::SetComponentModule(nullptr);
+    SetComponentModule(nullptr);
     FreeLibrary(module);
   }
   const std::wstring folder = TempPath(L"company"), dll = folder + L"\\nvstagQP.dll",
@@ -302,9 +301,9 @@ TEST_F(ConfigStore, RecordsAndCollectionsByName) {
     std::vector<const wchar_t*> properties;
   };
   for (const Record& r :
-       {Record{qp::CreateActionProps,
+       {Record{qp::config::CreateActionProps,
                {L"Name", L"ClassCode", L"Enabled", L"InsertPosition", L"Value"}},
-        Record{qp::CreateRecognizerProps,
+        Record{qp::config::CreateRecognizerProps,
                {L"ClassCode", L"Enabled", L"mask", L"CaseSensitive", L"Value"}}}) {
     ComPtr<IDispatch> record;
     ASSERT_EQ(r.create(IID_IDispatch, reinterpret_cast<void**>(record.GetAddressOf())), S_OK);
@@ -332,10 +331,10 @@ TEST_F(ConfigStore, RecordsAndCollectionsByName) {
   EXPECT_EQ(ReadTerms(list.Get()), (std::vector<Term>{LI(L"one"), LI(L"three")}));
   for (long bad : {0L, 3L, -1L})
     EXPECT_EQ(FailureOf(list.Get(), L"Item", {Variant::FromLong(bad)}).code,
-              qp::ErrorNumberToHresult(9))
+              ErrorNumberToHresult(9))
         << bad;
   EXPECT_EQ(FailureOf(list.Get(), L"Item", {Variant::FromString(L"one")}).code,
-            qp::ErrorNumberToHresult(5));
+            ErrorNumberToHresult(5));
 
   // For Each: the enumerator in insertion order, with Skip, Reset and Clone.
   ComPtr<IEnumVARIANT> e;
@@ -407,7 +406,8 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndMovesTheFla
 
 TEST_F(ConfigStore, UpdatesThatCannotBeDoneLeaveTheFileAndTheFlag) {
   ComPtr<IDispatch> wrong = NewCollection({LI(L"OK")}), notATerm;
-  ASSERT_EQ(qp::CreateActionProps(IID_IDispatch, reinterpret_cast<void**>(notATerm.GetAddressOf())),
+  ASSERT_EQ(qp::config::CreateActionProps(IID_IDispatch,
+                                          reinterpret_cast<void**>(notATerm.GetAddressOf())),
             S_OK);
   ByName(wrong.Get(), L"Add", {Variant::FromObject(notATerm.Get())});
   const ComPtr<IDispatch> empty = NewCollection({}), one = NewCollection({LI(L"ONLY")});
@@ -434,7 +434,7 @@ TEST_F(ConfigStore, UpdatesThatCannotBeDoneLeaveTheFileAndTheFlag) {
        "",
        false,
        wrong.Get(),
-       qp::ErrorNumberToHresult(13),
+       ErrorNumberToHresult(13),
        L"UpdateRecognizers(): ",
        {LI(L"OK")}},
       {"a first term without all four attributes",
@@ -655,7 +655,7 @@ TEST_F(ConfigStore, HasConfigChangedFollowsTheFileTime) {
   EXPECT_TRUE(ByName(NewConfig().Get(), L"HasConfigChanged").AsBool());
   // A missing file: the file system object's own error, unchanged.
   ASSERT_TRUE(DeleteFileW(ConfigPath().c_str()));
-  EXPECT_EQ(FailureOf(config.Get(), L"HasConfigChanged").code, qp::ErrorNumberToHresult(53));
+  EXPECT_EQ(FailureOf(config.Get(), L"HasConfigChanged").code, ErrorNumberToHresult(53));
 }
 
 }  // namespace
@@ -676,7 +676,7 @@ TEST_F(ConfigStore, OkAppliesTheUsersEditsToTheTermsTheFileHoldsThen) {
   struct Case {
     const char* name;
     std::vector<Term> atOpen, atOk;  // the file when the dialog opens and when OK is pressed
-    std::vector<qp::TermEdit> edits;
+    std::vector<qp::config::TermEdit> edits;
     std::vector<Term> after;
   };
   const Case cases[] = {
@@ -723,7 +723,7 @@ TEST_F(ConfigStore, OkAppliesTheUsersEditsToTheTermsTheFileHoldsThen) {
 }
 
 TEST_F(ConfigStore, DamagedAndHostileFilesAreAnsweredAtOnceAndNeverWritten) {
-  qp::LoadResourceLibrary(BinFolder() + L"\\1033\\nvsqpres.dll");
+  LoadResourceLibrary(BinFolder() + L"\\1033\\nvsqpres.dll");
   for (const DamagedConfig& c : DamagedConfigs()) {
     SCOPED_TRACE(c.name);
     WriteConfig(c.bytes);
@@ -735,7 +735,8 @@ TEST_F(ConfigStore, DamagedAndHostileFilesAreAnsweredAtOnceAndNeverWritten) {
     }
     if (c.answer == StoreAnswer::kDocumentType) {
       EXPECT_EQ(f.description, Message(114, L"") + L" " + ConfigPath());
-      EXPECT_NE(Upper(f.source).find(L"<!DOCTYPE"), std::wstring::npos) << Narrow(f.source);
+      EXPECT_NE(qp::test::Upper(f.source).find(L"<!DOCTYPE"), std::wstring::npos)
+          << Narrow(f.source);
     }
     EXPECT_EQ(FileBytes(ConfigPath()), c.bytes);
   }

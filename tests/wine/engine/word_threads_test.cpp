@@ -203,9 +203,9 @@ void EditorThread(Shared& run) {
     }
     for (long item : {3, 4}) {
       const qp::ComPtr<IDispatch> record =
-          ByName(terms.Get(), L"Item", {qp::Variant::FromLong(item)}).AsObject();
+          ByName(terms.Get(), L"Item", {Variant::FromLong(item)}).AsObject();
       PutByName(record.Get(), L"Value",
-                qp::Variant::FromString(item == 3 ? FirstTerm(version) : SecondTerm(version)));
+                Variant::FromString(item == 3 ? FirstTerm(version) : SecondTerm(version)));
     }
     IDispatch* list = terms.Get();
     if (!run.Check(config->UpdateRecognizers(&list), save + ", UpdateRecognizers")) continue;

@@ -22,12 +22,13 @@
 namespace {
 
 using namespace qp::test;
+using namespace qp::platform;
 
 class Support : public ::testing::Test {
  protected:
   void SetUp() override {
-    qp::LoadResourceLibrary(qp::GetResourceFilePath(qp::kResourceLibraryName));
-    ASSERT_NE(qp::ResourceLibrary(), nullptr);
+    LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
+    ASSERT_NE(ResourceLibrary(), nullptr);
   }
   ComApartment com_;
 };
@@ -35,13 +36,13 @@ class Support : public ::testing::Test {
 // Makes `e` the thread's current error, as a failed operation would leave it.
 void MakeCurrent(long number, const std::wstring& source, const std::wstring& description) {
   try {
-    qp::Raise({number, source, description});
-  } catch (const qp::Error&) {
+    Raise({number, source, description});
+  } catch (const Error&) {
   }
 }
 
 // "number source: description".
-std::wstring Text(const qp::Error& e) {
+std::wstring Text(const Error& e) {
   return std::to_wstring(e.number) + L" " + e.source + L": " + e.description;
 }
 
@@ -49,9 +50,9 @@ std::wstring Text(const qp::Error& e) {
 std::wstring RaiseAndCatch(long number, const std::wstring& source, const std::wstring& description,
                            const std::wstring& extra) {
   try {
-    qp::RaiseError(number, source, description, extra);
-  } catch (const qp::Error& e) {
-    EXPECT_EQ(Text(e), Text(qp::CurrentError()));
+    RaiseError(number, source, description, extra);
+  } catch (const Error& e) {
+    EXPECT_EQ(Text(e), Text(CurrentError()));
     return Text(e);
   }
   ADD_FAILURE() << "RaiseError returned";
@@ -59,37 +60,37 @@ std::wstring RaiseAndCatch(long number, const std::wstring& source, const std::w
 }
 
 TEST_F(Support, ResourceStringsAreLoadedCutAndFormatted) {
-  qp::LoadResourceLibrary(BinFolder() + L"\\testdata\\test_strings.dll");
-  ASSERT_NE(qp::ResourceLibrary(), nullptr);
+  LoadResourceLibrary(BinFolder() + L"\\testdata\\test_strings.dll");
+  ASSERT_NE(ResourceLibrary(), nullptr);
   // "%s" twice and "%1" all take the first argument; "\n" becomes CR LF, also from arguments.
-  EXPECT_EQ(qp::GetResourceString(1, {L"Z"}), L"a Z b Z c Z d\r\ne");
-  EXPECT_EQ(qp::GetResourceString(1, {L"x\\ny"}), L"a x\r\ny b x\r\ny c x\r\ny d\r\ne");
-  EXPECT_EQ(qp::GetResourceString(3, {L"one", L"two"}), L"one and two");
+  EXPECT_EQ(GetResourceString(1, {L"Z"}), L"a Z b Z c Z d\r\ne");
+  EXPECT_EQ(GetResourceString(1, {L"x\\ny"}), L"a x\r\ny b x\r\ny c x\r\ny d\r\ne");
+  EXPECT_EQ(GetResourceString(3, {L"one", L"two"}), L"one and two");
   // No arguments: placeholders stay, line breaks are still made.
-  EXPECT_EQ(qp::GetResourceString(1, {}), L"a %s b %s c %1 d\r\ne");
-  EXPECT_EQ(qp::GetResourceString(2, {L""}), std::wstring(1023, L'L'));
-  EXPECT_EQ(qp::GetResourceString(99, {L"arg"}), L"");
+  EXPECT_EQ(GetResourceString(1, {}), L"a %s b %s c %1 d\r\ne");
+  EXPECT_EQ(GetResourceString(2, {L""}), std::wstring(1023, L'L'));
+  EXPECT_EQ(GetResourceString(99, {L"arg"}), L"");
   // Each thread has its own library: a new thread has none and gets empty texts.
   std::wstring other = L"unset";
-  std::thread([&] { other = qp::GetResourceString(1, {L"Z"}); }).join();
+  std::thread([&] { other = GetResourceString(1, {L"Z"}); }).join();
   EXPECT_EQ(other, L"");
 }
 
 TEST_F(Support, PathsAreBuiltBesideTheComponent) {
-  EXPECT_EQ(qp::AppendPathPart(L"C:\\a", L"b"), L"C:\\a\\b");
-  EXPECT_EQ(qp::AppendPathPart(L"C:\\", L"b"), L"C:\\b");
-  EXPECT_EQ(qp::LanguageFolderOf(L"C:\\nvstagQP.dll"), L"C:\\1033");
-  EXPECT_EQ(qp::LanguageFolderOf(L"C:\\Program Files\\Norvane\\nvstagQP.dll"),
+  EXPECT_EQ(AppendPathPart(L"C:\\a", L"b"), L"C:\\a\\b");
+  EXPECT_EQ(AppendPathPart(L"C:\\", L"b"), L"C:\\b");
+  EXPECT_EQ(LanguageFolderOf(L"C:\\nvstagQP.dll"), L"C:\\1033");
+  EXPECT_EQ(LanguageFolderOf(L"C:\\Program Files\\Norvane\\nvstagQP.dll"),
             L"C:\\Program Files\\Norvane\\1033");
   const std::wstring folder = BinFolder() + L"\\1033";
-  EXPECT_EQ(qp::GetLanguageFolder(), folder);
-  EXPECT_EQ(qp::GetResourceFilePath(L"nvsqpres.dll"), folder + L"\\nvsqpres.dll");
-  EXPECT_EQ(qp::GetHelpFilePath(L"nvauthor.chm", false), folder + L"\\nvauthor.chm");
-  EXPECT_EQ(qp::GetHelpFilePath(L"nvauthor.chm", true), folder + L"\\nvauthor.chm::/popups.txt");
+  EXPECT_EQ(GetLanguageFolder(), folder);
+  EXPECT_EQ(GetResourceFilePath(L"nvsqpres.dll"), folder + L"\\nvsqpres.dll");
+  EXPECT_EQ(GetHelpFilePath(L"nvauthor.chm", false), folder + L"\\nvauthor.chm");
+  EXPECT_EQ(GetHelpFilePath(L"nvauthor.chm", true), folder + L"\\nvauthor.chm::/popups.txt");
   // Whatever the user's locale, the folder is 1033.
   LCID saved = GetThreadLocale();
   SetThreadLocale(MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT));
-  EXPECT_EQ(qp::GetLanguageFolder(), folder);
+  EXPECT_EQ(GetLanguageFolder(), folder);
   SetThreadLocale(saved);
 }
 
@@ -105,37 +106,37 @@ TEST_F(Support, RaisedErrorsGetTheirNumberSourceAndDescriptionAndLeaveComMethods
   EXPECT_EQ(RaiseAndCatch(0, L"", L"", L""), current + L" GetAttribute(): Unspecified error");
   EXPECT_EQ(RaiseAndCatch(0, L"Initialize()", L"other", L""), current + L" Initialize(): other");
   // A mapped number gets its message, whatever description was passed.
-  EXPECT_EQ(RaiseAndCatch(qp::kErrMissingComponent, L"GetSmartTagConfig()", L"ignored",
-                          L"SmartTagConfig"),
-            std::to_wstring(qp::kErrMissingComponent) + L" GetSmartTagConfig(): " +
-                Message(102, L"SmartTagConfig"));
-  EXPECT_EQ(RaiseAndCatch(qp::kErrEmptyValue, L"ActionName()", L"", L""),
-            std::to_wstring(qp::kErrEmptyValue) + L" ActionName(): " + Message(107, L""));
+  EXPECT_EQ(
+      RaiseAndCatch(kErrMissingComponent, L"GetSmartTagConfig()", L"ignored", L"SmartTagConfig"),
+      std::to_wstring(kErrMissingComponent) + L" GetSmartTagConfig(): " +
+          Message(102, L"SmartTagConfig"));
+  EXPECT_EQ(RaiseAndCatch(kErrEmptyValue, L"ActionName()", L"", L""),
+            std::to_wstring(kErrEmptyValue) + L" ActionName(): " + Message(107, L""));
 
   // The source convention: outermost name first.
   MakeCurrent(0x80004005, L"msxml3.dll", L"Unspecified error");
-  qp::PrefixErrorSource(L"GetAttribute()");
-  qp::PrefixErrorSource(L"GetRecognizers()");
-  EXPECT_EQ(qp::CurrentError().source, L"GetRecognizers(): GetAttribute(): msxml3.dll");
-  EXPECT_EQ(qp::CurrentError().number, static_cast<long>(0x80004005));
+  PrefixErrorSource(L"GetAttribute()");
+  PrefixErrorSource(L"GetRecognizers()");
+  EXPECT_EQ(CurrentError().source, L"GetRecognizers(): GetAttribute(): msxml3.dll");
+  EXPECT_EQ(CurrentError().number, static_cast<long>(0x80004005));
 
-  EXPECT_EQ(qp::ErrorMessageId(qp::kErrKeyNotUnique), 112);
-  for (long unmapped : {qp::kErrBadVerb, qp::kErrNotTemplate, qp::kErrConfigParse, 0L, 112L})
-    EXPECT_EQ(qp::ErrorMessageId(unmapped), 0) << unmapped;
+  EXPECT_EQ(ErrorMessageId(kErrKeyNotUnique), 112);
+  for (long unmapped : {kErrBadVerb, kErrNotTemplate, kErrConfigParse, 0L, 112L})
+    EXPECT_EQ(ErrorMessageId(unmapped), 0) << unmapped;
 
   // An error leaving a COM method carries its error information.
-  HRESULT hr = qp::ComBoundary([] { qp::Raise({qp::kErrConfigParse, L"Load()", L"bad XML"}); });
+  HRESULT hr = ComBoundary([] { Raise({kErrConfigParse, L"Load()", L"bad XML"}); });
   EXPECT_EQ(hr, static_cast<HRESULT>(0x80040205));
   qp::ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
-  qp::Bstr source, description;
+  Bstr source, description;
   info->GetSource(source.Out());
   info->GetDescription(description.Out());
   EXPECT_EQ(source.Str() + L": " + description.Str(), L"Load(): bad XML");
   // Small positive numbers travel in the automation facility and come back unchanged.
-  hr = qp::ComBoundary([] { qp::Raise({qp::kErrKeyNotUnique, L"x", L"y"}); });
+  hr = ComBoundary([] { Raise({kErrKeyNotUnique, L"x", L"y"}); });
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A8B12));
-  EXPECT_EQ(qp::HresultToErrorNumber(hr), qp::kErrKeyNotUnique);
+  EXPECT_EQ(HresultToErrorNumber(hr), kErrKeyNotUnique);
 }
 
 // Whether errors are shown is the machine's switch; a box shows the mapped message or the
@@ -143,26 +144,26 @@ TEST_F(Support, RaisedErrorsGetTheirNumberSourceAndDescriptionAndLeaveComMethods
 TEST_F(Support, ErrorsAreShownByTheSwitchAsMessagesOrPrompts) {
   for (const wchar_t* on : {L"Y", L"yes", L"True", L"t", L"1", L"10", L"-1"}) {
     SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", on);
-    EXPECT_TRUE(qp::IsErrorDisplayOn()) << on;
+    EXPECT_TRUE(IsErrorDisplayOn()) << on;
   }
   // nullptr: no value at all.
   for (const wchar_t* off : std::initializer_list<const wchar_t*>{L"N", L"No", L"0", L"False", L"-",
                                                                   L" Y", L"", nullptr}) {
     SetSetting(HKEY_LOCAL_MACHINE, L"DisplayErrors", off);
-    EXPECT_FALSE(qp::IsErrorDisplayOn()) << (off ? off : L"no value");
+    EXPECT_FALSE(IsErrorDisplayOn()) << (off ? off : L"no value");
   }
   WindowWatcher watcher(WindowWatcher::InTurn({L"OK", L"OK", L"OK", L"OK", L"Yes", L"No"}));
-  MakeCurrent(qp::kErrEmptyValue, L"ActionName()", L"not shown");
-  qp::ShowError(L"", L"Quillpoint Smart Tag", L"");
+  MakeCurrent(kErrEmptyValue, L"ActionName()", L"not shown");
+  ShowError(L"", L"Quillpoint Smart Tag", L"");
   MakeCurrent(0x80004005, L"Load()", L"The file is locked.");
-  qp::ShowError(L"", L"Quillpoint Smart Tag", L"");
-  qp::ShowError(L"Saving the terms", L"Quillpoint Smart Tag", L"");
+  ShowError(L"", L"Quillpoint Smart Tag", L"");
+  ShowError(L"Saving the terms", L"Quillpoint Smart Tag", L"");
   // An empty title with no form open: the component's title.
-  qp::ShowError(L"", L"", L"");
+  ShowError(L"", L"", L"");
   // Showing does not change the current error.
-  EXPECT_EQ(qp::CurrentError().description, L"The file is locked.");
-  EXPECT_TRUE(qp::ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
-  EXPECT_FALSE(qp::ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
+  EXPECT_EQ(CurrentError().description, L"The file is locked.");
+  EXPECT_TRUE(ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
+  EXPECT_FALSE(ShowErrorPrompt(L"", L"Quillpoint Smart Tag", L""));
   const auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 6u);
   ExpectBox(seen[0], Message(107, L""));
@@ -174,14 +175,14 @@ TEST_F(Support, ErrorsAreShownByTheSwitchAsMessagesOrPrompts) {
 
 TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   const SYSTEMTIME t = {2026, 3, 6, 7, 9, 5, 2, 0};  // Saturday 7 March 2026, 9:05:02
-  EXPECT_EQ(qp::FormatCacheFlushStamp(t, L":"), L"2026030709:05:02");
+  EXPECT_EQ(FormatCacheFlushStamp(t, L":"), L"2026030709:05:02");
 
   SetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag", nullptr);
-  EXPECT_EQ(qp::GetCacheFlushFlag(), L"");
+  EXPECT_EQ(GetCacheFlushFlag(), L"");
   SYSTEMTIME before;
   GetLocalTime(&before);
-  qp::SetCacheFlushFlag();
-  const std::wstring flag = qp::GetCacheFlushFlag();
+  SetCacheFlushFlag();
+  const std::wstring flag = GetCacheFlushFlag();
   EXPECT_EQ(GetSetting(HKEY_CURRENT_USER, L"SmartTagCacheFlushFlag"), flag);
   // The local time, with the locale's time separator between hours, minutes and seconds.
   SYSTEMTIME after;
@@ -195,8 +196,8 @@ TEST_F(Support, TheCacheFlushFlagIsTheLocalTimeAsText) {
   GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, saved, 8);
   const wchar_t* other = std::wstring(saved) == L"." ? L":" : L".";
   ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, other));
-  qp::SetCacheFlushFlag();
-  const std::wstring changed = qp::GetCacheFlushFlag();
+  SetCacheFlushFlag();
+  const std::wstring changed = GetCacheFlushFlag();
   SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, saved);
   ASSERT_EQ(changed.size(), 16u) << Narrow(changed);
   EXPECT_EQ(changed.substr(10, 1), other);

@@ -29,8 +29,10 @@
 
 namespace {
 
-using qp::FrmConfig;
+using qp::ui::FrmConfig;
 using namespace qp::test;
+using namespace qp::platform;
+using namespace qp::config;
 
 constexpr int kNew = 1002, kRename = 1003, kDelete = 1004, kOK = IDOK, kCancel = IDCANCEL;
 constexpr int kLabel = 1000, kList = 1001;
@@ -66,7 +68,7 @@ class TermsDialog : public ::testing::Test {
   void SetUp() override {
     // The form loads its caption through the thread's resource library, as the Controller
     // that shows it in the product has loaded it.
-    qp::LoadResourceLibrary(qp::GetResourceFilePath(qp::kResourceLibraryName));
+    LoadResourceLibrary(GetResourceFilePath(kResourceLibraryName));
     caption_ = Message(110, L"");
     ASSERT_FALSE(caption_.empty());
   }
@@ -90,7 +92,7 @@ TEST_F(TermsDialog, ShowsTheLiTermsWithTheirStateInTheDesignedWindow) {
                                    LI(L"Zeta", L"maybe"), {L"LE", L"Excluded"}, {L"li", L"lower"},
                                    LI(L"Alpha", L"No"),   LI(L"Eta", L"yes")};
   ComPtr<IDispatch> collection = NewCollection(terms);
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     // Only "LI" records, the first of two with the same term, in record order.
     EXPECT_EQ(d.Texts(), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma", L"Delta", L"Eps",
@@ -154,7 +156,7 @@ TEST_F(TermsDialog, TheDesignedLayoutHoldsAndNoTextIsCutAtTheScreensDpi) {
   SCOPED_TRACE(std::to_string(dpi) + " DPI");
   auto px = [dpi](double twips) { return static_cast<LONG>(twips * dpi / 1440 + 0.5); };
   ComPtr<IDispatch> collection = NewCollection({LI(L"Alpha")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     const LONG style = GetWindowLongW(d.Dialog(), GWL_STYLE);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CAPTION), WS_CAPTION);
@@ -227,7 +229,7 @@ TEST_F(TermsDialog, CollectionsWithoutTermsToShow) {
     const bool kept = kind == 2;
     const std::vector<Term> records = kept ? others : std::vector<Term>{};
     ComPtr<IDispatch> collection = kind ? NewCollection(records) : nullptr;
-    FrmConfig form(qp::NewRecognizerRecord);
+    FrmConfig form(NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       EXPECT_EQ(d.Count(), 0);
       EXPECT_FALSE(d.Enabled(kRename) || d.Enabled(kDelete));
@@ -257,7 +259,7 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
         Way{"close box", [](DialogDriver& d) { d.CloseBox(); }, true}}) {
     SCOPED_TRACE(name);
     ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
-    FrmConfig form(qp::NewRecognizerRecord);
+    FrmConfig form(NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       if (std::string(name) == "Enter") {
         // Enter goes to the default button once no push button has the focus.
@@ -277,7 +279,7 @@ TEST_F(TermsDialog, OnlyOkConfirmsAndTheCloseBoxCancels) {
 TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
   ComPtr<IDispatch> collection =
       NewCollection({{L"D", L""}, LI(L"QP"), LI(L"QUILLPOINT", L"yes"), LI(L"FIELD", L"")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     // New three times: numbered names, checked, each being edited when it comes.
     d.Click(kNew);
@@ -337,9 +339,9 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
   // What OK applies to the file: the terms that came and were deleted, renamed or checked
   // otherwise, in their order, then the new ones still there, in the order made.
   using namespace qp::harness;
-  EXPECT_EQ(form.GetEdits(), (std::vector<qp::TermEdit>{
-                                 Deleted(L"QUILLPOINT"), Changed(L"FIELD", L"Field Name", true),
-                                 Added(L"Client Full Name"), Added(L"Effective Date")}));
+  EXPECT_EQ(form.GetEdits(),
+            (std::vector<TermEdit>{Deleted(L"QUILLPOINT"), Changed(L"FIELD", L"Field Name", true),
+                                   Added(L"Client Full Name"), Added(L"Effective Date")}));
   // Records in their order, the deleted ones gone, new ones appended; untouched records keep
   // their Enabled text as it came.
   EXPECT_EQ(ReadTerms(collection.Get()), (std::vector<Term>{{L"D", L""},
@@ -352,7 +354,7 @@ TEST_F(TermsDialog, NewRenameCheckAndDeleteEditTheCallersRecords) {
 TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
   {
     ComPtr<IDispatch> collection = NewCollection({LI(L"(New Term 1)"), LI(L"(new term 3)")});
-    FrmConfig form(qp::NewRecognizerRecord);
+    FrmConfig form(NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       for (int i = 0; i < 2; ++i) {
         d.Click(kNew);
@@ -370,7 +372,7 @@ TEST_F(TermsDialog, NewSkipsTakenNamesAndStopsAfterAThousand) {
     for (int n = 1; n <= 1000; ++n)
       taken.push_back(LI(L"(New Term " + std::to_wstring(n) + L")"));
     ComPtr<IDispatch> collection = NewCollection(taken);
-    FrmConfig form(qp::NewRecognizerRecord);
+    FrmConfig form(NewRecognizerRecord);
     Run(form, collection.Get(), [&](DialogDriver& d) {
       EXPECT_EQ(d.Count(), 1000);
       d.Click(kNew);
@@ -387,13 +389,13 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
   // The last "LI"/"LE" record of the term goes; "D" records of the same text stay.
   ComPtr<IDispatch> collection = NewCollection(
       {{L"D", L"only"}, LI(L"only"), {L"LE", L"only"}, {L"D", L"other"}, LI(L"lost")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     ASSERT_EQ(d.Texts(), (std::vector<std::wstring>{L"only", L"lost"}));
     ASSERT_EQ(d.Selected(), 0);
     // The record of "lost" changes its class behind the dialog's back: no record is found for it.
-    PutByName(ByName(collection.Get(), L"Item", {qp::Variant::FromLong(5)}).AsObject().Get(),
-              L"ClassCode", qp::Variant::FromString(L"D"));
+    PutByName(ByName(collection.Get(), L"Item", {Variant::FromLong(5)}).AsObject().Get(),
+              L"ClassCode", Variant::FromString(L"D"));
     d.Key(VK_DELETE);  // the focus is on New: Delete there does nothing
     EXPECT_EQ(d.Count(), 2);
     for (int left : {1, 0}) {  // the one that took the deleted one's place is selected
@@ -416,7 +418,7 @@ TEST_F(TermsDialog, DeletingRemovesTheLastLiOrLeRecordOfTheTermIfThereIsOne) {
 
 TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one"), LI(L"two"), LI(L"three")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     ASSERT_EQ(d.Selected(), 0);
     d.ClickBelowItems();
@@ -453,7 +455,7 @@ TEST_F(TermsDialog, DeleteWithoutSelectionReportsAndTheMenuNeedsASelection) {
 TEST_F(TermsDialog, TheHeaderSortsAndShowsTheArrowOfTheOrder) {
   ComPtr<IDispatch> collection =
       NewCollection({LI(L"delta"), LI(L"Alpha"), LI(L"charlie", L"No"), LI(L"Bravo")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     // Up, down, up again; the check states travel with their terms.
     const std::vector<std::wstring> up = {L"Alpha", L"Bravo", L"charlie", L"delta"};
@@ -550,7 +552,7 @@ HWND FindWindowOfClass(const wchar_t* className, bool descendant = false, HWND p
 
 TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsTheyWere) {
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     for (int id : {kNew, kList, kOK}) {
       PostMessageW(d.Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(d.Control(id)), TRUE);
@@ -589,11 +591,11 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
 // with the control's id, from the pop-up topics of the component's help file.
 TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
   // The component's help file, as creating a Controller sets it.
-  qp::SetAppHelpFile(qp::GetHelpFilePath(qp::kHelpFileName, true));
+  SetAppHelpFile(GetHelpFilePath(kHelpFileName, true));
   HtmlHelpSpy spy;
   ASSERT_TRUE(spy.Installed()) << "the program does not import HtmlHelpW";
   ComPtr<IDispatch> collection = NewCollection({LI(L"one")});
-  FrmConfig form(qp::NewRecognizerRecord);
+  FrmConfig form(NewRecognizerRecord);
   Run(form, collection.Get(), [&](DialogDriver& d) {
     for (auto [id, topic] : kTopics) {
       // What Windows sends when the user clicks the caption's "?" and then the control.
@@ -616,7 +618,7 @@ TEST_F(TermsDialog, WhatsThisAsksHtmlHelpForTheControlsPopUpTopic) {
     EXPECT_STRCASEEQ(Narrow(calls[i].file).c_str(), popups.c_str());
     EXPECT_NE(calls[i].window, nullptr);
   }
-  qp::SetAppHelpFile(L"");
+  SetAppHelpFile(L"");
 }
 
 // ---- the user's terms through Word: verb 2 on a tag, the configuration file and the flag
@@ -730,8 +732,7 @@ TEST_F(TermsThroughWord, OkRefusedWhileAnotherSaveHoldsOnKeepsTheEditsUntilTheHo
   MaintainTerms([&](DialogDriver& d) {
     d.ClickCheckBox(0);
     d.Click(kOK);
-    d.ExpectError(qp::SystemMessage(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)) + L" " +
-                  ConfigPath());
+    d.ExpectError(SystemMessage(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)) + L" " + ConfigPath());
     EXPECT_TRUE(IsWindowVisible(d.Dialog()));
     EXPECT_EQ(d.Checks(), (std::vector<bool>{false, true, true}));
     holder.Kill();  // the lock goes with its owner
