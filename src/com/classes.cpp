@@ -6,18 +6,13 @@
 
 namespace qp {
 
-HRESULT CreateController(REFIID iid, void** out) {
+HRESULT CreateController(REFIID iid, void** out) noexcept {
   return Controller::Create(iid, out, &MakeFrmConfig);
 }
 
 void MaintainTermsOnCallingThread() noexcept {
-  ComBoundary([] {
-    try {
-      Controller::New(&MakeFrmConfig)->MaintainTerms();
-    } catch (...) {
-      ShowCaughtError(L"");
-    }
-  });
+  ComBoundary([] { Controller::New(&MakeFrmConfig)->MaintainTerms(); },
+              [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 }  // namespace qp

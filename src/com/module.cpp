@@ -25,15 +25,15 @@ namespace {
 
 class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
  public:
-  explicit ClassFactory(HRESULT (*create)(REFIID, void**)) : create_(create) {}
+  explicit ClassFactory(CreateFunction create) : create_(create) {}
 
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept override {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     return create_(iid, out);
   }
-  STDMETHODIMP LockServer(BOOL lock) override {
+  STDMETHODIMP LockServer(BOOL lock) noexcept override {
     if (lock) {
       ModuleAddRef();
     } else {
@@ -43,15 +43,30 @@ class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
   }
 
  private:
-  HRESULT (*create_)(REFIID, void**);
+  CreateFunction create_;
 };
+
+// The exports' bodies: the SDK declares the exports themselves without noexcept.
+HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  for (const auto& entry : ServerClasses())
+    if (clsid == *entry.clsid) return ClassFactory::Create(iid, out, entry.create);
+  return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT CanUnloadNow() noexcept {
+  if (ModuleCount() != 0) return S_FALSE;
+  // No object of ours is left to use the type information; one created later loads it again.
+  return ComBoundary([] { ReleaseTypeInfo(); });
+}
 
 }  // namespace
 }  // namespace qp
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) noexcept {
   if (reason == DLL_PROCESS_ATTACH) {
     qp::SetComponentModule(instance);
     DisableThreadLibraryCalls(instance);
@@ -60,18 +75,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  for (const auto& entry : qp::ServerClasses())
-    if (clsid == *entry.clsid) return qp::ClassFactory::Create(iid, out, entry.create);
-  return CLASS_E_CLASSNOTAVAILABLE;
+  return qp::GetClassObject(clsid, iid, out);
 }
 
 STDAPI DllCanUnloadNow() {
-  if (qp::ModuleCount() != 0) return S_FALSE;
-  // No object of ours is left to use the type information; one created later loads it again.
-  qp::ReleaseTypeInfo();
-  return S_OK;
+  return qp::CanUnloadNow();
 }
 
 }  // extern "C"

@@ -111,10 +111,10 @@ void Unregister() {
 }  // namespace qp
 
 extern "C" {
-STDAPI DllRegisterServer() {
+STDAPI DllRegisterServer() noexcept {
   return qp::ComBoundary([] { qp::Register(); });
 }
-STDAPI DllUnregisterServer() {
+STDAPI DllUnregisterServer() noexcept {
   return qp::ComBoundary([] { qp::Unregister(); });
 }
 }

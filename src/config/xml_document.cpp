@@ -40,15 +40,17 @@ std::wstring DecodeLine(const std::string& bytes) {
 // Keeps the first fatal error the SAX reader reports, with its line.
 class FirstError final : public ComClass<FirstError, ISAXErrorHandler> {
  public:
-  STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
+  STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
     Keep(locator, message);
     return S_OK;
   }
-  STDMETHODIMP fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
+  STDMETHODIMP fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
     Keep(locator, message);
     return S_OK;
   }
-  STDMETHODIMP ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
+  STDMETHODIMP ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) noexcept override {
+    return S_OK;
+  }
 
   bool seen = false;
   int line = 0;

@@ -129,9 +129,8 @@ bool Controller::GetCurrentNorvaneCatalog() {
   try {
     return m_oCatalog.Call(L"CatalogPresent").AsBool();
   } catch (...) {
-    const Error current = AdoptCurrentException();
     m_oCatalog.Reset();
-    RaiseError(0, L"GetCurrentNorvaneCatalog(): " + current.source, L"", L"");
+    PassOn(L"GetCurrentNorvaneCatalog()");
   }
 }
 
@@ -256,7 +255,7 @@ class SiteCommitter {
 
 }  // namespace
 
-STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** site) {
+STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** site) noexcept {
   return ComBoundary([&] {
     if (!GetRecognizerList()) return;
     short maxWords = 0;
