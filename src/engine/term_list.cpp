@@ -121,7 +121,6 @@ bool Controller::GetCurrentNorvaneCatalog() {
     try {
       m_oCatalog = CreateObject(kCatalogProgId);
     } catch (...) {
-      AdoptCurrentException();
       RaiseError(kErrMissingComponent, L"GetCurrentNorvaneCatalog()",
                  GetResourceString(kMsgMissingComponent, {kCatalogProgId}), L"");
     }

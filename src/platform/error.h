@@ -34,10 +34,9 @@ struct Error {
 const Error& CurrentError();
 void SetCurrentError(const Error& error);
 
-// Every raise below ends here, in the header, so that a check of the sources sees at each call
-// that it throws: nothing a COM method calls can hide a raise from the proof that no C++
-// exception leaves the method.
-// Raises exactly what it is given (and makes it the current error).
+// Raises exactly what it is given (and makes it the current error). Every raiser below ends
+// here, inline: clang-tidy's exception-escape check follows calls only into code it can see,
+// so each raise must show its throw in the file that calls it.
 [[noreturn]] inline void Raise(Error error) {
   SetCurrentError(error);
   throw error;
