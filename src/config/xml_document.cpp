@@ -41,12 +41,10 @@ std::wstring DecodeLine(const std::string& bytes) {
 class FirstError final : public ComClass<FirstError, ISAXErrorHandler> {
  public:
   STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
-    Keep(locator, message);
-    return S_OK;
+    return ComBoundary([&] { Keep(locator, message); });
   }
   STDMETHODIMP fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
-    Keep(locator, message);
-    return S_OK;
+    return ComBoundary([&] { Keep(locator, message); });
   }
   STDMETHODIMP ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) noexcept override {
     return S_OK;
