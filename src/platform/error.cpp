@@ -42,6 +42,10 @@ void SetCurrentError(const Error& error) {
   g_hasCurrent = true;
 }
 
+Error ObjectNotSetError() {
+  return {kErrObjectNotSet, kLibraryName, L"Object variable or With block variable not set"};
+}
+
 const Error& AdoptCurrentException() noexcept {
   try {
     throw;

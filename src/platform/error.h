@@ -54,8 +54,9 @@ Error ConventionError(long number, const std::wstring& source, const std::wstrin
 // An object that is not there was used (automation's error 91).
 inline constexpr long kErrObjectNotSet = 91;
 inline constexpr long kErrOverflow = 6;
+Error ObjectNotSetError();
 [[noreturn]] inline void RaiseObjectNotSet() {
-  Raise({kErrObjectNotSet, kLibraryName, L"Object variable or With block variable not set"});
+  Raise(ObjectNotSetError());
 }
 // Inside a catch: makes whatever was caught the current error (a C++ failure that is not an
 // Error becomes one) and returns it.
