@@ -2,6 +2,7 @@
 
 #include "engine/controller.h"
 #include "platform/error_display.h"
+#include "platform/product.h"
 #include "ui/frm_config.h"
 
 namespace qp::com {
@@ -9,18 +10,13 @@ using namespace qp::platform;
 using namespace qp::engine;
 using namespace qp::ui;
 
-HRESULT CreateController(REFIID iid, void** out) {
+HRESULT CreateController(REFIID iid, void** out) noexcept {
   return Controller::Create(iid, out, &MakeFrmConfig);
 }
 
 void MaintainTermsOnCallingThread() noexcept {
-  ComBoundary([] {
-    try {
-      Controller::New(&MakeFrmConfig)->MaintainTerms();
-    } catch (...) {
-      ShowCaughtError(L"");
-    }
-  });
+  ComBoundary([] { Controller::New(&MakeFrmConfig)->MaintainTerms(); },
+              [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 }  // namespace qp::com

@@ -26,15 +26,15 @@ namespace {
 
 class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
  public:
-  explicit ClassFactory(HRESULT (*create)(REFIID, void**)) : create_(create) {}
+  explicit ClassFactory(CreateFunction create) : create_(create) {}
 
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept override {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     return create_(iid, out);
   }
-  STDMETHODIMP LockServer(BOOL lock) override {
+  STDMETHODIMP LockServer(BOOL lock) noexcept override {
     if (lock) {
       ModuleAddRef();
     } else {
@@ -44,15 +44,30 @@ class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
   }
 
  private:
-  HRESULT (*create_)(REFIID, void**);
+  CreateFunction create_;
 };
+
+// The exports' bodies: the SDK declares the exports themselves without noexcept.
+HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  for (const auto& entry : ServerClasses())
+    if (clsid == *entry.clsid) return ClassFactory::Create(iid, out, entry.create);
+  return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT CanUnloadNow() noexcept {
+  if (ModuleCount() != 0) return S_FALSE;
+  // No object of ours is left to use the type information; one created later loads it again.
+  return ComBoundary([] { ReleaseTypeInfo(); });
+}
 
 }  // namespace
 }  // namespace qp::com
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) noexcept {
   if (reason == DLL_PROCESS_ATTACH) {
     qp::platform::SetComponentModule(instance);
     DisableThreadLibraryCalls(instance);
@@ -61,18 +76,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  for (const auto& entry : qp::com::ServerClasses())
-    if (clsid == *entry.clsid) return qp::com::ClassFactory::Create(iid, out, entry.create);
-  return CLASS_E_CLASSNOTAVAILABLE;
+  return qp::com::GetClassObject(clsid, iid, out);
 }
 
 STDAPI DllCanUnloadNow() {
-  if (qp::platform::ModuleCount() != 0) return S_FALSE;
-  // No object of ours is left to use the type information; one created later loads it again.
-  qp::platform::ReleaseTypeInfo();
-  return S_OK;
+  return qp::com::CanUnloadNow();
 }
 
 }  // extern "C"

@@ -21,7 +21,7 @@ class Recognizer final
 
   // _Recognizer
   STDMETHODIMP ISmartTagRecognizer_Recognize(BSTR sText, IF_TYPE iftype, LONG lcid,
-                                             ISmartTagRecognizerSite* pfrs) override {
+                                             ISmartTagRecognizerSite* pfrs) noexcept override {
     ComPtr<ISmartTagRecognizerSite> site(pfrs);
     if (iftype != IF_TYPE_PARA) return S_OK;
     ISmartTagRecognizerSite* byRef = site.Get();
@@ -32,16 +32,19 @@ class Recognizer final
   }
 
   // ISmartTagRecognizer
-  STDMETHODIMP get_ProgId(BSTR* out) override {
-    return ReturnString(std::wstring(kComponentTitle) + L".Recognizer", out);
+  STDMETHODIMP get_ProgId(BSTR* out) noexcept override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return ComBoundary(
+        [&] { Check(ReturnString(std::wstring(kComponentTitle) + L".Recognizer", out)); });
   }
-  STDMETHODIMP get_Name(INT lcid, BSTR* out) override {
+  STDMETHODIMP get_Name(INT lcid, BSTR* out) noexcept override {
     return Text(out, [&](BSTR* r) { return m_oController->get_RecognizerName(lcid, r); });
   }
-  STDMETHODIMP get_Desc(INT lcid, BSTR* out) override {
+  STDMETHODIMP get_Desc(INT lcid, BSTR* out) noexcept override {
     return Text(out, [&](BSTR* r) { return m_oController->get_RecognizerDescription(lcid, r); });
   }
-  STDMETHODIMP get_SmartTagCount(INT* out) override {
+  STDMETHODIMP get_SmartTagCount(INT* out) noexcept override {
     if (!out) return E_POINTER;
     *out = 0;
     LONG n = 0;
@@ -49,15 +52,15 @@ class Recognizer final
     if (SUCCEEDED(hr)) *out = n;
     return hr;
   }
-  STDMETHODIMP get_SmartTagName(INT lSmartTag, BSTR* out) override {
+  STDMETHODIMP get_SmartTagName(INT lSmartTag, BSTR* out) noexcept override {
     return Text(out, [&](BSTR* r) { return m_oController->get_SmartTagName(lSmartTag, r); });
   }
   // Every index gets the same address: the index is not passed on.
-  STDMETHODIMP get_SmartTagDownloadURL(INT, BSTR* out) override {
+  STDMETHODIMP get_SmartTagDownloadURL(INT, BSTR* out) noexcept override {
     return Text(out, [&](BSTR* r) { return m_oController->get_SmartTagDownloadURL(r); });
   }
   STDMETHODIMP Recognize(BSTR text, IF_TYPE dataType, INT localeId,
-                         ISmartTagRecognizerSite* recognizerSite) override {
+                         ISmartTagRecognizerSite* recognizerSite) noexcept override {
     return ISmartTagRecognizer_Recognize(text, dataType, localeId, recognizerSite);
   }
 
@@ -65,25 +68,25 @@ class Recognizer final
   // which the tags are committed as Recognize commits them; the token list is not needed.
   STDMETHODIMP Recognize2(BSTR text, IF_TYPE dataType, INT localeId,
                           ISmartTagRecognizerSite2* recognizerSite2, BSTR applicationName,
-                          ISmartTagTokenList*) override {
-    m_sApplicationName = ToString(applicationName);
+                          ISmartTagTokenList*) noexcept override {
+    const HRESULT kept = ComBoundary([&] { m_sApplicationName = ToString(applicationName); });
+    if (FAILED(kept)) return kept;
     return ISmartTagRecognizer_Recognize(text, dataType, localeId, recognizerSite2);
   }
   // The one smart tag type has the terms dialog as its properties, in every language.
-  STDMETHODIMP get_PropertyPage(INT smartTagId, INT, VARIANT_BOOL* hasPage) override {
+  STDMETHODIMP get_PropertyPage(INT smartTagId, INT, VARIANT_BOOL* hasPage) noexcept override {
     if (!hasPage) return E_POINTER;
     *hasPage = smartTagId == 1 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
   // Office's Properties button: the dialog of verb 2, modal on the thread that pressed it,
   // whatever the host and whichever apartment made this object.
-  STDMETHODIMP DisplayPropertyPage(INT, INT) override {
+  STDMETHODIMP DisplayPropertyPage(INT, INT) noexcept override {
     MaintainTermsOnCallingThread();
     return S_OK;
   }
-  STDMETHODIMP SmartTagInitialize(BSTR applicationName) override {
-    m_sApplicationName = ToString(applicationName);
-    return S_OK;
+  STDMETHODIMP SmartTagInitialize(BSTR applicationName) noexcept override {
+    return ComBoundary([&] { m_sApplicationName = ToString(applicationName); });
   }
 
  private:
@@ -106,7 +109,7 @@ class Recognizer final
 
 }  // namespace
 
-HRESULT CreateRecognizer(REFIID iid, void** out) {
+HRESULT CreateRecognizer(REFIID iid, void** out) noexcept {
   return Recognizer::Create(iid, out);
 }
 

@@ -112,10 +112,10 @@ void Unregister() {
 }  // namespace qp::com
 
 extern "C" {
-STDAPI DllRegisterServer() {
+STDAPI DllRegisterServer() noexcept {
   return qp::platform::ComBoundary([] { qp::com::Register(); });
 }
-STDAPI DllUnregisterServer() {
+STDAPI DllUnregisterServer() noexcept {
   return qp::platform::ComBoundary([] { qp::com::Unregister(); });
 }
 }

@@ -150,9 +150,7 @@ std::wstring GetConfigFilePath() {
     if (!FileExists(path)) WriteFirstConfigFile(path);
     return path;
   } catch (...) {
-    AdoptCurrentException();
-    PrefixErrorSource(L"SmarTagConfigGetConfigFilePath()");
-    RaiseError(CurrentError().number, L"", L"", L"");
+    PassOn(L"SmarTagConfigGetConfigFilePath()");
   }
 }
 

@@ -29,7 +29,7 @@ IXMLDOMNode* MakeRecognizerNode(IXMLDOMNode* element, const std::wstring& value,
     OverwriteAttribute(attributes.Get(), L"CaseSensitive", L"Yes");
     return element;
   } catch (...) {
-    PassOn(L"MakeRecognizerNode(): ");
+    PassOn(L"MakeRecognizerNode()");
   }
 }
 
@@ -66,7 +66,7 @@ std::wstring GetAttribute(IXMLDOMNode* node, const wchar_t* name) {
     Check(attribute->get_nodeValue(value.Out()));
     return value.IsEmptyOrNull() ? std::wstring() : value.AsString();
   } catch (...) {
-    PassOn(L"GetAttribute(): ");
+    PassOn(L"GetAttribute()");
   }
 }
 

@@ -24,7 +24,7 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
  public:
   RecordEnum(std::vector<Variant> items, size_t next) : items_(std::move(items)), next_(next) {}
 
-  STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) override {
+  STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) noexcept override {
     if (!out) return E_POINTER;
     ULONG done = 0;
     for (; done < count && next_ < items_.size(); ++done, ++next_) {
@@ -40,7 +40,7 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
     if (fetched) *fetched = done;
     return done == count ? S_OK : S_FALSE;
   }
-  STDMETHODIMP Skip(ULONG count) override {
+  STDMETHODIMP Skip(ULONG count) noexcept override {
     const size_t left = items_.size() - next_;
     if (count > left) {
       next_ = items_.size();
@@ -49,14 +49,14 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
     next_ += count;
     return S_OK;
   }
-  STDMETHODIMP Reset() override {
+  STDMETHODIMP Reset() noexcept override {
     next_ = 0;
     return S_OK;
   }
-  STDMETHODIMP Clone(IEnumVARIANT** out) override {
+  STDMETHODIMP Clone(IEnumVARIANT** out) noexcept override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) RecordEnum(items_, next_);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    *out = nullptr;
+    return ComBoundary([&] { *out = new RecordEnum(items_, next_); });
   }
 
  private:
@@ -68,67 +68,67 @@ class RecordEnum final : public ComClass<RecordEnum, IEnumVARIANT> {
 
 // ---- RecognizerProps ---------------------------------------------------------------------------
 
-STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) {
+STDMETHODIMP RecognizerProps::get_ClassCode(BSTR* v) noexcept {
   return GetText(classCode_, v);
 }
-STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) {
+STDMETHODIMP RecognizerProps::put_ClassCode(BSTR v) noexcept {
   return SetText(classCode_, v);
 }
-STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) {
+STDMETHODIMP RecognizerProps::get_Enabled(BSTR* v) noexcept {
   return GetText(enabled_, v);
 }
-STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) {
+STDMETHODIMP RecognizerProps::put_Enabled(BSTR v) noexcept {
   return SetText(enabled_, v);
 }
-STDMETHODIMP RecognizerProps::get_mask(BSTR* v) {
+STDMETHODIMP RecognizerProps::get_mask(BSTR* v) noexcept {
   return GetText(mask_, v);
 }
-STDMETHODIMP RecognizerProps::put_mask(BSTR v) {
+STDMETHODIMP RecognizerProps::put_mask(BSTR v) noexcept {
   return SetText(mask_, v);
 }
-STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) {
+STDMETHODIMP RecognizerProps::get_CaseSensitive(BSTR* v) noexcept {
   return GetText(caseSensitive_, v);
 }
-STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) {
+STDMETHODIMP RecognizerProps::put_CaseSensitive(BSTR v) noexcept {
   return SetText(caseSensitive_, v);
 }
-STDMETHODIMP RecognizerProps::get_Value(BSTR* v) {
+STDMETHODIMP RecognizerProps::get_Value(BSTR* v) noexcept {
   return GetText(value_, v);
 }
-STDMETHODIMP RecognizerProps::put_Value(BSTR v) {
+STDMETHODIMP RecognizerProps::put_Value(BSTR v) noexcept {
   return SetText(value_, v);
 }
 
 // ---- ActionProps -------------------------------------------------------------------------------
 
-STDMETHODIMP ActionProps::get_Name(BSTR* v) {
+STDMETHODIMP ActionProps::get_Name(BSTR* v) noexcept {
   return GetText(name_, v);
 }
-STDMETHODIMP ActionProps::put_Name(BSTR v) {
+STDMETHODIMP ActionProps::put_Name(BSTR v) noexcept {
   return SetText(name_, v);
 }
-STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) {
+STDMETHODIMP ActionProps::get_ClassCode(BSTR* v) noexcept {
   return GetText(classCode_, v);
 }
-STDMETHODIMP ActionProps::put_ClassCode(BSTR v) {
+STDMETHODIMP ActionProps::put_ClassCode(BSTR v) noexcept {
   return SetText(classCode_, v);
 }
-STDMETHODIMP ActionProps::get_Enabled(BSTR* v) {
+STDMETHODIMP ActionProps::get_Enabled(BSTR* v) noexcept {
   return GetText(enabled_, v);
 }
-STDMETHODIMP ActionProps::put_Enabled(BSTR v) {
+STDMETHODIMP ActionProps::put_Enabled(BSTR v) noexcept {
   return SetText(enabled_, v);
 }
-STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) {
+STDMETHODIMP ActionProps::get_InsertPosition(BSTR* v) noexcept {
   return GetText(insertPosition_, v);
 }
-STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) {
+STDMETHODIMP ActionProps::put_InsertPosition(BSTR v) noexcept {
   return SetText(insertPosition_, v);
 }
-STDMETHODIMP ActionProps::get_Value(BSTR* v) {
+STDMETHODIMP ActionProps::get_Value(BSTR* v) noexcept {
   return GetText(value_, v);
 }
-STDMETHODIMP ActionProps::put_Value(BSTR v) {
+STDMETHODIMP ActionProps::put_Value(BSTR v) noexcept {
   return SetText(value_, v);
 }
 
@@ -154,19 +154,19 @@ size_t Records::Position(const VARIANT& index) const {
   return static_cast<size_t>(n - 1);
 }
 
-STDMETHODIMP Records::get_Item(VARIANT index, VARIANT* item) {
+STDMETHODIMP Records::get_Item(VARIANT index, VARIANT* item) noexcept {
   if (!item) return E_POINTER;
   VariantInit(item);
   return ComBoundary([&] { Check(VariantCopy(item, items_[Position(index)].Get())); });
 }
 
-STDMETHODIMP Records::get_Count(LONG* count) {
+STDMETHODIMP Records::get_Count(LONG* count) noexcept {
   if (!count) return E_POINTER;
   *count = static_cast<LONG>(items_.size());
   return S_OK;
 }
 
-STDMETHODIMP Records::Add(VARIANT item) {
+STDMETHODIMP Records::Add(VARIANT item) noexcept {
   return ComBoundary([&] {
     Variant copy;
     Check(VariantCopyInd(copy.Get(), &item));
@@ -174,12 +174,12 @@ STDMETHODIMP Records::Add(VARIANT item) {
   });
 }
 
-STDMETHODIMP Records::Remove(VARIANT index) {
+STDMETHODIMP Records::Remove(VARIANT index) noexcept {
   return ComBoundary(
       [&] { items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(Position(index))); });
 }
 
-STDMETHODIMP Records::get__NewEnum(IUnknown** out) {
+STDMETHODIMP Records::get__NewEnum(IUnknown** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
   return ComBoundary([&] { *out = new RecordEnum(items_, 0); });
@@ -189,13 +189,13 @@ void Records::Append(IDispatch* item) {
   items_.push_back(Variant::FromObject(item));
 }
 
-HRESULT CreateRecords(REFIID iid, void** out) {
+HRESULT CreateRecords(REFIID iid, void** out) noexcept {
   return Records::Create(iid, out);
 }
-HRESULT CreateRecognizerProps(REFIID iid, void** out) {
+HRESULT CreateRecognizerProps(REFIID iid, void** out) noexcept {
   return RecognizerProps::Create(iid, out);
 }
-HRESULT CreateActionProps(REFIID iid, void** out) {
+HRESULT CreateActionProps(REFIID iid, void** out) noexcept {
   return ActionProps::Create(iid, out);
 }
 ComPtr<IDispatch> NewRecognizerRecord() {

@@ -14,16 +14,16 @@ namespace qp::config {
 // One recognizer term: five texts, all empty until someone fills them.
 class RecognizerProps final : public platform::ComObject<RecognizerProps, _RecognizerProps> {
  public:
-  STDMETHODIMP get_ClassCode(BSTR* sValue) override;
-  STDMETHODIMP put_ClassCode(BSTR sValue) override;
-  STDMETHODIMP get_Enabled(BSTR* sValue) override;
-  STDMETHODIMP put_Enabled(BSTR sValue) override;
-  STDMETHODIMP get_mask(BSTR* sValue) override;
-  STDMETHODIMP put_mask(BSTR sValue) override;
-  STDMETHODIMP get_CaseSensitive(BSTR* sValue) override;
-  STDMETHODIMP put_CaseSensitive(BSTR sValue) override;
-  STDMETHODIMP get_Value(BSTR* sValue) override;
-  STDMETHODIMP put_Value(BSTR sValue) override;
+  STDMETHODIMP get_ClassCode(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_ClassCode(BSTR sValue) noexcept override;
+  STDMETHODIMP get_Enabled(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_Enabled(BSTR sValue) noexcept override;
+  STDMETHODIMP get_mask(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_mask(BSTR sValue) noexcept override;
+  STDMETHODIMP get_CaseSensitive(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_CaseSensitive(BSTR sValue) noexcept override;
+  STDMETHODIMP get_Value(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_Value(BSTR sValue) noexcept override;
 
  private:
   std::wstring classCode_;
@@ -36,16 +36,16 @@ class RecognizerProps final : public platform::ComObject<RecognizerProps, _Recog
 // One action verb.
 class ActionProps final : public platform::ComObject<ActionProps, _ActionProps> {
  public:
-  STDMETHODIMP get_Name(BSTR* sValue) override;
-  STDMETHODIMP put_Name(BSTR sValue) override;
-  STDMETHODIMP get_ClassCode(BSTR* sValue) override;
-  STDMETHODIMP put_ClassCode(BSTR sValue) override;
-  STDMETHODIMP get_Enabled(BSTR* sValue) override;
-  STDMETHODIMP put_Enabled(BSTR sValue) override;
-  STDMETHODIMP get_InsertPosition(BSTR* sValue) override;
-  STDMETHODIMP put_InsertPosition(BSTR sValue) override;
-  STDMETHODIMP get_Value(BSTR* sValue) override;
-  STDMETHODIMP put_Value(BSTR sValue) override;
+  STDMETHODIMP get_Name(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_Name(BSTR sValue) noexcept override;
+  STDMETHODIMP get_ClassCode(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_ClassCode(BSTR sValue) noexcept override;
+  STDMETHODIMP get_Enabled(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_Enabled(BSTR sValue) noexcept override;
+  STDMETHODIMP get_InsertPosition(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_InsertPosition(BSTR sValue) noexcept override;
+  STDMETHODIMP get_Value(BSTR* sValue) noexcept override;
+  STDMETHODIMP put_Value(BSTR sValue) noexcept override;
 
  private:
   std::wstring name_;
@@ -58,11 +58,11 @@ class ActionProps final : public platform::ComObject<ActionProps, _ActionProps> 
 // An ordered list numbered from 1, items added without keys, enumerated in insertion order.
 class Records final : public platform::ComObject<Records, _Records> {
  public:
-  STDMETHODIMP get_Item(VARIANT index, VARIANT* pItem) override;
-  STDMETHODIMP get_Count(LONG* pCount) override;
-  STDMETHODIMP Add(VARIANT item) override;
-  STDMETHODIMP Remove(VARIANT index) override;
-  STDMETHODIMP get__NewEnum(IUnknown** ppEnum) override;
+  STDMETHODIMP get_Item(VARIANT index, VARIANT* pItem) noexcept override;
+  STDMETHODIMP get_Count(LONG* pCount) noexcept override;
+  STDMETHODIMP Add(VARIANT item) noexcept override;
+  STDMETHODIMP Remove(VARIANT index) noexcept override;
+  STDMETHODIMP get__NewEnum(IUnknown** ppEnum) noexcept override;
 
   // For the store, which builds its lists in C++.
   void Append(IDispatch* item);

@@ -41,40 +41,26 @@ IXMLDOMDocument2* SmartTagConfig::HeldDocument() {
   return m_oConfigDoc.Get();
 }
 
-void SmartTagConfig::PassOnWithPath(const wchar_t* trace) {
-  const Error e = AdoptCurrentException();
-  RaiseError(e.number, trace + e.source, e.description + L" " + m_sConfigFilePath, L"");
-}
-
-void SmartTagConfig::LoadInto(IXMLDOMDocument2* doc) {
+void SmartTagConfig::LoadInto(ComPtr<IXMLDOMDocument2>& doc) {
   try {
-    if (const std::optional<ParseFailure> failure = LoadXmlFile(doc, ConfigFilePath()))
+    doc = NewXmlDocument();
+    if (const std::optional<ParseFailure> failure = LoadXmlFile(doc.Get(), ConfigFilePath()))
       RaiseError(kErrConfigParse, failure->srcText.empty() ? kLibraryName : failure->srcText,
                  failure->reason, L"");
   } catch (...) {
-    PassOnWithPath(L"ConfigFileLoad(): ");
+    PassOn(L"ConfigFileLoad()", m_sConfigFilePath);
   }
 }
 
 void SmartTagConfig::ConfigFileLoad() {
   if (m_oConfigDoc) return;
   // Held also when the load fails: later queries then see a document without elements.
-  try {
-    m_oConfigDoc = NewXmlDocument();
-  } catch (...) {
-    PassOnWithPath(L"ConfigFileLoad(): ");
-  }
-  LoadInto(m_oConfigDoc.Get());
+  LoadInto(m_oConfigDoc);
 }
 
 ComPtr<IXMLDOMDocument2> SmartTagConfig::LoadFreshDocument() {
   ComPtr<IXMLDOMDocument2> doc;
-  try {
-    doc = NewXmlDocument();
-  } catch (...) {
-    PassOnWithPath(L"ConfigFileLoad(): ");
-  }
-  LoadInto(doc.Get());
+  LoadInto(doc);
   return doc;
 }
 
@@ -99,16 +85,16 @@ void SmartTagConfig::ConfigFileSave(std::unique_ptr<SaveLock> lock) {
     // running recognizer reads the new file at its next Recognize.
     SetCacheFlushFlagAfter(replaced);
   } catch (...) {
-    PassOnWithPath(L"ConfigFileSave(): ");
+    PassOn(L"ConfigFileSave()", m_sConfigFilePath);
   }
 }
 
-STDMETHODIMP SmartTagConfig::Initialize() {
+STDMETHODIMP SmartTagConfig::Initialize() noexcept {
   m_oConfigDoc.Reset();
   return S_OK;
 }
 
-STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) {
+STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) noexcept {
   if (!pChanged) return E_POINTER;
   *pChanged = VARIANT_FALSE;
   return ComBoundary([&] {
@@ -123,7 +109,7 @@ STDMETHODIMP SmartTagConfig::HasConfigChanged(VARIANT_BOOL* pChanged) {
   });
 }
 
-STDMETHODIMP SmartTagConfig::GetConfigFilePath(BSTR* pPath) {
+STDMETHODIMP SmartTagConfig::GetConfigFilePath(BSTR* pPath) noexcept {
   if (!pPath) return E_POINTER;
   *pPath = nullptr;
   return ComBoundary([&] { Check(ReturnString(config::GetConfigFilePath(), pPath)); });
@@ -131,7 +117,7 @@ STDMETHODIMP SmartTagConfig::GetConfigFilePath(BSTR* pPath) {
 
 // ---- queries -----------------------------------------------------------------------------------
 
-STDMETHODIMP SmartTagConfig::GetConfigurationItem(BSTR sXQL, VARIANT* pItem) {
+STDMETHODIMP SmartTagConfig::GetConfigurationItem(BSTR sXQL, VARIANT* pItem) noexcept {
   if (!pItem) return E_POINTER;
   VariantInit(pItem);
   return ComBoundary([&] {
@@ -142,12 +128,12 @@ STDMETHODIMP SmartTagConfig::GetConfigurationItem(BSTR sXQL, VARIANT* pItem) {
         pItem->vt = VT_BSTR;
       }
     } catch (...) {
-      PassOn(L"GetConfigurationItem(): ");
+      PassOn(L"GetConfigurationItem()");
     }
   });
 }
 
-STDMETHODIMP SmartTagConfig::GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records** ppList) {
+STDMETHODIMP SmartTagConfig::GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records** ppList) noexcept {
   if (!ppList) return E_POINTER;
   *ppList = nullptr;
   return ComBoundary([&] {
@@ -155,12 +141,12 @@ STDMETHODIMP SmartTagConfig::GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records*
       ConfigFileLoad();
       *ppList = RecognizerList(m_oConfigDoc.Get(), bEnabledOnly != VARIANT_FALSE).Detach();
     } catch (...) {
-      PassOn(L"GetRecognizers(): ");
+      PassOn(L"GetRecognizers()");
     }
   });
 }
 
-STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** ppList) {
+STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** ppList) noexcept {
   if (!ppList) return E_POINTER;
   *ppList = nullptr;
   return ComBoundary([&] {
@@ -180,7 +166,7 @@ STDMETHODIMP SmartTagConfig::GetActions(VARIANT_BOOL bEnabledOnly, _Records** pp
       *ppList =
           BuildList(HeldDocument(), kActionPath, bEnabledOnly != VARIANT_FALSE, make).Detach();
     } catch (...) {
-      PassOn(L"GetActions(): ");
+      PassOn(L"GetActions()");
     }
   });
 }
@@ -227,7 +213,7 @@ void SmartTagConfig::ReplaceElements(IXMLDOMDocument2* doc, IDispatch* records,
   }
 }
 
-STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) {
+STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) noexcept {
   return ComBoundary([&] {
     try {
       IDispatch* records = oRecognizers ? *oRecognizers : nullptr;
@@ -236,12 +222,12 @@ STDMETHODIMP SmartTagConfig::UpdateRecognizers(IDispatch** oRecognizers) {
                       FillRecognizer);
       ConfigFileSave();
     } catch (...) {
-      PassOn(L"UpdateRecognizers(): ");
+      PassOn(L"UpdateRecognizers()");
     }
   });
 }
 
-STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
+STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) noexcept {
   return ComBoundary([&] {
     try {
       IDispatch* records = oActions ? *oActions : nullptr;
@@ -273,12 +259,13 @@ STDMETHODIMP SmartTagConfig::UpdateActions(IDispatch** oActions) {
           });
       ConfigFileSave();
     } catch (...) {
-      PassOn(L"UpdateActions(): ");
+      PassOn(L"UpdateActions()");
     }
   });
 }
 
-STDMETHODIMP SmartTagConfig::SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIANT_BOOL* pDone) {
+STDMETHODIMP SmartTagConfig::SetConfigurationItem(BSTR sXQL, BSTR sValue,
+                                                  VARIANT_BOOL* pDone) noexcept {
   if (!pDone) return E_POINTER;
   *pDone = VARIANT_FALSE;
   return ComBoundary([&] {
@@ -290,12 +277,12 @@ STDMETHODIMP SmartTagConfig::SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIAN
       ConfigFileSave();
       *pDone = VARIANT_TRUE;
     } catch (...) {
-      PassOn(L"SetConfigurationItem(): ");
+      PassOn(L"SetConfigurationItem()");
     }
   });
 }
 
-STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pDone) {
+STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pDone) noexcept {
   if (!pDone) return E_POINTER;
   *pDone = VARIANT_FALSE;
   return ComBoundary([&] {
@@ -310,7 +297,7 @@ STDMETHODIMP SmartTagConfig::DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pD
       ConfigFileSave();
       *pDone = VARIANT_TRUE;
     } catch (...) {
-      PassOn(L"DeleteConfigurationItem(): ");
+      PassOn(L"DeleteConfigurationItem()");
     }
   });
 }
@@ -323,7 +310,7 @@ void SmartTagConfig::SaveDialogEdits(const TermsDialog& dialog) {
     try {
       lock = std::make_unique<SaveLock>(ConfigFilePath());
     } catch (...) {
-      PassOnWithPath(L"ConfigFileSave(): ");
+      PassOn(L"ConfigFileSave()", m_sConfigFilePath);
     }
     ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();
     std::vector<TermRecord> records = TermRecordsOf(RecognizerList(now.Get(), false).Get());
@@ -333,7 +320,7 @@ void SmartTagConfig::SaveDialogEdits(const TermsDialog& dialog) {
     m_oConfigDoc = now;
     ConfigFileSave(std::move(lock));
   } catch (...) {
-    PassOn(L"UpdateRecognizers(): ");
+    PassOn(L"UpdateRecognizers()");
   }
 }
 
@@ -341,31 +328,31 @@ void SmartTagConfig::SaveDialogEdits(const TermsDialog& dialog) {
 // held for the queries stays as it is), and whose OK adds the user's edits to the file as it is
 // then. Nothing is raised: a failure is shown; a failed OK leaves the dialog open with the
 // user's edits, for another OK or Cancel.
-STDMETHODIMP SmartTagConfig::VisualConfig() {
+STDMETHODIMP SmartTagConfig::VisualConfig() noexcept {
   if (!m_fnMakeDialog) return E_NOTIMPL;
-  const std::unique_ptr<TermsDialog> made = m_fnMakeDialog(NewRecognizerRecord);
-  TermsDialog& dialog = *made;
-  try {
-    ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();
-    ComPtr<Records> terms = RecognizerList(now.Get(), false);
-    dialog.SetData(terms.Get());
-    dialog.Show([&] {
-      try {
-        SaveDialogEdits(dialog);
-        return true;
-      } catch (...) {
-        ShowCaughtError(L"");
-        return !dialog.GetItems();
-      }
-    });
-  } catch (...) {
-    ShowCaughtError(L"");
-  }
-  dialog.Unload();
-  return S_OK;
+  std::unique_ptr<TermsDialog> dialog;
+  const HRESULT hr = ComBoundary(
+      [&] {
+        dialog = m_fnMakeDialog(NewRecognizerRecord);
+        ComPtr<IXMLDOMDocument2> now = LoadFreshDocument();
+        ComPtr<Records> terms = RecognizerList(now.Get(), false);
+        dialog->SetData(terms.Get());
+        dialog->Show([&] {
+          try {
+            SaveDialogEdits(*dialog);
+            return true;
+          } catch (...) {
+            ShowCaughtError(L"");
+            return !dialog->GetItems();
+          }
+        });
+      },
+      [] { ShowError(L"", kMessageTitle, L""); });
+  if (dialog) dialog->Unload();
+  return hr;
 }
 
-HRESULT CreateSmartTagConfig(MakeTermsDialog makeDialog, REFIID iid, void** out) {
+HRESULT CreateSmartTagConfig(MakeTermsDialog makeDialog, REFIID iid, void** out) noexcept {
   return SmartTagConfig::Create(iid, out, makeDialog);
 }
 

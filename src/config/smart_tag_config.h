@@ -18,17 +18,17 @@ class SmartTagConfig final : public platform::ComObject<SmartTagConfig, _SmartTa
   // Raises when the file can neither be found nor written.
   explicit SmartTagConfig(MakeTermsDialog makeDialog);
 
-  STDMETHODIMP VisualConfig() override;
-  STDMETHODIMP GetConfigurationItem(BSTR sXQL, VARIANT* pItem) override;
-  STDMETHODIMP SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIANT_BOOL* pDone) override;
-  STDMETHODIMP UpdateActions(IDispatch** oActions) override;
-  STDMETHODIMP DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pDone) override;
-  STDMETHODIMP UpdateRecognizers(IDispatch** oRecognizers) override;
-  STDMETHODIMP GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records** ppList) override;
-  STDMETHODIMP GetActions(VARIANT_BOOL bEnabledOnly, _Records** ppList) override;
-  STDMETHODIMP Initialize() override;
-  STDMETHODIMP HasConfigChanged(VARIANT_BOOL* pChanged) override;
-  STDMETHODIMP GetConfigFilePath(BSTR* pPath) override;
+  STDMETHODIMP VisualConfig() noexcept override;
+  STDMETHODIMP GetConfigurationItem(BSTR sXQL, VARIANT* pItem) noexcept override;
+  STDMETHODIMP SetConfigurationItem(BSTR sXQL, BSTR sValue, VARIANT_BOOL* pDone) noexcept override;
+  STDMETHODIMP UpdateActions(IDispatch** oActions) noexcept override;
+  STDMETHODIMP DeleteConfigurationItem(BSTR sXQL, VARIANT_BOOL* pDone) noexcept override;
+  STDMETHODIMP UpdateRecognizers(IDispatch** oRecognizers) noexcept override;
+  STDMETHODIMP GetRecognizers(VARIANT_BOOL bEnabledOnly, _Records** ppList) noexcept override;
+  STDMETHODIMP GetActions(VARIANT_BOOL bEnabledOnly, _Records** ppList) noexcept override;
+  STDMETHODIMP Initialize() noexcept override;
+  STDMETHODIMP HasConfigChanged(VARIANT_BOOL* pChanged) noexcept override;
+  STDMETHODIMP GetConfigFilePath(BSTR* pPath) noexcept override;
 
  private:
   void ConfigFileLoad();
@@ -36,10 +36,9 @@ class SmartTagConfig final : public platform::ComObject<SmartTagConfig, _SmartTa
   void ConfigFileSave(std::unique_ptr<SaveLock> lock = nullptr);
   // The file as it is now, in a document of its own; raises as ConfigFileLoad does.
   ComPtr<IXMLDOMDocument2> LoadFreshDocument();
-  void LoadInto(IXMLDOMDocument2* doc);
-  // Inside a catch: the failure goes on with `trace` in front of its source and the file's path
-  // after its description.
-  [[noreturn]] void PassOnWithPath(const wchar_t* trace);
+  // A new document in `doc`, loaded from the file; `doc` holds it also when the load fails,
+  // which goes on with the file's path after its description.
+  void LoadInto(ComPtr<IXMLDOMDocument2>& doc);
   // OK in the terms dialog: the user's edits applied to the file as it is, under the save lock.
   void SaveDialogEdits(const TermsDialog& dialog);
   const std::wstring& ConfigFilePath();

@@ -41,15 +41,15 @@ std::wstring DecodeLine(const std::string& bytes) {
 // Keeps the first fatal error the SAX reader reports, with its line.
 class FirstError final : public ComClass<FirstError, ISAXErrorHandler> {
  public:
-  STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
-    Keep(locator, message);
+  STDMETHODIMP error(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
+    return ComBoundary([&] { Keep(locator, message); });
+  }
+  STDMETHODIMP fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
+    return ComBoundary([&] { Keep(locator, message); });
+  }
+  STDMETHODIMP ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) noexcept override {
     return S_OK;
   }
-  STDMETHODIMP fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override {
-    Keep(locator, message);
-    return S_OK;
-  }
-  STDMETHODIMP ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
 
   bool seen = false;
   int line = 0;

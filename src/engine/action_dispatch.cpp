@@ -34,35 +34,33 @@ void Controller::GetNVWordAddIn(IDispatch* oAppTarget) {
       }
     }
   } catch (...) {
-    const Error current = AdoptCurrentException();
-    RaiseError(current.number, L"GetNVWordAddIn(): " + current.source, current.description, L"");
+    PassOn(L"GetNVWordAddIn()");
   }
 }
 
 STDMETHODIMP Controller::DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch* oAppTarget,
-                                  ISmartTagProperties*, BSTR, BSTR) {
-  return ComBoundary([&] {
-    const std::wstring call =
-        L"DoAction(" + std::to_wstring(lVerbID) + L"," + ToString(sCallingAppName) + L")";
-    try {
-      Trace(call, L"");
-      GetNVWordAddIn(oAppTarget);
-      if (!m_oWordAddIn)
-        RaiseError(kErrMissingComponent, L"DoAction()",
-                   GetResourceString(kMsgMissingComponent, {kWordAddInProgId}), L"");
+                                  ISmartTagProperties*, BSTR, BSTR) noexcept {
+  return ComBoundary(
+      [&] {
+        const std::wstring call =
+            L"DoAction(" + std::to_wstring(lVerbID) + L"," + ToString(sCallingAppName) + L")";
+        Trace(call, L"");
+        GetNVWordAddIn(oAppTarget);
+        if (!m_oWordAddIn)
+          RaiseError(kErrMissingComponent, L"DoAction()",
+                     GetResourceString(kMsgMissingComponent, {kWordAddInProgId}), L"");
 
-      // The target is the tagged Word range; its document must be a template.
-      ComPtr<IDispatch> app = Call(oAppTarget, L"Application").AsObject();
-      ComPtr<IDispatch> document = Call(app.Get(), L"ActiveDocument").AsObject();
-      if (Call(document.Get(), L"Type").AsLong() != kTemplateDocument)
-        RaiseError(kErrNotTemplate, L"DoAction()", GetResourceString(kMsgNotTemplate, {L""}), L"");
+        // The target is the tagged Word range; its document must be a template.
+        ComPtr<IDispatch> app = Call(oAppTarget, L"Application").AsObject();
+        ComPtr<IDispatch> document = Call(app.Get(), L"ActiveDocument").AsObject();
+        if (Call(document.Get(), L"Type").AsLong() != kTemplateDocument)
+          RaiseError(kErrNotTemplate, L"DoAction()", GetResourceString(kMsgNotTemplate, {L""}),
+                     L"");
 
-      RunAction(lVerbID, oAppTarget);
-      Trace(call + L" = ", L"");
-    } catch (...) {
-      ShowCaughtError(L"");
-    }
-  });
+        RunAction(lVerbID, oAppTarget);
+        Trace(call + L" = ", L"");
+      },
+      [] { ShowError(L"", kMessageTitle, L""); });
 }
 
 // The verb's meaning is its number alone: the configuration's class codes and insert positions

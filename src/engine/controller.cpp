@@ -33,14 +33,7 @@ HRESULT AnswerTextProperty(BSTR* out, Body body, Report report) {
   if (!out) return E_POINTER;
   *out = nullptr;
   std::wstring result;
-  HRESULT hr = ComBoundary([&] {
-    try {
-      body(result);
-    } catch (...) {
-      AdoptCurrentException();
-      report();
-    }
-  });
+  HRESULT hr = ComBoundary([&] { body(result); }, report);
   if (FAILED(hr)) return hr;
   return ReturnString(result, out);
 }
@@ -49,14 +42,7 @@ template <class Body, class Report>
 HRESULT LongProperty(LONG* out, Body body, Report report) {
   if (!out) return E_POINTER;
   *out = 0;
-  return ComBoundary([&] {
-    try {
-      body(*out);
-    } catch (...) {
-      AdoptCurrentException();
-      report();
-    }
-  });
+  return ComBoundary([&] { body(*out); }, report);
 }
 
 void RequireText(const std::wstring& value, const wchar_t* source) {
@@ -142,7 +128,7 @@ void Controller::ReportControllerError() {
 
 // ---- properties --------------------------------------------------------------------------
 
-STDMETHODIMP Controller::get_SmartTagName(LONG id, BSTR* out) {
+STDMETHODIMP Controller::get_SmartTagName(LONG id, BSTR* out) noexcept {
   return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
@@ -155,7 +141,7 @@ STDMETHODIMP Controller::get_SmartTagName(LONG id, BSTR* out) {
       [&] { ReportControllerError(); });
 }
 
-STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) {
+STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) noexcept {
   return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
@@ -166,21 +152,21 @@ STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) {
       [] { ShowError(L"", kMessageTitle, L""); });
 }
 
-STDMETHODIMP Controller::get_ActionName(LONG locale, BSTR* out) {
+STDMETHODIMP Controller::get_ActionName(LONG locale, BSTR* out) noexcept {
   return ConfiguredText(out, L"ActionName", locale, L"SmartTagConfig/ActionProvider/Name",
                         Side::Action);
 }
 
-STDMETHODIMP Controller::get_ActionDescription(LONG locale, BSTR* out) {
+STDMETHODIMP Controller::get_ActionDescription(LONG locale, BSTR* out) noexcept {
   return ConfiguredText(out, L"ActionDescription", locale,
                         L"SmartTagConfig/ActionProvider/Description", Side::Action);
 }
 
-STDMETHODIMP Controller::get_ActionCaption(LONG locale, BSTR* out) {
+STDMETHODIMP Controller::get_ActionCaption(LONG locale, BSTR* out) noexcept {
   return ConfiguredText(out, L"ActionCaption", locale, L"SmartTagConfig/Caption", Side::Action);
 }
 
-STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) {
+STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) noexcept {
   return LongProperty(
       out,
       [&](LONG& r) {
@@ -201,7 +187,7 @@ STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) {
       [] { ShowError(L"", kMessageTitle, L""); });
 }
 
-STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) {
+STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) noexcept {
   return LongProperty(
       out,
       [&](LONG& r) {
@@ -225,7 +211,7 @@ std::wstring VerbMember(_Records* actions, LONG verb, const wchar_t* member) {
 
 }  // namespace
 
-STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) {
+STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) noexcept {
   return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
@@ -237,7 +223,8 @@ STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) {
       [] { ShowError(L"", kMessageTitle, L""); });
 }
 
-STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG locale, BSTR* out) {
+STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG locale,
+                                               BSTR* out) noexcept {
   return AnswerTextProperty(
       out,
       [&](std::wstring& r) {
@@ -253,7 +240,7 @@ STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG loc
       [] { ShowError(L"", kMessageTitle, L""); });
 }
 
-STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) {
+STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) noexcept {
   return LongProperty(
       out,
       [&](LONG& r) {
@@ -263,17 +250,17 @@ STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) {
       [] { ShowError(L"", kMessageTitle, L""); });
 }
 
-STDMETHODIMP Controller::get_RecognizerName(LONG locale, BSTR* out) {
+STDMETHODIMP Controller::get_RecognizerName(LONG locale, BSTR* out) noexcept {
   return ConfiguredText(out, L"RecognizerName", locale, L"SmartTagConfig/RecognizerProvider/Name",
                         Side::Recognizer);
 }
 
-STDMETHODIMP Controller::get_RecognizerDescription(LONG locale, BSTR* out) {
+STDMETHODIMP Controller::get_RecognizerDescription(LONG locale, BSTR* out) noexcept {
   return ConfiguredText(out, L"RecognizerDescription", locale,
                         L"SmartTagConfig/RecognizerProvider/Description", Side::Recognizer);
 }
 
-STDMETHODIMP Controller::get_RecognizerSmartTagCount(LONG* out) {
+STDMETHODIMP Controller::get_RecognizerSmartTagCount(LONG* out) noexcept {
   return LongProperty(
       out,
       [&](LONG& r) {
@@ -283,7 +270,7 @@ STDMETHODIMP Controller::get_RecognizerSmartTagCount(LONG* out) {
       [&] { ReportControllerError(); });
 }
 
-STDMETHODIMP Controller::get_SmartTagConfiguration(_SmartTagConfig** out) {
+STDMETHODIMP Controller::get_SmartTagConfiguration(_SmartTagConfig** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
   return ComBoundary([&] {
@@ -293,7 +280,7 @@ STDMETHODIMP Controller::get_SmartTagConfiguration(_SmartTagConfig** out) {
   });
 }
 
-STDMETHODIMP Controller::SetTestModeOn() {
+STDMETHODIMP Controller::SetTestModeOn() noexcept {
   g_bTestMode = true;
   return S_OK;
 }

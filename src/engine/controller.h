@@ -23,25 +23,26 @@ class Controller final : public platform::ComObject<Controller, _Controller> {
 
   // _Controller
   STDMETHODIMP DoRecognize(BSTR sSmartTagText, LONG lLocale,
-                           ISmartTagRecognizerSite** oRecognizerSite) override;
+                           ISmartTagRecognizerSite** oRecognizerSite) noexcept override;
   STDMETHODIMP DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch* oAppTarget,
-                        ISmartTagProperties* oProperties, BSTR sSmartTagText, BSTR sXML) override;
-  STDMETHODIMP get_SmartTagName(LONG lSmartTagId, BSTR* pName) override;
-  STDMETHODIMP get_SmartTagDownloadURL(BSTR* pUrl) override;
-  STDMETHODIMP get_ActionName(LONG lLocale, BSTR* pName) override;
-  STDMETHODIMP get_ActionDescription(LONG lLocale, BSTR* pText) override;
-  STDMETHODIMP get_ActionCaption(LONG lLocale, BSTR* pCaption) override;
-  STDMETHODIMP get_ActionVerbCount(LONG* pCount) override;
-  STDMETHODIMP get_ActionVerbID(LONG lVerbID, LONG* pVerbID) override;
-  STDMETHODIMP get_ActionVerbName(LONG lVerbID, BSTR* pName) override;
+                        ISmartTagProperties* oProperties, BSTR sSmartTagText,
+                        BSTR sXML) noexcept override;
+  STDMETHODIMP get_SmartTagName(LONG lSmartTagId, BSTR* pName) noexcept override;
+  STDMETHODIMP get_SmartTagDownloadURL(BSTR* pUrl) noexcept override;
+  STDMETHODIMP get_ActionName(LONG lLocale, BSTR* pName) noexcept override;
+  STDMETHODIMP get_ActionDescription(LONG lLocale, BSTR* pText) noexcept override;
+  STDMETHODIMP get_ActionCaption(LONG lLocale, BSTR* pCaption) noexcept override;
+  STDMETHODIMP get_ActionVerbCount(LONG* pCount) noexcept override;
+  STDMETHODIMP get_ActionVerbID(LONG lVerbID, LONG* pVerbID) noexcept override;
+  STDMETHODIMP get_ActionVerbName(LONG lVerbID, BSTR* pName) noexcept override;
   STDMETHODIMP get_ActionVerbCaption(LONG lVerbID, BSTR sAppName, LONG lLocaleId,
-                                     BSTR* pCaption) override;
-  STDMETHODIMP get_ActionSmartTagCount(LONG* pCount) override;
-  STDMETHODIMP get_RecognizerName(LONG lLocale, BSTR* pName) override;
-  STDMETHODIMP get_RecognizerDescription(LONG lLocale, BSTR* pText) override;
-  STDMETHODIMP get_RecognizerSmartTagCount(LONG* pCount) override;
-  STDMETHODIMP get_SmartTagConfiguration(_SmartTagConfig** ppConfig) override;
-  STDMETHODIMP SetTestModeOn() override;
+                                     BSTR* pCaption) noexcept override;
+  STDMETHODIMP get_ActionSmartTagCount(LONG* pCount) noexcept override;
+  STDMETHODIMP get_RecognizerName(LONG lLocale, BSTR* pName) noexcept override;
+  STDMETHODIMP get_RecognizerDescription(LONG lLocale, BSTR* pText) noexcept override;
+  STDMETHODIMP get_RecognizerSmartTagCount(LONG* pCount) noexcept override;
+  STDMETHODIMP get_SmartTagConfiguration(_SmartTagConfig** ppConfig) noexcept override;
+  STDMETHODIMP SetTestModeOn() noexcept override;
 
   // Verb 2: the terms dialog over this Controller's store, modal on the calling thread. Raises
   // what the store's creation or the dialog's caller could not report itself.

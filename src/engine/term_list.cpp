@@ -123,7 +123,6 @@ bool Controller::GetCurrentNorvaneCatalog() {
     try {
       m_oCatalog = CreateObject(kCatalogProgId);
     } catch (...) {
-      AdoptCurrentException();
       RaiseError(kErrMissingComponent, L"GetCurrentNorvaneCatalog()",
                  GetResourceString(kMsgMissingComponent, {kCatalogProgId}), L"");
     }
@@ -131,9 +130,8 @@ bool Controller::GetCurrentNorvaneCatalog() {
   try {
     return m_oCatalog.Call(L"CatalogPresent").AsBool();
   } catch (...) {
-    const Error current = AdoptCurrentException();
     m_oCatalog.Reset();
-    RaiseError(0, L"GetCurrentNorvaneCatalog(): " + current.source, L"", L"");
+    PassOn(L"GetCurrentNorvaneCatalog()");
   }
 }
 
@@ -258,7 +256,7 @@ class SiteCommitter {
 
 }  // namespace
 
-STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** site) {
+STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** site) noexcept {
   return ComBoundary([&] {
     if (!GetRecognizerList()) return;
     short maxWords = 0;

@@ -32,12 +32,12 @@ void ReleaseTypeInfo();
 template <class Iface>
 class DualImpl : public Iface {
  public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+  STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
     if (!count) return E_POINTER;
     *count = 1;
     return S_OK;
   }
-  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
@@ -46,14 +46,15 @@ class DualImpl : public Iface {
       (*info)->AddRef();
     });
   }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                             DISPID* ids) noexcept override {
     ITypeInfo* info = nullptr;
     HRESULT hr = ComBoundary([&] { info = TypeInfoFor(__uuidof(Iface)); });
     if (FAILED(hr)) return hr;
     return info->GetIDsOfNames(names, count, ids);
   }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* excep, UINT* argErr) override {
+                      EXCEPINFO* excep, UINT* argErr) noexcept override {
     ITypeInfo* info = nullptr;
     HRESULT hr = ComBoundary([&] { info = TypeInfoFor(__uuidof(Iface)); });
     if (FAILED(hr)) return hr;
@@ -107,7 +108,7 @@ class ComClass : public FirstBase, public Bases... {
     return hr;
   }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) noexcept override {
     if (!out) return E_POINTER;
     *out = nullptr;
     using First = typename InterfaceOf<FirstBase>::type;
@@ -124,8 +125,8 @@ class ComClass : public FirstBase, public Bases... {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
+  STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() noexcept override {
     ULONG n = --refs_;
     if (n == 0) delete static_cast<Derived*>(this);
     return n;
@@ -140,7 +141,7 @@ class ComClass : public FirstBase, public Bases... {
 template <class Derived, class First, class... Rest>
 class ComObject : public ComClass<Derived, DualImpl<First>, DualImpl<Rest>..., ISupportErrorInfo> {
  public:
-  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override {
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
     if (iid == __uuidof(First)) return S_OK;
     return ((iid == __uuidof(Rest)) || ...) ? S_OK : S_FALSE;
   }

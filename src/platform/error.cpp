@@ -38,14 +38,13 @@ const Error& CurrentError() {
   return g_current;
 }
 
-void Raise(Error error) {
+void SetCurrentError(const Error& error) {
   g_current = error;
   g_hasCurrent = true;
-  throw error;
 }
 
-void RaiseObjectNotSet() {
-  Raise({kErrObjectNotSet, kLibraryName, L"Object variable or With block variable not set"});
+Error ObjectNotSetError() {
+  return {kErrObjectNotSet, kLibraryName, L"Object variable or With block variable not set"};
 }
 
 const Error& AdoptCurrentException() noexcept {
@@ -75,8 +74,8 @@ long ErrorMessageId(long number) {
   }
 }
 
-void RaiseError(long number, const std::wstring& source, const std::wstring& description,
-                const std::wstring& extra) {
+Error ConventionError(long number, const std::wstring& source, const std::wstring& description,
+                      const std::wstring& extra) {
   Error e;
   e.number = number != 0 ? number : g_current.number;
   if (long id = ErrorMessageId(e.number)) {
@@ -89,16 +88,18 @@ void RaiseError(long number, const std::wstring& source, const std::wstring& des
   } else {
     e.source = g_hasCurrent ? g_current.source : std::wstring(kLibraryName);
   }
-  Raise(std::move(e));
+  return e;
 }
 
 void PrefixErrorSource(const std::wstring& context) {
   g_current.source = context + L": " + g_current.source;
 }
 
-void PassOn(const std::wstring& trace) {
-  const Error e = AdoptCurrentException();
-  RaiseError(e.number, trace + e.source, e.description, L"");
+Error PassedOnError(const std::wstring& name, const std::wstring& where) {
+  AdoptCurrentException();
+  PrefixErrorSource(name);
+  if (!where.empty()) g_current.description += L" " + where;
+  return ConventionError(0, L"", L"", L"");
 }
 
 HRESULT ErrorNumberToHresult(long number) {
@@ -112,7 +113,7 @@ long HresultToErrorNumber(HRESULT hr) {
   return static_cast<long>(hr);
 }
 
-void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid) {
+Error ComError(HRESULT hr, IUnknown* callee, REFIID iid) {
   Error e;
   e.number = HresultToErrorNumber(hr);
   bool hasInfo = true;
@@ -131,20 +132,11 @@ void RaiseComError(HRESULT hr, IUnknown* callee, REFIID iid) {
   }
   if (e.source.empty()) e.source = kLibraryName;
   if (e.description.empty()) e.description = SystemMessage(hr);
-  Raise(std::move(e));
+  return e;
 }
 
 HRESULT ReportToCaller() noexcept {
-  Error e;
-  try {
-    throw;
-  } catch (const Error& error) {
-    e = error;
-  } catch (const std::bad_alloc&) {
-    e.number = E_OUTOFMEMORY;
-  } catch (...) {
-    e.number = E_UNEXPECTED;
-  }
+  Error e = AdoptCurrentException();
   if (e.description.empty()) e.description = SystemMessage(ErrorNumberToHresult(e.number));
   if (e.source.empty()) e.source = kLibraryName;
   ComPtr<ICreateErrorInfo> create;

@@ -143,13 +143,6 @@ std::wstring NewFileBeside(const std::wstring& path) {
   return path + L"." + self.machine + L"." + owner + L"." + std::to_wstring(++saves) + kNewFileEnd;
 }
 
-void RaiseLastError() {
-  HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
-  if (SUCCEEDED(hr)) hr = E_FAIL;
-  SetErrorInfo(0, nullptr);  // no other call's error information may stick to this one
-  RaiseComError(hr, nullptr, IID_NULL);
-}
-
 void ReplaceFileSafely(const std::wstring& path,
                        const std::function<void(const std::wstring& newFile)>& write) {
   // Windows refuses to replace a read-only file, and so do we on every platform (Wine would

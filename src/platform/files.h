@@ -8,10 +8,17 @@
 #include <string>
 #include <utility>
 
+#include "platform/error.h"
+
 namespace qp::platform {
 
 // A failed file or resource call, with the system's own text for it.
-[[noreturn]] void RaiseLastError();
+[[noreturn]] inline void RaiseLastError() {
+  HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+  if (SUCCEEDED(hr)) hr = E_FAIL;
+  SetErrorInfo(0, nullptr);  // no other call's error information may stick to this one
+  RaiseComError(hr, nullptr, IID_NULL);
+}
 
 class FileHandle {
  public:
