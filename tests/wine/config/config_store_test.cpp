@@ -225,7 +225,6 @@ TEST_F(ConfigStore, QueriesOnTheDefaultDocumentAndVerbsOnlyFromALoadedOne) {
   EXPECT_EQ(Item(config.Get(), L"SmartTagConfig/NoSuchElement").Vt(), VT_EMPTY);
 
   EXPECT_EQ(TermsOf(config.Get()), kDefaultTerms);
-  EXPECT_EQ(TermsOf(config.Get(), true), kDefaultTerms);
   EXPECT_EQ(
       Verbs(config.Get(), true),
       (std::vector<Verb>{{L"Insert", L"I", L"Yes", L"RT", L"Replace Smart Tag with Quillpoint"},
