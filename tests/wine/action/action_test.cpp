@@ -43,9 +43,7 @@ IID Iid(const wchar_t* text) {
   EXPECT_HRESULT_SUCCEEDED(IIDFromString(text, &iid)) << Narrow(text);
   return iid;
 }
-const IID kIidSmartTagAction = Iid(L"{3B744D8F-B8A5-11D3-B2CF-00500489D6A3}");
 const IID kIidSmartTagRecognizer = Iid(L"{3C6C0440-A27D-11D3-BD33-D80C46980A07}");
-const IID kIidSmartTagRecognizerSite = Iid(L"{9BF068D0-B735-11D3-B2CF-00500489D6A3}");
 const IID kIidSmartTagRecognizer2 = Iid(L"{D4C62D17-6162-41DE-BE24-5B1D3F529CC3}");
 const IID kIidSmartTagAction2 = Iid(L"{5073BDEB-E480-4024-887E-22923C004444}");
 
@@ -63,14 +61,15 @@ HRESULT Slot(IUnknown* object, int slot, Args... args) {
 using Described = std::pair<IID, const wchar_t*>;
 // What Office XP binds to, unchanged by the version-2 interfaces beside them.
 const Described kVersion1[] = {
-    {kIidSmartTagAction,
+    {Iid(L"{3B744D8F-B8A5-11D3-B2CF-00500489D6A3}"),
      L"IDispatch +7: get ProgId=1 get Name=2 get Desc=3 get SmartTagCount=4 get SmartTagName=5 "
      L"get SmartTagCaption=6 get VerbCount=7 get VerbID=8 get VerbCaptionFromID=9 "
      L"get VerbNameFromID=10 InvokeVerb=11"},
     {kIidSmartTagRecognizer,
      L"IDispatch +7: get ProgId=1 get Name=2 get Desc=3 get SmartTagCount=4 get SmartTagName=5 "
      L"get SmartTagDownloadURL=6 Recognize=7"},
-    {kIidSmartTagRecognizerSite, L"IDispatch +7: GetNewPropertyBag=1 CommitSmartTag=2"}};
+    {Iid(L"{9BF068D0-B735-11D3-B2CF-00500489D6A3}"),
+     L"IDispatch +7: GetNewPropertyBag=1 CommitSmartTag=2"}};
 // Office 2003's, from "Microsoft Smart Tags 2.0 Type Library" 1.2.
 const Described kVersion2[] = {
     {kIidSmartTagRecognizer2,

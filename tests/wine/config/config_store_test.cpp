@@ -335,9 +335,6 @@ TEST_F(ConfigStore, UpdateRecognizersReplacesTheTermsKeepsCommentsAndMovesTheFla
         item(3)})
     ByName(edited.Get(), L"Add", {v});
 
-  bool found = true;
-  GetSetting(HKEY_CURRENT_USER, kFlag, &found);
-  ASSERT_FALSE(found);
   SYSTEMTIME start, end;
   GetLocalTime(&start);
   ASSERT_EQ(Update(config.Get(), edited.Get()).code, S_OK);

@@ -555,7 +555,6 @@ TEST_F(TermsDialog, F1OpensTheHelpFilesContentsAndLeavesTheWhatsThisTopicsAsThey
             return contents && IsWindowVisible(contents) && pane.right > 100;
           }));
       EXPECT_EQ(WindowText(help), L"Quillpoint Smart Tag Help");
-      EXPECT_EQ(TreeView_GetCount(contents), 7u);
       wchar_t root[64] = {};
       TVITEMW item = {TVIF_TEXT, TreeView_GetRoot(contents), 0, 0, root, 64};
       TreeView_GetItem(contents, &item);
