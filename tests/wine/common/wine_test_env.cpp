@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -221,19 +222,11 @@ std::vector<std::wstring> ConfigFolderEntries() {
 }
 
 void RemoveConfigFolder() {
-  const DWORD attributes = GetFileAttributesW(ConfigFolder().c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    for (const std::wstring& name : ConfigFolderEntries()) {
-      const std::wstring path = ConfigFolder() + L"\\" + name;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
-    }
-    RemoveDirectoryW(ConfigFolder().c_str());
-  } else {
-    SetFileAttributesW(ConfigFolder().c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(ConfigFolder().c_str());
-  }
+  // The shell's delete takes a folder with its files, read-only ones too, or a file.
+  const std::wstring from = ConfigFolder() + L'\0';  // a list, ended by an empty name
+  SHFILEOPSTRUCTW remove = {nullptr, FO_DELETE, from.c_str(), nullptr,
+                            FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT};
+  SHFileOperationW(&remove);
 }
 
 namespace {
