@@ -96,10 +96,6 @@ bool ValidDay(int day, int month, int year) {
   return day <= kDays[month] || (month == 2 && day == 29 && leap);
 }
 
-int FullYear(int y) {
-  return y < 30 ? 2000 + y : y < 100 ? 1900 + y : y;
-}
-
 bool Tokenize(std::u16string_view s, Parsed& p) {
   size_t i = 0;
   while (i < s.size()) {
@@ -149,7 +145,7 @@ bool Tokenize(std::u16string_view s, Parsed& p) {
 // Date from up to three fields (month names fix the month's position).
 bool MakeDate(const Field* f, int n, int referenceYear, DateTime& out) {
   auto accept = [&](int d, int m, int y) {
-    if (y < 100) y = FullYear(y);
+    if (y < 100) y += y < 30 ? 2000 : 1900;  // two-digit years
     if (y > 9999 || !ValidDay(d, m, y)) return false;
     out.day = d, out.month = m, out.year = y;
     return true;
