@@ -46,9 +46,11 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   int failed = 0;
-  for (const auto& [error, count] : failures) failed += count;
+  for (const auto& [error, count] : failures)
+    failed += count;
   std::printf("%d starts: %d failed, %d ended with an exit code other than 0\n", starts, failed,
               nonZeroExits);
-  for (const auto& [error, count] : failures) std::printf("  error %lu: %d\n", error, count);
+  for (const auto& [error, count] : failures)
+    std::printf("  error %lu: %d\n", error, count);
   return failed ? 1 : 0;
 }

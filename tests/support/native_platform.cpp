@@ -74,21 +74,19 @@ bool IsDigit(char16_t c) {
   return c >= u'0' && c <= u'9';
 }
 
-// Full name, its first three letters, or SEPT.
-int MonthOf(std::u16string_view word) {
-  for (int m = 0; m < 12; ++m) {
-    std::u16string_view name(kMonths[m]);
-    if (word == name || (word.size() == 3 && name.substr(0, 3) == word)) return m + 1;
+// 1 + the index of the name that the word is, in full or its first three letters; 0 for none.
+template <size_t N>
+int NameNumber(std::u16string_view word, const char16_t* const (&names)[N]) {
+  for (size_t i = 0; i < N; ++i) {
+    const std::u16string_view name(names[i]);
+    if (word == name || (word.size() == 3 && name.substr(0, 3) == word)) return int(i) + 1;
   }
-  return word == u"SEPT" ? 9 : 0;
+  return 0;
 }
 
-bool IsDayName(std::u16string_view word) {
-  for (const char16_t* d : kDays) {
-    std::u16string_view name(d);
-    if (word == name || (word.size() == 3 && name.substr(0, 3) == word)) return true;
-  }
-  return false;
+// A month's name or SEPT.
+int MonthOf(std::u16string_view word) {
+  return word == u"SEPT" ? 9 : NameNumber(word, kMonths);
 }
 
 bool ValidDay(int day, int month, int year) {
@@ -96,10 +94,6 @@ bool ValidDay(int day, int month, int year) {
   if (month < 1 || month > 12 || day < 1) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return day <= kDays[month] || (month == 2 && day == 29 && leap);
-}
-
-int FullYear(int y) {
-  return y < 30 ? 2000 + y : y < 100 ? 1900 + y : y;
 }
 
 bool Tokenize(std::u16string_view s, Parsed& p) {
@@ -130,7 +124,7 @@ bool Tokenize(std::u16string_view s, Parsed& p) {
       } else if (word == u"AM" || word == u"A" || word == u"PM" || word == u"P") {
         if (p.count == 0 || p.ampm) return false;
         p.ampm = word[0] == u'A' ? 1 : 2;
-      } else if (!IsDayName(word)) {
+      } else if (!NameNumber(word, kDays)) {
         return false;
       }
       continue;
@@ -151,7 +145,7 @@ bool Tokenize(std::u16string_view s, Parsed& p) {
 // Date from up to three fields (month names fix the month's position).
 bool MakeDate(const Field* f, int n, int referenceYear, DateTime& out) {
   auto accept = [&](int d, int m, int y) {
-    if (y < 100) y = FullYear(y);
+    if (y < 100) y += y < 30 ? 2000 : 1900;  // two-digit years
     if (y > 9999 || !ValidDay(d, m, y)) return false;
     out.day = d, out.month = m, out.year = y;
     return true;

@@ -30,14 +30,11 @@ class Saver {
   // Started, and through its first complete save (or read).
   ::testing::AssertionResult Saving() {
     HANDLE either[] = {ready_, program_.Process()};
-    switch (WaitForMultipleObjects(2, either, FALSE, kStartLimitMs)) {
-      case WAIT_OBJECT_0:
-        return ::testing::AssertionSuccess();
-      case WAIT_OBJECT_0 + 1:
-        return ::testing::AssertionFailure() << "config_saver ended before its first save";
-      default:
-        return ::testing::AssertionFailure() << "config_saver's first save never ended";
-    }
+    const DWORD which = WaitForMultipleObjects(2, either, FALSE, kStartLimitMs);
+    if (which == WAIT_OBJECT_0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << (which == WAIT_OBJECT_0 + 1 ? "config_saver ended before its first save"
+                                          : "config_saver's first save never ended");
   }
   // Lets a run that waits for it go on (mode "ok").
   void Go() { SetEvent(stop_); }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -141,17 +142,12 @@ std::wstring GuidText(const GUID& g) {
 }
 
 void SetSetting(HKEY hive, const wchar_t* name, const wchar_t* value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(hive, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return;
   if (value) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    RegSetKeyValueW(hive, kSettingsKey, name, REG_SZ, value,
+                    static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
   } else {
-    RegDeleteValueW(key, name);
+    RegDeleteKeyValueW(hive, kSettingsKey, name);
   }
-  RegCloseKey(key);
 }
 
 std::wstring GetSetting(HKEY hive, const wchar_t* name, bool* found) {
@@ -226,19 +222,11 @@ std::vector<std::wstring> ConfigFolderEntries() {
 }
 
 void RemoveConfigFolder() {
-  const DWORD attributes = GetFileAttributesW(ConfigFolder().c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    for (const std::wstring& name : ConfigFolderEntries()) {
-      const std::wstring path = ConfigFolder() + L"\\" + name;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
-    }
-    RemoveDirectoryW(ConfigFolder().c_str());
-  } else {
-    SetFileAttributesW(ConfigFolder().c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(ConfigFolder().c_str());
-  }
+  // The shell's delete takes a folder with its files, read-only ones too, or a file.
+  const std::wstring from = ConfigFolder() + L'\0';  // a list, ended by an empty name
+  SHFILEOPSTRUCTW remove = {nullptr, FO_DELETE, from.c_str(), nullptr,
+                            FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT};
+  SHFileOperationW(&remove);
 }
 
 namespace {
@@ -251,13 +239,9 @@ std::wstring AddInLogPath() {
 }  // namespace
 
 void SetStandInSetting(const wchar_t* name, const std::wstring& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kStandInKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kStandInKey, name, REG_SZ, value.c_str(),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
-  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
 }
 
 void SetQuillpoints(const std::vector<std::wstring>& names) {
@@ -309,9 +293,7 @@ std::wstring Stamp(const SYSTEMTIME& t) {
 }
 
 std::wstring RegisteredServerPath() {
-  wchar_t clsid[64] = {};
-  StringFromGUID2(CLSID_Recognizer, clsid, 64);
-  const std::wstring key = std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32";
+  const std::wstring key = L"CLSID\\" + GuidText(CLSID_Recognizer) + L"\\InprocServer32";
   wchar_t path[MAX_PATH * 2] = {};
   DWORD size = sizeof path;
   RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size);

@@ -181,18 +181,6 @@ class Engine : public ::testing::Test {
   ComApartment com_;
 };
 
-TEST_F(Engine, TagsParagraphsOnly) {
-  WindowWatcher watcher(Dismiss());
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  // Every input type but the paragraph is passed over; the paragraph after them still works.
-  for (int type : {0, 1, 2, 4, 16, 32, 9})
-    EXPECT_EQ(Recognize(r.Get(), kJudgeAndField, S_OK, static_cast<IF_TYPE>(type)), Tags{})
-        << "input type " << type;
-  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
-  ExpectNoBoxes(watcher);
-}
-
 // Any dictionary with Exists, Add, Remove and Item will do as the catalog's: its own, the
 // scripting runtime's, one that cannot list its keys, one that lists them as strings, and one
 // that lends its own array of keys by reference, which must come back unwritten and unlocked
@@ -222,6 +210,10 @@ TEST_F(Engine, CatalogDictionariesOfEveryShapeInTurnGiveTheSameTags) {
   const Tags firstTags =
       TagsOver(first, {L"client name", L"FIELD", L"Matter Number", L"Matter Ref", L"Judge"});
   EXPECT_EQ(std::get<1>(firstTags[0]), 6);
+  // Every input type but the paragraph is passed over.
+  for (int type : {0, 1, 2, 4, 16, 32, 9})
+    EXPECT_EQ(Recognize(r.Get(), first, S_OK, static_cast<IF_TYPE>(type)), Tags{})
+        << "input type " << type;
   const wchar_t* kinds[] = {L"",         L"Scripting", L"ExistsOnly",
                             L"TextKeys", L"LentKeys",  L"Scripting"};
   for (size_t i = 0; i < std::size(kinds); ++i) {
@@ -259,12 +251,10 @@ TEST_F(Engine, EveryRecognizerRebuildsAfterASaveOrACatalogChangeAndOnlyThen) {
       EXPECT_EQ(Recognize(r, text), TagsOver(text, words)) << when;
   };
 
-  // The first checks rebuild although the flag was never written, and write it:
-  // YYYYMMDDHH:MM:SS with the locale's time separator.
+  // The first checks rebuild although the flag was never written, and write it.
   expectTags({L"Field", L"Docket", L"Judge"}, "first");
   const std::wstring built = Flag(&found);
   ASSERT_TRUE(found);
-  EXPECT_EQ(built.size(), 14 + 2 * TimeSeparator().size()) << Narrow(built);
 
   // The file changed behind the store's back, and the catalog's list written again with the
   // same names: no change, so the terms are not read again.
@@ -301,7 +291,13 @@ TEST_F(Engine, EveryRecognizerRebuildsAfterASaveOrACatalogChangeAndOnlyThen) {
   ExpectNoBoxes(watcher);
 }
 
-TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown) {
+// A missing catalog: nothing is recognised, and each check prompts only when errors are shown.
+// A rebuild that finds no list in the catalog, or fails after the catalog handed over its
+// names (the user's file is read after them), leaves no term list: recognition fails back to
+// Office, with no tag and no further box, until the flag moves again, even once the file is
+// repaired; it does not go on with the names and no terms. A registry component gone fails
+// each call without a box until it is back.
+TEST_F(Engine, MissingOrFailingPartsRecogniseNothingUntilRepaired) {
   {
     ProgIdAway away(L"NVObjectLibrary.Catalog");
     // Switched off, every check fails quietly; switched on, every check asks, as long as the
@@ -320,18 +316,6 @@ TEST_F(Engine, AMissingCatalogRecognisesNothingAndPromptsOnlyWhenErrorsAreShown)
     }
   }
   // The catalog installed again: the next recognizer works.
-  WindowWatcher watcher(Dismiss());
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
-  ExpectNoBoxes(watcher);
-}
-
-// A rebuild that finds no list in the catalog, or fails after the catalog handed over its
-// names (the user's file is read after them), leaves no term list: recognition fails back to
-// Office, with no tag and no further box, until the flag moves again, even once the file is
-// repaired; it does not go on with the names and no terms.
-TEST_F(Engine, ARebuildWithoutTheListOrOverABrokenFileRecognisesNothingUntilTheFlagMoves) {
   SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
   WindowWatcher watcher(Dismiss());
   ComPtr<ISmartTagRecognizer> r = Load();
@@ -359,18 +343,9 @@ TEST_F(Engine, ARebuildWithoutTheListOrOverABrokenFileRecognisesNothingUntilTheF
   EXPECT_EQ(Flag(), failed);
   SetQuillpoints({L"Judge"});
   EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
-  EXPECT_EQ(watcher.Seen().size(), 1u);
-}
 
-TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBack) {
-  // The switch itself is read through the registry component, so not even a prompt can be
-  // shown: the failure goes back to Office, with the error's information.
-  SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, L"Yes");
-  WindowWatcher watcher(Dismiss());
-  ComPtr<ISmartTagRecognizer> r = Load();
-  ASSERT_TRUE(r);
-  // The recognizer has used the component before it goes.
-  EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
+  // The registry component gone: the switch itself is read through it, so not even a prompt
+  // can be shown; the next call fails back to Office, with the error's information.
   {
     ProgIdAway away(L"HiveLibrary.Registry");
     for (int i = 0; i < 2; ++i) {
@@ -382,7 +357,7 @@ TEST_F(Engine, ARegistryComponentGoneFailsTheNextCallWithoutABoxAndIsFoundWhenBa
   }
   // The component is back: the same recognizer goes on with its terms.
   EXPECT_EQ(Recognize(r.Get(), kJudgeAndField), JudgeAndFieldTags());
-  ExpectNoBoxes(watcher);
+  EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
 // The type name of the tags is the one SmartTagName(1) read on the same recognizer; before

@@ -37,31 +37,28 @@ constexpr int kRecognitionsPerObject = 5;  // then Word releases the recognizer 
 constexpr DWORD kStartLimitMs = 60000;
 constexpr DWORD kFinishLimitMs = 60000;
 
-// The two terms that the editor's save `version` holds in place of the default list's
-// QUILLPOINT and FIELD (version 0: the default list itself).
-std::wstring FirstTerm(int version) {
-  return version == 0 ? L"QUILLPOINT" : L"ALPHA" + std::to_wstring(100 + version).substr(1);
-}
-std::wstring SecondTerm(int version) {
-  return version == 0 ? L"FIELD" : L"OMEGA" + std::to_wstring(100 + version).substr(1);
+// The two terms (first, or second) that the editor's save `version` holds in place of the
+// default list's QUILLPOINT and FIELD (version 0: the default list itself).
+std::wstring VersionTerm(int version, bool first) {
+  if (version == 0) return first ? L"QUILLPOINT" : L"FIELD";
+  return (first ? L"ALPHA" : L"OMEGA") + std::to_wstring(100 + version).substr(1);
 }
 
 // One paragraph with the terms of every version and a catalog name, each word once.
 std::wstring TestParagraph() {
   std::wstring text = L"QP";
   for (int version = 0; version <= kSaves; ++version)
-    text += L" " + FirstTerm(version) + L" " + SecondTerm(version);
+    text += L" " + VersionTerm(version, true) + L" " + VersionTerm(version, false);
   return text + L" Judge ends.";
 }
 
 // The tags a recognizer must commit on the paragraph when its list is that of `version`.
 std::vector<Tag> ExpectedTags(const std::wstring& text, const std::wstring& type, int version) {
   std::vector<Tag> tags;
-  for (const std::wstring& word :
-       {std::wstring(L"QP"), FirstTerm(version), SecondTerm(version), std::wstring(L"Judge")})
+  for (const std::wstring& word : {std::wstring(L"QP"), VersionTerm(version, true),
+                                   VersionTerm(version, false), std::wstring(L"Judge")})
     tags.push_back({type, static_cast<int>(text.find(word)) + 1, static_cast<int>(word.size())});
-  std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.start < b.start; });
-  return tags;
+  return tags;  // in text order, as the paragraph holds the words
 }
 
 std::string Describe(const std::vector<Tag>& tags) {
@@ -204,8 +201,7 @@ void EditorThread(Shared& run) {
     for (long item : {3, 4}) {
       const qp::ComPtr<IDispatch> record =
           ByName(terms.Get(), L"Item", {Variant::FromLong(item)}).AsObject();
-      PutByName(record.Get(), L"Value",
-                Variant::FromString(item == 3 ? FirstTerm(version) : SecondTerm(version)));
+      PutByName(record.Get(), L"Value", Variant::FromString(VersionTerm(version, item == 3)));
     }
     IDispatch* list = terms.Get();
     if (!run.Check(config->UpdateRecognizers(&list), save + ", UpdateRecognizers")) continue;

@@ -7,9 +7,9 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
-#include <oleauto.h>
 #include <shlobj.h>
 
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,9 +28,8 @@ constexpr wchar_t kInstallKey[] = L"Software\\Norvane\\Quillpoint Smart Tag";
 constexpr DWORD kInstallTimeoutMs = 180000;
 
 std::wstring Env(const wchar_t* name) {
-  wchar_t value[1024] = {};
-  const DWORD n = GetEnvironmentVariableW(name, value, 1024);
-  return n > 0 && n < 1024 ? value : L"";
+  const wchar_t* value = _wgetenv(name);
+  return value ? value : L"";
 }
 
 std::wstring KnownFolder(int csidl) {
@@ -43,17 +42,24 @@ std::wstring KnownFolder(int csidl) {
 // that gets "Norvane", and what asks msiexec for it. Wine's Windows Installer is that of 4.5,
 // which ignores MSIINSTALLPERUSER and installs ALLUSERS=2 per machine for an administrator: the
 // installation for the user alone is asked for as it is there, with ALLUSERS="".
+// Its classes are read where COM reads them: a per-user package writes into the user's
+// Software\Classes, which COM reads over the machine's through HKEY_CLASSES_ROOT (as Wine's COM
+// and Windows Installer do).
 struct Scope {
   HKEY hive;
   std::wstring programs;
   const wchar_t* properties;
+  HKEY classesRoot;
+  std::wstring classes;
 };
 Scope PerUser() {
-  return {HKEY_CURRENT_USER, KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs", L"ALLUSERS=\"\""};
+  return {HKEY_CURRENT_USER, KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs", L"ALLUSERS=\"\"",
+          HKEY_CLASSES_ROOT, L""};
 }
 // The Program Files of the test's bitness, which is the package's.
 Scope PerMachine() {
-  return {HKEY_LOCAL_MACHINE, KnownFolder(CSIDL_PROGRAM_FILES), L"ALLUSERS=1"};
+  return {HKEY_LOCAL_MACHINE, KnownFolder(CSIDL_PROGRAM_FILES), L"ALLUSERS=1", HKEY_LOCAL_MACHINE,
+          std::wstring(kClasses) + L"\\"};
 }
 
 std::wstring InstallFolder(const Scope& scope) {
@@ -83,11 +89,6 @@ std::vector<std::wstring> OfficeKeys() {
 // The server COM creates the recognizer from.
 std::wstring ComServer() {
   return Upper(RegisteredServerPath());
-}
-
-void ExpectInstalledFiles(const std::wstring& folder) {
-  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
-    EXPECT_TRUE(FileExists(folder + file)) << Narrow(folder + file);
 }
 
 // What the DLL's own DllRegisterServer writes (as regsvr32 calls it), caught in a scratch key
@@ -135,20 +136,27 @@ std::string Join(const std::set<std::wstring>& lines) {
   return out;
 }
 
-// The package wrote below `classes` exactly what the installed DLL's self-registration writes;
-// the keys it wrote come back. A per-user package writes into the user's Software\Classes, which
-// COM reads over the machine's through HKEY_CLASSES_ROOT (as Wine's COM and Windows Installer do).
-std::vector<std::wstring> ExpectSelfRegistered(const std::wstring& dll, HKEY root,
-                                               const std::wstring& classes) {
+// The package in the scope: its files; its classes exactly what the installed DLL's
+// self-registration writes (the keys it wrote come back); COM's server the installed copy;
+// Office's keys and the install key in the scope's hive alone.
+std::vector<std::wstring> ExpectInstalled(const Scope& scope, const Scope& other) {
+  for (const wchar_t* file : {L"\\nvstagQP.dll", L"\\1033\\nvsqpres.dll", L"\\1033\\nvauthor.chm"})
+    EXPECT_TRUE(FileExists(InstallFolder(scope) + file)) << Narrow(file);
   std::vector<std::wstring> roots;
-  const std::set<std::wstring> expected = SelfRegistration(dll, roots);
+  const std::set<std::wstring> expected = SelfRegistration(ServerIn(scope), roots);
   EXPECT_GE(roots.size(), 3u + 3u + 1u + 7u) << "classes, ProgIDs, library, interfaces";
   std::set<std::wstring> installed;
   for (const auto& key : roots)
-    CollectRegistry(root, classes + key, key, installed);
+    CollectRegistry(scope.classesRoot, scope.classes + key, key, installed);
   EXPECT_EQ(installed, expected) << "installed:\n"
                                  << Join(installed) << "regsvr32:\n"
                                  << Join(expected);
+  EXPECT_EQ(ComServer(), Upper(ServerIn(scope)));
+  for (const std::wstring& key : OfficeKeys()) {
+    EXPECT_TRUE(KeyExists(scope.hive, key)) << Narrow(key);
+    EXPECT_FALSE(KeyExists(other.hive, key)) << Narrow(key);
+  }
+  EXPECT_FALSE(KeyExists(other.hive, kInstallKey));
   return roots;
 }
 
@@ -156,6 +164,14 @@ DWORD Msiexec(const std::wstring& options, const std::wstring& package,
               const std::wstring& properties) {
   return RunProgram(L"msiexec " + options + L" \"" + package + L"\" " + properties + L" /qn",
                     kInstallTimeoutMs);
+}
+
+// Windows Installer upgrades only within one scope: the newer package in the other scope is
+// refused beside an installed copy, and writes nothing.
+void ExpectRefused(const std::wstring& newer, const Scope& other) {
+  EXPECT_NE(Msiexec(L"/i", newer, other.properties), 0u) << "a copy in the other scope";
+  EXPECT_FALSE(KeyExists(other.hive, kInstallKey));
+  EXPECT_FALSE(FileExists(ServerIn(other)));
 }
 
 // The harness run as a separate program, as Office is, with its output in a file; its windows
@@ -267,18 +283,15 @@ std::vector<std::wstring> InstalledProducts(const std::wstring& upgradeCode) {
 
 // A property of a package as its Property table holds it.
 std::wstring PackageProperty(const std::wstring& package, const std::wstring& name) {
-  MSIHANDLE db = 0, view = 0, record = 0;
-  std::wstring code(64, L'\0');
+  MSIHANDLE handle = 0;
+  wchar_t value[64] = {};
   DWORD size = 64;
-  const std::wstring query = L"SELECT `Value` FROM `Property` WHERE `Property` = '" + name + L"'";
-  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &db) == ERROR_SUCCESS &&
-      MsiDatabaseOpenViewW(db, query.c_str(), &view) == ERROR_SUCCESS &&
-      MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS)
-    MsiRecordGetStringW(record, 1, code.data(), &size);
-  code.resize(size);
-  for (MSIHANDLE h : {record, view, db})
-    if (h) MsiCloseHandle(h);
-  return code;
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  if (MsiOpenPackageExW(package.c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, &handle) == 0) {
+    MsiGetPropertyW(handle, name.c_str(), value, &size);
+    MsiCloseHandle(handle);
+  }
+  return value;
 }
 // Whether Windows Installer has the package's product installed. Wine's Windows Installer loses
 // the upgrade code's list of products when a package that offers both scopes upgrades an older
@@ -300,36 +313,32 @@ class InstalledProduct : public ::testing::Test {
       ASSERT_EQ(RunProgram(L"regsvr32 /s \"" + BinFolder() + L"\\" + standIn + L"\""), 0u)
           << Narrow(standIn);
     SetStandInSetting(L"QuillpointList", Env(L"QP_QUILLPOINTS"));
+    newer_ = Env(L"QP_UPGRADE_PACKAGE");
+    ASSERT_TRUE(FileExists(newer_)) << Narrow(newer_);
+  }
+  // The newer package replaces the older in place, in the scope.
+  void ExpectUpgraded(const Scope& scope) {
+    ASSERT_EQ(Msiexec(L"/i", newer_, scope.properties), 0u) << "msiexec /i the newer package";
+    ASSERT_TRUE(Installed(newer_));
+    EXPECT_FALSE(Installed(package_)) << "the older product is left beside the newer";
+    EXPECT_EQ(ComServer(), Upper(ServerIn(scope)));
   }
   ComApartment com_;
-  std::wstring package_;
+  std::wstring package_, newer_;
 };
 
 TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanly) {
-  const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
-  ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
   // Both packages are one product to Windows Installer: the same upgrade code.
   const std::wstring code = PackageProperty(package_, L"UpgradeCode");
   ASSERT_FALSE(code.empty());
-  ASSERT_EQ(PackageProperty(newer, L"UpgradeCode"), code);
+  ASSERT_EQ(PackageProperty(newer_, L"UpgradeCode"), code);
   ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kRecognizerProgId))
       << "the prefix must not hold the build's registration";
   // Before ALLUSERS="": followed by another property, Wine's msiexec does not take it as empty.
   ASSERT_EQ(Msiexec(L"/i", package_, CompanyTerms() + PerUser().properties), 0u) << "msiexec /i";
 
   const std::wstring folder = InstallFolder(PerUser());
-  ExpectInstalledFiles(folder);
-
-  const std::vector<std::wstring> roots =
-      ExpectSelfRegistered(folder + L"\\nvstagQP.dll", HKEY_CLASSES_ROOT, L"");
-
-  // COM and automation find the installed copy: the class's server, the type library.
-  EXPECT_EQ(ComServer(), Upper(folder + L"\\nvstagQP.dll"));
-  ITypeLib* library = nullptr;
-  EXPECT_EQ(LoadRegTypeLib(LIBID_NVSmartTagQuillpoint, 1, 1, 0, &library), S_OK);
-  if (library) library->Release();
-  for (const std::wstring& key : OfficeKeys())
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
+  const std::vector<std::wstring> roots = ExpectInstalled(PerUser(), PerMachine());
 
   ExpectTheLetterTagged();
 
@@ -364,58 +373,34 @@ TEST_F(InstalledProduct, InstallsForTheUserRunsInWordUpgradesAndUninstallsCleanl
 
   ASSERT_EQ(InstalledProducts(code).size(), 1u);
   const std::wstring older = InstalledProducts(code)[0];
-  // Windows Installer upgrades only within one scope: the machine's copy is refused while the
-  // user has one, and writes nothing.
-  EXPECT_NE(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "a machine copy was installed";
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
-  EXPECT_FALSE(FileExists(ServerIn(PerMachine())));
+  ExpectRefused(newer_, PerMachine());
   EXPECT_EQ(InstalledProducts(code), std::vector<std::wstring>{older});
-
-  // The newer package replaces the older in place.
-  ASSERT_EQ(Msiexec(L"/i", newer, PerUser().properties), 0u) << "msiexec /i the newer package";
-  ASSERT_TRUE(Installed(newer));
-  EXPECT_FALSE(Installed(package_)) << "the older product is left beside the newer";
+  ExpectUpgraded(PerUser());
   wchar_t version[64] = {};
   DWORD size = 64;
-  MsiGetProductInfoW(PackageProperty(newer, L"ProductCode").c_str(), INSTALLPROPERTY_VERSIONSTRING,
+  MsiGetProductInfoW(PackageProperty(newer_, L"ProductCode").c_str(), INSTALLPROPERTY_VERSIONSTRING,
                      version, &size);
-  const std::wstring newerName = newer.substr(newer.find_last_of(L'\\') + 1);
+  const std::wstring newerName = newer_.substr(newer_.find_last_of(L'\\') + 1);
   EXPECT_NE(newerName.find(std::wstring(L"-") + version + L"-"), std::wstring::npos)
       << Narrow(version) << " is not the version in " << Narrow(newerName);
   EXPECT_TRUE(FileExists(ServerIn(PerUser())));
   EXPECT_EQ(FileBytes(folder + L"\\nvstagQP.default.cfg"), kCompanyTerms) << "kept by the upgrade";
-  EXPECT_EQ(ComServer(), Upper(ServerIn(PerUser())));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, OfficeKeys()[0]));
 
-  ASSERT_EQ(Msiexec(L"/x", newer, PerUser().properties), 0u) << "msiexec /x";
-  EXPECT_FALSE(Installed(newer));
+  ASSERT_EQ(Msiexec(L"/x", newer_, PerUser().properties), 0u) << "msiexec /x";
+  EXPECT_FALSE(Installed(newer_));
   EXPECT_TRUE(InstalledProducts(code).empty());
   ExpectNothingLeft(roots);
   EXPECT_TRUE(FileExists(config)) << "the user's configuration stays";
 }
 
 TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCleanly) {
-  const std::wstring newer = Env(L"QP_UPGRADE_PACKAGE");
-  ASSERT_TRUE(FileExists(newer)) << Narrow(newer);
   SetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, nullptr);
   ASSERT_EQ(Msiexec(L"/i", package_, CompanyTerms() + L"ALLUSERS=1 DISPLAYERRORS=Yes"), 0u)
       << "msiexec /i";
 
   const std::wstring companyFile = InstallFolder(PerMachine()) + L"\\nvstagQP.default.cfg";
-  ExpectInstalledFiles(InstallFolder(PerMachine()));
-  // The machine's classes hold exactly what the installed DLL's self-registration writes, and
-  // COM finds the server in Program Files; Office's keys are the machine's, none the user's.
-  const std::vector<std::wstring> roots = ExpectSelfRegistered(
-      ServerIn(PerMachine()), HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\");
-  CLSID clsid = {};
-  ASSERT_EQ(CLSIDFromProgID(kRecognizerProgId, &clsid), S_OK);
-  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Recognizer));
-  EXPECT_EQ(ComServer(), Upper(ServerIn(PerMachine())));
-  for (const std::wstring& key : OfficeKeys()) {
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key)) << Narrow(key);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << Narrow(key);
-  }
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kInstallKey));
+  const std::vector<std::wstring> roots = ExpectInstalled(PerMachine(), PerUser());
   EXPECT_EQ(GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
 
   ExpectTheLetterTagged();
@@ -440,18 +425,11 @@ TEST_F(InstalledProduct, InstallsForTheMachineWithTheErrorSwitchAndUninstallsCle
   }
   RemoveConfigFolder();
 
-  // A copy for the user alone is refused beside the machine's, and writes nothing.
-  EXPECT_NE(Msiexec(L"/i", newer, PerUser().properties), 0u) << "a per-user copy was installed";
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kInstallKey));
-  EXPECT_FALSE(FileExists(ServerIn(PerUser())));
-
+  ExpectRefused(newer_, PerUser());
   // An upgrade that does not name the switch keeps the one the older package set.
-  ASSERT_EQ(Msiexec(L"/i", newer, PerMachine().properties), 0u) << "msiexec /i the newer package";
-  EXPECT_TRUE(Installed(newer));
-  EXPECT_FALSE(Installed(package_));
+  ExpectUpgraded(PerMachine());
   EXPECT_EQ(GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors), L"Yes");
-  EXPECT_EQ(ComServer(), Upper(ServerIn(PerMachine())));
-  ASSERT_EQ(Msiexec(L"/x", newer, PerMachine().properties), 0u) << "msiexec /x";
+  ASSERT_EQ(Msiexec(L"/x", newer_, PerMachine().properties), 0u) << "msiexec /x";
   ExpectNothingLeft(roots);
   bool found = true;
   GetSetting(HKEY_LOCAL_MACHINE, kDisplayErrors, &found);

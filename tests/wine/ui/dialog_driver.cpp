@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <thread>
 
 namespace qp::test {
@@ -35,16 +34,6 @@ HWND NewMarker() {
   RegisterClassW(&c);
   return CreateWindowW(c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance,
                        nullptr);
-}
-
-// A wait that holds the test's thread failed: nothing after it can run, so the program ends
-// here rather than at its watchdog.
-void EndProgram(const std::string& what, DWORD waited) {
-  std::fprintf(stderr, "waited %lu ms in vain for %s; the program ends\n",
-               static_cast<unsigned long>(waited), what.c_str());
-  std::fflush(stdout);
-  std::fflush(stderr);
-  TerminateProcess(GetCurrentProcess(), 4);
 }
 
 }  // namespace
@@ -311,16 +300,13 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
                                  : "the dialog did not open within 10 s");
     }
     // Until the call returns, whatever is open is closed: the dialog the script left open, a
-    // box or a menu after it, a dialog that came late.
-    const std::string what = "the call that showed the dialog to return";
-    Awaiting awaiting(what);
-    const DWORD limit = Patience();
-    for (DWORD start = GetTickCount(); !returned; Sleep(20)) {
+    // box or a menu after it, a dialog that came late. A call that never returns holds the
+    // test's thread: the program's watchdog ends it, naming this wait.
+    Awaiting awaiting("the call that showed the dialog to return");
+    for (; !returned; Sleep(20))
       for (HWND w : OpenWindows({kDialogClass, kMenuClass}))
         if (std::find(closed.begin(), closed.end(), w) == closed.end())
           close(w, "closed a window left open: ");
-      if (GetTickCount() - start >= limit) EndProgram(what, limit);
-    }
     SetEvent(done);
   });
   show();
@@ -328,12 +314,9 @@ void RunDialog(const std::wstring& caption, const std::function<void()>& show,
   // The script may still be reading the dialog, which asks this thread: keep answering until it
   // has finished (its own waits are bounded).
   MSG msg;
-  for (DWORD start = GetTickCount();
-       MsgWaitForMultipleObjects(1, &done, FALSE, kPatience, QS_ALLINPUT) != WAIT_OBJECT_0;) {
+  while (MsgWaitForMultipleObjects(1, &done, FALSE, kPatience, QS_ALLINPUT) != WAIT_OBJECT_0)
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
       DispatchMessageW(&msg);
-    if (GetTickCount() - start >= kPatience) EndProgram("the script to finish", kPatience);
-  }
   driver.join();
   CloseHandle(done);
   DestroyWindow(marker);
