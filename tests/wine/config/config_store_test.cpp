@@ -115,6 +115,15 @@ TEST_F(ConfigStore, FirstUseWritesTheCarriedDefaultCleanedAndNeverOverwritesAFil
   ASSERT_TRUE(config);
   const std::string file = FileBytes(ConfigPath());
   EXPECT_EQ(file, Narrow(kDefault));
+  // The carried texts are the design's own (what is read from the file elsewhere is checked
+  // there): the tag type's name and the recognizer's name and description.
+  for (const auto& [path, text] : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
+           {L"SmartTagConfig/Name", L"urn:norvane:quillpoint:smarttag#insertquillpoint"},
+           {L"SmartTagConfig/RecognizerProvider/Name", L"Norvane Quillpoint Recognizer"},
+           {L"SmartTagConfig/RecognizerProvider/Description",
+            L"This recognizer recognizes Quillpoint keywords and Names found in an Norvane "
+            L"Template Catalog"}})
+    EXPECT_EQ(Item(config.Get(), path).AsString(), text) << Narrow(path);
   EXPECT_EQ(ByName(config.Get(), L"GetConfigFilePath").AsString(), ConfigPath());
   EXPECT_EQ(ConfigFolderEntries(), std::vector<std::wstring>{L"nvstagQP.cfg"});
 
