@@ -399,7 +399,7 @@ TEST_F(ConfigStore, UpdatesThatCannotBeDoneLeaveTheFileAndTheFlag) {
     const wchar_t* source;   // after "UpdateRecognizers(): ", on a failure
     std::vector<Term> held;  // what the object holds after the failure
   };
-  const HRESULT kTypeMismatch = qp::ErrorNumberToHresult(13);
+  const HRESULT kTypeMismatch = ErrorNumberToHresult(13);
   const Case cases[] = {
       {"an empty collection", "", false, empty.Get(), S_OK, L"", kDefaultTerms},
       {"no collection", "", false, nullptr, kObjectNotSet, L"", kDefaultTerms},
