@@ -216,7 +216,8 @@ bool FrmConfig::PreviewKey(const MSG& msg) {
 
 // ---- window procedure
 
-INT_PTR CALLBACK FrmConfig::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK FrmConfig::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
+                                       LPARAM lParam) noexcept {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
     return TRUE;

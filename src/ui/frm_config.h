@@ -44,7 +44,8 @@ class FrmConfig final : public config::TermsDialog {
   HWND Window() const { return m_hWnd; }
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam,
+                                     LPARAM lParam) noexcept;
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleNotify(NMHDR* header);
   void Load();

@@ -10,10 +10,17 @@ struct SortKeys {
   bool descending;
 };
 
-int CALLBACK CompareItems(LPARAM left, LPARAM right, LPARAM keys) {
+// Called by the list control: nothing may unwind through it. Every item has its key; one
+// without would sort as an empty text.
+int CALLBACK CompareItems(LPARAM left, LPARAM right, LPARAM keys) noexcept {
   const auto* sort = reinterpret_cast<const SortKeys*>(keys);
-  const std::wstring& a = sort->text.at(left);
-  const std::wstring& b = sort->text.at(right);
+  static const std::wstring none;
+  auto key = [&](LPARAM item) -> const std::wstring& {
+    const auto found = sort->text.find(item);
+    return found == sort->text.end() ? none : found->second;
+  };
+  const std::wstring& a = key(left);
+  const std::wstring& b = key(right);
   const int order =
       CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
                      b.c_str(), static_cast<int>(b.size())) -

@@ -12,11 +12,17 @@ struct DisabledWindows {
   HWND except;
   std::vector<HWND> list;
 };
-BOOL CALLBACK DisableOther(HWND hwnd, LPARAM param) {
+// Called by the window manager: nothing may unwind through it. A window is disabled only once
+// it is on the list that enables it again; when the list cannot grow, the rest stay enabled.
+BOOL CALLBACK DisableOther(HWND hwnd, LPARAM param) noexcept {
   auto* windows = reinterpret_cast<DisabledWindows*>(param);
   if (hwnd != windows->except && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    try {
+      windows->list.push_back(hwnd);
+    } catch (...) {
+      return FALSE;
+    }
     EnableWindow(hwnd, FALSE);
-    windows->list.push_back(hwnd);
   }
   return TRUE;
 }

@@ -224,8 +224,10 @@ std::vector<std::wstring> ConfigFolderEntries() {
 void RemoveConfigFolder() {
   // The shell's delete takes a folder with its files, read-only ones too, or a file.
   const std::wstring from = ConfigFolder() + L'\0';  // a list, ended by an empty name
-  SHFILEOPSTRUCTW remove = {nullptr, FO_DELETE, from.c_str(), nullptr,
-                            FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT};
+  SHFILEOPSTRUCTW remove = {};
+  remove.wFunc = FO_DELETE;
+  remove.pFrom = from.c_str();
+  remove.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
   SHFileOperationW(&remove);
 }
 
