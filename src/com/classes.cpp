@@ -2,7 +2,6 @@
 
 #include "engine/controller.h"
 #include "platform/error_display.h"
-#include "platform/product.h"
 #include "ui/frm_config.h"
 
 namespace qp::com {
@@ -15,8 +14,7 @@ HRESULT CreateController(REFIID iid, void** out) noexcept {
 }
 
 void MaintainTermsOnCallingThread() noexcept {
-  ComBoundary([] { Controller::New(&MakeFrmConfig)->MaintainTerms(); },
-              [] { ShowError(L"", kMessageTitle, L""); });
+  ComBoundary([] { Controller::New(&MakeFrmConfig)->MaintainTerms(); }, ShowCurrentError);
 }
 
 }  // namespace qp::com

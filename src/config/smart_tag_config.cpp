@@ -347,7 +347,7 @@ STDMETHODIMP SmartTagConfig::VisualConfig() noexcept {
           }
         });
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
   if (dialog) dialog->Unload();
   return hr;
 }

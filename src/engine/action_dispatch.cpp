@@ -60,7 +60,7 @@ STDMETHODIMP Controller::DoAction(LONG lVerbID, BSTR sCallingAppName, IDispatch*
         RunAction(lVerbID, oAppTarget);
         Trace(call + L" = ", L"");
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 // The verb's meaning is its number alone: the configuration's class codes and insert positions

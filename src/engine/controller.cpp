@@ -116,7 +116,7 @@ HRESULT Controller::ConfiguredText(BSTR* out, const wchar_t* name, LONG locale, 
         if (side == Side::Recognizer) {
           ReportControllerError();
         } else {
-          ShowError(L"", kMessageTitle, L"");
+          ShowCurrentError();
         }
       });
 }
@@ -149,7 +149,7 @@ STDMETHODIMP Controller::get_SmartTagDownloadURL(BSTR* out) noexcept {
         r = ConfigurationItem(L"SmartTagConfig/DownloadURL");
         Trace(L"SmartTagDownloadURL() = " + r, L"");
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 STDMETHODIMP Controller::get_ActionName(LONG locale, BSTR* out) noexcept {
@@ -184,7 +184,7 @@ STDMETHODIMP Controller::get_ActionVerbCount(LONG* out) noexcept {
         r = count;
         Trace(L"ActionVerbCount() = " + Num(r), L"");
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) noexcept {
@@ -194,7 +194,7 @@ STDMETHODIMP Controller::get_ActionVerbID(LONG verb, LONG* out) noexcept {
         Trace(L"ActionVerbID(" + Num(verb) + L")", L"");
         r = verb;
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 namespace {
@@ -220,7 +220,7 @@ STDMETHODIMP Controller::get_ActionVerbName(LONG verb, BSTR* out) noexcept {
         RequireText(r, L"ActionVerbName()");
         Trace(L"ActionVerbName(" + Num(verb) + L") = " + r, L"");
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG locale,
@@ -237,7 +237,7 @@ STDMETHODIMP Controller::get_ActionVerbCaption(LONG verb, BSTR appName, LONG loc
         RequireText(r, L"ActionVerbCaption()");
         Trace(call + L" = " + r, L"");
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) noexcept {
@@ -247,7 +247,7 @@ STDMETHODIMP Controller::get_ActionSmartTagCount(LONG* out) noexcept {
         r = 1;
         Trace(L"ActionSmartTagCount() = 1", L"");
       },
-      [] { ShowError(L"", kMessageTitle, L""); });
+      ShowCurrentError);
 }
 
 STDMETHODIMP Controller::get_RecognizerName(LONG locale, BSTR* out) noexcept {

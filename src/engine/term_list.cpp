@@ -296,7 +296,7 @@ STDMETHODIMP Controller::DoRecognize(BSTR text, LONG, ISmartTagRecognizerSite** 
       // A failing put-back (no dictionary, or the limit was never taken out) leaves the call:
       // Office gets that failure.
       m_dicTerms.Call(L"Add", {Variant::FromString(kMaxWordsKey), Variant::FromShort(maxWords)});
-      if (lastSentenceResult) ShowError(L"", kMessageTitle, L"");
+      if (lastSentenceResult) ShowCurrentError();
     }
   });
 }

@@ -57,6 +57,10 @@ void ShowError(const std::wstring& heading, const std::wstring& title, const std
   }
 }
 
+void ShowCurrentError() {
+  ShowError(L"", kMessageTitle, L"");
+}
+
 void ShowCaughtError(const std::wstring& extra) {
   AdoptCurrentException();
   ShowError(L"", kMessageTitle, extra);
